@@ -1,0 +1,220 @@
+#include "console/console.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "console/host.h"
+#include "console/program_state.h"
+
+namespace kelvo {
+
+const Rgb ConsolePalette[kPaletteSize] = {
+    {255, 255, 255}, {0, 0, 0},     {128, 0, 0},   {0, 0, 128},     {64, 0, 64},
+    {0, 128, 0},     {64, 64, 0},   {196, 0, 0},   {0, 0, 196},     {255, 0, 255},
+    {0, 196, 0},     {175, 214, 255}, {128, 128, 128}, {128, 128, 0},
+};
+
+namespace {
+
+void MakeEmpty(DisplayLine& line) {
+    std::memset(&line, 0, sizeof line);
+}
+
+}  // namespace
+
+Console::Console() {
+    lines_ = AllocateLines(kLineBlock);
+    if (lines_) lineCapacity_ = kLineBlock;
+    RecomputeLayout();
+}
+
+Console::~Console() = default;
+
+std::unique_ptr<DisplayLine[]> Console::AllocateLines(std::int32_t capacity) {
+    // One record more than the capacity, as the store has always had.
+    const auto count = static_cast<std::size_t>(capacity) + 1;
+    if (allocationPolicy_ && !allocationPolicy_(count)) return nullptr;
+    std::unique_ptr<DisplayLine[]> block(new (std::nothrow) DisplayLine[count]);
+    if (block) {
+        for (std::size_t i = 0; i < count; ++i) MakeEmpty(block[i]);
+    }
+    return block;
+}
+
+void Console::SetLayout(int cellWidth, int cellHeight, int clientWidth, int clientHeight) {
+    cellWidth_ = std::max(1, cellWidth);
+    cellHeight_ = std::max(1, cellHeight);
+    clientWidth_ = std::max(0, clientWidth);
+    clientHeight_ = std::max(0, clientHeight);
+    RecomputeLayout();
+}
+
+void Console::RecomputeLayout() {
+    visibleColumns_ = std::clamp(clientWidth_ / cellWidth_, 1, kMaxVisibleColumns);
+    visibleRows_ = std::clamp(clientHeight_ / cellHeight_, 1, std::max(1, lineCapacity_));
+    documentHeight_ = std::max(clientHeight_, (currentLine_ + 1) * cellHeight_);
+}
+
+int Console::LineWidth() const {
+    // A one-column window would leave no room at all; one character a line still
+    // shows the text and guarantees progress.
+    return std::max(1, std::min(visibleColumns_ - 1, kMaxLineChars));
+}
+
+void Console::PrintText(int attribute, std::string_view text) {
+    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty())
+        std::fwrite(text.data(), 1, text.size(), ResponseFile);
+    // Text ends at its first NUL, as the C string it stands for.
+    const auto end = text.find('\0');
+    if (end != std::string_view::npos) text = text.substr(0, end);
+    AppendText(text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX)), attribute);
+}
+
+void Console::PrintLong(int attribute, std::int32_t value) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "%" PRId32, value);
+    PrintText(attribute, buffer);
+}
+
+void Console::PrintNewLine() {
+    if (ResponseFileActive == 1 && ResponseFile != nullptr) std::fwrite("\r\n", 1, 2, ResponseFile);
+    NewLine();
+}
+
+void Console::ReturnToLineStart() { outputColumn_ = 0; }
+
+void Console::AppendText(const char* text, int count, int attribute) {
+    if (!lines_ || count <= 0) return;
+    Host& host = CurrentHost();
+    for (;;) {
+        if (currentLine_ >= lineCapacity_ - 1) return;  // the last line is never written
+        DisplayLine& line = lines_[currentLine_];
+        if (outputColumn_ < lineEnd_) {
+            // Restarted after ReturnToLineStart: the new text replaces the line.
+            line.runCount = 0;
+            host.BlankLineSpan(currentLine_, outputColumn_, lineEnd_ - outputColumn_);
+            lineEnd_ = 0;
+        }
+        int piece = std::min(count, LineWidth() - lineEnd_);
+        if (piece > 0) {
+            const bool joinsLastRun = line.runCount > 0 &&
+                                      line.runs[line.runCount - 1].attribute == attribute;
+            if (line.runCount >= kMaxRuns && !joinsLastRun) {
+                // No room for another colour on this line: go on with the next one.
+                NewLine();
+                if (currentLine_ >= lineCapacity_ - 1) return;
+                continue;
+            }
+            const int x = outputColumn_ * cellWidth_;
+            host.DrawPiece(currentLine_, x, std::string_view(text, piece), attribute);
+            std::memcpy(line.text + outputColumn_, text, static_cast<std::size_t>(piece));
+            line.text[outputColumn_ + piece] = '\0';
+            if (line.runCount >= kMaxRuns) {
+                line.runs[line.runCount - 1].length += static_cast<std::uint16_t>(piece);
+            } else {
+                line.runs[line.runCount] = TextRun{static_cast<std::uint16_t>(outputColumn_),
+                                                   static_cast<std::uint16_t>(piece),
+                                                   static_cast<std::uint16_t>(attribute), x};
+                ++line.runCount;
+            }
+            lineEnd_ += piece;
+            outputColumn_ += piece;
+            line.length = static_cast<std::uint16_t>(lineEnd_);
+            longestLine_ = static_cast<std::int16_t>(std::max<int>(longestLine_, lineEnd_));
+        }
+        count -= std::max(piece, 0);
+        if (count <= 0) return;
+        text += std::max(piece, 0);
+        NewLine();
+    }
+}
+
+void Console::NewLine() {
+    if (!lines_ || currentLine_ >= lineCapacity_ - 1) return;
+    ++currentLine_;
+    outputColumn_ = 0;
+    lineEnd_ = 0;
+    lines_[currentLine_].runCount = 0;
+    documentHeight_ = std::max(clientHeight_, (currentLine_ + 1) * cellHeight_);
+
+    const auto threshold = static_cast<std::int32_t>(lineCapacity_ * 0.75);
+    if (currentLine_ > threshold) {
+        const std::int32_t grown = lineCapacity_ + kLineBlock;
+        if (auto block = AllocateLines(grown)) {
+            std::memcpy(block.get(), lines_.get(),
+                        sizeof(DisplayLine) * static_cast<std::size_t>(currentLine_ + 1));
+            lines_ = std::move(block);
+            lineCapacity_ = grown;
+            RecomputeLayout();
+        }
+    }
+    CurrentHost().StoreChanged();
+}
+
+void Console::ClearDisplay() {
+    if (!lines_) return;
+    if (lineCapacity_ != kLineBlock) {
+        lines_.reset();
+        lineCapacity_ = 0;
+        lines_ = AllocateLines(kLineBlock);
+        if (!lines_) {
+            RecomputeLayout();
+            return;
+        }
+        lineCapacity_ = kLineBlock;
+    }
+    lineEnd_ = 0;
+    currentLine_ = 0;
+    outputColumn_ = 0;
+    longestLine_ = 0;
+    for (std::int32_t i = 0; i <= lineCapacity_; ++i) MakeEmpty(lines_[i]);
+    RecomputeLayout();
+    documentHeight_ = std::max(clientHeight_, cellHeight_);
+    Host& host = CurrentHost();
+    host.StoreChanged();
+    host.ClearOutputArea();
+}
+
+void Console::ClearToLineEnd() {
+    if (!lines_) return;
+    CurrentHost().ClearToLineEnd(currentLine_, outputColumn_);
+}
+
+Console& TheConsole() {
+    static Console console;
+    return console;
+}
+
+void PrintText(int attribute, std::string_view text) { TheConsole().PrintText(attribute, text); }
+void PrintLong(int attribute, std::int32_t value) { TheConsole().PrintLong(attribute, value); }
+void PrintNewLine() { TheConsole().PrintNewLine(); }
+void ReturnToLineStart() { TheConsole().ReturnToLineStart(); }
+void ClearToLineEnd() { TheConsole().ClearToLineEnd(); }
+void ClearDisplay() { TheConsole().ClearDisplay(); }
+
+void SignalError() {
+    ErrorCount += 1;
+    ErrorFlag = 1;
+    if (ExitRequested == 0) CurrentHost().Beep(1661, 157);
+}
+
+void CompletionBeep() {
+    if (ExitRequested == 0) CurrentHost().Beep(831, 157);
+}
+
+void WarningBeep() { CurrentHost().Beep(1661, 100); }
+
+void PumpMessages() { CurrentHost().PumpMessages(); }
+
+void PumpMessagesFor(std::uint16_t milliseconds) {
+    if (milliseconds == 0) return;
+    Host& host = CurrentHost();
+    const std::uint32_t end = host.TickCount() + milliseconds;
+    // Signed difference, so that the wait survives the tick counter wrapping.
+    while (static_cast<std::int32_t>(host.TickCount() - end) < 0) host.PumpMessages();
+}
+
+}  // namespace kelvo

@@ -1,0 +1,51 @@
+#include "interp/command_cycle.h"
+
+#include "bus/interface_settings.h"
+#include "console/console.h"
+#include "console/program_state.h"
+#include "interp/command_ids.h"
+#include "interp/dispatch.h"
+
+namespace kelvo {
+
+std::int32_t RunCommandLine(const PreparedLine& line) {
+    if (CommandBusy == 0) {
+        CommandBusy = 1;
+        ErrorFlag = 0;
+        CurrentCommandId = kPrompt;
+        ClearDisplay();
+        InitInterface();  // a failed set-up shows in the command's own calls
+        ExitRequested = ExecuteCommandLine(line.text, line.typed);
+        GoOffline();
+        CloseConnection();
+        CommandBusy = 0;
+        if (ExitRequested == 1) return 1;
+    }
+    if (ErrorFlag == 0 && Settings.BeepEnabled != 0) CompletionBeep();
+    return ExitRequested;
+}
+
+bool DeliverInterrupt(Interrupt interrupt) {
+    if (KeyWaitActive != 0) {
+        KeyWaitActive = 0;  // any key, or a close request, ends PAUSE
+        return true;
+    }
+    if (TransferWaitActive != 0) {
+        TransferAbort = 1;
+        if (interrupt != Interrupt::Escape) {
+            ExitRequested = 1;
+            CurrentCommandId = kExit;
+        }
+        return true;
+    }
+    if (CommandFileActive != 0) {
+        // Ends the file (and a running WAIT) but not the program: the request may
+        // fall between two lines of the file, where nothing else would see it.
+        CommandFileAbort = 1;
+        WaitInProgress = 0;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,29 @@
+// The command-line cycle that both front ends run for every line the user enters,
+// and the interrupt keys that reach a running command.
+#pragma once
+
+#include <cstdint>
+
+#include "interp/line_prep.h"
+
+namespace kelvo {
+
+// Runs one prepared line as Enter does: clears ErrorFlag, sets CurrentCommandId to
+// the prompt, clears the display, sets the interface up, dispatches the line,
+// releases the interface, and gives the completion beep when BEEP is on and no
+// error was signalled. Returns 1 when the program is to end (ExitRequested).
+// While a line is already running (CommandBusy) nothing is executed.
+std::int32_t RunCommandLine(const PreparedLine& line);
+
+enum class Interrupt {
+    Escape,        // the ESC key
+    CtrlBreak,     // Ctrl-Break
+    CloseRequest,  // the window's close button, or a termination request
+};
+
+// Hands an interrupt to whatever is running: a PAUSE, a transfer wait or a command
+// file. Returns true when one of them took it; false means nothing was running
+// that listens for it, and the front end treats it as at an idle prompt.
+bool DeliverInterrupt(Interrupt interrupt);
+
+}  // namespace kelvo

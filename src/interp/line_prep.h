@@ -1,0 +1,44 @@
+// Preparing a command line: case and blanks (NormalizeLine), single-letter
+// aliases (ExpandAlias), and the case-kept twin that file and program names are
+// read from.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace kelvo {
+
+// A typed or command-file line is read into this many bytes (254 characters, the
+// line end and a NUL).
+inline constexpr std::size_t kLineBufferSize = 256;
+// A prepared line: room for the longest alias expansion (seven more characters)
+// of the longest line that can be read.
+inline constexpr std::size_t kPreparedLineSize = 264;
+
+// Writes the prepared form of `length` source characters to `destination` (which
+// may be the source itself; the result is never longer) and returns its length.
+// Blanks, tabs and other controls collapse into one blank, leading blanks vanish,
+// and everything before the first ';' is upper-cased. With keepCase the case is
+// left as typed: that is the line's case-kept twin.
+std::size_t NormalizeLine(const char* source, std::size_t length, char* destination,
+                          bool keepCase = false);
+
+// The full word of the alias the line starts with ("E" gives "ENTER "), or empty
+// when the line does not start with an alias.
+std::string_view AliasExpansion(const char* line);
+
+// Rewrites a line in place when it starts with a single-letter alias. Returns
+// false, leaving the line alone, when the expansion does not fit `capacity` bytes.
+bool ExpandAlias(char* line, std::size_t capacity = kPreparedLineSize);
+
+// A line ready for dispatch, with its case-kept twin position for position.
+struct PreparedLine {
+    char text[kPreparedLineSize] = {};
+    char typed[kPreparedLineSize] = {};
+};
+
+// Prepares a raw line of at most kLineBufferSize - 1 characters. Returns false for
+// a longer line, which is not prepared.
+bool PrepareLine(std::string_view raw, PreparedLine& out);
+
+}  // namespace kelvo
