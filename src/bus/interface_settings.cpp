@@ -1,13 +1,83 @@
 #include "bus/interface_settings.h"
 
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "console/console.h"
+#include "interp/help.h"
+#include "interp/options.h"
+#include "interp/parse_cursor.h"
+
 namespace kelvo {
 
 void ResetInterfaceSettings() { Settings = InterfaceSettings{}; }
 
-// The board and the connection come with the driver binding and the TCP/IP
-// transport; until then there is nothing to set up or release.
-std::int16_t InitInterface() { return 0; }
-void GoOffline() {}
+std::int16_t InitInterface() {
+    if (Settings.Protocol == BusProtocol::TcpIp) return 0;
+    SetupRunning = 1;
+    if (BoardDescriptor < 0) {
+        BoardDescriptor = static_cast<std::int16_t>(gpib::ibfind("GPIB0"));
+        if (BoardDescriptor < 0) {
+            BoardDescriptor = -1;
+            SetupRunning = 0;
+            return 1;
+        }
+    }
+    const int ud = BoardDescriptor;
+    struct Step {
+        std::int16_t operation;
+        std::int32_t (*call)(int ud);
+    };
+    static const Step kSteps[] = {
+        {kOpBoardAddress, [](int u) { return gpib::ibpad(u, 0); }},
+        {kOpNoSecondaryAddress, [](int u) { return gpib::ibsad(u, 0); }},
+        {kOpSetTimeout, [](int u) { return gpib::ibtmo(u, 0); }},  // the program times its own waits
+        {kOpNoAutoEos, [](int u) { return gpib::ibeos(u, 0); }},
+        {kOpAutoEoiOff, [](int u) { return gpib::ibeot(u, 0); }},
+        {kOpSlowTiming, [](int u) { return gpib::ibconfig(u, 0x11, 1); }},
+        {kOpTakeControl, [](int u) { return gpib::ibrsc(u, 1); }},
+        {kOpInterfaceClear, [](int u) { return gpib::ibsic(u); }},
+        {kOpAutopollOff, [](int u) { return gpib::ibconfig(u, 7, 0); }},
+        {kOpRemoteEnableTrue, [](int u) { return gpib::ibsre(u, 1); }},
+    };
+    for (const Step& step : kSteps) {
+        BusOperation = step.operation;
+        step.call(ud);
+        if (ReportGpibError() != 0) {
+            SetupRunning = 0;
+            return 1;
+        }
+    }
+    gpib::ibconfig(ud, 9, 1);  // interrupts on, unchecked
+    gpib::ibdma(ud, 1);        // DMA on, unchecked
+    SetupRunning = 0;
+    return 0;
+}
+
+void GoOffline() {
+    if (BoardDescriptor >= 0) gpib::ibonl(BoardDescriptor, 0);
+    BoardDescriptor = -1;
+}
+
+// The TCP/IP connection comes with the transport.
 void CloseConnection() {}
+
+std::int16_t ParseDeviceAddress(ParseCursor& cursor) {
+    const char c = cursor.SkipBlanks();
+    if (c < '0' || c > '9') return Settings.DeviceAddress;
+    const std::int32_t address = ReadLong(cursor);
+    if (Settings.Protocol == BusProtocol::TcpIp) {
+        // Not used under TCP/IP; only never mistaken for the refusal.
+        const auto value = static_cast<std::int16_t>(address);
+        return value == kAddressRefused ? 0 : value;
+    }
+    if (address >= 1 && address <= 30) return static_cast<std::int16_t>(address);
+    PrintText(kAttrError, "? GPIB address [");
+    PrintLong(kAttrValue, address);
+    PrintText(kAttrError, "] is not permitted");
+    PrintNewLine();
+    SignalError();
+    ShowSyntaxHelp();
+    return kAddressRefused;
+}
 
 }  // namespace kelvo

@@ -29,6 +29,15 @@ struct InterfaceSettings {
 
 inline InterfaceSettings Settings;
 
+// The board descriptor held for this command line; -1 when none is held.
+inline std::int16_t BoardDescriptor = -1;
+// Set while InitInterface runs, so that an error report does not start it again.
+inline std::int16_t SetupRunning = 0;
+// The device address of the command in progress.
+inline std::int16_t CurrentDeviceAddress = 0;
+
+inline constexpr std::int16_t kAddressRefused = 255;
+
 // Puts every setting back to its default.
 void ResetInterfaceSettings();
 
@@ -39,5 +48,11 @@ std::int16_t InitInterface();
 void GoOffline();
 // Closes the instrument connection, if one is open.
 void CloseConnection();
+
+struct ParseCursor;
+// Reads the optional device address at the cursor: the default address when no
+// digit follows, otherwise the number (1 to 30 under GPIB). Returns 255 after
+// refusing it (reported, with the command's syntax page).
+std::int16_t ParseDeviceAddress(ParseCursor& cursor);
 
 }  // namespace kelvo

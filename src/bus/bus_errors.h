@@ -1,0 +1,70 @@
+// Turning a failed driver call or transport wait into the console's error report.
+#pragma once
+
+#include <cstdint>
+
+namespace kelvo {
+
+// The bus operation in progress, named in error reports. Handlers set it right
+// before the call that the report is about.
+enum BusOperationCode : std::int16_t {
+    kOpParallelPoll = 1,
+    kOpSerialPoll = 2,
+    kOpInputString = 3,
+    kOpOutputString = 4,
+    kOpReceiveBytes = 5,
+    kOpSendCommandList = 6,
+    kOpSendDataList = 7,
+    kOpDeviceClear = 8,
+    kOpEndMessage = 9,
+    kOpTrigger = 10,
+    kOpGoToLocal = 11,
+    kOpInterfaceClear = 12,
+    kOpListenAddress = 13,
+    kOpLocalLockout = 14,
+    kOpParallelPollDisable = 15,
+    kOpParallelPollEnable = 16,
+    kOpParallelPollUnconfigure = 17,
+    kOpSelectedDeviceClear = 18,
+    kOpSerialPollDisable = 19,
+    kOpSerialPollEnable = 20,
+    kOpTalkAddress = 21,
+    kOpBoardAddress = 22,
+    kOpSetTimeout = 23,
+    kOpAutopollOff = 24,
+    kOpInterruptsOn = 25,
+    kOpDmaOn = 26,
+    kOpAutoEoiOff = 27,
+    kOpNoAutoEos = 28,
+    kOpNoSecondaryAddress = 29,
+    kOpRemoteEnableFalse = 30,
+    kOpRemoteEnableTrue = 31,
+    kOpSlowTiming = 32,
+    kOpTakeControl = 33,
+    kOpConnectSocket = 34,
+};
+
+inline std::int16_t BusOperation = 0;
+
+// The outcome of the last TCP/IP wait: 0 none, 128 timeout, 129 aborted from the
+// keyboard, 131 the wait itself failed, 132 closed by the instrument, 133 no
+// connection could be made.
+inline std::int16_t TcpError = 0;
+
+struct CodeText {
+    std::int16_t code;
+    const char* text;
+};
+
+// The text of `code`; the table's last row is the default.
+const char* LookUpText(std::int32_t code, const CodeText* table, int rows);
+const char* ErrorMessage(std::int32_t code);
+const char* OperationDescription(std::int32_t code);
+
+// Reports the last driver call when ibsta has ERR set: the operation, the status
+// values and the message. Returns 1 when it reported, 0 otherwise.
+std::int16_t ReportGpibError();
+// Reports the last TCP/IP wait when TcpError is set. Returns 1 when it reported.
+std::int16_t ReportTcpError();
+
+}  // namespace kelvo

@@ -1,0 +1,73 @@
+// The binding to the GPIB driver's user library, loaded at run time.
+//
+// Libraries tried in order: $KELVO_GPIB_LIBRARY when set (and then only it), the
+// Linux GPIB driver (libgpib.so.0), then National Instruments' NI-488.2 for Linux.
+// After every call the driver's status word, error code and byte count are copied
+// into ibsta, iberr and ibcntl. When no library can be loaded, or an operation is
+// missing, the call is not made: ibsta becomes ERR, iberr 0 ("DOS error") and
+// ibcntl the system's error code; the next call tries to load again.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kelvo {
+
+// Status word bits.
+inline constexpr std::int32_t kStatusErr = 0x8000;
+inline constexpr std::int32_t kStatusTimo = 0x4000;
+inline constexpr std::int32_t kStatusEnd = 0x2000;
+inline constexpr std::int32_t kStatusCmpl = 0x0100;
+
+// Error codes of the driver, and the program's own.
+inline constexpr std::int32_t kErrDos = 0;
+inline constexpr std::int32_t kErrNoListeners = 2;
+inline constexpr std::int32_t kErrTimeout = 128;
+inline constexpr std::int32_t kErrKeyboardAbort = 129;
+inline constexpr std::int32_t kErrShortTransfer = 130;
+
+// The system error codes reported in ibcntl when the driver cannot be used.
+inline constexpr std::int32_t kSystemErrorNoLibrary = 2;    // ENOENT
+inline constexpr std::int32_t kSystemErrorNoOperation = 38; // ENOSYS
+
+// The status values after the last driver call.
+inline std::int32_t ibsta = 0;
+inline std::int32_t iberr = 0;
+inline std::int32_t ibcntl = 0;
+
+namespace gpib {
+
+// Returns a board descriptor, or a negative value on failure.
+int ibfind(const char* name);
+std::int32_t ibpad(int ud, int address);
+std::int32_t ibsad(int ud, int address);
+std::int32_t ibtmo(int ud, int code);
+std::int32_t ibeos(int ud, int mode);
+std::int32_t ibeot(int ud, int on);
+std::int32_t ibconfig(int ud, int option, int value);
+std::int32_t ibrsc(int ud, int on);
+std::int32_t ibdma(int ud, int on);
+std::int32_t ibsic(int ud);
+std::int32_t ibsre(int ud, int on);
+std::int32_t ibonl(int ud, int on);
+std::int32_t ibcmda(int ud, const void* bytes, long count);
+std::int32_t ibwrta(int ud, const void* bytes, long count);
+std::int32_t ibrda(int ud, void* buffer, long count);
+std::int32_t ibrd(int ud, void* buffer, long count);
+std::int32_t ibrpp(int ud, char* response);
+// ibwait(ud, 0) is a poll: it returns the status at once.
+std::int32_t ibwait(int ud, int mask);
+std::int32_t ibstop(int ud);
+
+// After an asynchronous transfer has shown CMPL: makes the driver settle the
+// transfer's byte count and error (the Linux driver does so only when ibwait is
+// called with CMPL in its mask) and refreshes ibsta, iberr and ibcntl.
+void CollectCompletion(int ud);
+
+// The library in use, empty while none is loaded (for messages and tests).
+std::string LoadedLibrary();
+// Forgets the loaded library so that the next call loads again (tests).
+void UnloadDriver();
+
+}  // namespace gpib
+}  // namespace kelvo

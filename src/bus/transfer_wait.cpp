@@ -1,0 +1,88 @@
+#include "bus/transfer_wait.h"
+
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "console/console.h"
+#include "console/program_state.h"
+
+namespace kelvo {
+
+std::int16_t WaitForCompletion(std::int32_t expectedCount) {
+    const int ud = BoardDescriptor;
+    TransferWaitActive = 1;
+    TransferAbort = 0;
+    std::int32_t outcome = 0;
+    for (;;) {
+        const std::int32_t status = gpib::ibwait(ud, 0);
+        if (status & kStatusCmpl) break;
+        // A poll that itself fails (no driver, a lost board) will never show the
+        // completion: report it now.
+        if (status & kStatusErr) break;
+        if (TransferAbort != 0) {
+            outcome = kErrKeyboardAbort;
+            break;
+        }
+        if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+            outcome = kErrTimeout;
+            break;
+        }
+        PumpMessages();
+    }
+    TransferWaitActive = 0;
+
+    if (outcome != 0) {
+        gpib::ibstop(ud);
+        ibsta |= kStatusErr;
+        iberr = outcome;
+        ReportGpibError();
+        return 1;
+    }
+    if ((ibsta & kStatusCmpl) == 0) return ReportGpibError();  // the poll failed
+
+    gpib::CollectCompletion(ud);
+    if (expectedCount > 1) {
+        gpib::ibwait(ud, 0);
+        if (ibcntl != expectedCount) {
+            ibsta |= kStatusErr;
+            if (iberr == 0) iberr = kErrShortTransfer;
+            ReportGpibError();
+            return 1;
+        }
+        ReportGpibError();
+        return 0;
+    }
+    if (expectedCount == 1) {
+        // iberr is only meaningful with ERR: a driver may leave an old code there.
+        const bool failed = (ibsta & kStatusErr) != 0 && iberr == kErrNoListeners;
+        if (failed) ibsta |= kStatusErr;
+        ReportGpibError();
+        return failed ? 1 : 0;
+    }
+    ReportGpibError();
+    return 0;
+}
+
+std::int16_t AwaitTransfer(std::int32_t startStatus, std::int32_t expectedCount) {
+    if (startStatus & kStatusErr) {
+        ReportGpibError();
+        return 1;
+    }
+    return WaitForCompletion(expectedCount);
+}
+
+void ShowWaiting() {
+    if (CommandFileActive != 0) return;
+    PrintText(kAttrStatus, "Waiting for completion...");
+    ReturnToLineStart();
+}
+
+void ShowDone() {
+    if (CommandFileActive != 0) return;
+    PrintText(kAttrStatus, "Done");
+    ClearToLineEnd();
+    PrintNewLine();
+}
+
+}  // namespace kelvo
