@@ -1,0 +1,413 @@
+// The driver binding, the board set-up, the completion wait and the error reports,
+// against a scriptable stand-in driver library.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "cli/cli_format.h"
+#include "console/console.h"
+#include "console/host.h"
+#include "console/program_state.h"
+#include "interp/command_cycle.h"
+#include "interp/command_ids.h"
+#include "interp/dispatch.h"
+#include "interp/parse_cursor.h"
+#include "interp/parsed_command.h"
+
+namespace kelvo {
+namespace {
+
+// A host whose clock moves on by `step` ms at every read, and whose message pump
+// can press ESC after a number of passes.
+class SteppingHost : public Host {
+public:
+    void Beep(unsigned hz, unsigned ms) override { beeps.push_back({hz, ms}); }
+    void PumpMessages() override {
+        ++pumps;
+        if (escapeAfter > 0 && pumps == escapeAfter) DeliverInterrupt(Interrupt::Escape);
+        if (closeAfter > 0 && pumps == closeAfter) DeliverInterrupt(Interrupt::CloseRequest);
+    }
+    std::uint32_t TickCount() override { return now += step; }
+
+    std::vector<std::pair<unsigned, unsigned>> beeps;
+    std::uint32_t now = 1000;
+    std::uint32_t step = 0;
+    int pumps = 0;
+    int escapeAfter = 0;
+    int closeAfter = 0;
+};
+
+// The stand-in driver's controls, reached the way the binding reaches the driver.
+struct FakeDriver {
+    void* handle = nullptr;
+    void (*reset)() = nullptr;
+    void (*setPolls)(int) = nullptr;
+    void (*setCompletion)(long, int, int) = nullptr;
+    void (*fail)(const char*, int) = nullptr;
+    int (*callCount)() = nullptr;
+    const char* (*call)(int) = nullptr;
+
+    void Open() {
+        handle = dlopen(KELVO_FAKE_GPIB_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << dlerror();
+        reset = reinterpret_cast<void (*)()>(dlsym(handle, "fake_reset"));
+        setPolls = reinterpret_cast<void (*)(int)>(dlsym(handle, "fake_set_polls"));
+        setCompletion = reinterpret_cast<void (*)(long, int, int)>(dlsym(handle, "fake_set_completion"));
+        fail = reinterpret_cast<void (*)(const char*, int)>(dlsym(handle, "fake_fail"));
+        callCount = reinterpret_cast<int (*)()>(dlsym(handle, "fake_call_count"));
+        call = reinterpret_cast<const char* (*)(int)>(dlsym(handle, "fake_call"));
+    }
+    std::vector<std::string> Calls() const {
+        std::vector<std::string> out;
+        for (int i = 0; i < callCount(); ++i) out.emplace_back(call(i));
+        return out;
+    }
+};
+
+std::vector<std::string> Display(bool attrs = false) {
+    std::vector<std::string> lines;
+    const Console& console = TheConsole();
+    for (int i = 0; i < console.CurrentLine(); ++i) lines.push_back(cli::FormatDisplayLine(console.Line(i), attrs));
+    if (console.Line(console.CurrentLine()).length > 0)
+        lines.push_back(cli::FormatDisplayLine(console.Line(console.CurrentLine()), attrs));
+    return lines;
+}
+
+class GpibBindingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetProgramState();
+        ResetInterfaceSettings();
+        Parsed = ParsedCommand{};
+        BoardDescriptor = -1;
+        SetupRunning = 0;
+        BusOperation = 0;
+        previousHost_ = SetHost(&host);
+        TheConsole().SetLayout(8, 16, 640, 480);
+        ClearDisplay();
+        gpib::UnloadDriver();
+        setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);
+        fake.Open();
+        fake.reset();
+    }
+    void TearDown() override {
+        gpib::UnloadDriver();
+        unsetenv("KELVO_GPIB_LIBRARY");
+        if (fake.handle) dlclose(fake.handle);
+        SetHost(previousHost_);
+        BoardDescriptor = -1;
+    }
+
+    // Sets the board up and forgets what the set-up did.
+    void SetUpBoard() {
+        ASSERT_EQ(InitInterface(), 0);
+        fake.reset();
+        ClearDisplay();
+    }
+
+    SteppingHost host;
+    FakeDriver fake;
+    Host* previousHost_ = nullptr;
+};
+
+TEST_F(GpibBindingTest, AbsentLibraryFailsEveryCallAsADosError) {
+    setenv("KELVO_GPIB_LIBRARY", "/nonexistent/libgpib.so.0", 1);
+    EXPECT_EQ(gpib::ibfind("GPIB0"), -1);
+    EXPECT_EQ(gpib::ibcmda(0, "?", 1), kStatusErr);
+    EXPECT_EQ(iberr, 0);
+    EXPECT_EQ(ibcntl, kSystemErrorNoLibrary);
+
+    // The set-up fails quietly; the command's own call is then reported at once.
+    EXPECT_EQ(InitInterface(), 1);
+    EXPECT_TRUE(Display().empty());
+    BusOperation = kOpListenAddress;
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "?", 4), 4), 1);
+    // The report ends the current line first.
+    EXPECT_EQ(Display(true), (std::vector<std::string>{
+                                 "",
+                                 "{7}GPIB error{1} while {1}sending the listen address",
+                                 "{6}ibcntl: {1}2{6}, ibsta: {1}8000{7} H{6}, iberr: {1}0",
+                                 "{1}DOS error",
+                             }));
+    EXPECT_EQ(host.beeps.size(), 1u);
+    EXPECT_EQ(host.pumps, 0);  // no wait was entered
+
+    // Once the library is there, the next call loads it.
+    setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);
+    EXPECT_EQ(gpib::ibsic(3), 0);
+    EXPECT_EQ(gpib::LoadedLibrary(), KELVO_FAKE_GPIB_PATH);
+}
+
+TEST_F(GpibBindingTest, MissingOperationIsNotCalled) {
+    char response = 0;
+    EXPECT_EQ(gpib::ibrpp(3, &response), kStatusErr);
+    EXPECT_EQ(iberr, 0);
+    EXPECT_EQ(ibcntl, kSystemErrorNoOperation);
+    EXPECT_EQ(gpib::ibsic(3), 0);  // the others still work
+}
+
+TEST_F(GpibBindingTest, SetUpRunsTheTenStepsThenTakesTheBoardOffline) {
+    ASSERT_EQ(InitInterface(), 0);
+    EXPECT_EQ(BoardDescriptor, 3);
+    GoOffline();
+    EXPECT_EQ(BoardDescriptor, -1);
+    EXPECT_EQ(fake.Calls(), (std::vector<std::string>{
+                                "ibfind GPIB0", "ibpad 3 0", "ibsad 3 0", "ibtmo 3 0", "ibeos 3 0", "ibeot 3 0",
+                                "ibconfig 3 17 1", "ibrsc 3 1", "ibsic 3", "ibconfig 3 7 0", "ibsre 3 1",
+                                "ibconfig 3 9 1", "ibdma 3 1", "ibonl 3 0"}));
+    EXPECT_TRUE(Display().empty());
+}
+
+TEST_F(GpibBindingTest, SetUpStopsAtTheFirstFailingStepAndNamesIt) {
+    fake.fail("ibeot", 4);
+    EXPECT_EQ(InitInterface(), 1);
+    const auto calls = fake.Calls();
+    EXPECT_EQ(calls.back(), "ibsic 3");  // the report's interface clear
+    EXPECT_EQ(calls[calls.size() - 2], "ibeot 3 0");
+    EXPECT_EQ(Display(), (std::vector<std::string>{"", "GPIB error while disabling auto EOI",
+                                                   "ibcntl: 0, ibsta: 8000 H, iberr: 4",
+                                                   "Invalid argument to function call"}));
+    EXPECT_EQ(SetupRunning, 0);
+}
+
+TEST_F(GpibBindingTest, SetUpIsSkippedUnderTcpIp) {
+    Settings.Protocol = BusProtocol::TcpIp;
+    EXPECT_EQ(InitInterface(), 0);
+    EXPECT_EQ(fake.callCount(), 0);
+}
+
+TEST_F(GpibBindingTest, CompletedTransferWithTheFullCountGoesOn) {
+    SetUpBoard();
+    fake.setPolls(3);
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "abcd", 4), 4), 0);
+    EXPECT_TRUE(Display().empty());
+    EXPECT_EQ(host.pumps, 3);  // one message pass per unfinished poll
+    EXPECT_EQ(TransferWaitActive, 0);
+}
+
+TEST_F(GpibBindingTest, ShortCountIsNotAllBytesTransmitted) {
+    SetUpBoard();
+    fake.setCompletion(3, 0, 0);
+    BusOperation = kOpListenAddress;
+    ShowWaiting();
+    StartTiming();
+    gpib::ibcmda(BoardDescriptor, "abcd", 4);
+    EXPECT_EQ(WaitForCompletion(4), 1);
+    // The waiting text stays on its line; the report follows it.
+    EXPECT_EQ(Display(), (std::vector<std::string>{"Waiting for completion...",
+                                                   "GPIB error while sending the listen address",
+                                                   "ibcntl: 3, ibsta: 8100 H, iberr: 130",
+                                                   "Not all bytes transmitted"}));
+}
+
+TEST_F(GpibBindingTest, NoListenersFailsAOneByteTransfer) {
+    SetUpBoard();
+    BusOperation = kOpOutputString;
+    fake.setCompletion(0, 2, 0x8000);
+    StartTiming();
+    gpib::ibwrta(BoardDescriptor, "x", 1);
+    EXPECT_EQ(WaitForCompletion(1), 1);
+    EXPECT_EQ(Display().back(), "Write function detected no Listeners");
+
+    // A stale error code without ERR is not a failure.
+    ClearDisplay();
+    fake.setCompletion(1, 2, 0);
+    StartTiming();
+    gpib::ibwrta(BoardDescriptor, "x", 1);
+    EXPECT_EQ(WaitForCompletion(1), 0);
+    EXPECT_TRUE(Display().empty());
+}
+
+TEST_F(GpibBindingTest, ReadsReportADriverErrorButGoOn) {
+    SetUpBoard();
+    fake.setCompletion(0, 6, 0x8000);
+    StartTiming();
+    gpib::ibrda(BoardDescriptor, nullptr, 10);
+    EXPECT_EQ(WaitForCompletion(0), 0);
+    EXPECT_EQ(Display().back(), "I/O operation aborted");
+}
+
+TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
+    SetUpBoard();
+    Settings.TimeoutMs = 1000;
+    fake.setPolls(-1);
+    host.step = 100;
+    BusOperation = kOpInputString;
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
+    const auto lines = Display();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "GPIB error while inputing a string");
+    EXPECT_EQ(lines[2].substr(lines[2].find("iberr")), "iberr: 128");
+    // The clock moves 100 ms at every read: the wait gave up at 1.10 s, and the
+    // report read the clock once more.
+    EXPECT_EQ(lines[3], "Terminated on timeout after 1.20 seconds");
+    const auto calls = fake.Calls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "ibstop 3"), calls.end());
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "ibpad 3 0"), calls.end());  // set up again
+    EXPECT_EQ(calls.back(), "ibsic 3");
+    EXPECT_EQ(host.beeps, (std::vector<std::pair<unsigned, unsigned>>{{1661, 157}}));
+}
+
+TEST_F(GpibBindingTest, EscapeAbortsTheWait) {
+    SetUpBoard();
+    fake.setPolls(-1);
+    host.step = 5;
+    host.escapeAfter = 4;
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
+    EXPECT_EQ(Display().back().rfind("Terminated from keyboard after 0.0", 0), 0u);
+    EXPECT_EQ(ExitRequested, 0);
+}
+
+TEST_F(GpibBindingTest, CloseRequestAbortsAndEndsTheProgramSilently) {
+    SetUpBoard();
+    fake.setPolls(-1);
+    host.closeAfter = 2;
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
+    EXPECT_EQ(ExitRequested, 1);
+    EXPECT_EQ(CurrentCommandId, kExit);
+    EXPECT_TRUE(host.beeps.empty());
+}
+
+TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
+    EXPECT_STREQ(ErrorMessage(8), "Undefined IBERR value");
+    EXPECT_STREQ(ErrorMessage(131), "Undefined IBERR value");
+    EXPECT_STREQ(ErrorMessage(0x10000 + 2), "Write function detected no Listeners");  // low 16 bits
+    EXPECT_STREQ(OperationDescription(99), "performing unknown operation");
+    EXPECT_STREQ(OperationDescription(34), "connecting socket");
+    EXPECT_STREQ(OperationDescription(255), "performing unknown operation");
+}
+
+TEST_F(GpibBindingTest, TcpErrorReportDoesNotEndTheLineFirst) {
+    PrintText(kAttrValue, "Connecting....");
+    BusOperation = kOpConnectSocket;
+    TcpError = 133;
+    EXPECT_EQ(ReportTcpError(), 1);
+    TcpError = 0;
+    EXPECT_EQ(ReportTcpError(), 0);
+    EXPECT_EQ(Display(), (std::vector<std::string>{"Connecting....TCP/IP error while connecting socket",
+                                                   "Could not connect to instrument"}));
+}
+
+TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
+    char text[32];
+    const std::pair<std::uint32_t, const char*> cases[] = {
+        {15, "0.02"}, {1234, "1.23"}, {0, "0.00"}, {5, "0.01"}, {10000000, "10000.00"}};
+    for (const auto& [ms, expected] : cases) {
+        FormatSeconds(ms, text, sizeof text);
+        EXPECT_STREQ(text, expected) << ms;
+    }
+    host.step = 0;
+    host.now = 0;
+    StartTiming();
+    host.now = 250;
+    EXPECT_EQ(ElapsedMs(), 250u);
+    host.now = 400;
+    EXPECT_EQ(StopTiming(), 400u);
+    host.now = 9000;
+    EXPECT_EQ(ElapsedMs(), 400u);  // kept until the next start
+
+    PrintCount(kAttrValue, 1, kAttrWords, " byte");
+    PrintNewLine();
+    PrintCount(kAttrValue, 0, kAttrWords, " byte");
+    PrintNewLine();
+    PrintCount(kAttrValue, 2, kAttrWords, " line");
+    PrintText(kAttrWords, " received, ");
+    PrintElapsedSeconds(kAttrWords);
+    EXPECT_EQ(Display(true), (std::vector<std::string>{"{1}1{3} byte", "{1}0{3} byte{3}s",
+                                                       "{1}2{3} line{3}s{3} received, {1}0.40{3} seconds"}));
+}
+
+struct AddressCase {
+    const char* text;
+    BusProtocol protocol;
+    std::int16_t expected;
+    const char* message;  // the refusal's first line, or null
+};
+
+class DeviceAddressTest : public GpibBindingTest, public ::testing::WithParamInterface<AddressCase> {};
+
+TEST_P(DeviceAddressTest, ReadsOrRefusesTheAddress) {
+    const AddressCase& c = GetParam();
+    Settings.Protocol = c.protocol;
+    CurrentCommandId = kSpoll;
+    ParseCursor cursor(c.text);
+    EXPECT_EQ(ParseDeviceAddress(cursor), c.expected);
+    const auto lines = Display();
+    if (c.message == nullptr) {
+        EXPECT_TRUE(lines.empty());
+    } else {
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], c.message);
+        EXPECT_EQ(lines[1], "Syntax: SPOLL [address]");
+        EXPECT_EQ(host.beeps.size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Addresses, DeviceAddressTest,
+    ::testing::Values(AddressCase{" 5", BusProtocol::Gpib, 5, nullptr},
+                      AddressCase{"", BusProtocol::Gpib, 6, nullptr},
+                      AddressCase{" 0x1E", BusProtocol::Gpib, 30, nullptr},
+                      AddressCase{" 010", BusProtocol::Gpib, 8, nullptr},
+                      AddressCase{" -5", BusProtocol::Gpib, 6, nullptr},
+                      AddressCase{" DI", BusProtocol::Gpib, 6, nullptr},
+                      AddressCase{" 0", BusProtocol::Gpib, 255, "? GPIB address [0] is not permitted"},
+                      AddressCase{" 31", BusProtocol::Gpib, 255, "? GPIB address [31] is not permitted"},
+                      AddressCase{" 70000", BusProtocol::Gpib, 255, "? GPIB address [70000] is not permitted"},
+                      AddressCase{" 0", BusProtocol::TcpIp, 0, nullptr},
+                      AddressCase{" 99", BusProtocol::TcpIp, 99, nullptr}));
+
+TEST_F(GpibBindingTest, SettingsCommands) {
+    struct Case {
+        const char* line;
+        std::vector<std::string> display;
+        std::int32_t timeoutMs;
+    };
+    const Case cases[] = {
+        {"TIMEOUT 1", {"{3}GPIB timeout: {1}1{3} second"}, 1000},
+        {"TIMEOUT 5", {"{3}GPIB timeout: {1}5{3} second{3}s"}, 5000},
+        {"TIMEOUT 20000", {"{3}GPIB timeout: {1}10000{3} second{3}s"}, 10000000},
+        {"TIMEOUT 4294967295", {"{3}GPIB timeout: {1}10000{3} second{3}s"}, 10000000},
+        {"TIMEOUT -3", {"{3}GPIB timeout: {1}3{3} second{3}s"}, 3000},
+        {"TIMEOUT", {"{3}GPIB timeout: {1}3{3} second{3}s"}, 3000},
+        {"TIMEOUT ABC", {"{3}GPIB timeout: {1}infinite"}, 0},
+        {"END", {"{3}END message: {1}LF"}, 0},
+        {"END CRLF", {}, 0},
+        {"END", {"{3}END message: {1}CRLF"}, 0},
+    };
+    for (const Case& c : cases) {
+        ClearDisplay();
+        ExecuteCommandLine(c.line);
+        EXPECT_EQ(Display(true), c.display) << c.line;
+        EXPECT_EQ(Settings.TimeoutMs, c.timeoutMs) << c.line;
+    }
+
+    ClearDisplay();
+    ExecuteCommandLine("BEEP");
+    EXPECT_EQ(host.beeps, (std::vector<std::pair<unsigned, unsigned>>{{831, 157}}));
+    EXPECT_EQ(Settings.BeepEnabled, 0);
+    ExecuteCommandLine("BEEP ON");
+    EXPECT_EQ(Settings.BeepEnabled, 1);
+    EXPECT_EQ(host.beeps.size(), 1u);
+    ExecuteCommandLine("BEEP LOUD");
+    EXPECT_EQ(Settings.BeepEnabled, 1);
+    EXPECT_EQ(Display().front(), "? Undefined BEEP option 'LOUD'");
+    ExecuteCommandLine("BEEP OFF");
+    EXPECT_EQ(Settings.BeepEnabled, 0);
+}
+
+}  // namespace
+}  // namespace kelvo
