@@ -58,9 +58,6 @@ void GoOffline() {
     BoardDescriptor = -1;
 }
 
-// The TCP/IP connection comes with the transport.
-void CloseConnection() {}
-
 std::int16_t ParseDeviceAddress(ParseCursor& cursor) {
     const char c = cursor.SkipBlanks();
     if (c < '0' || c > '9') return Settings.DeviceAddress;

@@ -46,7 +46,8 @@ void ResetInterfaceSettings();
 std::int16_t InitInterface();
 // Releases the board after a command line.
 void GoOffline();
-// Closes the instrument connection, if one is open.
+// Closes the instrument connection, if one is open, and gives the instrument
+// 100 ms before the next one.
 void CloseConnection();
 
 struct ParseCursor;

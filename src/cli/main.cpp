@@ -95,6 +95,8 @@ public:
             duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
 
+    void Idle() override { usleep(1000); }
+
     [[noreturn]] static void EndNow(int status) {
         std::fflush(stdout);
         std::fflush(stderr);

@@ -6,11 +6,9 @@ namespace kelvo {
 
 void CmdAbort() {}
 void CmdClear(ParseCursor&) {}
-void CmdEnter(ParseCursor&) {}
 void CmdGet(ParseCursor&) {}
 void CmdLocal(ParseCursor&) {}
 void CmdLlock() {}
-void CmdOutput(ParseCursor&) {}
 void CmdPpconf(ParseCursor&) {}
 void CmdPpoll(ParseCursor&) {}
 void CmdPpunc(ParseCursor&) {}
@@ -20,6 +18,5 @@ void CmdSend(ParseCursor&) {}
 void CmdSpoll(ParseCursor&) {}
 void CmdTrigger(ParseCursor&) {}
 void CmdZip(ParseCursor&) {}
-void CmdRestore() {}
 
 }  // namespace kelvo

@@ -18,6 +18,9 @@ public:
     virtual void PumpMessages() = 0;
     // Milliseconds since some fixed point; wraps like a 32-bit tick counter.
     virtual std::uint32_t TickCount() = 0;
+    // Called while the core waits on the tick counter without handling events:
+    // a real host lets a millisecond pass, a test host moves its clock.
+    virtual void Idle() {}
 
     // Drawing requests of the console's text store. Rows are display lines of the
     // store (0 = first output line); x is in pixels from the line's left edge.

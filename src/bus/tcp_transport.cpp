@@ -1,0 +1,350 @@
+#include "bus/tcp_transport.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+#include "bus/bus_errors.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "console/console.h"
+#include "console/host.h"
+#include "console/program_state.h"
+#include "interp/handlers.h"
+
+namespace kelvo {
+namespace {
+
+constexpr int kSlicesMs = 50;
+constexpr std::int32_t kRequestSize = 16384;
+constexpr char kGreeting[] = "100 Connection accepted";
+constexpr std::int16_t kTcpTimeout = 128;
+constexpr std::int16_t kTcpKeyboardAbort = 129;
+constexpr std::int16_t kTcpWaitFailed = 131;
+constexpr std::int16_t kTcpClosedByInstrument = 132;
+constexpr std::int16_t kTcpCouldNotConnect = 133;
+
+int instrumentSocket = -1;
+bool established = false;  // the connection was made (as opposed to still being tried)
+
+// Reports a connection that ended or was never made, as its own TCP/IP error.
+std::int16_t ReportConnectionLost() {
+    TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    return ReportTcpError();
+}
+
+void CloseSocket() {
+    if (instrumentSocket >= 0) close(instrumentSocket);
+    instrumentSocket = -1;
+    established = false;
+}
+
+}  // namespace
+
+bool ConnectionOpen() { return instrumentSocket >= 0; }
+
+std::int16_t WaitSocketEvent(SocketEvent event) {
+    TransferWaitActive = 1;
+    TransferAbort = 0;
+    std::int16_t outcome = 0;
+    bool lost = false;
+    const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
+    for (;;) {
+        pollfd fd{instrumentSocket, wanted, 0};
+        const int ready = poll(&fd, 1, kSlicesMs);
+        if (ready < 0 && errno != EINTR) {
+            outcome = kTcpWaitFailed;
+            break;
+        }
+        if (ready > 0) {
+            if (fd.revents & POLLNVAL) {
+                outcome = kTcpWaitFailed;
+                break;
+            }
+            if (fd.revents & wanted) {
+                if (!established) {
+                    int error = 0;
+                    socklen_t size = sizeof error;
+                    getsockopt(instrumentSocket, SOL_SOCKET, SO_ERROR, &error, &size);
+                    if (error != 0) {
+                        lost = true;
+                        break;
+                    }
+                    established = true;
+                }
+                break;
+            }
+            if (fd.revents & (POLLERR | POLLHUP)) {
+                lost = true;
+                break;
+            }
+        } else {
+            if (TransferAbort != 0) {
+                outcome = kTcpKeyboardAbort;
+                break;
+            }
+            if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+                outcome = kTcpTimeout;
+                break;
+            }
+        }
+        PumpMessages();
+        // An abort seen in this pass ends the wait at once.
+        if (TransferAbort != 0) {
+            outcome = kTcpKeyboardAbort;
+            break;
+        }
+    }
+    TransferWaitActive = 0;
+    if (lost) return ReportConnectionLost();
+    TcpError = outcome;
+    return ReportTcpError();
+}
+
+std::int16_t OpenConnection() {
+    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || instrumentSocket >= 0) return 0;
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) return 1;
+    instrumentSocket = s;
+    established = false;
+    const int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
+
+    PrintText(kAttrWords, "Connecting....");
+    ReturnToLineStart();
+    StartTiming();
+    BusOperation = kOpConnectSocket;
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(Settings.TcpPort);
+    bool failed = inet_pton(AF_INET, Settings.IpAddress, &address.sin_addr) != 1;
+    if (!failed && connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS)
+        failed = true;
+    if (failed || WaitSocketEvent(SocketEvent::Read) != 0) {
+        if (failed) {
+            PrintNewLine();
+            ReportConnectionLost();
+        }
+        CloseConnection();
+        StopTiming();
+        return 1;
+    }
+
+    // The greeting: at most 256 bytes, received once.
+    char greeting[257] = {};
+    const ssize_t n = recv(s, greeting, 256, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        StopTiming();
+        return 0;
+    }
+    if (n <= 0) {
+        // Refused or closed at once by the instrument.
+        if (n == 0) {
+            PrintNewLine();
+            ReportConnectionLost();
+        }
+        CloseConnection();
+        StopTiming();
+        return 1;
+    }
+    PrintText(kAttrWords, std::string_view(greeting, static_cast<std::size_t>(n)));
+    PrintNewLine();
+    StopTiming();
+    if (n >= 23 && std::memcmp(greeting, kGreeting, 23) == 0) return 0;
+    CloseConnection();
+    return 1;
+}
+
+void CloseConnection() {
+    if (instrumentSocket < 0) return;
+    CloseSocket();
+    // Give the instrument a moment before the next connection.
+    Host& host = CurrentHost();
+    const std::uint32_t start = host.TickCount();
+    while (host.TickCount() - start < 100) host.Idle();
+}
+
+std::int16_t SocketSendAll(const void* data, std::int32_t length) {
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    std::int32_t sent = 0;
+    std::int16_t status = 0;
+    while (length > 0 && status == 0) {
+        status = WaitSocketEvent(SocketEvent::Write);
+        if (status != 0) break;
+        const ssize_t r = send(instrumentSocket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        if (r < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost();
+            status = 1;
+            break;
+        }
+        bytes += r;
+        sent += static_cast<std::int32_t>(r);
+        length -= static_cast<std::int32_t>(r);
+    }
+    SocketByteCount = sent;
+    return status;
+}
+
+std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
+    const bool digit = byte >= '0' && byte <= '9';
+    if (digitsToCome_ == 0) {
+        if (!digit || byte == '0') return kNotABlock;
+        digitsToCome_ = byte - '0';
+        length_ = 0;
+        return kNeedMore;
+    }
+    if (!digit) return kNotABlock;
+    length_ = length_ * 10 + (byte - '0');
+    if (--digitsToCome_ > 0) return kNeedMore;
+    // A length beyond any buffer is still a length; it is clamped, not wrapped.
+    const std::int64_t limit = std::numeric_limits<std::int32_t>::max();
+    const std::int32_t length = static_cast<std::int32_t>(length_ > limit ? limit : length_);
+    return length > 0 ? length : kNotABlock;
+}
+
+std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
+    SocketByteCount = 0;
+    if (maxCount <= 0) return 0;
+    enum class State { Scan, BlockData, BlockHeader };
+    std::int32_t count = 0;
+    std::int32_t request = kRequestSize;
+    State state = State::Scan;
+    bool first = true;
+    std::int16_t error = 0;
+    BlockHeaderParser parser;
+    parser.Reset();
+
+    for (bool stop = false; !stop;) {
+        if (error != 0 || count == maxCount) break;
+        if (request > maxCount - count) request = maxCount - count;
+        if (WaitSocketEvent(SocketEvent::Read) != 0) {
+            error = 1;
+            break;
+        }
+        unsigned char* in = buffer + count;
+        ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(request), 0);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+            if (errno == ECONNRESET) ReportConnectionLost();
+            error = 1;
+            break;
+        }
+        if (got == 0) {
+            // The instrument closed the connection: what came is kept.
+            ReportConnectionLost();
+            error = 1;
+            break;
+        }
+        std::int32_t n = static_cast<std::int32_t>(got);
+        if (first) {
+            std::int32_t zeros = 0;
+            while (zeros < n && in[zeros] == 0) ++zeros;
+            if (zeros > 0) {
+                std::memmove(in, in + zeros, static_cast<std::size_t>(n - zeros));
+                n -= zeros;
+            }
+            if (n == 0) continue;
+            first = false;
+        }
+
+        // Handles the n bytes at `in` (the Scan state may go round more than once).
+        for (bool again = true; again && !stop;) {
+            again = false;
+            switch (state) {
+                case State::Scan: {
+                    const void* lf = std::memchr(in, '\n', static_cast<std::size_t>(n));
+                    const void* hash = std::memchr(in, '#', static_cast<std::size_t>(n));
+                    const std::int32_t lfAt = lf ? static_cast<std::int32_t>(static_cast<const unsigned char*>(lf) - in) : -1;
+                    const std::int32_t hashAt = hash ? static_cast<std::int32_t>(static_cast<const unsigned char*>(hash) - in) : -1;
+                    if (lfAt < 0 && hashAt < 0) {
+                        count += n;
+                    } else if (lfAt >= 0 && (hashAt < 0 || lfAt < hashAt)) {
+                        count += lfAt + 1;  // the rest of this receive is dropped
+                        stop = true;
+                    } else {
+                        std::int32_t i = hashAt + 1;
+                        std::int32_t answer = BlockHeaderParser::kNeedMore;
+                        while (i < n && answer == BlockHeaderParser::kNeedMore) answer = parser.Feed(in[i++]);
+                        if (answer == BlockHeaderParser::kNeedMore) {
+                            count += n;
+                            state = State::BlockHeader;
+                            request = 1;
+                        } else if (answer == BlockHeaderParser::kNotABlock) {
+                            const void* after = std::memchr(in + i, '\n', static_cast<std::size_t>(n - i));
+                            if (after != nullptr) {
+                                count += static_cast<std::int32_t>(static_cast<const unsigned char*>(after) - in) + 1;
+                                stop = true;
+                            } else {
+                                count += n;
+                                request = kRequestSize;
+                            }
+                        } else {
+                            const std::int32_t r = n - i;  // bytes after the header
+                            if (answer < r) {
+                                const std::int32_t used = i + answer;
+                                count += used;
+                                in += used;
+                                n -= used;
+                                again = true;  // the rest is scanned again
+                            } else if (answer == r) {
+                                count += n;
+                                request = kRequestSize;
+                            } else {
+                                count += n;
+                                state = State::BlockData;
+                                request = answer - r;
+                            }
+                        }
+                    }
+                    break;
+                }
+                case State::BlockData:
+                    request -= n;
+                    if (request <= 0) {
+                        state = State::Scan;
+                        request = kRequestSize;
+                    }
+                    count += n;
+                    break;
+                case State::BlockHeader: {
+                    count += 1;
+                    const std::int32_t answer = parser.Feed(in[0]);
+                    if (answer == BlockHeaderParser::kNotABlock) {
+                        if (in[0] == '\n') {
+                            stop = true;
+                        } else {
+                            state = State::Scan;
+                            request = kRequestSize;
+                        }
+                    } else if (answer > 0) {
+                        state = State::BlockData;
+                        request = answer;
+                    }
+                    break;
+                }
+            }
+        }
+    }
+    SocketByteCount = count;
+    return error;
+}
+
+void CmdRestore() {
+    if (Settings.Protocol != BusProtocol::TcpIp) return;
+    CloseConnection();
+    PumpMessagesFor(1000);
+    OpenConnection();
+}
+
+}  // namespace kelvo

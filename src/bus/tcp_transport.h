@@ -1,0 +1,52 @@
+// The TCP/IP transport: one connection to the instrument at IpAddress:TcpPort,
+// greeted with "100 Connection accepted"; strings go out as they are, and a reply
+// ends at a line feed unless the line feed lies inside a definite-length block.
+#pragma once
+
+#include <cstdint>
+
+namespace kelvo {
+
+// The bytes moved by the last SocketSendAll or TcpReceive.
+inline std::int32_t SocketByteCount = 0;
+
+// Opens the connection when TCP/IP is selected and none is open, printing
+// "Connecting...." and the instrument's greeting. Returns 0 (connected, or nothing
+// to do) or 1 (failed).
+std::int16_t OpenConnection();
+bool ConnectionOpen();
+
+// Read or write readiness, for WaitSocketEvent.
+enum class SocketEvent { Read, Write };
+// Waits for the socket, keeping the user interface alive and watching the abort
+// and the timeout. Returns 0, or 1 after an error report.
+std::int16_t WaitSocketEvent(SocketEvent event);
+
+// Sends all `length` bytes. Returns 0, or 1 on failure; SocketByteCount holds the
+// bytes actually sent.
+std::int16_t SocketSendAll(const void* data, std::int32_t length);
+
+// Receives one reply into `buffer` (not terminated), at most maxCount bytes.
+// Returns 0, or 1 on failure; SocketByteCount holds the bytes stored.
+std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount);
+
+// Recognises an IEEE 488.2 definite-length block header after its '#', one byte
+// at a time.
+class BlockHeaderParser {
+public:
+    static constexpr std::int32_t kNeedMore = -1;
+    static constexpr std::int32_t kNotABlock = 0;
+
+    void Reset() {
+        digitsToCome_ = 0;
+        length_ = 0;
+    }
+    // kNeedMore, kNotABlock, or the block's data length (greater than 0).
+    std::int32_t Feed(unsigned char byte);
+
+private:
+    int digitsToCome_ = 0;  // 0: expecting the digit count
+    std::int64_t length_ = 0;
+};
+
+}  // namespace kelvo

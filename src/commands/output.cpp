@@ -1,0 +1,247 @@
+// OUTPUT, and the sending routine that ENTER and GET share.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/tcp_transport.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "commands/data_buffers.h"
+#include "commands/file_names.h"
+#include "commands/transfer.h"
+#include "console/console.h"
+#include "console/program_state.h"
+#include "interp/handlers.h"
+#include "interp/help.h"
+#include "interp/options.h"
+#include "interp/parsed_command.h"
+
+namespace kelvo {
+
+unsigned char ResponseBuffer[kDataBufferSize + 4];
+unsigned char FileBuffer2[kDataBufferSize + 4];
+unsigned char FileBuffer3[kDataBufferSize + 4];
+
+namespace {
+
+constexpr unsigned char kUnl = 0x3F;
+constexpr unsigned char kUnt = 0x5F;
+constexpr unsigned char kControllerTalk = 0x40;
+constexpr unsigned char kControllerListen = 0x20;
+
+bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
+
+std::int16_t SendAddressBytes(std::int16_t operation, unsigned char a, unsigned char b) {
+    if (!Gpib()) return 0;
+    const unsigned char bytes[4] = {kUnl, kUnt, a, b};
+    BusOperation = operation;
+    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
+}
+
+// Loads a file as typed into `buffer`; returns the bytes loaded, or -1 when it
+// could not be opened (reported).
+std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
+    const std::string path = ResolveExistingFile(typedName);
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        PrintText(kAttrError, "? File '");
+        PrintText(kAttrValue, typedName);
+        PrintText(kAttrError, "' not found");
+        PrintNewLine();
+        SignalError();
+        ShowSyntaxHelp();
+        return -1;
+    }
+    const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file);
+    const bool longer = n == kDataBufferSize && std::fgetc(file) != EOF;
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    const std::int32_t loaded = failed ? 0 : static_cast<std::int32_t>(n);
+    if (!CommandFileActive) {
+        PrintCount(kAttrValue, loaded, kAttrWords, " byte");
+        PrintText(kAttrWords, " loaded from ");
+        PrintText(kAttrValue, typedName);
+        PrintNewLine();
+    }
+    if (longer && !failed) {
+        // A note, not an error: the transfer goes ahead with what fits.
+        PrintText(kAttrStatus, "? File '");
+        PrintText(kAttrValue, typedName);
+        PrintText(kAttrStatus, "' is longer than 512000 bytes: only its first 512000 bytes are sent");
+        PrintNewLine();
+    }
+    return loaded;
+}
+
+struct Writer {
+    std::int32_t total = 0;
+    std::int16_t status = 0;
+    bool eoi = false;  // once on, EOI stays on for the later writes
+
+    void EoiOn() {
+        if (Gpib() && !eoi) {
+            gpib::ibeot(BoardDescriptor, 1);
+            eoi = true;
+        }
+    }
+    // One write; returns the count transferred.
+    std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
+        if (status != 0 || n <= 0) return 0;
+        std::int32_t moved = 0;
+        if (Gpib()) {
+            BusOperation = operation;
+            status = AwaitTransfer(gpib::ibwrta(BoardDescriptor, data, n), n);
+            moved = ibcntl;
+        } else {
+            BusOperation = operation;
+            status = SocketSendAll(data, n);
+            moved = SocketByteCount;
+        }
+        if (moved < 0) moved = 0;
+        total += moved;
+        return moved;
+    }
+};
+
+void ProgressFile(const char* name) {
+    if (CommandFileActive) return;
+    PrintText(kAttrWords, "Sending data from ");
+    PrintText(kAttrValue, name);
+    PrintNewLine();
+    ShowWaiting();
+}
+
+// "#", the number of digits, the length.
+std::string BlockHeader(std::int32_t size) {
+    char digits[16];
+    const int n = std::snprintf(digits, sizeof digits, "%ld", static_cast<long>(size));
+    char header[24];
+    std::snprintf(header, sizeof header, "#%d%ld", n, static_cast<long>(size));
+    return header;
+}
+
+}  // namespace
+
+const char* StringToSend(const ParseCursor& cursor) {
+    return Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
+}
+
+std::int16_t SendListenAddress(std::int16_t address) {
+    return SendAddressBytes(kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
+}
+
+std::int16_t SendTalkAddress(std::int16_t address) {
+    return SendAddressBytes(kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
+}
+
+std::int16_t SendOutput(std::int16_t address, const char* text) {
+    struct File {
+        const WordField<128>* name;
+        unsigned char* buffer;
+        std::int32_t size = 0;
+    } files[3] = {{&Parsed.OutputFileName, ResponseBuffer}, {&Parsed.OutputFile2Name, FileBuffer2},
+                  {&Parsed.OutputFile3Name, FileBuffer3}};
+    for (int k = 0; k < 3; ++k) {
+        if (!files[k].name->given) continue;
+        if (k >= 1 && files[0].size == 0) continue;
+        if (k == 2 && files[1].size == 0) continue;
+        const std::int32_t loaded = LoadFile(files[k].name->typed, files[k].buffer);
+        files[k].size = loaded < 0 ? 0 : loaded;
+        if (k == 0 && loaded >= 0) {
+            ResponseLength = files[0].size;
+            ResponseBuffer[files[0].size] = '\0';
+        }
+    }
+    const std::int32_t length = static_cast<std::int32_t>(std::strlen(text));
+    const std::int32_t s1 = files[0].size;
+    if (Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
+        PrintText(kAttrStatus, "? Nothing to send");
+        PrintNewLine();
+        return 0;
+    }
+    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+
+    if (!CommandFileActive) {
+        if (length > 0) {
+            PrintText(kAttrWords, "Sending '");
+            PrintText(kAttrValue, text);
+            PrintText(kAttrWords, "'");
+        } else if (s1 > 0) {
+            PrintText(kAttrWords, "Sending data from ");
+            PrintText(kAttrValue, files[0].name->typed);
+        } else {
+            PrintText(kAttrWords, "Sending a ");
+            PrintText(kAttrValue, "NULL");
+            PrintText(kAttrWords, " string");
+        }
+        PrintNewLine();
+        ShowWaiting();
+    }
+
+    StartTiming();
+    if (const std::int16_t status = SendListenAddress(address); status != 0) return status;
+
+    Writer out;
+    std::int32_t stringSent = 0;
+    if (length > 0) {
+        if (Parsed.SendEoi == 1 && s1 == 0 && Parsed.SendEndMessage == 0) out.EoiOn();
+        stringSent = out.Write(kOpOutputString, text, length);
+    }
+    for (int k = 0; k < 3 && out.status == 0; ++k) {
+        const File& file = files[k];
+        if (file.size <= 0) continue;
+        if (k == 0) {
+            if (stringSent != 0) {
+                out.Write(kOpOutputString, " ", 1);
+                if (out.status == 0) ProgressFile(file.name->typed);
+            }
+        } else {
+            out.Write(kOpOutputString, ",", 1);
+            if (out.status == 0) ProgressFile(file.name->typed);
+        }
+        if (Parsed.PrependArbHeader == 1) {
+            const std::string header = BlockHeader(file.size);
+            out.Write(kOpOutputString, header.data(), static_cast<std::int32_t>(header.size()));
+        }
+        out.Write(kOpOutputString, file.buffer, file.size);
+        if (Parsed.SendEoi == 1 && Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
+        out.Write(kOpOutputString, " ", 1);
+    }
+    if (Parsed.SendEndMessage == 1 && out.status == 0) {
+        if (Parsed.SendEoi == 1) out.EoiOn();
+        const char* end = Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
+        out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
+    }
+
+    StopTiming();
+    if (Gpib()) {
+        gpib::ibeos(BoardDescriptor, 0);
+        gpib::ibeot(BoardDescriptor, 0);
+    }
+    PrintCount(kAttrValue, out.total, kAttrWords, " byte");
+    PrintText(kAttrWords, " sent, ");
+    PrintElapsedSeconds(kAttrWords);
+    return out.status;
+}
+
+void CmdOutput(ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    CurrentDeviceAddress = address;
+    if (address != kAddressRefused) {
+        const std::int16_t connection = OpenConnection();
+        Parsed.SendEndMessage = 1;
+        Parsed.SendEoi = 1;
+        Parsed.OutputFileName.given = 0;
+        Parsed.OutputFile2Name.given = 0;
+        Parsed.OutputFile3Name.given = 0;
+        Parsed.PrependArbHeader = 0;
+        if (ParseOptions(cursor) == 0 && connection == 0) SendOutput(address, StringToSend(cursor));
+    }
+    StopTiming();
+    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+}
+
+}  // namespace kelvo
