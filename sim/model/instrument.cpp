@@ -1,0 +1,223 @@
+#include "model/instrument.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kelvo::sim {
+
+Instrument::Instrument(std::shared_ptr<const DeviceSpec> spec, Interface where)
+    : spec_(std::move(spec)),
+      eom_(spec_->EomFor(where)),
+      registers_(spec_->error.registers.size(), 0),
+      queues_(spec_->error.queues.size()),
+      statusByte_(spec_->statusByte) {
+    for (const PropertySpec& p : spec_->properties) values_.push_back(p.initial);
+}
+
+void Instrument::Receive(std::string_view bytes, bool end, Clock::time_point now) {
+    input_.append(bytes);
+    const std::string& term = eom_.query;
+    if (!term.empty()) {
+        std::size_t start = 0;
+        std::size_t from = scanned_ >= term.size() ? scanned_ - (term.size() - 1) : 0;
+        for (std::size_t at; (at = input_.find(term, from)) != std::string::npos; from = start) {
+            Execute(std::string_view(input_).substr(start, at - start), now);
+            start = at + term.size();
+        }
+        input_.erase(0, start);
+        scanned_ = input_.size();
+    }
+    if (end && !input_.empty()) {
+        const std::string message = std::move(input_);
+        input_.clear();
+        scanned_ = 0;
+        Execute(message, now);
+    }
+}
+
+void Instrument::Execute(std::string_view message, Clock::time_point now) {
+    Reply reply;
+    std::size_t start = 0;
+    while (start <= message.size()) {
+        std::size_t end = message.find(';', start);
+        if (end == std::string_view::npos) end = message.size();
+        const std::string_view command = Trim(message.substr(start, end - start));
+        start = end + 1;
+        if (command.empty()) continue;
+        const Answer answer = Respond(command);
+        if (!answer.reply) continue;
+        reply.bytes += answer.bytes;
+        if (answer.terminate) reply.bytes += eom_.reply;
+        if (!answer.stream.empty()) {
+            reply.stream = answer.stream;
+            break;  // a stream never ends: later commands are never answered
+        }
+    }
+    if (reply.bytes.empty() && reply.stream.empty()) return;
+    reply.readyAt = now + std::chrono::duration_cast<Clock::duration>(
+                              std::chrono::duration<double, std::milli>(spec_->delayMs));
+    output_.push_back(std::move(reply));
+}
+
+void Instrument::Trigger(Clock::time_point now) {
+    for (const Dialogue& d : spec_->dialogues) {
+        if (d.query == "trigger") {
+            Execute("TRIGGER", now);
+            return;
+        }
+    }
+}
+
+void Instrument::Clear() {
+    input_.clear();
+    scanned_ = 0;
+    output_.clear();
+}
+
+void Instrument::RecordError(const std::string& name) {
+    for (std::size_t i = 0; i < registers_.size(); ++i) {
+        const auto& bits = spec_->error.registers[i].bits;
+        if (const auto it = bits.find(name); it != bits.end()) registers_[i] |= it->second;
+    }
+    for (std::size_t i = 0; i < queues_.size(); ++i) {
+        const auto& messages = spec_->error.queues[i].messages;
+        if (const auto it = messages.find(name); it != messages.end()) queues_[i].push_back(it->second);
+    }
+}
+
+std::optional<Clock::time_point> Instrument::ReadyAt() const {
+    if (output_.empty()) return std::nullopt;
+    return output_.front().readyAt;
+}
+
+Instrument::Chunk Instrument::Talk(char* dst, std::size_t max, Clock::time_point now, int eosByte, bool eos8Bit) {
+    Chunk chunk;
+    if (output_.empty() || now < output_.front().readyAt) return chunk;
+    Reply& r = output_.front();
+    // Copies from source[pos...] until max, the EOS byte or the end of source.
+    auto copy = [&](const std::string& source, std::size_t& pos) {
+        std::size_t n = std::min(max - chunk.count, source.size() - pos);
+        const char* from = source.data() + pos;
+        if (eosByte >= 0) {
+            const void* hit = nullptr;
+            if (eos8Bit) {
+                hit = std::memchr(from, eosByte, n);
+            } else {
+                for (std::size_t k = 0; k < n && hit == nullptr; ++k)
+                    if (((from[k] ^ eosByte) & 0x7F) == 0) hit = from + k;
+            }
+            if (hit != nullptr) {
+                n = static_cast<const char*>(hit) - from + 1;
+                chunk.eos = true;
+            }
+        }
+        std::memcpy(dst + chunk.count, from, n);
+        chunk.count += n;
+        pos += n;
+    };
+    while (chunk.count < max && !chunk.eos) {
+        if (r.pos < r.bytes.size()) {
+            copy(r.bytes, r.pos);
+            if (r.pos == r.bytes.size() && r.stream.empty()) {
+                chunk.eoi = true;
+                output_.pop_front();
+                break;
+            }
+        } else {
+            copy(r.stream, r.streamPos);
+            if (r.streamPos == r.stream.size()) r.streamPos = 0;
+        }
+    }
+    return chunk;
+}
+
+Instrument::Answer Instrument::FromForm(const std::optional<ReplyForm>& form) const {
+    Answer a;
+    if (!form) return a;
+    a.reply = true;
+    a.bytes = form->Bytes();
+    a.terminate = form->Terminated() && !form->IsStream();
+    a.stream = form->StreamText();
+    return a;
+}
+
+Instrument::Answer Instrument::FromText(const std::optional<std::string>& text) const {
+    Answer a;
+    if (!text) return a;
+    a.reply = true;
+    a.bytes = *text;
+    return a;
+}
+
+Instrument::Answer Instrument::Respond(std::string_view command) {
+    const std::string key = Lowered(command);
+    const DeviceSpec& spec = *spec_;
+    for (const Dialogue& d : spec.dialogues)
+        if (d.query == key) return FromForm(d.reply);
+    for (std::size_t i = 0; i < spec.properties.size(); ++i)
+        if (spec.properties[i].getterQuery == key) return FromText(spec.properties[i].getterReply.Format(values_[i]));
+    for (std::size_t i = 0; i < registers_.size(); ++i) {
+        if (spec.error.registers[i].query == key) {
+            const int value = registers_[i];
+            registers_[i] = 0;
+            return FromText(std::to_string(value));
+        }
+    }
+    for (std::size_t i = 0; i < queues_.size(); ++i) {
+        if (spec.error.queues[i].query != key) continue;
+        if (queues_[i].empty()) return FromText(spec.error.queues[i].emptyReply);
+        std::string entry = std::move(queues_[i].front());
+        queues_[i].pop_front();
+        return FromText(entry);
+    }
+    for (std::size_t i = 0; i < spec.properties.size(); ++i) {
+        const PropertySpec& p = spec.properties[i];
+        if (!p.setterQuery) continue;
+        const std::optional<Value> value = p.setterQuery->Match(command);
+        if (!value) continue;
+        if (Store(i, *value)) return FromForm(p.setterReply);
+        RecordError("command_error");
+        return FromText(p.setterError ? p.setterError : spec.error.commandError);
+    }
+    RecordError("command_error");
+    return FromText(spec.error.commandError);
+}
+
+bool Instrument::Store(std::size_t index, const Value& value) {
+    const PropertySpec& p = spec_->properties[index];
+    Value v;
+    long long i = 0;
+    double f = 0;
+    switch (p.type) {
+    case Value::Kind::Int:
+        if (!value.ToInt(i)) return false;
+        v = Value::Int(i);
+        break;
+    case Value::Kind::Float:
+        if (!value.ToDouble(f)) return false;
+        v = Value::Float(f);
+        break;
+    case Value::Kind::Text: v = Value::Text(value.ToString()); break;
+    }
+    if (p.min || p.max) {
+        if (!v.ToDouble(f)) return false;
+        if ((p.min && f < *p.min) || (p.max && f > *p.max)) return false;
+    }
+    if (!p.valid.empty()) {
+        const auto same = [&](const Value& allowed) {
+            switch (p.type) {
+            case Value::Kind::Int: return allowed.i == v.i;
+            case Value::Kind::Float: return allowed.f == v.f;
+            case Value::Kind::Text: return Lowered(allowed.s) == Lowered(v.s);
+            }
+            return false;
+        };
+        const auto it = std::find_if(p.valid.begin(), p.valid.end(), same);
+        if (it == p.valid.end()) return false;
+        v = *it;  // text takes the bench's spelling
+    }
+    values_[index] = std::move(v);
+    return true;
+}
+
+}  // namespace kelvo::sim

@@ -1,0 +1,100 @@
+// Reading bench files: resources, reply forms, and the messages for benches
+// that cannot be used.
+#include <gtest/gtest.h>
+
+#include "model/bench.h"
+
+namespace kelvo::sim {
+namespace {
+
+const char* const kDevice = R"(spec: "1.1"
+devices:
+  meter:
+    dialogues:
+      - q: "*IDN?"
+        r: METER
+)";
+
+TEST(Bench, ResourcesPlaceDevicesOnTheBusAndTheNetwork) {
+    const Bench bench = ParseBench(std::string(kDevice) + R"(resources:
+  GPIB0::5::INSTR: {device: meter}
+  gpib::30::instr: {device: meter}
+  TCPIP::localhost::5025::SOCKET: {device: meter}
+  ASRL1::INSTR: {device: meter}
+)", "b.yaml");
+    ASSERT_EQ(bench.resources.size(), 4u);
+    EXPECT_EQ(bench.resources[0].kind, Resource::Kind::Gpib);
+    EXPECT_EQ(bench.resources[0].address, 5);
+    EXPECT_EQ(bench.resources[1].address, 30);
+    EXPECT_EQ(bench.resources[2].kind, Resource::Kind::TcpipSocket);
+    EXPECT_EQ(bench.resources[2].host, "localhost");
+    EXPECT_EQ(bench.resources[2].port, 5025);
+    EXPECT_EQ(bench.resources[3].kind, Resource::Kind::Other);
+    EXPECT_EQ(bench.devices.at("meter")->dialogues.at(0).query, "*idn?");
+}
+
+TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
+    struct Case {
+        std::string yaml;
+        int line;
+        const char* problem;
+    };
+    const std::string resources = "resources:\n  GPIB0::5::INSTR: {device: meter}\n";
+    const Case cases[] = {
+        {"devices:\n  meter: [\n", 3, ""},  // YAML syntax: the parser's own words
+        {std::string(kDevice) + "resources:\n  GPIB0::5::INSTR:\n    device: dmm\n", 9, "unknown device 'dmm'"},
+        {std::string(kDevice) + "resources:\n  GPIB0::31::INSTR: {device: meter}\n", 8, "1 to 30"},
+        {std::string(kDevice) + resources + "  GPIB::5::INSTR: {device: meter}\n", 9, "address 5 is used twice"},
+        {std::string(kDevice) + "    dialogs: []\n" + resources, 7, "unknown key 'dialogs'"},
+        {std::string(kDevice) + "      - q: X\n        r: BYTES(4g)\n" + resources, 8, "not a hexadecimal digit"},
+        {std::string(kDevice) + "      - q: X\n        r: BLOCK(x)\n" + resources, 8, "BLOCK(x)"},
+        {std::string(kDevice) + "    properties:\n      v:\n        default: 1\n        setter: {q: \"V\"}\n" +
+             resources, 10, "exactly one format field"},
+        {std::string(kDevice) + "    properties:\n      v:\n        default: 1\n        specs: {type: double}\n" +
+             resources, 10, "float, int or str"},
+        {std::string(kDevice) + "    status_byte: 300\n" + resources, 7, "0 to 255"},
+        {"spec: \"2.0\"\ndevices: {}\nresources: {}\n", 1, "not supported"},
+    };
+    for (const Case& c : cases) {
+        try {
+            ParseBench(c.yaml, "bench.yaml");
+            ADD_FAILURE() << "accepted:\n" << c.yaml;
+        } catch (const BenchError& e) {
+            EXPECT_EQ(e.file(), "bench.yaml");
+            EXPECT_EQ(e.line(), c.line) << e.what();
+            EXPECT_NE(e.problem().find(c.problem), std::string::npos) << e.what();
+            EXPECT_EQ(std::string(e.what()).rfind("bench.yaml:" + std::to_string(c.line) + ": ", 0), 0u) << e.what();
+        }
+    }
+    EXPECT_THROW(LoadBenchFile("/nonexistent/bench.yaml"), BenchError);
+}
+
+TEST(Bench, ReplyForms) {
+    EXPECT_EQ(ReplyForm("abBYTES(cd 0a)ef").Bytes(), "ab\xcd\nef");
+    EXPECT_FALSE(ReplyForm("BYTES(41 42 0a)").Terminated());
+    EXPECT_TRUE(ReplyForm("BYTES()").Terminated());  // empty: not a directive
+    EXPECT_EQ(ReplyForm("BYTES()").Bytes(), "BYTES()");
+    EXPECT_EQ(ReplyForm("BLOCK(0)").Bytes(), std::string("#10"));
+    const std::string block = ReplyForm("BLOCK(300)").Bytes();
+    ASSERT_EQ(block.size(), 5u + 300u);
+    EXPECT_EQ(block.substr(0, 5), "#3300");
+    EXPECT_EQ(static_cast<unsigned char>(block[5 + 257]), 1u);  // byte i is i mod 256
+    const ReplyForm stream("STREAM(ab BYTES(0a))");
+    EXPECT_TRUE(stream.IsStream());
+    EXPECT_EQ(stream.StreamText(), "ab \n");
+    EXPECT_EQ(ExpandBytes("BYTES(aa 55)x"), "\xaa\x55x");
+    EXPECT_THROW(ReplyForm("BYTES(123)"), std::invalid_argument);
+    EXPECT_THROW(ReplyForm("STREAM()"), std::invalid_argument);
+}
+
+TEST(Bench, ShippedBenchesAreValid) {
+    const Bench example = LoadBenchFile(KELVO_SIM_BENCHES "/example.yaml");
+    EXPECT_FALSE(example.resources.empty());
+    const Bench builtIn = ParseBench(DefaultBenchText(), "built-in");
+    ASSERT_EQ(builtIn.resources.size(), 3u);
+    EXPECT_EQ(builtIn.devices.at("counter")->statusByte, 0x40);
+    EXPECT_TRUE(builtIn.devices.at("counter")->ist);
+}
+
+}  // namespace
+}  // namespace kelvo::sim

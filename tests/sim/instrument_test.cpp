@@ -1,0 +1,172 @@
+// A simulated instrument on its own: messages in, replies out.
+#include <gtest/gtest.h>
+
+#include "model/instrument.h"
+
+namespace kelvo::sim {
+namespace {
+
+const char* const kBench = R"yaml(spec: "1.1"
+devices:
+  source:
+    eom:
+      GPIB INSTR: {q: "\r\n", r: "\n"}
+      TCPIP SOCKET: {q: "\n", r: "\r\n"}
+    error:
+      response: {command_error: "BAD"}
+      status_register:
+        - {q: "*ESR?", command_error: 32, query_error: 4}
+      error_queue:
+        - {q: "SYST:ERR?", default: "0,No error", command_error: "-100,Command error"}
+    dialogues:
+      - {q: "*IDN?", r: "SOURCE"}
+      - {q: "*RST"}
+      - {q: "*CLS", r: null_response}
+      - {q: "TRIGGER", r: "FIRED"}
+      - {q: "RAW?", r: "BYTES(00 ff)"}
+      - {q: "BYTES(aa 55)", r: "BIN"}
+      - {q: "MON?", r: "STREAM(xy)"}
+    properties:
+      voltage:
+        default: 1.0
+        getter: {q: "VOLT?", r: "{:+.4E}"}
+        setter: {q: "VOLT {:f}", r: OK, e: VOLT_ERROR}
+        specs: {min: 0, max: 10, type: float}
+      mode:
+        default: FIX
+        getter: {q: "MODE?", r: "{:s}"}
+        setter: {q: "MODE {:s}"}
+        specs: {valid: [FIX, SWEEP], type: str}
+      count:
+        default: 3
+        getter: {q: "COUN?", r: "{:d}"}
+        setter: {q: "COUN {}"}
+        specs: {valid: [1, 3, 5]}
+resources:
+  GPIB0::5::INSTR: {device: source}
+)yaml";
+
+class InstrumentTest : public ::testing::Test {
+protected:
+    InstrumentTest() : bench_(ParseBench(kBench, "test")), inst_(bench_.devices.at("source"), Interface::Gpib) {}
+
+    // Sends one message ended by EOI and returns what the instrument has to say.
+    std::string Ask(const std::string& message) {
+        inst_.Receive(message, true, now_);
+        return Drain();
+    }
+    std::string Drain() {
+        std::string out;
+        char buf[64];
+        for (Instrument::Chunk c; (c = inst_.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
+        return out;
+    }
+
+    Bench bench_;
+    Instrument inst_;
+    Clock::time_point now_ = Clock::now();
+};
+
+TEST_F(InstrumentTest, DialoguesMatchTrimmedAndWithoutRegardToCase) {
+    EXPECT_EQ(Ask("*IDN?"), "SOURCE\n");
+    EXPECT_EQ(Ask(" \t*idn?\r\n"), "SOURCE\n");
+    EXPECT_EQ(Ask("*RST"), "");  // no reply given
+    EXPECT_EQ(Ask("*CLS"), "");  // null_response
+    EXPECT_EQ(Ask("\xaa\x55"), "BIN\n");
+    EXPECT_EQ(Ask("*IDN"), "BAD\n");
+}
+
+TEST_F(InstrumentTest, CommandsSplitAtSemicolonsGiveOneReply) {
+    EXPECT_EQ(Ask(" *IDN?;VOLT 2.5; ;VOLT?;"), "SOURCE\nOK\n+2.5000E+00\n");
+    inst_.Receive("*IDN?;*IDN?", true, now_);
+    Instrument::Chunk c;
+    char buf[64];
+    c = inst_.Talk(buf, sizeof buf, now_);
+    EXPECT_EQ(std::string(buf, c.count), "SOURCE\nSOURCE\n");
+    EXPECT_TRUE(c.eoi);
+}
+
+TEST_F(InstrumentTest, MessagesEndAtTheTerminatorOrAtEoi) {
+    inst_.Receive("*IDN?\r", false, now_);
+    EXPECT_FALSE(inst_.HasOutput());
+    inst_.Receive("\nMODE?\r\nVOLT", false, now_);  // two messages, and the start of a third
+    EXPECT_EQ(Drain(), "SOURCE\nFIX\n");
+    inst_.Receive("?", true, now_);
+    EXPECT_EQ(Drain(), "+1.0000E+00\n");
+    Instrument tcp(bench_.devices.at("source"), Interface::TcpipSocket);
+    tcp.Receive("*IDN?\n", false, now_);
+    char buf[16];
+    const Instrument::Chunk c = tcp.Talk(buf, sizeof buf, now_);
+    EXPECT_EQ(std::string(buf, c.count), "SOURCE\r\n");
+}
+
+TEST_F(InstrumentTest, PropertiesKeepValuesWithinTheirLimits) {
+    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+00\n");
+    EXPECT_EQ(Ask("volt 10"), "OK\n");
+    EXPECT_EQ(Ask("VOLT 10.5"), "VOLT_ERROR\n");
+    EXPECT_EQ(Ask("VOLT -1"), "VOLT_ERROR\n");
+    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+01\n");
+    EXPECT_EQ(Ask("MODE sweep"), "");
+    EXPECT_EQ(Ask("MODE?"), "SWEEP\n");  // the bench's spelling
+    EXPECT_EQ(Ask("MODE LIST"), "BAD\n");
+    EXPECT_EQ(Ask("COUN 5"), "");
+    EXPECT_EQ(Ask("COUN?"), "5\n");
+    EXPECT_EQ(Ask("COUN 4"), "BAD\n");
+    EXPECT_EQ(Ask("COUN 2.5"), "BAD\n");  // not an integer
+    EXPECT_EQ(Ask("COUN?"), "5\n");
+}
+
+TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
+    EXPECT_EQ(Ask("SYST:ERR?"), "0,No error\n");
+    Ask("FOO");
+    Ask("VOLT 99");
+    inst_.RecordError("query_error");
+    EXPECT_EQ(Ask("*ESR?"), "36\n");
+    EXPECT_EQ(Ask("*ESR?"), "0\n");  // reading clears it
+    EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
+}
+
+TEST_F(InstrumentTest, ReplyFormsAndTalking) {
+    EXPECT_EQ(Ask("RAW?"), std::string("\x00\xff", 2));  // no terminator
+    inst_.Receive("*IDN?", true, now_);
+    char buf[64];
+    Instrument::Chunk c = inst_.Talk(buf, 3, now_);
+    EXPECT_EQ(c.count, 3u);
+    EXPECT_FALSE(c.eoi);
+    c = inst_.Talk(buf, sizeof buf, now_, '\n');
+    EXPECT_EQ(std::string(buf, c.count), "RCE\n");
+    EXPECT_TRUE(c.eoi && c.eos);
+    inst_.Receive("MON?", true, now_);
+    c = inst_.Talk(buf, 5, now_);
+    EXPECT_EQ(std::string(buf, c.count), "xyxyx");
+    c = inst_.Talk(buf, 3, now_);
+    EXPECT_EQ(std::string(buf, c.count), "yxy");
+    EXPECT_FALSE(c.eoi);
+    inst_.Clear();
+    EXPECT_FALSE(inst_.HasOutput());
+}
+
+TEST_F(InstrumentTest, TriggerRunsTheTriggerDialogue) {
+    inst_.Trigger(now_);
+    EXPECT_EQ(Drain(), "FIRED\n");
+    Bench other = ParseBench("devices: {plain: {}}\nresources: {}\n", "x");
+    Instrument plain(other.devices.at("plain"), Interface::Gpib);
+    plain.Trigger(now_);
+    EXPECT_FALSE(plain.HasOutput());
+}
+
+TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {
+    const Bench bench = ParseBench("devices:\n  slow:\n    delay_ms: 250\n    dialogues: [{q: \"A?\", r: B}]\n"
+                                   "resources: {}\n", "x");
+    Instrument slow(bench.devices.at("slow"), Interface::Gpib);
+    const Clock::time_point t0 = Clock::now();
+    slow.Receive("A?\n", false, t0);
+    char buf[8];
+    EXPECT_EQ(slow.Talk(buf, sizeof buf, t0 + std::chrono::milliseconds(249)).count, 0u);
+    ASSERT_TRUE(slow.ReadyAt());
+    EXPECT_EQ(*slow.ReadyAt(), t0 + std::chrono::milliseconds(250));
+    EXPECT_EQ(slow.Talk(buf, sizeof buf, t0 + std::chrono::milliseconds(250)).count, 2u);
+}
+
+}  // namespace
+}  // namespace kelvo::sim

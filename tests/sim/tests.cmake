@@ -1,0 +1,9 @@
+# The simulators' own tests.
+file(GLOB KELVO_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sim/*.cpp)
+if(KELVO_SIM_SOURCES)
+  add_executable(kelvo_sim_tests ${KELVO_SIM_SOURCES})
+  target_link_libraries(kelvo_sim_tests PRIVATE kelvo_instrument_model GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
+  target_compile_definitions(kelvo_sim_tests PRIVATE
+    KELVO_SIM_BENCHES="${CMAKE_SOURCE_DIR}/sim/benches")
+  gtest_discover_tests(kelvo_sim_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sim)
+endif()
