@@ -1,0 +1,391 @@
+// The simulated bus through the driver's C interface, loaded with dlopen.
+#include <chrono>
+
+#include "driver.h"
+
+namespace kelvo::simtest {
+namespace {
+
+using Ms = std::chrono::milliseconds;
+using SteadyClock = std::chrono::steady_clock;
+
+const char* const kBench = R"yaml(spec: "1.1"
+devices:
+  meter:
+    eom:
+      GPIB INSTR: {q: "\n", r: "\n"}
+    error: ERROR
+    status_byte: 0x41
+    ist: true
+    dialogues:
+      - {q: "*IDN?", r: "METER"}
+      - {q: "TRIGGER", r: "TRIGGERED"}
+      - {q: "LINES?", r: "A\nB"}
+      - {q: "BIN?", r: "BYTES(41 42 0a)"}
+      - {q: "BIG?", r: "BLOCK(512000)"}
+      - {q: "TALK?", r: "STREAM(ab)"}
+  slow:
+    delay_ms: 40
+    dialogues: [{q: "*IDN?", r: "SLOW"}]
+resources:
+  GPIB0::5::INSTR: {device: meter}
+  GPIB0::7::INSTR: {device: slow}
+)yaml";
+
+constexpr unsigned char UNL = 0x3F, UNT = 0x5F, SDC = 0x04, PPC = 0x05, GET = 0x08, DCL = 0x14, PPU = 0x15,
+                        SPE = 0x18, SPD = 0x19, PPD = 0x70;
+
+long Since(SteadyClock::time_point t0) {
+    return static_cast<long>(std::chrono::duration_cast<Ms>(SteadyClock::now() - t0).count());
+}
+
+class Driver : public BusTest {
+protected:
+    void SetUp() override {
+        BusTest::SetUp();
+        Start(kBench);
+    }
+    // A read from the instrument with a short driver timeout: true when it timed out empty.
+    bool ReadTimesOut(int address) {
+        gpib.ibtmo(ud, T10ms);
+        Cmd({UNL, UNT, static_cast<unsigned char>(0x40 + address), 0x20});
+        char buf[16];
+        const int sta = gpib.ibrd(ud, buf, sizeof buf);
+        const bool timedOut = (sta & TIMO) && *gpib.iberr == EABO && *gpib.ibcntl == 0;
+        gpib.ibtmo(ud, TNONE);
+        return timedOut;
+    }
+};
+
+TEST_F(Driver, AsynchronousCallsCompleteAtALaterPoll) {
+    const unsigned char listen[] = {UNL, UNT, 0x25, 0x40};
+    int sta = gpib.ibcmda(ud, listen, 4);
+    EXPECT_EQ(sta & (CMPL | ERR), 0);
+    EXPECT_TRUE(gpib.ibwait(ud, 0) & CMPL);
+    *gpib.ibcntl = -1;
+    sta = gpib.ibwait(ud, CMPL);  // settles the count
+    EXPECT_EQ(*gpib.ibcntl, 4);
+    EXPECT_EQ(sta & (CMPL | CIC | ATN | TACS | ERR), CMPL | CIC | ATN | TACS);
+
+    sta = gpib.ibwrta(ud, "*IDN?\n", 6);
+    EXPECT_EQ(sta & (CMPL | ERR), 0);
+    EXPECT_TRUE(gpib.ibwrta(ud, "X", 1) & ERR);  // one transfer at a time
+    EXPECT_EQ(*gpib.iberr, EOIP);
+    EXPECT_EQ(Wait() & ERR, 0);
+    EXPECT_EQ(*gpib.ibcntl, 6);
+    EXPECT_EQ(gpib.ThreadIbcntl(), 6);
+
+    Cmd({UNL, UNT, 0x45, 0x20});
+    char buf[32] = {};
+    sta = gpib.ibrda(ud, buf, sizeof buf);
+    EXPECT_EQ(sta & (CMPL | ERR), 0);
+    sta = Wait();
+    EXPECT_EQ(sta & (END | CMPL | LACS | ERR), END | CMPL | LACS);
+    EXPECT_EQ(std::string(buf, *gpib.ibcntl), "METER\n");
+}
+
+TEST_F(Driver, TraceShowsEveryCallThatMovedBytes) {
+    EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");
+    gpib.ibeot(ud, 0);
+    Send(5, "X");
+    Cmd({UNL, UNT, 0x40});
+    gpib.ibwrta(ud, "Y", 1);  // no listener: nothing moves
+    Wait();
+    EXPECT_TRUE(ReadTimesOut(9));
+    char response = 0;
+    gpib.ibrpp(ud, &response);
+    gpib.ibsre(ud, 0);
+    gpib.ibonl(ud, 0);
+    open_.clear();
+    const std::vector<std::string> expected = {
+        "IFC", "REN 1",
+        "CMD 3f 5f 25 40", "WRT 2a 49 44 4e 3f 0a EOI", "CMD 3f 5f 45 20", "RD 4d 45 54 45 52 0a END",
+        "CMD 3f 5f 25 40", "WRT 58",
+        "CMD 3f 5f 40",
+        "CMD 3f 5f 49 20",
+        "RPP 00", "REN 0", "ONL 0"};
+    EXPECT_EQ(TraceLines(), expected);
+}
+
+TEST_F(Driver, WritesNeedAListenerAndTheBoardAsTalker) {
+    Cmd({UNL, UNT, 0x40});
+    EXPECT_EQ(gpib.ibwrta(ud, "*IDN?\n", 6) & ERR, 0);  // found out during the transfer
+    EXPECT_TRUE(Wait() & ERR);
+    EXPECT_EQ(*gpib.iberr, ENOL);
+    EXPECT_EQ(*gpib.ibcntl, 0);
+    Cmd({UNL, 0x29});  // listen address 9: nobody there
+    EXPECT_TRUE(gpib.ibwrt(ud, "A", 1) & ERR);
+    EXPECT_EQ(*gpib.iberr, ENOL);
+    Cmd({UNT, 0x25});
+    EXPECT_TRUE(gpib.ibwrta(ud, "A", 1) & ERR);
+    EXPECT_EQ(*gpib.iberr, EADR);
+    Cmd({UNL});
+    EXPECT_TRUE(gpib.ibrda(ud, nullptr, 0) & ERR);  // the board does not listen
+    EXPECT_EQ(*gpib.iberr, EADR);
+}
+
+TEST_F(Driver, ReadsWithNothingToSayWaitUntilStopped) {
+    for (const unsigned char talker : {0x49, 0x45}) {  // no instrument at 9; 5 with nothing queued
+        Cmd({UNL, UNT, talker, 0x20});
+        char buf[16];
+        EXPECT_EQ(gpib.ibrda(ud, buf, sizeof buf) & (CMPL | ERR), 0);
+        for (int i = 0; i < 100; ++i) ASSERT_FALSE(gpib.ibwait(ud, 0) & CMPL);
+        EXPECT_TRUE(gpib.ibcmda(ud, &talker, 1) & ERR);
+        EXPECT_EQ(*gpib.iberr, EOIP);
+        const int sta = gpib.ibstop(ud);
+        EXPECT_TRUE(sta & ERR);
+        EXPECT_EQ(*gpib.iberr, EABO);
+        EXPECT_TRUE(gpib.ibwait(ud, 0) & CMPL);
+        EXPECT_EQ(gpib.ibstop(ud) & ERR, 0);  // nothing left to stop
+    }
+    for (const std::string& line : TraceLines()) EXPECT_NE(line.rfind("RD", 0), 0u) << line;
+}
+
+TEST_F(Driver, TimeoutsEndReadsAndIbtmoReportsThePreviousCode) {
+    gpib.ibtmo(ud, T100ms);
+    EXPECT_EQ(*gpib.iberr, TNONE);
+    EXPECT_EQ(gpib.ibtmo(ud, T10ms) & ERR, 0);
+    EXPECT_EQ(*gpib.iberr, T100ms);
+    gpib.ibtmo(ud, T100ms);
+    Cmd({UNL, UNT, 0x45, 0x20});
+    char buf[128];
+    auto t0 = SteadyClock::now();
+    int sta = gpib.ibrd(ud, buf, sizeof buf);
+    const long elapsed = Since(t0);
+    EXPECT_EQ(sta & (ERR | TIMO | CMPL), ERR | TIMO | CMPL);
+    EXPECT_EQ(*gpib.iberr, EABO);
+    EXPECT_EQ(*gpib.ibcntl, 0);
+    EXPECT_GE(elapsed, 99);
+    EXPECT_LT(elapsed, 2000);
+
+    gpib.ibtmo(ud, T10ms);  // asynchronous reads end at the limit too
+    t0 = SteadyClock::now();
+    gpib.ibrda(ud, buf, sizeof buf);
+    sta = Wait();
+    EXPECT_GE(Since(t0), 10);
+    EXPECT_EQ(sta & (ERR | TIMO), ERR | TIMO);
+    EXPECT_EQ(*gpib.iberr, EABO);
+    EXPECT_TRUE(gpib.ibtmo(ud, 18) & ERR);
+    EXPECT_EQ(*gpib.iberr, EARG);
+}
+
+TEST_F(Driver, DelayedReplyCompletesAfterItsDelay) {
+    const auto t0 = SteadyClock::now();
+    Send(7, "*IDN?\n");
+    Cmd({UNL, UNT, 0x47, 0x20});
+    char buf[16];
+    gpib.ibrda(ud, buf, sizeof buf);
+    EXPECT_FALSE(gpib.ibwait(ud, 0) & CMPL);
+    Wait();
+    EXPECT_GE(Since(t0), 40);
+    EXPECT_EQ(std::string(buf, *gpib.ibcntl), "SLOW\n");
+    Send(7, "*IDN?\n");  // a synchronous read waits for it
+    Cmd({UNL, UNT, 0x47, 0x20});
+    EXPECT_TRUE(gpib.ibrd(ud, buf, sizeof buf) & END);
+    EXPECT_EQ(*gpib.ibcntl, 5);
+}
+
+TEST_F(Driver, MessagesEndAtEoiAndReadsAtEndOrEos) {
+    gpib.ibeot(ud, 0);
+    Send(5, "*IDN?");  // no terminator, no EOI: the message goes on
+    EXPECT_TRUE(ReadTimesOut(5));
+    gpib.ibeot(ud, 1);
+    Send(5, ";");  // EOI ends it
+    Cmd({UNL, UNT, 0x45, 0x20});
+    char buf[16];
+    EXPECT_EQ(Wait() & END, 0);
+    EXPECT_EQ(gpib.ibrd(ud, buf, 3) & END, 0);
+    EXPECT_EQ(std::string(buf, 3), "MET");
+    EXPECT_TRUE(gpib.ibrd(ud, buf, sizeof buf) & END);
+    EXPECT_EQ(std::string(buf, *gpib.ibcntl), "ER\n");
+
+    Send(5, "LINES?\n");
+    gpib.ibeos(ud, REOS | BIN | 0x0A);
+    EXPECT_EQ(Receive(5), "A\n");
+    EXPECT_TRUE(*gpib.ibsta & END);
+    gpib.ibeos(ud, REOS | 0x8A);  // seven-bit compare
+    EXPECT_EQ(Receive(5), "B\n");
+    const std::vector<std::string> lines = TraceLines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3], "RD 41 0a");  // EOS, not EOI
+    EXPECT_EQ(lines.back(), "RD 42 0a END");
+}
+
+TEST_F(Driver, SerialPollAnswersTheStatusByteAndClearsRqs) {
+    EXPECT_TRUE(gpib.ibwait(ud, 0) & SRQI);
+    for (const unsigned char expected : {0x41, 0x01}) {
+        Cmd({UNL, UNT, SPE, 0x45, 0x20});
+        unsigned char status = 0;
+        gpib.ibrda(ud, &status, 1);
+        EXPECT_EQ(Wait() & ERR, 0);
+        EXPECT_EQ(status, expected);
+        Cmd({SPD, UNL, UNT});
+    }
+    EXPECT_FALSE(gpib.ibwait(ud, 0) & SRQI);
+    EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");  // after SPD it talks its data again
+}
+
+TEST_F(Driver, ParallelPollReportsConfiguredLines) {
+    char response = 0;
+    Cmd({UNL, UNT, 0x25, PPC, 0x60 | 0x08 | 3});  // meter: ist true, sense 1, line 3
+    Cmd({UNL, UNT, 0x27, PPC, 0x60 | 0x00 | 0});  // slow: ist false, sense 0, line 0
+    EXPECT_EQ(gpib.ibrpp(ud, &response) & ERR, 0);
+    EXPECT_EQ(response, 0x09);
+    gpib.ibsic(ud);  // IFC keeps the configuration
+    Cmd({UNL, UNT, 0x25, PPC, PPD});
+    gpib.ibrpp(ud, &response);
+    EXPECT_EQ(response, 0x01);
+    Cmd({PPU});
+    gpib.ibrpp(ud, &response);
+    EXPECT_EQ(response, 0x00);
+    EXPECT_EQ(TraceLines().at(4), "RPP 09");
+}
+
+TEST_F(Driver, DeviceClearEmptiesAndTriggerAnswers) {
+    Send(5, "*IDN?\n");
+    Cmd({UNL, UNT, 0x25, SDC});
+    EXPECT_TRUE(ReadTimesOut(5));
+    Send(5, "TALK?\n");
+    Send(7, "*IDN?\n");
+    Cmd({DCL});
+    EXPECT_TRUE(ReadTimesOut(5));
+    EXPECT_TRUE(ReadTimesOut(7));
+    Cmd({UNL, UNT, 0x25, 0x27, GET});
+    EXPECT_EQ(Receive(5), "TRIGGERED\n");
+    EXPECT_TRUE(ReadTimesOut(7));  // no trigger dialogue
+}
+
+TEST_F(Driver, InterfaceClearAndOfflineLeaveInstrumentsAlone) {
+    Send(5, "*IDN?\n");
+    const int sta = gpib.ibsic(ud);
+    EXPECT_EQ(sta & (TACS | LACS | ATN | CIC), CIC);
+    EXPECT_EQ(Receive(5), "METER\n");
+    Send(5, "*IDN?\n");
+    gpib.ibonl(ud, 0);
+    open_.clear();
+    EXPECT_TRUE(gpib.ibwait(ud, 0) & ERR);  // the board is offline
+    EXPECT_EQ(*gpib.iberr, ENEB);
+    StartBoard();
+    EXPECT_EQ(Receive(5), "METER\n");
+}
+
+TEST_F(Driver, ControllerAndArgumentErrors) {
+    gpib.ibrsc(ud, 0);
+    EXPECT_EQ(*gpib.iberr, 1);  // the previous setting
+    const unsigned char unl = UNL;
+    EXPECT_TRUE(gpib.ibcmd(ud, &unl, 1) & ERR);
+    EXPECT_EQ(*gpib.iberr, ECIC);
+    EXPECT_TRUE(gpib.ibsic(ud) & ERR);
+    EXPECT_EQ(*gpib.iberr, ESAC);
+    EXPECT_TRUE(gpib.ibsre(ud, 1) & ERR);
+    EXPECT_EQ(*gpib.iberr, ESAC);
+    gpib.ibrsc(ud, 1);
+    EXPECT_TRUE(gpib.ibsic(ud) & CIC);
+    for (const auto& [option, value] : {std::pair{0x11, 1}, {7, 0}, {9, 1}})
+        EXPECT_EQ(gpib.ibconfig(ud, option, value) & ERR, 0) << option;
+    EXPECT_TRUE(gpib.ibconfig(ud, 0x11, 5) & ERR);
+    EXPECT_TRUE(gpib.ibconfig(ud, 0x99, 0) & ERR);
+    EXPECT_EQ(*gpib.iberr, EARG);
+    gpib.ibconfig(ud, IbcTMO, T1s);
+    EXPECT_EQ(*gpib.iberr, TNONE);
+    EXPECT_TRUE(gpib.ibpad(ud, 31) & ERR);
+    EXPECT_TRUE(gpib.ibwait(42, 0) & ERR);
+    EXPECT_EQ(*gpib.iberr, EDVR);
+    EXPECT_EQ(gpib.ThreadIberr(), EDVR);
+}
+
+TEST_F(Driver, BlocksBytesAndStreams) {
+    Send(5, "BIG?\n");
+    Cmd({UNL, UNT, 0x45, 0x20});
+    std::vector<unsigned char> buf(520000);
+    const auto t0 = SteadyClock::now();
+    gpib.ibrda(ud, buf.data(), static_cast<long>(buf.size()));
+    const int sta = Wait();
+    const long elapsed = Since(t0);
+    RecordProperty("read_512000_ms", static_cast<int>(elapsed));
+    EXPECT_LT(elapsed, 1000);
+    EXPECT_TRUE(sta & END);
+    ASSERT_EQ(*gpib.ibcntl, 8 + 512000 + 1);
+    EXPECT_EQ(std::string(buf.begin(), buf.begin() + 8), "#6512000");
+    EXPECT_EQ(buf[8 + 300], 300 % 256);
+    EXPECT_EQ(buf[8 + 511999], 511999 % 256);
+    EXPECT_EQ(buf[8 + 512000], '\n');
+
+    EXPECT_EQ(Query(5, "BIN?\n"), "AB\n");  // exactly the bytes, no terminator added
+    Send(5, "TALK?\n");
+    EXPECT_EQ(Receive(5, 5), "ababa");
+    EXPECT_EQ(*gpib.ibsta & END, 0);
+    EXPECT_EQ(Receive(5, 3), "bab");
+    Cmd({UNL, UNT, 0x25, SDC});
+    EXPECT_TRUE(ReadTimesOut(5));
+}
+
+TEST_F(Driver, DeviceDescriptorsAddressTheirInstrument) {
+    const int dev = OpenDevice(5);
+    ASSERT_GE(dev, 16);
+    EXPECT_EQ(gpib.ibwrt(dev, "*IDN?\n", 6) & ERR, 0);
+    char buf[16];
+    EXPECT_TRUE(gpib.ibrd(dev, buf, sizeof buf) & END);
+    EXPECT_EQ(std::string(buf, *gpib.ibcntl), "METER\n");
+    const std::vector<std::string> lines = TraceLines();
+    EXPECT_EQ(lines.at(2), "CMD 3f 25 40");
+    EXPECT_EQ(lines.at(4), "CMD 3f 20 45");
+    const int nobody = OpenDevice(9);
+    EXPECT_TRUE(gpib.ibwrt(nobody, "X", 1) & ERR);
+    EXPECT_EQ(*gpib.iberr, ENOL);
+}
+
+TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
+    gpib.ibonl(ud, 0);
+    open_.clear();
+    const std::string path = Path("broken.yaml");
+    std::ofstream(path) << "devices:\n  meter:\n    dialogues: [\n";
+    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(gpib.ibfind("GPIB0"), -1);
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.rfind("gpib-sim: " + path + ":4: ", 0), 0u) << err;
+    EXPECT_TRUE(*gpib.ibsta & ERR);
+    EXPECT_TRUE(gpib.ibpad(0, 0) & ERR);  // no board to set up
+    EXPECT_EQ(*gpib.iberr, ENEB);
+
+    setenv("GPIB_SIM_CONFIG", Path("missing.yaml").c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(gpib.ibfind("GPIB0"), -1);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("missing.yaml:0: cannot be read"), std::string::npos) << err;
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(gpib.ibfind("GPIB1"), -1);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("no board named 'GPIB1'"), std::string::npos);
+    setenv("IB_NO_ERROR", "1", 1);
+    ::testing::internal::CaptureStderr();
+    gpib.ibfind("GPIB1");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+    unsetenv("IB_NO_ERROR");
+
+    std::ofstream(path) << kBench;  // mended: read again at the next ibfind
+    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+    StartBoard();
+    EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");
+}
+
+TEST_F(Driver, DefaultBenchWithoutAFile) {
+    gpib.ibonl(ud, 0);
+    open_.clear();
+    unsetenv("GPIB_SIM_CONFIG");
+    StartBoard();
+    EXPECT_EQ(Query(6, "*IDN?\n"), "KELVO,DMM6,SIM00006,1.0\n");
+    EXPECT_EQ(Query(6, "SIM:VOLT -2.5;MEAS:VOLT:DC?\n"), "-2.500000E+00\n");
+    Cmd({UNL, UNT, SPE, 0x45, 0x20});
+    unsigned char status = 0;
+    gpib.ibrda(ud, &status, 1);
+    Wait();
+    Cmd({SPD, UNL, UNT});
+    EXPECT_EQ(status, 0x40);
+    Cmd({UNL, UNT, 0x25, GET});
+    EXPECT_EQ(Receive(5), "+1.000000E+07\n");
+}
+
+}  // namespace
+}  // namespace kelvo::simtest
