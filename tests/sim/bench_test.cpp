@@ -87,6 +87,17 @@ TEST(Bench, ReplyForms) {
     EXPECT_THROW(ReplyForm("STREAM()"), std::invalid_argument);
 }
 
+TEST(Bench, DefaultsKeepTheirYamlTypes) {
+    const Bench bench = ParseBench("devices:\n  d:\n    properties:\n      a: {default: 5}\n      b: {default: 1.5}\n"
+                                   "      c: {default: '5'}\n      e: {default: 2, specs: {type: float}}\n"
+                                   "resources: {}\n", "x");
+    const auto& p = bench.devices.at("d")->properties;
+    EXPECT_EQ(p.at(0).type, Value::Kind::Int);
+    EXPECT_EQ(p.at(1).type, Value::Kind::Float);
+    EXPECT_EQ(p.at(2).type, Value::Kind::Text);  // quoted
+    EXPECT_EQ(p.at(3).initial.kind, Value::Kind::Float);
+}
+
 TEST(Bench, ShippedBenchesAreValid) {
     const Bench example = LoadBenchFile(KELVO_SIM_BENCHES "/example.yaml");
     EXPECT_FALSE(example.resources.empty());

@@ -312,6 +312,7 @@ TEST_F(Driver, BlocksBytesAndStreams) {
     EXPECT_EQ(buf[8 + 512000], '\n');
 
     EXPECT_EQ(Query(5, "BIN?\n"), "AB\n");  // exactly the bytes, no terminator added
+    EXPECT_EQ(Query(5, "FOO?\n"), "ERROR\n");  // the error string answers what is not understood
     Send(5, "TALK?\n");
     EXPECT_EQ(Receive(5, 5), "ababa");
     EXPECT_EQ(*gpib.ibsta & END, 0);
