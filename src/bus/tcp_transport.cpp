@@ -51,6 +51,12 @@ void CloseSocket() {
 
 bool ConnectionOpen() { return instrumentSocket >= 0; }
 
+void AdoptConnection(int socket) {
+    CloseSocket();
+    instrumentSocket = socket;
+    established = socket >= 0;
+}
+
 std::int16_t WaitSocketEvent(SocketEvent event) {
     TransferWaitActive = 1;
     TransferAbort = 0;

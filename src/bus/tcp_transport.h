@@ -15,6 +15,8 @@ inline std::int32_t SocketByteCount = 0;
 // to do) or 1 (failed).
 std::int16_t OpenConnection();
 bool ConnectionOpen();
+// Takes over an already connected socket as the instrument connection.
+void AdoptConnection(int socket);
 
 // Read or write readiness, for WaitSocketEvent.
 enum class SocketEvent { Read, Write };
