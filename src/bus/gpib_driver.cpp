@@ -52,6 +52,7 @@ struct Driver {
 };
 
 Driver driver;
+int lastTimeoutCode = 0;
 
 void Fail(std::int32_t systemError) {
     ibsta = kStatusErr;
@@ -181,7 +182,13 @@ int ibfind(const char* name) {
 
 std::int32_t ibpad(int ud, int address) { return CallOrConfig(kIbpad, ud, address, kIbcPad); }
 std::int32_t ibsad(int ud, int address) { return CallOrConfig(kIbsad, ud, address, kIbcSad); }
-std::int32_t ibtmo(int ud, int code) { return CallOrConfig(kIbtmo, ud, code, kIbcTmo); }
+std::int32_t ibtmo(int ud, int code) {
+    const std::int32_t status = CallOrConfig(kIbtmo, ud, code, kIbcTmo);
+    if ((status & kStatusErr) == 0) lastTimeoutCode = code;
+    return status;
+}
+
+int LastTimeoutCode() { return lastTimeoutCode; }
 std::int32_t ibeot(int ud, int on) { return CallOrConfig(kIbeot, ud, on, kIbcEot); }
 std::int32_t ibrsc(int ud, int on) { return CallOrConfig(kIbrsc, ud, on, kIbcSc); }
 std::int32_t ibsre(int ud, int on) { return CallOrConfig(kIbsre, ud, on, kIbcSre); }

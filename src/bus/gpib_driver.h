@@ -64,6 +64,9 @@ std::int32_t ibstop(int ud);
 // called with CMPL in its mask) and refreshes ibsta, iberr and ibcntl.
 void CollectCompletion(int ud);
 
+// The timeout code this program last set with ibtmo (0, T NONE, at first).
+int LastTimeoutCode();
+
 // The library in use, empty while none is loaded (for messages and tests).
 std::string LoadedLibrary();
 // Forgets the loaded library so that the next call loads again (tests).

@@ -1,0 +1,133 @@
+// ABORT, CLEAR, LOCAL, LLOCK, REMOTE and TRIGGER: interface messages to the bus.
+#include <initializer_list>
+#include <vector>
+
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "commands/bus_bytes.h"
+#include "console/console.h"
+#include "interp/handlers.h"
+
+namespace kelvo {
+namespace {
+
+bool HasArgument(ParseCursor& cursor) { return cursor.SkipBlanks() != '\0'; }
+
+// "Sending <what>[ to device <address>]"
+void Announce(const char* what, std::int16_t address, bool withAddress) {
+    PrintText(kAttrWords, "Sending ");
+    PrintText(kAttrValue, what);
+    if (withAddress) {
+        PrintText(kAttrWords, " to device ");
+        PrintLong(kAttrValue, address);
+    }
+    PrintNewLine();
+}
+
+}  // namespace
+
+std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsigned char> bytes) {
+    const std::vector<unsigned char> data(bytes);
+    const auto n = static_cast<std::int32_t>(data.size());
+    ShowWaiting();
+    BusOperation = operation;
+    StartTiming();
+    const std::int16_t status = AwaitTransfer(gpib::ibcmda(BoardDescriptor, data.data(), n), n);
+    if (status == 0) ShowDone();
+    StopTiming();
+    return status;
+}
+
+void CmdAbort() {
+    PrintText(kAttrWords, "Sending ");
+    PrintText(kAttrValue, "IFC");
+    PrintText(kAttrWords, " to all devices");
+    PrintNewLine();
+    ShowWaiting();
+    BusOperation = kOpInterfaceClear;
+    StartTiming();
+    gpib::ibsic(BoardDescriptor);
+    if (ReportGpibError() == 0) ShowDone();
+    StopTiming();
+}
+
+void CmdClear(ParseCursor& cursor) {
+    if (!HasArgument(cursor)) {
+        Announce("DCL", 0, false);
+        SendCommandBytes(kOpDeviceClear, {kDcl});
+        return;
+    }
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) return;
+    CurrentDeviceAddress = address;
+    Announce("SDC", address, true);
+    SendCommandBytes(kOpSelectedDeviceClear, {kUnl, kUnt, Mla(address), kSdc});
+}
+
+void CmdLocal(ParseCursor& cursor) {
+    if (!HasArgument(cursor)) {
+        PrintText(kAttrValue, "REN");
+        PrintText(kAttrStatus, " is ");
+        PrintText(kAttrValue, "FALSE");
+        PrintNewLine();
+        BusOperation = kOpRemoteEnableFalse;
+        StartTiming();
+        gpib::ibsre(BoardDescriptor, 0);
+        ReportGpibError();
+        StopTiming();
+        return;
+    }
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) return;
+    CurrentDeviceAddress = address;
+    Announce("GTL", address, true);
+    SendCommandBytes(kOpGoToLocal, {kUnl, kUnt, Mla(address), kGtl});
+}
+
+void CmdLlock() {
+    Announce("LLO", 0, false);
+    SendCommandBytes(kOpLocalLockout, {kLlo});
+}
+
+void CmdRemote(ParseCursor& cursor) {
+    PrintText(kAttrValue, "REN");
+    PrintText(kAttrWords, " is ");
+    PrintText(kAttrValue, "TRUE");
+    PrintNewLine();
+    BusOperation = kOpRemoteEnableTrue;
+    StartTiming();
+    gpib::ibsre(BoardDescriptor, 1);
+    if (ReportGpibError() != 0 || !HasArgument(cursor)) {
+        StopTiming();
+        return;
+    }
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) {
+        StopTiming();
+        return;
+    }
+    CurrentDeviceAddress = address;
+    PrintText(kAttrWords, "Sending device ");
+    PrintLong(kAttrValue, address);
+    PrintText(kAttrWords, " to ");
+    PrintText(kAttrValue, "REMOTE");
+    PrintNewLine();
+    ShowWaiting();
+    BusOperation = kOpListenAddress;
+    const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
+    if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 3), 3) == 0) ShowDone();
+    StopTiming();
+}
+
+void CmdTrigger(ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) return;
+    CurrentDeviceAddress = address;
+    Announce("GET", address, true);
+    SendCommandBytes(kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
+}
+
+}  // namespace kelvo

@@ -1,0 +1,145 @@
+// GET, RECEIVE and ZIP: reads counted in bytes rather than ended by the text.
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "commands/bus_bytes.h"
+#include "commands/data_buffers.h"
+#include "commands/received_display.h"
+#include "commands/transfer.h"
+#include "console/console.h"
+#include "console/program_state.h"
+#include "interp/handlers.h"
+#include "interp/options.h"
+#include "interp/parsed_command.h"
+
+namespace kelvo {
+namespace {
+
+constexpr int kTimeout100ms = 9;
+constexpr long kZipChunk = 128;
+// An instrument that never stops talking: ZIP gives up after this much.
+constexpr std::int64_t kZipLimit = 16 * 1024 * 1024;
+
+// The counted read: the talker is addressed and the board is a listener.
+void ReadBytes() {
+    if (Parsed.ByteCount <= 0) Parsed.ByteCount = 1;
+    if (Parsed.ByteCount > kDataBufferSize) {
+        PrintText(kAttrStatus, "? The buffer holds ");
+        PrintLong(kAttrValue, kDataBufferSize);
+        PrintText(kAttrStatus, " bytes: reading at most that many");
+        PrintNewLine();
+        Parsed.ByteCount = kDataBufferSize;
+    }
+    ResponseBuffer[0] = '\0';
+    StartTiming();
+    BusOperation = kOpReceiveBytes;
+    PrintText(kAttrStatus, "Waiting for data...");
+    ReturnToLineStart();
+    const std::int32_t start = gpib::ibrda(BoardDescriptor, ResponseBuffer, Parsed.ByteCount);
+    AwaitTransfer(start, 0);
+    StopTiming();
+    const std::int32_t received = ibcntl;
+    ResponseLength = received > 0 ? received : 0;
+    if (received > 0) {
+        ClearToLineEnd();
+        HexDump(ResponseBuffer, received, true);
+    }
+}
+
+}  // namespace
+
+void CmdGet(ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) return;
+    CurrentDeviceAddress = address;
+    Parsed.SendEndMessage = 1;
+    Parsed.SendEoi = 1;
+    Parsed.OutputFileName.given = 0;
+    Parsed.ByteCount = 0;
+    Parsed.DisplayReceived = 1;
+    if (ParseOptions(cursor) != 0) return;
+    const char* text = StringToSend(cursor);
+    if (text[0] != '\0' && SendOutput(address, text) != 0) return;
+    if (SendTalkAddress(address) != 0) return;
+    ReadBytes();
+}
+
+void CmdReceive(ParseCursor& cursor) {
+    Parsed.ByteCount = 0;
+    Parsed.DisplayReceived = 1;
+    if (ParseOptions(cursor) != 0) return;
+    BusOperation = kOpListenAddress;
+    StartTiming();
+    const unsigned char listen = Mla(0);
+    if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, &listen, 1), 1) == 0) {
+        StopTiming();
+        ReadBytes();
+    }
+    StopTiming();
+}
+
+void CmdZip(ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(cursor);
+    if (address == kAddressRefused) {
+        StopTiming();
+        return;
+    }
+    CurrentDeviceAddress = address;
+    std::int64_t total = 0;
+    BusOperation = kOpSetTimeout;
+    StartTiming();
+    const int ours = gpib::LastTimeoutCode();
+    gpib::ibtmo(BoardDescriptor, kTimeout100ms);
+    ReportGpibError();
+    // The driver leaves the previous code in iberr; one that does not (or reports
+    // something else) gets back the code this program set last.
+    const std::int32_t previous = iberr == ours ? iberr : ours;
+    bool stoppedEarly = false;
+    if (SendTalkAddress(address) == 0) {
+        PrintText(kAttrWords, "Performing ");
+        PrintText(kAttrValue, "ZIP");
+        PrintText(kAttrWords, " operation on device ");
+        PrintLong(kAttrValue, address);
+        PrintNewLine();
+        ShowWaiting();
+        BusOperation = kOpInputString;
+        // ESC and the transfer timeout end a device that never stops talking,
+        // and so does a total far beyond any buffer.
+        TransferWaitActive = 1;
+        TransferAbort = 0;
+        while ((ibsta & kStatusErr) == 0) {
+            gpib::ibrd(BoardDescriptor, ResponseBuffer, kZipChunk);
+            if (ibcntl > 0) total += ibcntl;
+            PumpMessages();
+            const bool timedOut =
+                Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs);
+            if ((ibsta & kStatusErr) == 0 && (TransferAbort != 0 || timedOut || total >= kZipLimit)) {
+                stoppedEarly = true;
+                break;
+            }
+        }
+        TransferWaitActive = 0;
+    }
+    InitInterface();
+    BusOperation = kOpSetTimeout;
+    gpib::ibtmo(BoardDescriptor, previous);
+    ReportGpibError();
+    ClearToLineEnd();
+    if (total == 0) {
+        PrintText(kAttrStatus, "Nothing to zip");
+        PrintNewLine();
+    } else {
+        PrintCount(kAttrValue, static_cast<std::int32_t>(total), kAttrWords, " byte");
+        PrintText(kAttrWords, " zipped, ");
+        PrintElapsedSeconds(kAttrWords);
+        if (stoppedEarly) {
+            PrintText(kAttrStatus, "? ZIP stopped before the device had finished talking");
+            PrintNewLine();
+        }
+    }
+    StopTiming();
+}
+
+}  // namespace kelvo

@@ -1,0 +1,104 @@
+// SEND: raw bus command or data bytes from a byte list.
+#include <cstring>
+#include <optional>
+
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "commands/bus_bytes.h"
+#include "commands/received_display.h"
+#include "commands/send.h"
+#include "commands/transfer.h"
+#include "console/console.h"
+#include "interp/handlers.h"
+#include "interp/help.h"
+#include "interp/options.h"
+#include "interp/parsed_command.h"
+
+namespace kelvo {
+
+unsigned char ByteList[kByteListSize];
+
+std::optional<int> HexDigitValue(char c) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return std::nullopt;
+}
+
+std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t capacity) {
+    const std::size_t length = std::strlen(text);
+    std::size_t i = 0;
+    std::size_t n = 0;
+    char quote = 0;
+    while (i < length && n < capacity) {
+        const char c = text[i++];
+        if (quote != 0) {
+            if (c == quote) quote = 0;
+            else list[n++] = static_cast<unsigned char>(c);
+        } else if (c == ' ') {
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+        } else {
+            const auto hi = HexDigitValue(c);
+            if (!hi || i >= length) break;
+            const auto lo = HexDigitValue(text[i++]);
+            if (!lo) break;
+            list[n++] = static_cast<unsigned char>(*hi * 16 + *lo);
+        }
+    }
+    return static_cast<std::int16_t>(n);
+}
+
+void CmdSend(ParseCursor& cursor) {
+    Parsed.SendMode = 0;
+    Parsed.SendEoi = 0;
+    Parsed.DisplayReceived = 1;
+    if (ParseOptions(cursor) == 0) {
+        if (Parsed.SendMode == 0) {
+            PrintText(kAttrError, "? COMMAND or DATA not specified");
+            PrintNewLine();
+            SignalError();
+            ShowSyntaxHelp();
+        } else {
+            const std::int16_t n = ParseByteList(StringToSend(cursor), ByteList, kByteListSize);
+            if (n == 0) {
+                PrintText(kAttrStatus, "Nothing to send");
+                PrintNewLine();
+            } else {
+                PrintText(kAttrWords, "Byte list:");
+                PrintNewLine();
+                HexDump(ByteList, n, false);
+                ShowWaiting();
+                StartTiming();
+                const unsigned char preamble[2] = {kUnt, Mta(0)};
+                BusOperation = kOpTalkAddress;
+                if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, preamble, 2), 2) == 0) {
+                    StopTiming();
+                    StartTiming();  // the time shown covers the list alone
+                    std::int32_t start;
+                    if (Parsed.SendMode == 1) {
+                        BusOperation = kOpSendCommandList;
+                        start = gpib::ibcmda(BoardDescriptor, ByteList, n);
+                    } else {
+                        gpib::ibeot(BoardDescriptor, Parsed.SendEoi == 1 ? 1 : 0);
+                        BusOperation = kOpSendDataList;
+                        start = gpib::ibwrta(BoardDescriptor, ByteList, n);
+                    }
+                    AwaitTransfer(start, n);
+                    StopTiming();
+                    ClearToLineEnd();
+                    PrintCount(kAttrValue, ibcntl, kAttrWords, " byte");
+                    PrintText(kAttrWords, " sent, ");
+                    PrintElapsedSeconds(kAttrWords);
+                }
+            }
+        }
+    }
+    StopTiming();
+    gpib::ibeot(BoardDescriptor, 0);
+}
+
+}  // namespace kelvo

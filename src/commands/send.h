@@ -1,0 +1,20 @@
+// The byte lists of SEND.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace kelvo {
+
+inline constexpr std::size_t kByteListSize = 256;
+extern unsigned char ByteList[kByteListSize];
+
+// 0 to 15 for a hexadecimal digit of either case.
+std::optional<int> HexDigitValue(char c);
+
+// Parses 'string', "string" and hexadecimal pairs into `list`. The first entry
+// that is not valid ends the list silently. Returns the bytes stored.
+std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t capacity);
+
+}  // namespace kelvo
