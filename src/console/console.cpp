@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <new>
+#include <cstdlib>
 
 #include "console/host.h"
 #include "console/program_state.h"
@@ -17,14 +17,6 @@ const Rgb ConsolePalette[kPaletteSize] = {
     {0, 196, 0},     {175, 214, 255}, {128, 128, 128}, {128, 128, 0},
 };
 
-namespace {
-
-void MakeEmpty(DisplayLine& line) {
-    std::memset(&line, 0, sizeof line);
-}
-
-}  // namespace
-
 Console::Console() {
     lines_ = AllocateLines(kLineBlock);
     if (lines_) lineCapacity_ = kLineBlock;
@@ -33,15 +25,28 @@ Console::Console() {
 
 Console::~Console() = default;
 
-std::unique_ptr<DisplayLine[]> Console::AllocateLines(std::int32_t capacity) {
+void Console::FreeBlock::operator()(DisplayLine* block) const { std::free(block); }
+
+Console::LineBlock Console::AllocateLines(std::int32_t capacity) {
     // One record more than the capacity, as the store has always had.
     const auto count = static_cast<std::size_t>(capacity) + 1;
     if (allocationPolicy_ && !allocationPolicy_(count)) return nullptr;
-    std::unique_ptr<DisplayLine[]> block(new (std::nothrow) DisplayLine[count]);
-    if (block) {
-        for (std::size_t i = 0; i < count; ++i) MakeEmpty(block[i]);
-    }
-    return block;
+    LineBlock block(static_cast<DisplayLine*>(std::calloc(count, sizeof(DisplayLine))));
+    return block;  // calloc leaves every line empty
+}
+
+bool Console::GrowLines(std::int32_t capacity) {
+    const auto count = static_cast<std::size_t>(capacity) + 1;
+    if (allocationPolicy_ && !allocationPolicy_(count)) return false;
+    auto* grown = static_cast<DisplayLine*>(std::realloc(lines_.get(), count * sizeof(DisplayLine)));
+    if (grown == nullptr) return false;  // the old block is still there
+    (void)lines_.release();
+    lines_.reset(grown);
+    // The old lines behind the current one are empty already; the new ones are
+    // made so.
+    const auto old = static_cast<std::size_t>(lineCapacity_) + 1;
+    std::memset(grown + old, 0, (count - old) * sizeof(DisplayLine));
+    return true;
 }
 
 void Console::SetLayout(int cellWidth, int cellHeight, int clientWidth, int clientHeight) {
@@ -65,11 +70,12 @@ int Console::LineWidth() const {
 }
 
 void Console::PrintText(int attribute, std::string_view text) {
-    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty())
-        std::fwrite(text.data(), 1, text.size(), ResponseFile);
-    // Text ends at its first NUL, as the C string it stands for.
+    // Text ends at its first NUL, as the C string it stands for, in the response
+    // file as on the screen.
     const auto end = text.find('\0');
     if (end != std::string_view::npos) text = text.substr(0, end);
+    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty())
+        std::fwrite(text.data(), 1, text.size(), ResponseFile);
     AppendText(text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX)), attribute);
 }
 
@@ -91,7 +97,7 @@ void Console::AppendText(const char* text, int count, int attribute) {
     Host& host = CurrentHost();
     for (;;) {
         if (currentLine_ >= lineCapacity_ - 1) return;  // the last line is never written
-        DisplayLine& line = lines_[currentLine_];
+        DisplayLine& line = lines_.get()[currentLine_];
         if (outputColumn_ < lineEnd_) {
             // Restarted after ReturnToLineStart: the new text replaces the line.
             line.runCount = 0;
@@ -137,16 +143,13 @@ void Console::NewLine() {
     ++currentLine_;
     outputColumn_ = 0;
     lineEnd_ = 0;
-    lines_[currentLine_].runCount = 0;
+    lines_.get()[currentLine_].runCount = 0;
     documentHeight_ = std::max(clientHeight_, (currentLine_ + 1) * cellHeight_);
 
     const auto threshold = static_cast<std::int32_t>(lineCapacity_ * 0.75);
     if (currentLine_ > threshold) {
         const std::int32_t grown = lineCapacity_ + kLineBlock;
-        if (auto block = AllocateLines(grown)) {
-            std::memcpy(block.get(), lines_.get(),
-                        sizeof(DisplayLine) * static_cast<std::size_t>(currentLine_ + 1));
-            lines_ = std::move(block);
+        if (GrowLines(grown)) {
             lineCapacity_ = grown;
             RecomputeLayout();
         }
@@ -170,7 +173,7 @@ void Console::ClearDisplay() {
     currentLine_ = 0;
     outputColumn_ = 0;
     longestLine_ = 0;
-    for (std::int32_t i = 0; i <= lineCapacity_; ++i) MakeEmpty(lines_[i]);
+    std::memset(lines_.get(), 0, sizeof(DisplayLine) * (static_cast<std::size_t>(lineCapacity_) + 1));
     RecomputeLayout();
     documentHeight_ = std::max(clientHeight_, cellHeight_);
     Host& host = CurrentHost();

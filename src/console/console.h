@@ -86,7 +86,7 @@ public:
 
     // Read access for the renderer, the front ends and the tests.
     bool HasStore() const { return lines_ != nullptr; }
-    const DisplayLine& Line(int index) const { return lines_[index]; }
+    const DisplayLine& Line(int index) const { return lines_.get()[index]; }
     std::int32_t LineCapacity() const { return lineCapacity_; }
     std::int32_t CurrentLine() const { return currentLine_; }
     std::int32_t OutputColumn() const { return outputColumn_; }
@@ -97,11 +97,18 @@ public:
     void SetAllocationPolicy(AllocationPolicy policy) { allocationPolicy_ = std::move(policy); }
 
 private:
-    std::unique_ptr<DisplayLine[]> AllocateLines(std::int32_t capacity);
+    // The block holds capacity + 1 records. It is plain memory so that growth can
+    // extend it in place (realloc) rather than copy it every 250 lines.
+    struct FreeBlock {
+        void operator()(DisplayLine* block) const;
+    };
+    using LineBlock = std::unique_ptr<DisplayLine, FreeBlock>;
+    LineBlock AllocateLines(std::int32_t capacity);
+    bool GrowLines(std::int32_t capacity);
     void RecomputeLayout();
     int LineWidth() const;
 
-    std::unique_ptr<DisplayLine[]> lines_;
+    LineBlock lines_;
     std::int32_t lineCapacity_ = 0;
     std::int32_t currentLine_ = 0;
     std::int32_t outputColumn_ = 0;
