@@ -1,0 +1,116 @@
+// The command-line cycle and the interrupt keys that reach a running command.
+#include <gtest/gtest.h>
+
+#include "interp/command_cycle.h"
+#include "unit/fake_host.h"
+
+namespace kelvo::unit {
+namespace {
+
+class CommandCycleTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        // No board to set up or take offline: the cycle touches no driver.
+        Settings.Protocol = BusProtocol::TcpIp;
+    }
+    std::int32_t Run(const char* raw) {
+        PreparedLine line;
+        EXPECT_TRUE(PrepareLine(raw, line));
+        return RunCommandLine(line);
+    }
+};
+
+TEST_F(CommandCycleTest, ClearsTheDisplayAndStartsAtThePrompt) {
+    PrintText(kAttrValue, "left over");
+    PrintNewLine();
+    CurrentCommandId = kNoCommand;  // as a command file leaves it
+    ErrorFlag = 1;
+    EXPECT_EQ(Run("?"), 0);
+    const auto lines = Display();
+    ASSERT_EQ(lines.size(), 16u);  // only the general help page
+    EXPECT_EQ(lines.front(), "Enter X to end the program");
+    EXPECT_EQ(ErrorFlag, 0);
+    EXPECT_EQ(CommandBusy, 0);
+    EXPECT_TRUE(host.beeps.empty());  // BEEP is off
+}
+
+TEST_F(CommandCycleTest, CompletionBeepOnlyWithBeepOnAndNoError) {
+    struct Case {
+        const char* line;
+        std::int16_t beepEnabled;
+        Beeps beeps;
+    };
+    const Case cases[] = {
+        {"?", 1, {kCompletionBeep}},
+        {"?", 0, {}},
+        {"foo", 1, {kErrorBeep}},
+        {"spoll 5", 1, {kErrorBeep}},  // refused under TCP/IP
+        {"x", 1, {}},
+    };
+    for (const Case& c : cases) {
+        ResetProgramState();
+        host.Forget();
+        Settings.BeepEnabled = c.beepEnabled;
+        Run(c.line);
+        EXPECT_EQ(host.beeps, c.beeps) << c.line;
+    }
+}
+
+TEST_F(CommandCycleTest, XEndsTheProgram) {
+    EXPECT_EQ(Run("x"), 1);
+    EXPECT_EQ(ExitRequested, 1);
+    EXPECT_EQ(CommandBusy, 0);
+    EXPECT_TRUE(Display().empty());
+}
+
+TEST_F(CommandCycleTest, NothingRunsWhileACommandLineIsBusy) {
+    PrintText(kAttrValue, "running");
+    CommandBusy = 1;
+    CurrentCommandId = kTm;
+    EXPECT_EQ(Run("foo"), 0);
+    EXPECT_EQ(Display(), std::vector<std::string>{"running"});
+    EXPECT_EQ(CurrentCommandId, kTm);
+    EXPECT_EQ(CommandBusy, 1);
+    EXPECT_EQ(ErrorFlag, 0);
+}
+
+TEST_F(CommandCycleTest, InterruptsReachWhatIsRunning) {
+    EXPECT_FALSE(DeliverInterrupt(Interrupt::Escape));
+    EXPECT_FALSE(DeliverInterrupt(Interrupt::CloseRequest));
+    EXPECT_EQ(ExitRequested, 0);
+
+    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+        ResetProgramState();
+        KeyWaitActive = 1;
+        TransferWaitActive = 1;  // PAUSE takes the key first
+        EXPECT_TRUE(DeliverInterrupt(i));
+        EXPECT_EQ(KeyWaitActive, 0);
+        EXPECT_EQ(TransferAbort, 0);
+        EXPECT_EQ(ExitRequested, 0);
+    }
+
+    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+        ResetProgramState();
+        CurrentCommandId = kEnter;
+        TransferWaitActive = 1;
+        EXPECT_TRUE(DeliverInterrupt(i));
+        EXPECT_EQ(TransferAbort, 1);
+        const bool ends = i != Interrupt::Escape;
+        EXPECT_EQ(ExitRequested, ends ? 1 : 0);
+        EXPECT_EQ(CurrentCommandId, ends ? kExit : kEnter);
+    }
+
+    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+        ResetProgramState();
+        CommandFileActive = 1;
+        WaitInProgress = 1;
+        EXPECT_TRUE(DeliverInterrupt(i));
+        EXPECT_EQ(CommandFileAbort, 1);
+        EXPECT_EQ(WaitInProgress, 0);
+        EXPECT_EQ(ExitRequested, 0);  // the program stays open
+    }
+}
+
+}  // namespace
+}  // namespace kelvo::unit

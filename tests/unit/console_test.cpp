@@ -1,0 +1,332 @@
+// The console's text store and output operations, the signals, message pumping,
+// the command history and kelvo-cli's formatting of display lines.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "console/history.h"
+#include "unit/fake_host.h"
+
+namespace kelvo::unit {
+namespace {
+
+class ConsoleTest : public CoreTest {
+protected:
+    static Console& C() { return TheConsole(); }
+    static std::string Text(int line) { return C().Line(line).text; }
+    static void NewLines(int n) {
+        for (int i = 0; i < n; ++i) PrintNewLine();
+    }
+};
+
+TEST_F(ConsoleTest, WrapsAtOneColumnLessThanTheWindowAndAt198) {
+    struct Case {
+        int clientWidth;
+        int length;
+        std::vector<int> lines;
+    };
+    const Case cases[] = {
+        {640, 200, {79, 79, 42}}, {2000, 400, {198, 198, 4}}, {320, 39, {39}}, {320, 40, {39, 1}}, {16, 3, {1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        C().SetLayout(8, 16, c.clientWidth, 480);
+        ClearDisplay();
+        host.Forget();
+        std::string text;
+        for (int i = 0; i < c.length; ++i) text += static_cast<char>('0' + i % 10);
+        PrintText(kAttrValue, text);
+        ASSERT_EQ(C().CurrentLine() + 1, static_cast<int>(c.lines.size())) << c.clientWidth;
+        int offset = 0;
+        for (std::size_t i = 0; i < c.lines.size(); ++i) {
+            const DisplayLine& line = C().Line(static_cast<int>(i));
+            EXPECT_EQ(line.length, c.lines[i]);
+            EXPECT_EQ(std::string(line.text), text.substr(offset, c.lines[i]));
+            ASSERT_EQ(line.runCount, 1);
+            EXPECT_EQ(line.runs[0].length, c.lines[i]);
+            EXPECT_EQ(host.draws[i].line, static_cast<int>(i));
+            offset += c.lines[i];
+        }
+        EXPECT_EQ(C().OutputColumn(), c.lines.back());
+        EXPECT_EQ(C().LongestLine(), c.lines.front());
+    }
+}
+
+TEST_F(ConsoleTest, WidthIsTakenAtEveryPiece) {
+    PrintText(kAttrWords, std::string(10, 'a'));
+    C().SetLayout(8, 16, 320, 480);  // 40 columns: 39 a line
+    PrintText(kAttrValue, std::string(50, 'b'));
+    const DisplayLine& first = C().Line(0);
+    ASSERT_EQ(first.runCount, 2);
+    EXPECT_EQ(first.length, 39);
+    EXPECT_EQ(first.runs[1].start, 10);
+    EXPECT_EQ(first.runs[1].length, 29);
+    EXPECT_EQ(first.runs[1].x, 80);
+    EXPECT_EQ(C().Line(1).length, 21);
+
+    // A line already longer than the new width takes nothing more.
+    C().SetLayout(8, 16, 160, 480);
+    PrintText(kAttrStatus, "abc");
+    EXPECT_EQ(C().Line(1).length, 21);
+    EXPECT_EQ(Text(2), "abc");
+    EXPECT_EQ(C().Line(2).runs[0].attribute, kAttrStatus);
+}
+
+TEST_F(ConsoleTest, EmptyTextAddsNoRun) {
+    PrintText(kAttrValue, "");
+    PrintText(kAttrValue, std::string_view("\0abc", 4));  // ends at its NUL
+    EXPECT_EQ(C().Line(0).runCount, 0);
+    EXPECT_EQ(C().LineEnd(), 0);
+    EXPECT_TRUE(host.draws.empty());
+}
+
+TEST_F(ConsoleTest, StatusTextIsReplacedAfterReturnToLineStart) {
+    PrintText(kAttrWords, "Sending ");
+    PrintText(kAttrStatus, "Waiting for completion...");
+    ReturnToLineStart();
+    EXPECT_EQ(C().OutputColumn(), 0);
+    EXPECT_EQ(C().LineEnd(), 33);  // nothing else moved
+    EXPECT_EQ(Text(0), "Sending Waiting for completion...");
+
+    PrintText(kAttrStatus, "Done");
+    const DisplayLine before = C().Line(0);
+    ClearToLineEnd();
+    EXPECT_EQ(std::memcmp(&before, &C().Line(0), sizeof before), 0);
+    PrintNewLine();
+
+    const DisplayLine& line = C().Line(0);
+    EXPECT_EQ(Text(0), "Done");
+    EXPECT_EQ(line.length, 4);
+    ASSERT_EQ(line.runCount, 1);
+    EXPECT_EQ(line.runs[0].start, 0);
+    EXPECT_EQ(line.runs[0].x, 0);
+    EXPECT_EQ(host.blanks, (std::vector<FakeHost::Span>{{0, 0, 33}}));
+    EXPECT_EQ(host.clearsToEnd, (std::vector<FakeHost::Span>{{0, 4, 0}}));
+    EXPECT_EQ(C().CurrentLine(), 1);
+}
+
+TEST_F(ConsoleTest, GrowsAtThe188thNewLineAndShrinksOnClear) {
+    PrintText(kAttrValue, "first");
+    NewLines(187);
+    EXPECT_EQ(C().LineCapacity(), 250);
+    PrintNewLine();
+    EXPECT_EQ(C().CurrentLine(), 188);
+    EXPECT_EQ(C().LineCapacity(), 500);
+    EXPECT_EQ(Text(0), "first");
+    EXPECT_EQ(C().Line(499).length, 0);
+    EXPECT_EQ(C().DocumentHeight(), 189 * 16);
+    NewLines(188);
+    EXPECT_EQ(C().LineCapacity(), 750);  // 376 > 375
+
+    host.Forget();
+    ClearDisplay();
+    EXPECT_EQ(C().LineCapacity(), 250);
+    EXPECT_EQ(C().CurrentLine(), 0);
+    EXPECT_EQ(C().LongestLine(), 0);
+    EXPECT_EQ(C().DocumentHeight(), 480);
+    EXPECT_EQ(Text(0), "");
+    EXPECT_EQ(host.outputAreaClears, 1);
+}
+
+TEST_F(ConsoleTest, RefusedGrowthIsRetriedAndTheLastLineIsNeverWritten) {
+    bool refuse = true;
+    C().SetAllocationPolicy([&](std::size_t lines) { return !refuse || lines <= 251; });
+    NewLines(190);
+    EXPECT_EQ(C().LineCapacity(), 250);
+    refuse = false;
+    PrintNewLine();
+    EXPECT_EQ(C().LineCapacity(), 500);
+
+    refuse = true;
+    ClearDisplay();
+    NewLines(248);
+    PrintText(kAttrValue, std::string(100, 'x'));  // line 248 takes 79; the rest is dropped
+    EXPECT_EQ(C().Line(248).length, 79);
+    EXPECT_EQ(C().CurrentLine(), 249);
+    NewLines(5);
+    PrintText(kAttrValue, "lost");
+    EXPECT_EQ(C().CurrentLine(), 249);
+    EXPECT_EQ(C().Line(249).length, 0);
+    EXPECT_EQ(C().Line(249).runCount, 0);
+    EXPECT_EQ(C().LineCapacity(), 250);
+}
+
+TEST_F(ConsoleTest, ConsoleWithoutAStoreDoesNothing) {
+    Console console;
+    for (int i = 0; i < 188; ++i) console.NewLine();
+    ASSERT_EQ(console.LineCapacity(), 500);
+    console.SetAllocationPolicy([](std::size_t) { return false; });
+    console.ClearDisplay();  // must go back to 250 lines and cannot
+    EXPECT_FALSE(console.HasStore());
+    host.Forget();
+    console.PrintText(kAttrValue, "text");
+    console.PrintLong(kAttrValue, 5);
+    console.PrintNewLine();
+    console.ReturnToLineStart();
+    console.ClearToLineEnd();
+    console.ClearDisplay();
+    EXPECT_FALSE(console.HasStore());
+    EXPECT_TRUE(host.draws.empty());
+    EXPECT_TRUE(host.clearsToEnd.empty());
+    EXPECT_EQ(host.outputAreaClears, 0);
+}
+
+TEST_F(ConsoleTest, PrintLongWritesTheFullDecimalValue) {
+    for (std::int32_t value : {INT32_MIN, INT32_MAX, -5, 0}) {
+        ClearDisplay();
+        PrintLong(kAttrError, value);
+        EXPECT_EQ(Display(true), std::vector<std::string>{"{7}" + std::to_string(value)});
+    }
+}
+
+TEST_F(ConsoleTest, SeventeenthPieceJoinsTheLastRunOrStartsANewLine) {
+    for (int i = 0; i < kMaxRuns; ++i) PrintText(i % 2 ? kAttrWords : kAttrValue, "ab");
+    ASSERT_EQ(C().Line(0).runCount, kMaxRuns);
+    PrintText(kAttrWords, "cd");  // the same attribute as the last run
+    EXPECT_EQ(C().CurrentLine(), 0);
+    EXPECT_EQ(C().Line(0).runCount, kMaxRuns);
+    EXPECT_EQ(C().Line(0).runs[kMaxRuns - 1].length, 4);
+    EXPECT_EQ(C().Line(0).length, 34);
+    EXPECT_EQ(host.draws.back().x, 32 * 8);
+
+    PrintText(kAttrValue, "ef");  // another attribute: the next line
+    EXPECT_EQ(C().CurrentLine(), 1);
+    EXPECT_EQ(C().Line(0).runCount, kMaxRuns);
+    EXPECT_EQ(C().Line(0).length, 34);
+    EXPECT_EQ(Display(true).back(), "{1}ef");
+}
+
+TEST_F(ConsoleTest, SignalsAndTheirSilenceWhileExiting) {
+    SignalError();
+    CompletionBeep();
+    WarningBeep();
+    EXPECT_EQ(host.beeps, (Beeps{kErrorBeep, kCompletionBeep, kWarningBeep}));
+    EXPECT_EQ(ErrorFlag, 1);
+    EXPECT_EQ(ErrorCount, 1);
+
+    host.Forget();
+    ErrorFlag = 0;
+    ExitRequested = 1;
+    SignalError();
+    CompletionBeep();
+    WarningBeep();
+    EXPECT_EQ(host.beeps, Beeps{kWarningBeep});  // the warning always sounds
+    EXPECT_EQ(ErrorFlag, 1);
+    EXPECT_EQ(ErrorCount, 2);
+}
+
+TEST_F(ConsoleTest, OutputIsCopiedToTheResponseFileWhileItIsActive) {
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    ResponseFile = file;
+    ResponseFileActive = 1;
+    PrintText(kAttrError, "GPIB error");
+    PrintNewLine();
+    PrintText(kAttrValue, std::string(100, 'w'));  // wrapped on screen, not in the file
+    PrintLong(kAttrValue, -5);
+    ResponseFileActive = 0;
+    PrintNewLine();
+    PrintText(kAttrValue, "screen only");
+    PrintNewLine();
+
+    std::rewind(file);
+    char buffer[256] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
+    std::fclose(file);
+    ResponseFile = nullptr;
+    EXPECT_EQ(std::string(buffer, n), "GPIB error\r\n" + std::string(100, 'w') + "-5");
+    EXPECT_EQ(Display().back(), "screen only");
+}
+
+TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
+    host.onPump = [this] { ++host.now; };
+    PumpMessagesFor(0);
+    EXPECT_EQ(host.pumps, 0);
+
+    PumpMessagesFor(10);
+    EXPECT_EQ(host.pumps, 10);
+
+    host.pumps = 0;
+    host.now = 0xFFFFFFF0u;  // the end lies past the wrap
+    PumpMessagesFor(100);
+    EXPECT_EQ(host.pumps, 100);
+    EXPECT_EQ(host.now, 100u - 0x10u);
+
+    host.pumps = 0;
+    host.onPump = nullptr;
+    host.step = 1000;  // a clock that jumps: stop as soon as the end is passed
+    PumpMessagesFor(2500);
+    EXPECT_EQ(host.pumps, 2);
+}
+
+TEST(CommandHistory, RecallSkipsEmptyEntriesAndTheWriteSlot) {
+    CommandHistory history;
+    EXPECT_EQ(history.Recall(kRecallOlder), nullptr);
+    EXPECT_EQ(history.Recall(kRecallNewer), nullptr);
+
+    for (const char* line : {"A", "B", "C"}) history.Add(line, true);
+    std::vector<std::string> seen;
+    for (int direction : {kRecallOlder, kRecallOlder, kRecallOlder, kRecallOlder, kRecallOlder, kRecallNewer})
+        seen.push_back(history.Recall(direction));
+    EXPECT_EQ(seen, (std::vector<std::string>{"B", "A", "C", "B", "A", "B"}));
+
+    // Not stored: unedited lines, empty lines, and lines that begin with X.
+    for (const char* line : {"D", "", "X", "XYZ"}) history.Add(line, std::strcmp(line, "D") != 0);
+    EXPECT_EQ(history.writeIndex, 3);
+    history.Add("C", true);  // an edited line is stored again
+    EXPECT_EQ(history.writeIndex, 4);
+    EXPECT_EQ(history.recallIndex, 3);
+}
+
+TEST(CommandHistory, WrapsAfter32AndNeverRecallsTheOldest) {
+    CommandHistory history;
+    for (int i = 0; i < 33; ++i) history.Add(("L" + std::to_string(i)).c_str(), true);
+    EXPECT_EQ(history.writeIndex, 1);
+    EXPECT_STREQ(history.entries[0], "L32");
+    std::vector<std::string> seen;
+    for (int i = 0; i < 32; ++i) seen.push_back(history.Recall(kRecallOlder));
+    EXPECT_EQ(seen.front(), "L31");
+    EXPECT_EQ(seen[29], "L2");
+    EXPECT_EQ(seen[30], "L32");  // L1, the oldest, is skipped
+    EXPECT_EQ(seen[31], "L31");
+
+    const std::string longLine(250, 'Q');
+    history.Add(longLine.c_str(), true);
+    EXPECT_EQ(std::string(history.entries[1]), std::string(199, 'Q'));
+}
+
+TEST(CliFormat, EscapesUnprintableBytesAndBraces) {
+    struct Case {
+        std::string text;
+        bool braces;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"a\\b", false, "a\\\\b"},
+        {std::string("\x00\x01\x1f \x7e\x7f\x80\xff", 8), false, "\\x00\\x01\\x1f ~\\x7f\\x80\\xff"},
+        {"{x}", false, "{x}"},
+        {"{x}{", true, "{{x}{{"},
+    };
+    for (const Case& c : cases) {
+        std::string out = "=";
+        cli::AppendEscaped(out, c.text, c.braces);
+        EXPECT_EQ(out, "=" + c.out);
+    }
+}
+
+TEST_F(ConsoleTest, DisplayLinesAndTranscript) {
+    PrintText(kAttrError, "{a");
+    PrintText(kAttrValue, "\tb");
+    PrintNewLine();
+    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), false), "{a\\x09b");
+    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), true), "{7}{{a{1}\\x09b");
+    EXPECT_EQ(cli::FormatTranscript("ENTER 5", C(), false), ">ENTER 5\n{a\\x09b\n");
+    PrintText(kAttrValue, "y");
+    EXPECT_EQ(cli::FormatTranscript("?", C(), true), ">?\n{7}{{a{1}\\x09b\n{1}y\n");
+}
+
+}  // namespace
+}  // namespace kelvo::unit
