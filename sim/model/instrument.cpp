@@ -131,6 +131,15 @@ Instrument::Chunk Instrument::Talk(char* dst, std::size_t max, Clock::time_point
     return chunk;
 }
 
+std::optional<Instrument::WholeReply> Instrument::TakeReply() {
+    if (output_.empty()) return std::nullopt;
+    Reply& r = output_.front();
+    // A stream already under way goes on from where it stopped.
+    WholeReply whole{r.bytes.substr(r.pos), r.stream.substr(r.streamPos) + r.stream.substr(0, r.streamPos), r.readyAt};
+    output_.pop_front();
+    return whole;
+}
+
 Instrument::Answer Instrument::FromForm(const std::optional<ReplyForm>& form) const {
     Answer a;
     if (!form) return a;

@@ -52,6 +52,15 @@ public:
     // (compared in all eight bits or in the low seven).
     Chunk Talk(char* dst, std::size_t max, Clock::time_point now, int eosByte = -1, bool eos8Bit = true);
 
+    // The first queued reply taken whole, ready or not, for a transport that
+    // sends each reply in one piece once `readyAt` has come.
+    struct WholeReply {
+        std::string bytes;
+        std::string stream;  // repeated for ever after the bytes, when not empty
+        Clock::time_point readyAt;
+    };
+    std::optional<WholeReply> TakeReply();
+
     int statusByte() const { return statusByte_; }
     void setStatusByte(int value) { statusByte_ = value & 0xFF; }
 
