@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -23,12 +24,21 @@ using Clock = std::chrono::steady_clock;
 // library missing, every driver call fails quietly and no bus is touched.
 constexpr char kNoDriver[] = "KELVO_GPIB_LIBRARY=/nonexistent/kelvo-e2e-no-driver.so";
 
-std::vector<std::string> ChildEnvironment() {
+std::string_view NameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// The test's environment with the entries of `extra` ("NAME=value") in place of
+// those of the same names. The child gets no driver library unless `extra` names one.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
+    std::vector<std::string_view> replaced{NameOf(kNoDriver)};
+    for (const auto& entry : extra) replaced.push_back(NameOf(entry));
     std::vector<std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
-        if (std::strncmp(*e, "KELVO_GPIB_LIBRARY=", 19) != 0) env.emplace_back(*e);
+        if (std::find(replaced.begin(), replaced.end(), NameOf(*e)) == replaced.end()) env.emplace_back(*e);
     }
-    env.emplace_back(kNoDriver);
+    const bool ownDriver = std::any_of(extra.begin(), extra.end(),
+                                       [](const std::string& entry) { return NameOf(entry) == NameOf(kNoDriver); });
+    if (!ownDriver) env.emplace_back(kNoDriver);
+    env.insert(env.end(), extra.begin(), extra.end());
     return env;
 }
 
@@ -41,7 +51,7 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
 
 }  // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& args) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
     // A child that has ended must not take the test binary down with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
 
@@ -75,7 +85,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args) {
 
     std::vector<std::string> argv{KELVO_CLI_PATH};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env = ChildEnvironment();
+    std::vector<std::string> env = ChildEnvironment(environment);
     pid_t pid = -1;
     const int failed = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, PointersTo(argv).data(),
                                    PointersTo(env).data());
@@ -185,8 +195,9 @@ int CliProcess::Wait(std::chrono::milliseconds timeout) {
     return status_;
 }
 
-CliResult RunCli(const std::vector<std::string>& args, std::string_view input) {
-    CliProcess process(args);
+CliResult RunCli(const std::vector<std::string>& args, std::string_view input,
+                 const std::vector<std::string>& environment) {
+    CliProcess process(args, environment);
     process.Send(input);
     process.CloseInput();
     CliResult result;

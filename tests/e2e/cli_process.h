@@ -23,7 +23,8 @@ class CliProcess {
 public:
     static constexpr int kNeverRan = std::numeric_limits<int>::min();
 
-    explicit CliProcess(const std::vector<std::string>& args);
+    // `environment` holds "NAME=value" entries for the child beyond the test's own.
+    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -71,6 +72,7 @@ struct CliResult {
 
 // Runs kelvo-cli with `args`, feeds it all of `input`, ends its input and waits.
 // A start failure or a timeout is reported as a test failure.
-CliResult RunCli(const std::vector<std::string>& args, std::string_view input);
+CliResult RunCli(const std::vector<std::string>& args, std::string_view input,
+                 const std::vector<std::string>& environment = {});
 
 }  // namespace kelvo::e2e
