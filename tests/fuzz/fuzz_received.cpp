@@ -1,0 +1,83 @@
+// Fuzzes what an instrument can send: the TCP/IP reply framing (definite-length
+// blocks, zero bytes, line feeds) and the received-data display (text, fields,
+// line numbers, hexadecimal dumps) with what the framing kept.
+//
+// Input: byte 0 chooses the display (bits 0-1: format, bit 2: line numbers,
+// bit 3: suppress the data lines), byte 1 the window width (x 8 pixels), byte 2
+// and 3 the most bytes to receive; the rest is the byte stream the instrument
+// sends, after which it closes the connection. Nothing is started and no file is
+// written; the clock jumps on every read, so no wait can last.
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "bus/bus_errors.h"
+#include "bus/interface_settings.h"
+#include "bus/tcp_transport.h"
+#include "bus/timer.h"
+#include "commands/data_buffers.h"
+#include "commands/received_display.h"
+#include "console/console.h"
+#include "console/host.h"
+#include "console/program_state.h"
+#include "interp/parsed_command.h"
+
+namespace {
+
+class SandboxHost final : public kelvo::Host {
+public:
+    void Beep(unsigned, unsigned) override {}
+    void PumpMessages() override {}
+    std::uint32_t TickCount() override { return now_ += 997; }
+
+private:
+    std::uint32_t now_ = 0;
+};
+
+SandboxHost host;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    kelvo::SetHost(&host);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return 0;
+    kelvo::ResetProgramState();
+    kelvo::ResetInterfaceSettings();
+    kelvo::Settings.Protocol = kelvo::BusProtocol::TcpIp;
+    kelvo::Settings.TimeoutMs = 5000;
+    kelvo::Parsed = kelvo::ParsedCommand{};
+    kelvo::Parsed.PrintFormat = static_cast<std::int16_t>(data[0] & 0x03);
+    kelvo::Parsed.PrintLineNumbers = (data[0] & 0x04) ? 1 : 0;
+    kelvo::Parsed.DisplayReceived = (data[0] & 0x08) ? 0 : 1;
+    kelvo::TheConsole().SetLayout(8, 16, data[1] * 8, 480);
+    kelvo::ClearDisplay();
+    std::int32_t max = (data[2] << 8) | data[3];
+    if (max > kelvo::kDataBufferSize) max = kelvo::kDataBufferSize;
+
+    int fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) return 0;
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    // The input stays below the socket's buffer, so one write takes it all.
+    const std::size_t stream = size - 4;
+    if (stream > 0 && write(fds[1], data + 4, stream) != static_cast<ssize_t>(stream)) {
+        close(fds[0]);
+        close(fds[1]);
+        return 0;
+    }
+    close(fds[1]);  // the instrument hangs up after sending
+    kelvo::AdoptConnection(fds[0]);
+    kelvo::StartTiming();
+    kelvo::TcpReceive(kelvo::ResponseBuffer, max);
+    kelvo::AdoptConnection(-1);
+    const std::int32_t count = kelvo::SocketByteCount;
+    if (count < 0 || count > max) __builtin_trap();  // the framing kept more than it may
+    kelvo::ShowReceived(kelvo::ResponseBuffer, count);
+    return 0;
+}
