@@ -1,0 +1,224 @@
+// kelvo-cli over TCP/IP against kelvo-instsim: the greeting, the reply framing,
+// captures, and an instrument that misbehaves in each of the ways a real one can.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli_process.h"
+#include "e2e_support.h"
+
+extern char** environ;
+
+#ifdef KELVO_INSTSIM_PATH
+
+namespace kelvo::e2e {
+namespace {
+
+constexpr char kBench[] = R"yaml(spec: "1.1"
+devices:
+  dmm:
+    eom:
+      TCPIP SOCKET:
+        q: "\n"
+        r: "\r\n"
+    dialogues:
+      - q: "*IDN?"
+        r: "KELVO,DMM,1,1.0"
+      - q: "BLK?"
+        r: "BLOCK(20)"
+      - q: "IND?"
+        r: "BYTES(23 30 41 0a 42)"
+      - q: "BIG?"
+        r: "BLOCK(600000)"
+resources:
+  TCPIP::127.0.0.1::5999::SOCKET:
+    device: dmm
+)yaml";
+
+// kelvo-instsim on a free port of the loopback address, stopped with SIGTERM.
+class InstrumentServer {
+public:
+    InstrumentServer(const std::string& bench, const std::string& trace, const std::vector<std::string>& faults) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--config", bench, "--device", "dmm",
+                                      "--listen", "127.0.0.1:0", "--trace", trace};
+        args.insert(args.end(), faults.begin(), faults.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // "listening on 127.0.0.1:PORT" once the socket is ready.
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
+        while (pid_ > 0 && line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[128];
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            line.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(out[0]);
+        const std::size_t colon = line.rfind(':');
+        if (line.rfind("listening on 127.0.0.1:", 0) == 0 && colon != std::string::npos) port_ = std::stoi(line.substr(colon + 1));
+        if (port_ == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << line << "'";
+    }
+    ~InstrumentServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly on SIGTERM";
+    }
+    InstrumentServer(const InstrumentServer&) = delete;
+    InstrumentServer& operator=(const InstrumentServer&) = delete;
+
+    int Port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+class TcpIpInstrument : public ::testing::Test {
+protected:
+    void SetUp() override { scratch_.Write("bench.yaml", kBench); }
+
+    CliResult Run(const std::string& lines, const std::vector<std::string>& faults = {}) {
+        InstrumentServer server(scratch_.Path("bench.yaml"), scratch_.Path("trace.txt"), faults);
+        CliResult result = RunCli({"--attrs", "--beeps", "--tcpip", "--port", std::to_string(server.Port())}, lines);
+        result.out = MaskTimes(result.out);
+        return result;
+    }
+
+    // The instrument's trace with the bytes of consecutive RX lines joined, as
+    // the byte stream does not keep the program's separate sends apart.
+    std::vector<std::string> Trace() const {
+        std::vector<std::string> events;
+        for (const std::string& line : scratch_.Lines("trace.txt")) {
+            if (line.rfind("RX", 0) == 0 && !events.empty() && events.back().rfind("RX", 0) == 0) {
+                events.back() += line.substr(2);
+            } else {
+                events.push_back(line);
+            }
+        }
+        return events;
+    }
+
+    ScratchDir scratch_;
+};
+
+constexpr char kGreeting[] = "TX 31 30 30 20 43 6f 6e 6e 65 63 74 69 6f 6e 20 61 63 63 65 70 74 65 64 0a";
+constexpr char kIdnReply[] = "4b 45 4c 56 4f 2c 44 4d 4d 2c 31 2c 31 2e 30 0d 0a";
+
+TEST_F(TcpIpInstrument, EnterConnectsSendsTheQueryAndShowsTheReply) {
+    const CliResult r = Run("ENTER ; *IDN?\n");
+    EXPECT_EQ(r.out,
+              ">ENTER ; *IDN?\n"
+              "{3}100 Connection accepted\\x0a\n"
+              "{3}Sending '{1} *IDN?{3}'\n"
+              "{1}7{3} byte{3}s{3} sent, {1}T{3} seconds\n"
+              "{1}KELVO,DMM,1,1.0\n"
+              "{1}17{3} byte{3}s{3} received, {1}1{3} line{3}, {1}T{3} seconds\n");
+    EXPECT_EQ(Trace(), (std::vector<std::string>{"CONNECT", kGreeting, "RX 20 2a 49 44 4e 3f 0a",
+                                                 std::string("TX ") + kIdnReply, "CLOSE"}));
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(TcpIpInstrument, ALineFeedInsideABlockDoesNotEndTheReply) {
+    const std::string out = scratch_.Path("block.bin");
+    const CliResult r = Run("ENTER FD " + out + " SA ; BLK?\nENTER FD " + out + " ; BLK?\n");
+    // The second ENTER rewrites the capture with the whole reply, header and CR LF included.
+    std::string block;
+    for (int i = 0; i < 20; ++i) block += static_cast<char>(i);
+    EXPECT_EQ(scratch_.Read("block.bin"), "#220" + block + "\r\n");
+    EXPECT_NE(r.out.find("{1}26{3} byte{3}s{3} received, {1}T{3} seconds\n"
+                         "{1}20{3} byte{3}s{3} written to {1}" + out + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("{1}26{3} byte{3}s{3} written to "), std::string::npos) << r.out;
+}
+
+TEST_F(TcpIpInstrument, AnIndefiniteBlockEndsAtTheLineFeed) {
+    const CliResult r = Run("ENTER ; IND?\n");
+    EXPECT_NE(r.out.find("{1}#0\n{1}A\n{1}4{3} byte{3}s{3} received, {1}1{3} line{3}, "), std::string::npos) << r.out;
+}
+
+TEST_F(TcpIpInstrument, ZeroBytesBeforeTheReplyAndAReplyInSingleBytesReadTheSame) {
+    for (const auto& faults : {std::vector<std::string>{"--leading-nul", "3"}, std::vector<std::string>{"--drip"}}) {
+        const CliResult r = Run("ENTER ; *IDN?\n", faults);
+        EXPECT_NE(r.out.find("{1}KELVO,DMM,1,1.0\n{1}17{3} byte{3}s{3} received, {1}1{3} line{3}, "), std::string::npos)
+            << faults[0] << "\n" << r.out;
+    }
+}
+
+TEST_F(TcpIpInstrument, AReplyLongerThanTheBufferStopsAtItsSize) {
+    const std::string out = scratch_.Path("big.bin");
+    const CliResult r = Run("ENTER SD FD " + out + " ; BIG?\n");
+    EXPECT_NE(r.out.find("{1}512000{3} byte{3}s{3} received, "), std::string::npos) << r.out;
+    EXPECT_EQ(scratch_.Read("big.bin").size(), 512000u);
+}
+
+TEST_F(TcpIpInstrument, AForeignGreetingEndsTheCommandAfterShowingIt) {
+    const CliResult r = Run("ENTER ; *IDN?\n", {"--greeting", "HELLO"});
+    EXPECT_EQ(r.out, ">ENTER ; *IDN?\n{3}HELLO\\x0a\n");
+    EXPECT_EQ(Trace(), (std::vector<std::string>{"CONNECT", "TX 48 45 4c 4c 4f 0a", "CLOSE"}));
+}
+
+TEST_F(TcpIpInstrument, SilenceIsEndedByTheTimeout) {
+    const CliResult noGreeting = Run("TIMEOUT 1\nENTER ; *IDN?\n", {"--greeting", ""});
+    EXPECT_NE(noGreeting.out.find(">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n"
+                                  "{1}Terminated on timeout after {1}T{1} seconds\n"),
+              std::string::npos)
+        << noGreeting.out;
+
+    const CliResult hung = Run("TIMEOUT 1\nENTER ; *IDN?\n", {"--hang"});
+    EXPECT_NE(hung.out.find("{7}TCP/IP error{1} while {1}inputing a string\n"
+                            "{1}Terminated on timeout after {1}T{1} seconds\n{5}Nothing received\n"),
+              std::string::npos)
+        << hung.out;
+    EXPECT_EQ(hung.err, "BEEP 1661 157\n");
+}
+
+TEST_F(TcpIpInstrument, AClosedOrMissingInstrumentIsReportedAndWhatArrivedIsKept) {
+    const std::string out = scratch_.Path("part.txt");
+    const CliResult r = Run("ENTER FD " + out + " ; *IDN?\n", {"--close-after", "5"});
+    EXPECT_NE(r.out.find("{7}TCP/IP error{1} while {1}inputing a string\n{1}Connection closed by instrument\n"
+                         "{1}KELVO\n{1}5{3} byte{3}s{3} received, "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(scratch_.Read("part.txt"), "KELVO");
+
+    // Port 1 on the loopback address: nobody listens there.
+    const CliResult refused = RunCli({"--attrs", "--tcpip", "--port", "1"}, "ENTER ; *IDN?\n");
+    EXPECT_EQ(refused.out,
+              ">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n{1}Could not connect to instrument\n");
+}
+
+TEST_F(TcpIpInstrument, OutputSendsTheStringAndEndMessageWithoutAddressing) {
+    const std::string file = scratch_.Write("A.TXT", "abc");
+    Run("END CRLF\nOUTPUT FO " + file + " PA ; X\n");
+    const std::vector<std::string> trace = Trace();
+    ASSERT_GE(trace.size(), 3u);
+    EXPECT_EQ(trace[2], "RX 20 58 20 23 31 33 61 62 63 20 0d 0a");
+}
+
+}  // namespace
+}  // namespace kelvo::e2e
+
+#endif  // KELVO_INSTSIM_PATH
