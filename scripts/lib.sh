@@ -7,7 +7,7 @@ KELVO_JOBS=${KELVO_JOBS:-$(nproc 2>/dev/null || echo 2)}
 # Debian packages the build and the tests need.
 KELVO_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libyaml-cpp-dev
+  libgtest-dev libyaml-cpp-dev libbenchmark-dev
   clang libclang-rt-14-dev
 )
 
