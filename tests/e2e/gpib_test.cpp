@@ -2,6 +2,10 @@
 // byte for byte in the bus trace, and what the engineer sees.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -197,6 +201,56 @@ TEST_F(GpibBench, TriggeredReadingIsReadByCountAndSendShowsItsByteList) {
                          "{1}Write function detected no Listeners\n"),
               std::string::npos)
         << r.out;
+}
+
+
+TEST_F(GpibBench, TheSimulatedBusIsFoundThroughTheLibraryPathAndFramesEveryLine) {
+    const std::string folder = std::filesystem::path(KELVO_GPIB_SIM_PATH).parent_path().string();
+    const CliResult r = RunCli({"--attrs"}, "CLEAR 5\nREMOTE 5\n",
+                               {"KELVO_GPIB_LIBRARY=", "LD_LIBRARY_PATH=" + folder,
+                                "GPIB_SIM_CONFIG=" + scratch_.Path("bench.yaml"),
+                                "GPIB_SIM_TRACE=" + scratch_.Path("trace.txt")});
+    EXPECT_EQ(scratch_.Lines("trace.txt"),
+              (Events{"IFC", "REN 1", "CMD 3f 5f 25 04", "ONL 0", "IFC", "REN 1", "REN 1", "CMD 3f 5f 25", "ONL 0"}));
+    EXPECT_NE(r.out.find("{3}Sending {1}SDC{3} to device {1}5\n{5}Done\n"), std::string::npos) << r.out;
+}
+
+TEST(GpibWithoutDriver, ABusCommandReportsTheMissingLibraryAtOnce) {
+    // The test helper gives kelvo-cli a library path that does not exist.
+    const CliResult r = RunCli({"--attrs", "--beeps"}, "CLEAR 5\nENTER 5 ; *IDN?\n");
+    EXPECT_NE(r.out.find(">CLEAR 5\n{3}Sending {1}SDC{3} to device {1}5\n{5}Waiting for completion...\n"
+                         "{7}GPIB error{1} while {1}sending selected device clear\n"
+                         "{6}ibcntl: {1}2{6}, ibsta: {1}8000{7} H{6}, iberr: {1}0\n"
+                         "{1}DOS error\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(">ENTER 5 ; *IDN?\n{3}Sending '{1} *IDN?{3}'\n{5}Waiting for completion...\n"
+                         "{7}GPIB error{1} while {1}sending the listen address\n"
+                         "{6}ibcntl: {1}2{6}, ibsta: {1}8000{7} H{6}, iberr: {1}0\n"
+                         "{1}DOS error\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Not all bytes"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "BEEP 1661 157\nBEEP 1661 157\n");
+}
+
+TEST_F(GpibBench, EscEndsAReadThatWouldWaitForever) {
+    CliProcess cli({"--attrs"}, {std::string("KELVO_GPIB_LIBRARY=") + KELVO_GPIB_SIM_PATH,
+                                 "GPIB_SIM_CONFIG=" + scratch_.Path("bench.yaml"),
+                                 "GPIB_SIM_TRACE=" + scratch_.Path("trace.txt")});
+    cli.Send("ENTER 5\n");  // nothing queued, and no timeout set
+    // The read has started once the device was addressed to talk.
+    const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
+    while (scratch_.Read("trace.txt").find("CMD 3f 5f 45 20") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        cli.WaitForOutput("\x01", std::chrono::milliseconds(20));  // writes the input meanwhile
+    cli.Signal(SIGINT);
+    ASSERT_TRUE(cli.WaitForOutput("Nothing received")) << cli.Out();
+    cli.CloseInput();
+    EXPECT_EQ(cli.Wait(), 0);
+    EXPECT_NE(MaskTimes(cli.Out()).find("{1}Terminated from keyboard after {1}T{1} seconds\n{5}Nothing received\n"),
+              std::string::npos)
+        << cli.Out();
 }
 
 }  // namespace
