@@ -253,6 +253,32 @@ TEST_F(GpibBench, EscEndsAReadThatWouldWaitForever) {
         << cli.Out();
 }
 
+
+TEST_F(GpibBench, CountedReadsAndZipDrainTheInstrument) {
+    const CliResult r = Run("GET 5 # 0x10 ; *IDN?\nZIP 5\nZIP 5\nGET 5 # 600000 ; *IDN?\n");
+    EXPECT_EQ(Bus(0), (Events{"CMD 3f 5f 25 40", "WRT 20 2a 49 44 4e 3f", "WRT 0a EOI", "CMD 3f 5f 45 20",
+                              "RD 4b 45 4c 56 4f 2c 44 4d 4d 2c 31 2c 31 2e 30 0a END"}));
+    EXPECT_NE(r.out.find("{3}00000{1}:   4b 45 4c 56  4f 2c 44 4d  4d 2c 31 2c  31 2e 30 0a  [{5}KELVO,DMM,1,1.0.{1}]\n"
+                         "{1}16{3} byte{3}s{3} received, "),
+              std::string::npos)
+        << r.out;
+    // Nothing is left after a whole reply: ZIP finds nothing, twice.
+    EXPECT_NE(r.out.find(">ZIP 5\n{3}Performing {1}ZIP{3} operation on device {1}5\n{5}Nothing to zip\n>ZIP 5\n"),
+              std::string::npos)
+        << r.out;
+    // A count beyond the buffer is cut to its size, and said so.
+    EXPECT_NE(r.out.find("{5}? The buffer holds {1}512000{5} bytes: reading at most that many\n"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(GpibBench, ZipCountsWhatAPartlyReadReplyStillHeld) {
+    const CliResult r = Run("GET 5 # 3 ; *IDN?\nZIP 5\n");
+    EXPECT_EQ(Bus(1).at(0), "CMD 3f 5f 45 20");
+    EXPECT_EQ(Bus(1).at(1), "RD 56 4f 2c 44 4d 4d 2c 31 2c 31 2e 30 0a END");
+    EXPECT_NE(r.out.find("{1}13{3} byte{3}s{3} zipped, {1}T{3} seconds\n"), std::string::npos) << r.out;
+}
+
 }  // namespace
 }  // namespace kelvo::e2e
 
