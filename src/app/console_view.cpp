@@ -256,13 +256,20 @@ void ConsoleView::focusOutEvent(QFocusEvent* event) {
     UpdateEditRow();
 }
 
+bool IsCtrlBreak(const QKeyEvent& event) {
+    constexpr quint32 kBreakKeysym = 0xff6b;  // what X11 makes of Pause with Ctrl
+    if ((event.modifiers() & Qt::ControlModifier) == 0) return false;
+    return event.key() == Qt::Key_Pause || event.key() == Qt::Key_Cancel ||
+           (event.key() == 0 && event.nativeVirtualKey() == kBreakKeysym);
+}
+
 void ConsoleView::keyPressEvent(QKeyEvent* event) {
     const bool control = (event->modifiers() & Qt::ControlModifier) != 0;
-    switch (event->key()) {
-    case Qt::Key_Pause:
-    case Qt::Key_Cancel:
-        if (control) emit ctrlBreak();
+    if (IsCtrlBreak(*event)) {
+        emit ctrlBreak();
         return;
+    }
+    switch (event->key()) {
     case Qt::Key_PageUp: ScrollVertical(kScrollPageUp); return;
     case Qt::Key_PageDown: ScrollVertical(kScrollPageDown); return;
     case Qt::Key_End: edit_.End(); break;

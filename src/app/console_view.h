@@ -4,6 +4,7 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QKeyEvent>
 
 #include <array>
 #include <string_view>
@@ -12,6 +13,9 @@
 #include "console/scroll.h"
 
 namespace kelvo::app {
+
+// Ctrl+Break: Ctrl with the Pause/Break key.
+bool IsCtrlBreak(const QKeyEvent& event);
 
 class ConsoleView : public QAbstractScrollArea {
     Q_OBJECT

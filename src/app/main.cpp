@@ -16,14 +16,16 @@ namespace {
 // folder is not the user's to write.
 std::string HistoryPath() {
     const QString program = QCoreApplication::applicationFilePath();
-    const QString installed = QDir::cleanPath(QStringLiteral(KELVO_INSTALL_BINDIR));
-    if (QFileInfo(program).absolutePath() != installed)
-        return kelvo::HistoryFileBeside(program.toStdString());
+    const QString folder = QFileInfo(program).absolutePath();
+    const bool installed =
+        folder == QDir::cleanPath(QStringLiteral(KELVO_INSTALL_BINDIR)) ||
+        QFileInfo::exists(folder + QStringLiteral("/" KELVO_DOCDIR_FROM_BINDIR "/KELVO.TXT"));
+    if (!installed) return kelvo::HistoryFileBeside(program.toStdString());
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (state.isEmpty() || !QDir::isAbsolutePath(state)) state = QDir::homePath() + QStringLiteral("/.local/state");
-    const QString folder = state + QStringLiteral("/kelvo");
-    QDir().mkpath(folder);
-    return (folder + QStringLiteral("/kelvo.HIS")).toStdString();
+    const QString stateFolder = state + QStringLiteral("/kelvo");
+    QDir().mkpath(stateFolder);
+    return (stateFolder + QStringLiteral("/kelvo.HIS")).toStdString();
 }
 
 }  // namespace

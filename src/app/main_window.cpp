@@ -24,6 +24,7 @@
 #include "app/display_output.h"
 #include "app/gui_host.h"
 #include "app/interface_dialog.h"
+#include "app/resources.h"
 #include "bus/interface_settings.h"
 #include "console/console.h"
 #include "console/program_state.h"
@@ -32,21 +33,13 @@
 #include "interp/line_prep.h"
 
 namespace kelvo::app {
-namespace {
-
-bool IsCtrlBreak(const QKeyEvent* key) {
-    return (key->modifiers() & Qt::ControlModifier) != 0 &&
-           (key->key() == Qt::Key_Pause || key->key() == Qt::Key_Cancel);
-}
-
-}  // namespace
-
 QString WindowTitle() {
     return QStringLiteral(KELVO_FILE_DESCRIPTION " " KELVO_PRODUCT_VERSION);
 }
 
 MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWidget* parent)
     : QMainWindow(parent), historyPath_(std::move(historyPath)) {
+    KelvoInitResources();
     setWindowTitle(WindowTitle());
     setWindowIcon(QIcon(QStringLiteral(":/kelvoicon.svg")));
 
@@ -176,7 +169,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
                 DeliverInterrupt(Interrupt::Escape);
                 return true;
             }
-            if (IsCtrlBreak(key)) {
+            if (IsCtrlBreak(*key)) {
                 DeliverInterrupt(Interrupt::CtrlBreak);
                 return true;
             }
@@ -264,8 +257,11 @@ void MainWindow::AboutCommand() {
 }
 
 QString MainWindow::ManualPath() {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/KELVO.TXT");
-    if (QFileInfo::exists(beside)) return beside;
+    const QString folder = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {folder + QStringLiteral("/KELVO.TXT"),
+                                     folder + QStringLiteral("/" KELVO_DOCDIR_FROM_BINDIR "/KELVO.TXT")}) {
+        if (QFileInfo::exists(candidate)) return QFileInfo(candidate).canonicalFilePath();
+    }
     return QStringLiteral(KELVO_INSTALL_DOCDIR "/KELVO.TXT");
 }
 
