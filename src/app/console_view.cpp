@@ -285,7 +285,8 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape: edit_.Clear(); break;
     default: {
         const QString text = event->text();
-        if (text.size() != 1 || control) {
+        // Ctrl and Alt combinations are shortcuts (Alt+F opens the File menu).
+        if (text.size() != 1 || (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             event->ignore();
             return;
         }

@@ -140,6 +140,9 @@ private slots:
         QCOMPARE(w.View().Edit().CaretColumn(), 4);
         w.Key(Qt::Key_Right);
         QCOMPARE(w.View().Edit().CaretColumn(), 4);
+        w.Key(Qt::Key_F, Qt::AltModifier);  // a menu shortcut, not a character
+        w.Key(Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(w.EditText(), std::string("AxD"));
         w.Key(Qt::Key_Escape);
         QCOMPARE(w.EditText(), std::string());
         QCOMPARE(w.View().Edit().CaretColumn(), 1);
