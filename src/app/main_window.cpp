@@ -16,6 +16,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -185,11 +186,27 @@ void MainWindow::ShowConsoleMessage(const QString& text) {
 
 void MainWindow::SaveDisplayTextCommand() {
     QFileDialog dialog(this, WindowTitle() + QStringLiteral(" - Save Display Text"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same dialog everywhere, with its Help
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilter(QStringLiteral("Any File (*.*)"));
     if (!saveDialog_.directory.empty()) dialog.setDirectory(QString::fromStdString(saveDialog_.directory));
     if (!saveDialog_.name.empty()) dialog.selectFile(QString::fromStdString(saveDialog_.name));
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+        QPushButton* help = buttons->addButton(QDialogButtonBox::Help);
+        connect(help, &QPushButton::clicked, &dialog, [&dialog] {
+            QMessageBox box(QMessageBox::NoIcon, WindowTitle(),
+                            QStringLiteral("Select filename to receive the display text"), QMessageBox::Ok, &dialog);
+            box.exec();
+        });
+    }
+    // Centred over the console, a quarter of the free height down.
+    dialog.adjustSize();
+    const QRect client(view_->mapToGlobal(QPoint(0, 0)), view_->size());
+    const int x = std::max(0, (client.width() - dialog.width()) / 2);
+    const int y = std::max(0, (client.height() - dialog.height()) / 4);
+    dialog.move(client.topLeft() + QPoint(x, y));
+
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
     const QString chosen = dialog.selectedFiles().constFirst();
     const QFileInfo info(chosen);

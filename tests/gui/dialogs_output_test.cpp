@@ -1,5 +1,10 @@
 // The Interface dialog, Save Display Text and Print Display Text.
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPrinter>
@@ -123,6 +128,39 @@ private slots:
         const QString three = dir.filePath(QStringLiteral("three.txt"));
         w->SaveDisplayText(three);
         QCOMPARE(ReadAll(three), QByteArray("A\n\nB\n"));
+        QVERIFY(w.Host().beeps.empty());
+    }
+
+    void theSaveDialogRemembersItsFolderAndName() {
+        Window w;
+        QTemporaryDir dir;
+        w->SaveDialog() = {dir.path().toStdString(), "first.txt"};
+        PrintText(kAttrValue, "saved");
+        PrintNewLine();
+        QString title, shownFolder, shownName;
+        const QString second = dir.filePath(QStringLiteral("second.log"));
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            title = dialog->windowTitle();
+            shownFolder = dialog->directory().absolutePath();
+            shownName = dialog->selectedFiles().value(0);
+            QVERIFY(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help));
+            dialog->selectFile(second);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        });
+        w->SaveDisplayTextCommand();
+        QCOMPARE(title, app::WindowTitle() + QStringLiteral(" - Save Display Text"));
+        QCOMPARE(shownFolder, dir.path());
+        QCOMPARE(QFileInfo(shownName).fileName(), QStringLiteral("first.txt"));
+        QCOMPARE(ReadAll(second), QByteArray("saved\n"));
+        QCOMPARE(w->SaveDialog().directory, dir.path().toStdString());
+        QCOMPARE(w->SaveDialog().name, std::string("second.log"));
+
+        // Cancelled: nothing is written, nothing remembered.
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        w->SaveDisplayTextCommand();
+        QCOMPARE(w->SaveDialog().name, std::string("second.log"));
         QVERIFY(w.Host().beeps.empty());
     }
 
