@@ -2,7 +2,12 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include "app/app_identity.h"
 #include "app/main_window.h"
@@ -28,6 +33,33 @@ std::string HistoryPath() {
     return (stateFolder + QStringLiteral("/kelvo.HIS")).toStdString();
 }
 
+// A termination request (the session ending, kill) is the window's close
+// request: it reaches the program through a pipe and the event loop.
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnTerminate(int) {
+    const char byte = 1;
+    [[maybe_unused]] auto n = write(signalPipe[1], &byte, 1);
+}
+
+void WatchTerminationSignals(QWidget& window) {
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+        char buffer[16];
+        while (read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        window.close();
+    });
+    struct sigaction action {};
+    action.sa_handler = OnTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,6 +70,8 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("kelvo"));
     kelvo::app::MainWindow window(HistoryPath());
     QObject::connect(&window, &kelvo::app::MainWindow::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    WatchTerminationSignals(window);
+    window.move(100, 100);
     window.show();
     return app.exec();
 }

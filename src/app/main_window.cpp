@@ -20,6 +20,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "app/app_identity.h"
 #include "app/console_view.h"
 #include "app/display_output.h"
@@ -130,6 +132,11 @@ void MainWindow::CtrlBreakAtPrompt() {
 void MainWindow::EndProgram() {
     if (ended_) return;
     ended_ = true;
+    if (ResponseFile != nullptr) {
+        std::fclose(ResponseFile);
+        ResponseFile = nullptr;
+        ResponseFileActive = 0;
+    }
     GoOffline();
     CloseConnection();
     historyFile_.Save(historyPath_, history_, Settings, saveDialog_);
