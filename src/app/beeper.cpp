@@ -14,7 +14,15 @@ namespace {
 constexpr unsigned kRate = 44100;
 constexpr auto kRetryAfter = std::chrono::seconds(30);
 
-pa_simple* stream = nullptr;
+// The connection stays open between beeps and is closed at exit.
+struct Connection {
+    pa_simple* stream = nullptr;
+    ~Connection() {
+        if (stream != nullptr) pa_simple_free(stream);
+    }
+};
+Connection connection;
+pa_simple*& stream = connection.stream;
 std::chrono::steady_clock::time_point lastFailure{};
 bool failedBefore = false;
 
@@ -68,6 +76,11 @@ void PlayTone(unsigned hz, unsigned ms) {
         failedBefore = true;
         lastFailure = std::chrono::steady_clock::now();
     }
+}
+
+void CloseSound() {
+    if (stream != nullptr) pa_simple_free(stream);
+    stream = nullptr;
 }
 
 }  // namespace kelvo::app

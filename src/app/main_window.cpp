@@ -23,6 +23,7 @@
 #include <cstdio>
 
 #include "app/app_identity.h"
+#include "app/beeper.h"
 #include "app/console_view.h"
 #include "app/display_output.h"
 #include "app/gui_host.h"
@@ -140,6 +141,7 @@ void MainWindow::EndProgram() {
     GoOffline();
     CloseConnection();
     historyFile_.Save(historyPath_, history_, Settings, saveDialog_);
+    CloseSound();
     emit ended();
 }
 
