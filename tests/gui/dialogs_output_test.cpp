@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPrinter>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -246,6 +248,66 @@ private slots:
     }
 };
 
+class MenuTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theMenusInTheirOrder() {
+        Window w;
+        QStringList bar;
+        for (QAction* action : w->menuBar()->actions()) bar << action->text();
+        QCOMPARE(bar, (QStringList{"&File", "&Interface", "&Help"}));
+        QStringList file, help;
+        for (QAction* action : w->menuBar()->actions()[0]->menu()->actions())
+            file << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction* action : w->menuBar()->actions()[2]->menu()->actions()) help << action->text();
+        QCOMPARE(file, (QStringList{"&Save Display Text...", "&Print Display Text...", "-", "&Exit..."}));
+        QCOMPARE(help, (QStringList{"&About...", "&Help..."}));
+    }
+
+    void exitActsAsTheCloseButton() {
+        Window w;
+        w.Enter("A");
+        w->menuBar()->actions()[0]->menu()->actions()[3]->trigger();
+        QVERIFY(w->HasEnded());
+        QCOMPARE(QFileInfo(w.HistoryPath()).size(), 6996);
+    }
+
+    void helpOpensTheManualInTheDesktopsViewer() {
+        QTemporaryDir bin;
+        const QString record = bin.filePath(QStringLiteral("opened"));
+        QFile viewer(bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(viewer.open(QIODevice::WriteOnly));
+        viewer.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(record).toLocal8Bit());
+        viewer.close();
+        viewer.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+        Window w;
+        w->HelpCommand();
+        qputenv("PATH", path);
+        QTRY_VERIFY(QFileInfo(record).size() > 0);
+        QCOMPARE(QString::fromLocal8Bit(ReadAll(record)).trimmed(), app::MainWindow::ManualPath());
+        QVERIFY(app::MainWindow::ManualPath().endsWith(QStringLiteral("/KELVO.TXT")));
+    }
+
+    void cancellingThePrintDialogPrintsNothing() {
+        Window w;
+        QTimer::singleShot(0, [] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+        });
+        w->PrintDisplayTextCommand();
+        QVERIFY(w.Host().beeps.empty());
+    }
+
+    void aPrinterThatCannotStartIsReported() {
+        Window w;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QStringLiteral("/nonexistent-folder/out.pdf"));
+        QCOMPARE(PrintDisplayText(printer, TheConsole(), w.View().Edit(), {}), PrintOutcome::ActivationFailed);
+    }
+};
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     int failed = 0;
@@ -256,6 +318,10 @@ int main(int argc, char** argv) {
     {
         SavePrintTest output;
         failed += QTest::qExec(&output, argc, argv);
+    }
+    {
+        MenuTest menus;
+        failed += QTest::qExec(&menus, argc, argv);
     }
     return failed;
 }
