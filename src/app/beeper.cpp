@@ -30,20 +30,20 @@ pa_simple* Stream() {
     if (stream != nullptr) return stream;
     const auto now = std::chrono::steady_clock::now();
     if (failedBefore && now - lastFailure < kRetryAfter) return nullptr;
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = kRate;
-    spec.channels = 1;
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_S16LE;
+    sampleFormat.rate = kRate;
+    sampleFormat.channels = 1;
     // A short buffer: the server's default holds seconds, and a beep returns
     // only when it has been played out.
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<std::uint32_t>(-1);
-    buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(40 * 1000, &spec));
+    buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(40 * 1000, &sampleFormat));
     buffer.prebuf = static_cast<std::uint32_t>(-1);
     buffer.minreq = static_cast<std::uint32_t>(-1);
     buffer.fragsize = static_cast<std::uint32_t>(-1);
     int error = 0;
-    stream = pa_simple_new(nullptr, "Kelvo", PA_STREAM_PLAYBACK, nullptr, "beep", &spec, nullptr, &buffer, &error);
+    stream = pa_simple_new(nullptr, "Kelvo", PA_STREAM_PLAYBACK, nullptr, "beep", &sampleFormat, nullptr, &buffer, &error);
     if (stream == nullptr) {
         failedBefore = true;
         lastFailure = now;

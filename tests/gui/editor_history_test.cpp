@@ -288,7 +288,7 @@ private slots:
     void theFileIsNamedLikeTheProgram() {
         QCOMPARE(HistoryFileBeside("/opt/kelvo/bin/kelvo"), std::string("/opt/kelvo/bin/kelvo.HIS"));
         QCOMPARE(HistoryFileBeside("/a.b/kelvo"), std::string("/a.b/kelvo.HIS"));
-        QCOMPARE(HistoryFileBeside("/x/KELVO.EXE"), std::string("/x/KELVO.HIS"));
+        QCOMPARE(HistoryFileBeside("/x/kelvo.bin"), std::string("/x/kelvo.HIS"));
     }
 };
 

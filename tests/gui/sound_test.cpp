@@ -76,17 +76,17 @@ private slots:
         qputenv("PULSE_SERVER", address);
 
         // Record the sink's monitor while the tone plays.
-        pa_sample_spec spec{};
-        spec.format = PA_SAMPLE_S16LE;
-        spec.rate = kRate;
-        spec.channels = 1;
+        pa_sample_spec sampleFormat{};
+        sampleFormat.format = PA_SAMPLE_S16LE;
+        sampleFormat.rate = kRate;
+        sampleFormat.channels = 1;
         int error = 0;
         pa_simple* recorder = nullptr;
         QElapsedTimer waited;
         waited.start();
         while (recorder == nullptr && waited.elapsed() < 10000) {
             recorder = pa_simple_new(address.constData(), "kelvo-test", PA_STREAM_RECORD, "kelvo_test.monitor",
-                                     "monitor", &spec, nullptr, nullptr, &error);
+                                     "monitor", &sampleFormat, nullptr, nullptr, &error);
             if (recorder == nullptr) QThread::msleep(50);
         }
         QVERIFY2(recorder != nullptr, pa_strerror(error));
