@@ -19,10 +19,6 @@ QColor PaletteColor(int attribute) {
     return QColor(c.r, c.g, c.b);
 }
 
-QString Latin1(std::string_view text) {
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 }  // namespace
 
 ConsoleView::ConsoleView(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -123,14 +119,12 @@ void ConsoleView::UpdateScrollRanges() {
 }
 
 void ConsoleView::SyncScrollBars() {
-    syncing_ = true;
     verticalScrollBar()->setRange(0, scroll_.verticalMax);
     verticalScrollBar()->setPageStep(std::max(1, TheConsole().VisibleRows()));
     verticalScrollBar()->setValue(scroll_.vertical);
     horizontalScrollBar()->setRange(0, scroll_.horizontalMax);
     horizontalScrollBar()->setPageStep(8);
     horizontalScrollBar()->setValue(scroll_.horizontal);
-    syncing_ = false;
 }
 
 void ConsoleView::ScrollVertical(int request, int thumb) {
@@ -189,6 +183,15 @@ void ConsoleView::scrollContentsBy(int, int) {
 
 bool ConsoleView::focusNextPrevChild(bool) { return false; }  // Tab stays in the console
 
+// Each character in its own cell, so that the grid holds whatever the font's
+// fractional advance.
+void ConsoleView::DrawCells(QPainter& painter, int x, int baseline, std::string_view text) const {
+    for (const char c : text) {
+        if (c != ' ') painter.drawText(x, baseline, QString(QChar::fromLatin1(c)));
+        x += cellWidth_;
+    }
+}
+
 void ConsoleView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     painter.setFont(font_);
@@ -207,7 +210,7 @@ void ConsoleView::paintEvent(QPaintEvent* event) {
                 const TextRun& run = record.runs[r];
                 if (run.length == 0) continue;
                 painter.setPen(PaletteColor(run.attribute));
-                painter.drawText(run.x - shift, y, Latin1(std::string_view(record.text + run.start, run.length)));
+                DrawCells(painter, run.x - shift, y, std::string_view(record.text + run.start, run.length));
             }
         }
         // The line being written, as drawn so far.
@@ -227,7 +230,7 @@ void ConsoleView::paintEvent(QPaintEvent* event) {
 
     // The edit line, never shifted, and the block caret on it.
     painter.setPen(PaletteColor(kAttrValue));
-    painter.drawText(0, ascent_, Latin1(std::string_view(edit_.Row(), static_cast<std::size_t>(edit_.EditEnd()))));
+    DrawCells(painter, 0, ascent_, std::string_view(edit_.Row(), static_cast<std::size_t>(edit_.EditEnd())));
     if (hasFocus()) {
         const int caret = edit_.CaretColumn();
         const QRect cell(caret * cellWidth_, 0, cellWidth_, cellHeight_);

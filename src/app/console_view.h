@@ -5,6 +5,7 @@
 #include <QAbstractScrollArea>
 #include <QFont>
 #include <QKeyEvent>
+#include <QPainter>
 
 #include <array>
 #include <string_view>
@@ -72,6 +73,7 @@ private:
     QRect RowRect(int line) const;
     void UpdateEditRow();
     void ResetShadow(int line);
+    void DrawCells(QPainter& painter, int x, int baseline, std::string_view text) const;
 
     QFont font_;
     int cellWidth_ = 8;
@@ -80,7 +82,6 @@ private:
     EditLine edit_;
     ScrollState scroll_;
     int scrollRepaints_ = 0;
-    bool syncing_ = false;
 
     // What the direct drawing has put on the row of the line being written: that
     // line is never painted from the store, only as its pieces arrive.
