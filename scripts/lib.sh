@@ -9,6 +9,8 @@ KELVO_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libyaml-cpp-dev libbenchmark-dev
   clang libclang-rt-14-dev
+  qt6-base-dev libqt6svg6 libpulse-dev fonts-dejavu-core xdg-utils
+  xvfb xauth xdotool imagemagick pulseaudio
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

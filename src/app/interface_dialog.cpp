@@ -1,0 +1,125 @@
+#include "app/interface_dialog.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bus/interface_settings.h"
+#include "console/program_state.h"
+
+namespace kelvo::app {
+namespace {
+
+constexpr std::size_t kFieldChars = 31;
+
+std::int16_t Number16(const std::string& part) {
+    return static_cast<std::int16_t>(std::atoi(part.c_str()));
+}
+
+}  // namespace
+
+std::string ParseIpText(const std::string& text) {
+    const std::string field = text.substr(0, std::min(text.size(), kFieldChars));
+    std::int16_t parts[4] = {0, 0, 0, 0};
+    std::size_t start = 0;
+    for (int i = 0; i < 4 && start <= field.size(); ++i) {
+        const std::size_t dot = field.find('.', start);
+        const std::size_t end = dot == std::string::npos ? field.size() : dot;
+        parts[i] = Number16(field.substr(start, end - start));
+        if (dot == std::string::npos) break;
+        start = dot + 1;
+    }
+    char out[64];
+    std::snprintf(out, sizeof out, "%d.%d.%d.%d", parts[0], parts[1], parts[2], parts[3]);
+    return out;
+}
+
+std::uint16_t ParsePortText(const std::string& text) {
+    return static_cast<std::uint16_t>(std::atoi(text.substr(0, std::min(text.size(), kFieldChars)).c_str()));
+}
+
+InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, QWidget* parent)
+    : QDialog(parent), settings_(settings) {
+    setWindowTitle(QStringLiteral("  Interface Protocol and Addresses"));
+    setModal(true);
+
+    auto* frame = new QGroupBox(this);
+    auto* grid = new QGridLayout(frame);
+    grid->addWidget(new QLabel(QStringLiteral("Protocol"), frame), 0, 0, 1, 3);
+    gpib_ = new QRadioButton(QStringLiteral("GPIB"), frame);
+    tcpip_ = new QRadioButton(QStringLiteral("TCP/IP"), frame);
+    auto* group = new QButtonGroup(this);
+    group->addButton(gpib_, 17);
+    group->addButton(tcpip_, 18);
+    grid->addWidget(gpib_, 1, 1, 1, 2);
+    grid->addWidget(tcpip_, 2, 1, 1, 2);
+
+    grid->addWidget(new QLabel(QStringLiteral("Port Numbers"), frame), 3, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("TCP Port"), frame), 4, 1);
+    port_ = new QLineEdit(frame);
+    port_->setMaxLength(static_cast<int>(kFieldChars));
+    grid->addWidget(port_, 4, 2);
+
+    grid->addWidget(new QLabel(QStringLiteral("Addresses"), frame), 5, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("GPIB"), frame), 6, 1);
+    address_ = new QComboBox(frame);
+    address_->setEditable(false);
+    address_->setMaxVisibleItems(8);
+    for (int a = 1; a <= 30; ++a) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "Address %2.2d", a);
+        address_->addItem(QString::fromLatin1(entry));
+    }
+    grid->addWidget(address_, 6, 2);
+    grid->addWidget(new QLabel(QStringLiteral("IP"), frame), 7, 1);
+    ip_ = new QLineEdit(frame);
+    ip_->setMaxLength(static_cast<int>(kFieldChars));
+    grid->addWidget(ip_, 7, 2);
+
+    auto* buttons = new QVBoxLayout;
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    buttons->addStretch();
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(frame);
+    layout->addLayout(buttons);
+
+    // Opening: the settings as they are.
+    address_->setCurrentIndex(std::clamp<int>(settings_.DeviceAddress - 1, 0, 29));
+    ip_->setText(QString::fromLatin1(settings_.IpAddress));
+    (settings_.Protocol == BusProtocol::Gpib ? gpib_ : tcpip_)->setChecked(true);
+    port_->setText(QString::number(static_cast<unsigned>(settings_.TcpPort)));
+}
+
+void InterfaceDialog::accept() {
+    if (gpib_->isChecked()) settings_.Protocol = BusProtocol::Gpib;
+    else if (tcpip_->isChecked()) settings_.Protocol = BusProtocol::TcpIp;
+    if (WinsockAvailable == 0) settings_.Protocol = BusProtocol::Gpib;
+    settings_.DeviceAddress = static_cast<std::int16_t>(address_->currentIndex() + 1);
+    const std::string ip = ParseIpText(ip_->text().toStdString());
+    const std::size_t n = std::min(ip.size(), sizeof settings_.IpAddress - 1);
+    std::memcpy(settings_.IpAddress, ip.data(), n);
+    settings_.IpAddress[n] = '\0';
+    settings_.TcpPort = ParsePortText(port_->text().toStdString());
+    QDialog::accept();
+}
+
+}  // namespace kelvo::app

@@ -1,0 +1,48 @@
+// The Interface dialog: protocol, default GPIB address, IP address and TCP port.
+#pragma once
+
+#include <QDialog>
+
+#include <cstdint>
+#include <string>
+
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+
+namespace kelvo {
+struct InterfaceSettings;
+}
+
+namespace kelvo::app {
+
+// The IP text as the dialog stores it: at most 31 characters split at "." into at
+// most four parts, each read as a decimal number (its leading digits, 0 without
+// any) into 16 bits, missing parts 0, written back as "%d.%d.%d.%d".
+std::string ParseIpText(const std::string& text);
+// The port text read the same way into 16 bits, unsigned.
+std::uint16_t ParsePortText(const std::string& text);
+
+class InterfaceDialog : public QDialog {
+    Q_OBJECT
+public:
+    InterfaceDialog(InterfaceSettings& settings, QWidget* parent = nullptr);
+
+    QRadioButton* GpibButton() const { return gpib_; }
+    QRadioButton* TcpIpButton() const { return tcpip_; }
+    QLineEdit* PortEdit() const { return port_; }
+    QLineEdit* IpEdit() const { return ip_; }
+    QComboBox* AddressList() const { return address_; }
+
+    void accept() override;
+
+private:
+    InterfaceSettings& settings_;
+    QRadioButton* gpib_;
+    QRadioButton* tcpip_;
+    QLineEdit* port_;
+    QLineEdit* ip_;
+    QComboBox* address_;
+};
+
+}  // namespace kelvo::app

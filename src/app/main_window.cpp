@@ -1,0 +1,298 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cstdio>
+
+#include "app/app_identity.h"
+#include "app/beeper.h"
+#include "app/console_view.h"
+#include "app/display_output.h"
+#include "app/gui_host.h"
+#include "app/interface_dialog.h"
+#include "app/resources.h"
+#include "bus/interface_settings.h"
+#include "console/console.h"
+#include "console/program_state.h"
+#include "interp/command_cycle.h"
+#include "interp/command_ids.h"
+#include "interp/line_prep.h"
+
+namespace kelvo::app {
+QString WindowTitle() {
+    return QStringLiteral(KELVO_FILE_DESCRIPTION " " KELVO_PRODUCT_VERSION);
+}
+
+MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWidget* parent)
+    : QMainWindow(parent), historyPath_(std::move(historyPath)) {
+    KelvoInitResources();
+    setWindowTitle(WindowTitle());
+    setWindowIcon(QIcon(QStringLiteral(":/kelvoicon.svg")));
+
+    // The settings start at their defaults; a valid history file replaces the
+    // protocol, the ports, the IP address and the Save dialog's folder and name.
+    ResetInterfaceSettings();
+    ResetProgramState();
+    WinsockAvailable = 1;  // the socket layer needs no start-up here
+    historyFile_.Load(historyPath_, history_, Settings, saveDialog_);
+
+    view_ = new ConsoleView(this);
+    setCentralWidget(view_);
+    host_ = makeHost ? makeHost(*view_) : std::make_unique<GuiHost>(*view_);
+    SetHost(host_.get());
+    TheConsole().ClearDisplay();
+    BuildMenus();
+
+    connect(view_, &ConsoleView::lineComplete, this, &MainWindow::RunLine);
+    connect(view_, &ConsoleView::recallRequested, this, &MainWindow::Recall);
+    connect(view_, &ConsoleView::ctrlBreak, this, &MainWindow::CtrlBreakAtPrompt);
+    view_->installEventFilter(this);
+
+    // Room for 80 columns and 30 rows of the console's font.
+    view_->viewport()->setMinimumSize(view_->CellWidth(), view_->CellHeight());
+    const QSize cells = view_->CellsSize(80, 30);
+    const int barWidth = view_->verticalScrollBar()->sizeHint().width();
+    const int barHeight = view_->horizontalScrollBar()->sizeHint().height();
+    resize(cells.width() + barWidth, cells.height() + barHeight + menuBar()->sizeHint().height());
+    view_->setFocus();
+}
+
+MainWindow::~MainWindow() {
+    if (&CurrentHost() == host_.get()) SetHost(nullptr);
+}
+
+void MainWindow::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->addAction(QStringLiteral("&Save Display Text..."), this, &MainWindow::SaveDisplayTextCommand);
+    file->addAction(QStringLiteral("&Print Display Text..."), this, &MainWindow::PrintDisplayTextCommand);
+    file->addSeparator();
+    // Exit asks to close the window, exactly as the window's close button does.
+    file->addAction(QStringLiteral("&Exit..."), this, &QWidget::close);
+    menuBar()->addAction(QStringLiteral("&Interface"), this, &MainWindow::InterfaceCommand);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->addAction(QStringLiteral("&About..."), this, &MainWindow::AboutCommand);
+    help->addAction(QStringLiteral("&Help..."), this, &MainWindow::HelpCommand);
+}
+
+// Enter: take the line, prepare it, show it back, keep it in the history, and run
+// it unless a line is running already.
+void MainWindow::RunLine() {
+    char raw[kLineBufferSize];
+    view_->Edit().Take(raw, sizeof raw);
+    PreparedLine line;  // a buffer of its own for every Enter
+    PrepareLine(raw, line);
+    view_->SetEditLine(line.text);
+    history_.Add(line.text, view_->Edit().LineEdited());
+
+    const bool nested = CommandBusy != 0;
+    const std::int32_t end = RunCommandLine(line);
+    if (nested) return;  // only the completion-beep check ran
+    view_->RedrawPrompt();
+    if (end != 0 || endAfterLine_) {
+        EndProgram();
+        close();
+    }
+}
+
+void MainWindow::Recall(int direction) {
+    if (const char* entry = history_.Recall(direction)) view_->SetEditLine(entry);
+    view_->Edit().ClearLineEdited();
+}
+
+void MainWindow::CtrlBreakAtPrompt() {
+    if (CommandBusy != 0) {
+        // A running line that does not listen for it (a WAIT or the connection
+        // pause outside a command file): the program ends when the line is done.
+        endAfterLine_ = true;
+        ExitRequested = 1;
+        return;
+    }
+    EndProgram();
+    close();
+}
+
+// The end of the program: the interface released and the history saved.
+void MainWindow::EndProgram() {
+    if (ended_) return;
+    ended_ = true;
+    if (ResponseFile != nullptr) {
+        std::fclose(ResponseFile);
+        ResponseFile = nullptr;
+        ResponseFileActive = 0;
+    }
+    GoOffline();
+    CloseConnection();
+    historyFile_.Save(historyPath_, history_, Settings, saveDialog_);
+    CloseSound();
+    emit ended();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (ended_) {
+        event->accept();
+        return;
+    }
+    // A PAUSE ends, a transfer is aborted (and the program ends after the line), a
+    // command file is aborted and the program stays.
+    if (DeliverInterrupt(Interrupt::CloseRequest)) {
+        event->ignore();
+        return;
+    }
+    if (CommandBusy != 0) {
+        endAfterLine_ = true;
+        ExitRequested = 1;
+        event->ignore();
+        return;
+    }
+    EndProgram();
+    event->accept();
+}
+
+// The interrupt keys of a running PAUSE, transfer or command file come first.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == view_ && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (KeyWaitActive != 0) {
+            DeliverInterrupt(Interrupt::Escape);
+            return true;
+        }
+        if (TransferWaitActive != 0 || CommandFileActive != 0) {
+            if (key->key() == Qt::Key_Escape) {
+                DeliverInterrupt(Interrupt::Escape);
+                return true;
+            }
+            if (IsCtrlBreak(*key)) {
+                DeliverInterrupt(Interrupt::CtrlBreak);
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::ShowConsoleMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, WindowTitle(), text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::SaveDisplayTextCommand() {
+    QFileDialog dialog(this, WindowTitle() + QStringLiteral(" - Save Display Text"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same dialog everywhere, with its Help
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Any File (*.*)"));
+    if (!saveDialog_.directory.empty()) dialog.setDirectory(QString::fromStdString(saveDialog_.directory));
+    if (!saveDialog_.name.empty()) dialog.selectFile(QString::fromStdString(saveDialog_.name));
+    if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+        QPushButton* help = buttons->addButton(QDialogButtonBox::Help);
+        connect(help, &QPushButton::clicked, &dialog, [&dialog] {
+            QMessageBox box(QMessageBox::NoIcon, WindowTitle(),
+                            QStringLiteral("Select filename to receive the display text"), QMessageBox::Ok, &dialog);
+            box.exec();
+        });
+    }
+    // Centred over the console, a quarter of the free height down.
+    dialog.adjustSize();
+    const QRect client(view_->mapToGlobal(QPoint(0, 0)), view_->size());
+    const int x = std::max(0, (client.width() - dialog.width()) / 2);
+    const int y = std::max(0, (client.height() - dialog.height()) / 4);
+    dialog.move(client.topLeft() + QPoint(x, y));
+
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    const QString chosen = dialog.selectedFiles().constFirst();
+    const QFileInfo info(chosen);
+    saveDialog_.directory = info.absolutePath().toStdString();
+    SaveDisplayText(chosen);
+    saveDialog_.name = info.fileName().toStdString();
+}
+
+void MainWindow::SaveDisplayText(const QString& path) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const SaveOutcome outcome = WriteDisplayText(TheConsole(), path.toStdString());
+    QApplication::restoreOverrideCursor();
+    if (outcome == SaveOutcome::Saved) return;
+    WarningBeep();
+    const char* format = outcome == SaveOutcome::CannotOpen ? "Cannot open file '%1'" : "Error writing to file '%1'";
+    ShowConsoleMessage(QString::fromLatin1(format).arg(path));
+}
+
+void MainWindow::PrintDisplayTextCommand() {
+    if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer_->setPageOrientation(QPageLayout::Portrait);
+    QPrintDialog dialog(printer_.get(), this);
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    if (dialog.exec() != QDialog::Accepted) return;
+    if (!printer_->isValid()) {
+        WarningBeep();
+        ShowConsoleMessage(QStringLiteral("Can't Find Printer"));
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const PrintOutcome outcome = PrintDisplayText(*printer_, TheConsole(), view_->Edit(), [] {
+        QCoreApplication::processEvents();
+    });
+    QApplication::restoreOverrideCursor();
+    printer_->setPageOrientation(QPageLayout::Portrait);
+    if (outcome == PrintOutcome::ActivationFailed) {
+        WarningBeep();
+        ShowConsoleMessage(QStringLiteral("Printer activation error"));
+    }
+}
+
+void MainWindow::InterfaceCommand() {
+    InterfaceDialog dialog(Settings, this);
+    dialog.exec();
+}
+
+void MainWindow::AboutCommand() {
+    QDialog about(this);
+    about.setWindowTitle(QStringLiteral("About " KELVO_FILE_DESCRIPTION));
+    auto* icon = new QLabel(&about);
+    icon->setPixmap(windowIcon().pixmap(48, 48));
+    auto* text = new QLabel(QStringLiteral(KELVO_FILE_DESCRIPTION "\n" KELVO_EXECUTABLE_NAME "\n" KELVO_RIGHTS_HOLDER),
+                            &about);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    auto* row = new QHBoxLayout;
+    row->addWidget(icon);
+    row->addWidget(text, 1);
+    auto* layout = new QVBoxLayout(&about);
+    layout->addLayout(row);
+    layout->addWidget(buttons);
+    about.exec();
+}
+
+QString MainWindow::ManualPath() {
+    const QString folder = QCoreApplication::applicationDirPath();
+    for (const QString& candidate : {folder + QStringLiteral("/KELVO.TXT"),
+                                     folder + QStringLiteral("/" KELVO_DOCDIR_FROM_BINDIR "/KELVO.TXT")}) {
+        if (QFileInfo::exists(candidate)) return QFileInfo(candidate).canonicalFilePath();
+    }
+    return QStringLiteral(KELVO_INSTALL_DOCDIR "/KELVO.TXT");
+}
+
+// The manual opens in the desktop's viewer for text; the program neither waits
+// nor looks at the result.
+void MainWindow::HelpCommand() { QProcess::startDetached(QStringLiteral("xdg-open"), {ManualPath()}); }
+
+}  // namespace kelvo::app

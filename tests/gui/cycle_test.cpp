@@ -1,0 +1,248 @@
+// The command-line cycle in the window: Enter while a line runs, the interrupt
+// keys and close requests of a running transfer, a command file and a PAUSE,
+// and the ways the program ends.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QTest>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "bus/interface_settings.h"
+#include "gui_fixture.h"
+
+using namespace kelvo;
+using namespace kelvo::gui_test;
+
+namespace {
+
+// An instrument that greets, takes every message and never answers.
+class SilentInstrument {
+public:
+    SilentInstrument() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int on = 1;
+        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        socklen_t size = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SilentInstrument() {
+        stop_ = true;
+        thread_.join();
+        close(listener_);
+    }
+
+    std::uint16_t Port() const { return port_; }
+    std::string Received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
+    bool Got(const std::string& text) { return Received().find(text) != std::string::npos; }
+
+private:
+    void Serve() {
+        std::vector<int> clients;
+        while (!stop_) {
+            std::vector<pollfd> fds{{listener_, POLLIN, 0}};
+            for (const int c : clients) fds.push_back({c, POLLIN, 0});
+            if (poll(fds.data(), fds.size(), 20) <= 0) continue;
+            if (fds[0].revents & POLLIN) {
+                const int c = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c >= 0) {
+                    const char greeting[] = "100 Connection accepted\n";
+                    [[maybe_unused]] auto n = send(c, greeting, sizeof greeting - 1, MSG_NOSIGNAL);
+                    clients.push_back(c);
+                }
+            }
+            for (std::size_t i = 1; i < fds.size(); ++i) {
+                if (!(fds[i].revents & (POLLIN | POLLHUP))) continue;
+                char buffer[512];
+                const ssize_t n = recv(fds[i].fd, buffer, sizeof buffer, 0);
+                if (n > 0) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    received_.append(buffer, static_cast<std::size_t>(n));
+                }
+            }
+        }
+        for (const int c : clients) close(c);
+    }
+
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::string received_;
+};
+
+void UseInstrument(const SilentInstrument& instrument) {
+    Settings.Protocol = BusProtocol::TcpIp;
+    Settings.TcpPort = instrument.Port();
+}
+
+bool Shows(const std::string& text) { return Window::DisplayText().find(text) != std::string::npos; }
+
+}  // namespace
+
+class CycleTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { ResetProgramState(); }
+
+    void enterDuringARunningLineStoresItAndRunsNothing() {
+        SilentInstrument instrument;
+        Window w;
+        UseInstrument(instrument);
+        bool acted = false;
+        int entries = 0;
+        w.Host().onPump = [&] {
+            if (acted || TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+            acted = true;
+            w.Key(Qt::Key_Escape);  // the transfer listens for ESC: the edit line stays
+            QCOMPARE(TransferAbort, std::int16_t{1});
+            TransferAbort = 0;       // (the abort is not what this test is about)
+            w.Key(Qt::Key_Up);
+            w.Type(" 1;NEXT");
+            w.Key(Qt::Key_Return);
+            entries = w->History().writeIndex;
+            QCOMPARE(CommandBusy, std::int16_t{1});
+            TransferAbort = 1;  // now end the hung transfer
+        };
+        w.Enter("o 1;FIRST");
+        w.Key(Qt::Key_Escape);
+        w.Enter("ENTER ;*IDN?");
+        QVERIFY(acted);
+        QCOMPARE(entries, 3);
+        QCOMPARE(std::string(w->History().entries[2]), std::string("OUTPUT 1;FIRST 1;NEXT"));
+        QCOMPARE(w.EditText(), std::string("OUTPUT 1;FIRST 1;NEXT"));
+        QTest::qWait(50);
+        QVERIFY(!instrument.Got("NEXT"));  // stored, never run
+        QCOMPARE(CommandBusy, std::int16_t{0});
+        QVERIFY(!w->HasEnded());
+    }
+
+    void escapeEndsAHungEnter() {
+        SilentInstrument instrument;
+        Window w;
+        UseInstrument(instrument);
+        w.Host().onPump = [&] {
+            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) w.Key(Qt::Key_Escape);
+        };
+        w.Enter("ENTER ;*IDN?");
+        QVERIFY2(Shows("TCP/IP error"), Window::DisplayText().c_str());
+        QCOMPARE(CommandBusy, std::int16_t{0});
+        QCOMPARE(TransferWaitActive, std::int16_t{0});
+        QCOMPARE(w.EditText(), std::string("ENTER ;*IDN?"));
+        QVERIFY(!w->HasEnded());
+        QCOMPARE(w.Host().beeps, Beeps{kErrorBeep});
+    }
+
+    void closingDuringATransferEndsTheProgramAfterTheLine() {
+        SilentInstrument instrument;
+        Window w;
+        UseInstrument(instrument);
+        bool endedDuringLine = false;
+        w.Host().onPump = [&] {
+            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) {
+                w->close();
+                endedDuringLine = endedDuringLine || w->HasEnded();
+            }
+        };
+        w.Enter("ENTER ;*IDN?");
+        QVERIFY(!endedDuringLine);
+        QVERIFY(w->HasEnded());
+        QVERIFY(!w->isVisible());
+        QVERIFY(w.Host().beeps.empty());  // no beep once the end is asked for
+        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+    }
+
+    void ctrlBreakDuringATransferEndsTheProgramAfterTheLine() {
+        SilentInstrument instrument;
+        Window w;
+        UseInstrument(instrument);
+        w.Host().onPump = [&] {
+            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) w.Key(Qt::Key_Pause, Qt::ControlModifier);
+        };
+        w.Enter("ENTER ;*IDN?");
+        QVERIFY(w->HasEnded());
+        QCOMPARE(std::string(w->History().entries[0]), std::string("ENTER ;*IDN?"));
+        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+    }
+
+    void closingDuringACommandFileAbortsTheFileOnly() {
+        Window w;
+        CommandFileActive = 1;
+        WaitInProgress = 1;
+        w->close();
+        QCOMPARE(CommandFileAbort, std::int16_t{1});
+        QCOMPARE(WaitInProgress, std::int16_t{0});
+        QVERIFY(!w->HasEnded());
+        QVERIFY(w->isVisible());
+
+        CommandFileAbort = 0;
+        w.Type("AB");
+        w.Key(Qt::Key_Escape);  // taken by the command file, not the editor
+        QCOMPARE(CommandFileAbort, std::int16_t{1});
+        QCOMPARE(w.EditText(), std::string("AB"));
+        CommandFileActive = 0;
+    }
+
+    void aKeyOrACloseRequestEndsAPause() {
+        Window w;
+        KeyWaitActive = 1;
+        w.Type("q");
+        QCOMPARE(KeyWaitActive, std::int16_t{0});
+        QCOMPARE(w.EditText(), std::string());  // the key was consumed
+        KeyWaitActive = 1;
+        w->close();
+        QCOMPARE(KeyWaitActive, std::int16_t{0});
+        QVERIFY(!w->HasEnded());
+        QVERIFY(w->isVisible());
+    }
+
+    void ctrlBreakAtThePromptEndsAtOnceWithTheHistorySaved() {
+        Window w;
+        w.Enter("A");
+        // As an X server reports it: no Qt key, the Break keysym, Ctrl held.
+        QKeyEvent breakKey(QEvent::KeyPress, 0, Qt::ControlModifier, 0, 0xff6b, 0);
+        QCoreApplication::sendEvent(&w.View(), &breakKey);
+        QVERIFY(w->HasEnded());
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+    }
+
+    void xAtThePromptEndsTheProgram() {
+        Window w;
+        w.Enter("A");
+        w.Key(Qt::Key_Escape);
+        w.Enter("x");
+        QVERIFY(w->HasEnded());
+        QVERIFY(!w->isVisible());
+        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+    }
+
+    void completionBeepWithBeepOnAndNoError() {
+        Window w;
+        w.Enter("BEEP ON");
+        QCOMPARE(w.Host().beeps, Beeps{kCompletionBeep});
+        w.Key(Qt::Key_Escape);
+        w.Enter("xyz");
+        QCOMPARE(w.Host().beeps, (Beeps{kCompletionBeep, kErrorBeep}));
+    }
+};
+
+QTEST_MAIN(CycleTest)
+#include "cycle_test.moc"

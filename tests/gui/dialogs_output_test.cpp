@@ -1,0 +1,329 @@
+// The Interface dialog, Save Display Text and Print Display Text.
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/display_output.h"
+#include "app/interface_dialog.h"
+#include "app/print_glyphs.h"
+#include "bus/interface_settings.h"
+#include "gui_fixture.h"
+
+using namespace kelvo;
+using namespace kelvo::app;
+using namespace kelvo::gui_test;
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return file.readAll();
+}
+
+}  // namespace
+
+class InterfaceDialogTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        ResetInterfaceSettings();
+        WinsockAvailable = 1;
+    }
+
+    void ipTextParsing_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("stored");
+        QTest::newRow("four parts") << "192.168.0.7" << "192.168.0.7";
+        QTest::newRow("three parts") << "10.0.5" << "10.0.5.0";
+        QTest::newRow("empty") << "" << "0.0.0.0";
+        QTest::newRow("five parts") << "1.2.3.4.5" << "1.2.3.4";
+        QTest::newRow("leading digits") << "12ab.x.7 .3" << "12.0.7.3";
+        QTest::newRow("sixteen bits, unchecked") << "70000.300.-1.65535" << "4464.300.-1.-1";
+    }
+    void ipTextParsing() {
+        QFETCH(QString, text);
+        QFETCH(QString, stored);
+        QCOMPARE(QString::fromStdString(ParseIpText(text.toStdString())), stored);
+    }
+
+    void opensWithTheSettings() {
+        Settings.DeviceAddress = 7;
+        Settings.Protocol = BusProtocol::TcpIp;
+        std::strcpy(Settings.IpAddress, "10.9.8.7");
+        InterfaceDialog dialog(Settings);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("  Interface Protocol and Addresses"));
+        QCOMPARE(dialog.AddressList()->count(), 30);
+        QCOMPARE(dialog.AddressList()->itemText(0), QStringLiteral("Address 01"));
+        QCOMPARE(dialog.AddressList()->itemText(29), QStringLiteral("Address 30"));
+        QCOMPARE(dialog.AddressList()->currentText(), QStringLiteral("Address 07"));
+        QVERIFY(dialog.TcpIpButton()->isChecked());
+        QVERIFY(!dialog.GpibButton()->isChecked());
+        QCOMPARE(dialog.IpEdit()->text(), QStringLiteral("10.9.8.7"));
+        QCOMPARE(dialog.PortEdit()->text(), QStringLiteral("5000"));
+    }
+
+    void okStoresTheFieldsAndAPortAboveSignedRangeShowsUnsigned() {
+        {
+            InterfaceDialog dialog(Settings);
+            dialog.TcpIpButton()->setChecked(true);
+            dialog.AddressList()->setCurrentIndex(21);
+            dialog.IpEdit()->setText(QStringLiteral("10.0.5"));
+            dialog.PortEdit()->setText(QStringLiteral("40000"));
+            dialog.accept();
+        }
+        QCOMPARE(Settings.Protocol, BusProtocol::TcpIp);
+        QCOMPARE(Settings.DeviceAddress, std::int16_t{22});
+        QCOMPARE(std::string(Settings.IpAddress), std::string("10.0.5.0"));
+        QCOMPARE(Settings.TcpPort, std::uint16_t{40000});
+        InterfaceDialog again(Settings);
+        QCOMPARE(again.PortEdit()->text(), QStringLiteral("40000"));
+    }
+
+    void cancelChangesNothing() {
+        InterfaceDialog dialog(Settings);
+        dialog.TcpIpButton()->setChecked(true);
+        dialog.PortEdit()->setText(QStringLiteral("1"));
+        dialog.reject();
+        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
+        QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
+    }
+
+    void withoutTheSocketLayerTheProtocolStaysGpib() {
+        WinsockAvailable = 0;
+        InterfaceDialog dialog(Settings);
+        dialog.TcpIpButton()->setChecked(true);
+        dialog.accept();
+        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
+        WinsockAvailable = 1;
+    }
+};
+
+class SavePrintTest : public QObject {
+    Q_OBJECT
+private slots:
+    void savedTextIsOneLineFeedEndedLinePerDisplayLine() {
+        Window w;
+        QTemporaryDir dir;
+        const QString empty = dir.filePath(QStringLiteral("empty.txt"));
+        w->SaveDisplayText(empty);
+        QVERIFY(QFile::exists(empty));
+        QCOMPARE(ReadAll(empty), QByteArray());
+
+        PrintText(kAttrValue, "A");
+        PrintNewLine();
+        PrintNewLine();
+        PrintText(kAttrError, "B");
+        PrintNewLine();
+        PrintText(kAttrValue, "unfinished");  // the line being written is not saved
+        const QString three = dir.filePath(QStringLiteral("three.txt"));
+        w->SaveDisplayText(three);
+        QCOMPARE(ReadAll(three), QByteArray("A\n\nB\n"));
+        QVERIFY(w.Host().beeps.empty());
+    }
+
+    void theSaveDialogRemembersItsFolderAndName() {
+        Window w;
+        QTemporaryDir dir;
+        w->SaveDialog() = {dir.path().toStdString(), "first.txt"};
+        PrintText(kAttrValue, "saved");
+        PrintNewLine();
+        QString title, shownFolder, shownName;
+        const QString second = dir.filePath(QStringLiteral("second.log"));
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            title = dialog->windowTitle();
+            shownFolder = dialog->directory().absolutePath();
+            shownName = dialog->selectedFiles().value(0);
+            QVERIFY(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Help));
+            dialog->selectFile(second);
+            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        });
+        w->SaveDisplayTextCommand();
+        QCOMPARE(title, app::WindowTitle() + QStringLiteral(" - Save Display Text"));
+        QCOMPARE(shownFolder, dir.path());
+        QCOMPARE(QFileInfo(shownName).fileName(), QStringLiteral("first.txt"));
+        QCOMPARE(ReadAll(second), QByteArray("saved\n"));
+        QCOMPARE(w->SaveDialog().directory, dir.path().toStdString());
+        QCOMPARE(w->SaveDialog().name, std::string("second.log"));
+
+        // Cancelled: nothing is written, nothing remembered.
+        QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+        w->SaveDisplayTextCommand();
+        QCOMPARE(w->SaveDialog().name, std::string("second.log"));
+        QVERIFY(w.Host().beeps.empty());
+    }
+
+    void anUncreatableFileIsReported() {
+        Window w;
+        QCOMPARE(WriteDisplayText(TheConsole(), "/nonexistent-folder/x.txt"), SaveOutcome::CannotOpen);
+    }
+
+    void pageGeometry_data() {
+        QTest::addColumn<int>("dpi");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::addColumn<int>("cw");
+        QTest::addColumn<int>("ch");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("600 dpi") << 600 << 4800 << 6600 << 30 << 53 << 113;
+        QTest::newRow("300 dpi") << 300 << 2400 << 3300 << 15 << 26 << 115;
+    }
+    void pageGeometry() {
+        QFETCH(int, dpi);
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QFETCH(int, cw);
+        QFETCH(int, ch);
+        QFETCH(int, rows);
+        const PrintGeometry g = ComputePrintGeometry(dpi, dpi, width, height);
+        QCOMPARE(g.charWidth, cw);
+        QCOMPARE(g.charHeight, ch);
+        QCOMPARE(g.rows, rows);
+        QCOMPARE(g.left, dpi / 2);
+        QCOMPARE(g.top, dpi / 2);
+    }
+
+    void lineImagesUseTheGlyphsAndTheHollowBox() {
+        const char text[] = {'A', static_cast<char>(200), ' '};
+        const QImage image = LineImage(text, 3);
+        QCOMPARE(image.size(), QSize(48, 16));
+        QCOMPARE(image.format(), QImage::Format_Mono);
+        // The box: top and bottom two rows paper, walls two pixels wide.
+        auto ink = [&](int x, int y) { return image.pixelIndex(x, y) == 0; };
+        QVERIFY(!ink(16 + 8, 0) && !ink(16 + 8, 15));
+        QVERIFY(ink(16 + 2, 2) && ink(16 + 13, 2) && ink(16 + 7, 2));
+        QVERIFY(ink(16 + 2, 7) && ink(16 + 3, 7) && !ink(16 + 4, 7) && !ink(16 + 11, 7) && ink(16 + 12, 7));
+        int blankInk = 0, letterInk = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                blankInk += ink(32 + x, y);
+                letterInk += ink(x, y);
+            }
+        QCOMPARE(blankInk, 0);
+        QVERIFY(letterInk > 20);
+        QCOMPARE(GlyphIndex(127), 95);
+        QCOMPARE(GlyphIndex(31), kSubstituteGlyph);
+    }
+
+    void printsAPdfWithPageBreaks() {
+        Window w;
+        for (int i = 0; i < 150; ++i) {
+            PrintText(kAttrValue, "printed line ");
+            PrintLong(kAttrValue, i);
+            PrintNewLine();
+        }
+        w.Type("ENTER 5");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("out.pdf"));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        const QRect area = printer.pageLayout().paintRectPixels(printer.resolution());
+        const PrintGeometry g =
+            ComputePrintGeometry(printer.logicalDpiX(), printer.logicalDpiY(), area.width(), area.height());
+        int pumps = 0;
+        QCOMPARE(PrintDisplayText(printer, TheConsole(), w.View().Edit(), [&] { ++pumps; }), PrintOutcome::Printed);
+        const int rows = 1 + 150;  // the edit line first
+        const int pages = rows / g.rows + 1;
+        QCOMPARE(pumps, 150 + (pages - 1));
+        const QByteArray pdf = ReadAll(path);
+        QVERIFY(pdf.startsWith("%PDF"));
+        QCOMPARE(pdf.count("/Type /Page\n") + pdf.count("/Type /Page\r") + pdf.count("/Type /Page "), pages);
+        QVERIFY(pdf.contains("CopperDoc") || pdf.contains(QByteArray("C\0o\0p\0p\0e\0r\0D\0o\0c", 17)) ||
+                pdf.contains(QByteArray("\0C\0o\0p\0p\0e\0r\0D\0o\0c", 18)));
+    }
+};
+
+class MenuTest : public QObject {
+    Q_OBJECT
+private slots:
+    void theMenusInTheirOrder() {
+        Window w;
+        QStringList bar;
+        for (QAction* action : w->menuBar()->actions()) bar << action->text();
+        QCOMPARE(bar, (QStringList{"&File", "&Interface", "&Help"}));
+        QStringList file, help;
+        for (QAction* action : w->menuBar()->actions()[0]->menu()->actions())
+            file << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        for (QAction* action : w->menuBar()->actions()[2]->menu()->actions()) help << action->text();
+        QCOMPARE(file, (QStringList{"&Save Display Text...", "&Print Display Text...", "-", "&Exit..."}));
+        QCOMPARE(help, (QStringList{"&About...", "&Help..."}));
+    }
+
+    void exitActsAsTheCloseButton() {
+        Window w;
+        w.Enter("A");
+        w->menuBar()->actions()[0]->menu()->actions()[3]->trigger();
+        QVERIFY(w->HasEnded());
+        QCOMPARE(QFileInfo(w.HistoryPath()).size(), 6996);
+    }
+
+    void helpOpensTheManualInTheDesktopsViewer() {
+        QTemporaryDir bin;
+        const QString record = bin.filePath(QStringLiteral("opened"));
+        QFile viewer(bin.filePath(QStringLiteral("xdg-open")));
+        QVERIFY(viewer.open(QIODevice::WriteOnly));
+        viewer.write(QStringLiteral("#!/bin/sh\necho \"$@\" > '%1'\n").arg(record).toLocal8Bit());
+        viewer.close();
+        viewer.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
+        Window w;
+        w->HelpCommand();
+        qputenv("PATH", path);
+        QTRY_VERIFY(QFileInfo(record).size() > 0);
+        QCOMPARE(QString::fromLocal8Bit(ReadAll(record)).trimmed(), app::MainWindow::ManualPath());
+        QVERIFY(app::MainWindow::ManualPath().endsWith(QStringLiteral("/KELVO.TXT")));
+    }
+
+    void cancellingThePrintDialogPrintsNothing() {
+        Window w;
+        QTimer::singleShot(0, [] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) dialog->close();
+        });
+        w->PrintDisplayTextCommand();
+        QVERIFY(w.Host().beeps.empty());
+    }
+
+    void aPrinterThatCannotStartIsReported() {
+        Window w;
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QStringLiteral("/nonexistent-folder/out.pdf"));
+        QCOMPARE(PrintDisplayText(printer, TheConsole(), w.View().Edit(), {}), PrintOutcome::ActivationFailed);
+    }
+};
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    int failed = 0;
+    {
+        InterfaceDialogTest dialog;
+        failed += QTest::qExec(&dialog, argc, argv);
+    }
+    {
+        SavePrintTest output;
+        failed += QTest::qExec(&output, argc, argv);
+    }
+    {
+        MenuTest menus;
+        failed += QTest::qExec(&menus, argc, argv);
+    }
+    return failed;
+}
+
+#include "dialogs_output_test.moc"

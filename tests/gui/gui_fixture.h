@@ -1,0 +1,101 @@
+// Shared by the desktop program's tests: a host that records beeps and lets a
+// test act while a command line is running, and a window on a history file of
+// the test's own.
+#pragma once
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/console_view.h"
+#include "app/gui_host.h"
+#include "app/main_window.h"
+#include "console/console.h"
+#include "console/program_state.h"
+
+namespace kelvo::gui_test {
+
+using Beeps = std::vector<std::pair<unsigned, unsigned>>;
+inline const std::pair<unsigned, unsigned> kWarningBeep{1661, 100};
+inline const std::pair<unsigned, unsigned> kErrorBeep{1661, 157};
+inline const std::pair<unsigned, unsigned> kCompletionBeep{831, 157};
+
+// The real host, but beeps are recorded instead of sounded, and every pump may
+// run the test's own action (what a user would do while the line runs).
+class RecordingHost : public app::GuiHost {
+public:
+    using GuiHost::GuiHost;
+    void Beep(unsigned hz, unsigned ms) override { beeps.emplace_back(hz, ms); }
+    void PumpMessages() override {
+        GuiHost::PumpMessages();
+        ++pumps;
+        if (onPump) onPump();
+    }
+
+    Beeps beeps;
+    int pumps = 0;
+    std::function<void()> onPump;
+};
+
+class Window {
+public:
+    explicit Window(const QString& historyPath = {}) {
+        path_ = historyPath.isEmpty() ? dir_.filePath(QStringLiteral("kelvo.HIS")) : historyPath;
+        window_ = std::make_unique<app::MainWindow>(path_.toStdString(), [this](app::ConsoleView& view) {
+            auto host = std::make_unique<RecordingHost>(view);
+            host_ = host.get();
+            return host;
+        });
+        window_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+        window_->View().setFocus();
+    }
+
+    app::MainWindow& operator*() { return *window_; }
+    app::MainWindow* operator->() { return window_.get(); }
+    app::ConsoleView& View() { return window_->View(); }
+    RecordingHost& Host() { return *host_; }
+    QString HistoryPath() const { return path_; }
+
+    void Type(const char* text) { QTest::keyClicks(&View(), QString::fromLatin1(text)); }
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(&View(), key, modifiers);
+    }
+    // Types a line and presses Enter.
+    void Enter(const char* text) {
+        Type(text);
+        Key(Qt::Key_Return);
+    }
+    std::string EditText() const {
+        const EditLine& edit = window_->View().Edit();
+        return std::string(edit.Row() + 1, static_cast<std::size_t>(edit.EditEnd() - 1));
+    }
+    // The completed display lines, as text.
+    static std::vector<std::string> Display() {
+        std::vector<std::string> lines;
+        const Console& console = TheConsole();
+        for (int i = 0; i < console.CurrentLine(); ++i)
+            lines.emplace_back(console.Line(i).text, console.Line(i).length);
+        return lines;
+    }
+    static std::string DisplayText() {
+        std::string all;
+        for (const std::string& line : Display()) all += line + "\n";
+        return all;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+    std::unique_ptr<app::MainWindow> window_;
+    RecordingHost* host_ = nullptr;
+};
+
+}  // namespace kelvo::gui_test
