@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,7 @@
 #include "console/program_state.h"
 #include "interp/command_cycle.h"
 #include "interp/line_prep.h"
+#include "script/command_files.h"
 
 namespace kelvo::cli {
 namespace {
@@ -97,7 +99,40 @@ public:
 
     void Idle() override { usleep(1000); }
 
+    // PAUSE takes one key from the terminal. Without a terminal on standard input
+    // there is no key to wait for (the input is command lines): PAUSE goes on.
+    void WaitForEvent() override {
+        if (isatty(0) != 1) {
+            KeyWaitActive = 0;
+            return;
+        }
+        termios saved{};
+        const bool raw = tcgetattr(0, &saved) == 0;
+        if (raw) {
+            termios keys = saved;
+            keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+            keys.c_cc[VMIN] = 1;
+            keys.c_cc[VTIME] = 0;
+            tcsetattr(0, TCSANOW, &keys);
+        }
+        pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            char key = 0;
+            [[maybe_unused]] const ssize_t n = read(0, &key, 1);
+            KeyWaitActive = 0;
+        }
+        if (raw) tcsetattr(0, TCSANOW, &saved);
+        PumpMessages();  // ESC (SIGINT) or a close request ends the wait as well
+    }
+
+    // A started program reads nothing of the command lines and writes beside the
+    // transcript, on standard error.
+    int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process) override {
+        return SpawnProgram(arguments, ProgramStreams::Detached, process);
+    }
+
     [[noreturn]] static void EndNow(int status) {
+        CloseCommandFiles();
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
