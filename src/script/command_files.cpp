@@ -154,10 +154,9 @@ void CmdRun(ParseCursor& cursor) {
         // Under an outer response file the rest of the line is not looked at.
         if (!outerResponse && ParseOptions(cursor) != 0) break;
         if (openFiles >= kMaxCommandFileDepth) {
-            PrintText(kAttrError, "? Command files nested too deeply (more than ");
+            PrintText(kAttrError, "? Command files nested more than ");
             PrintLong(kAttrValue, kMaxCommandFileDepth);
-            PrintText(kAttrError, " levels): '");
-            PrintFileError("", name.typed);
+            PrintFileError(" deep: '", name.typed);
             // Every file of the chain stops: a file that RUNs itself would
             // otherwise go on with its next line at every level.
             CommandFileAbort = 1;
