@@ -176,10 +176,19 @@ bool CliProcess::WaitForOutput(std::string_view marker, std::chrono::millisecond
     return true;
 }
 
+bool CliProcess::WaitForError(std::string_view marker, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (err_.find(marker) == std::string::npos) {
+        if (!Pump(deadline)) return false;
+    }
+    return true;
+}
+
 int CliProcess::Wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) return status_;
     const auto deadline = Clock::now() + timeout;
-    // The child's output pipes close when it ends (it starts no programs).
+    // The child's output pipes close when it ends (and the programs it starts
+    // with SHELL, which it waits for).
     while ((stdout_ >= 0 || stderr_ >= 0) && Pump(deadline)) {
     }
     if (stdout_ >= 0 || stderr_ >= 0) {

@@ -38,6 +38,8 @@ public:
     // Pumps until standard output contains `marker`. False on timeout or when the
     // child closed its output first.
     bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
+    // The same for standard error.
+    bool WaitForError(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
     void Signal(int signal);
     // Waits for the child to end and returns its exit status, or minus the
     // number of the signal that killed it (kNeverRan when it could not start).
