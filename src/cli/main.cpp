@@ -106,6 +106,13 @@ public:
             KeyWaitActive = 0;
             return;
         }
+        // The display is written when the command line ends: the person at the
+        // terminal is told now what the program waits for.
+        if (!keyPromptShown_) {
+            std::fputs("Press any key to continue...\n", stderr);
+            std::fflush(stderr);
+            keyPromptShown_ = true;
+        }
         termios saved{};
         const bool raw = tcgetattr(0, &saved) == 0;
         if (raw) {
@@ -123,6 +130,7 @@ public:
         }
         if (raw) tcsetattr(0, TCSANOW, &saved);
         PumpMessages();  // ESC (SIGINT) or a close request ends the wait as well
+        if (KeyWaitActive == 0) keyPromptShown_ = false;
     }
 
     // A started program reads nothing of the command lines and writes beside the
@@ -141,6 +149,7 @@ public:
 private:
     bool reportBeeps_;
     bool bellTerminal_;
+    bool keyPromptShown_ = false;
 };
 
 void Usage(std::FILE* to) {
@@ -156,7 +165,11 @@ void Usage(std::FILE* to) {
         "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
         "  --port N       the instrument's TCP port, 1 to 65535 (default 5000)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
-        "  --help         show this text\n",
+        "  --help         show this text\n"
+        "\n"
+        "PAUSE waits for a key only when standard input is a terminal, and goes on at\n"
+        "once otherwise. Programs started by SHELL read /dev/null and write their\n"
+        "output to standard error.\n",
         to);
 }
 

@@ -1,6 +1,8 @@
 // RUN: command files, response files and the error summary.
 #include "script/command_files.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,8 +20,39 @@
 namespace kelvo {
 namespace {
 
-// Command files open at this moment, the outermost included.
+// The command files running at this moment, the outermost first. A response
+// file must never be one of them, nor a command file the response file: a file
+// that grows while it is read would never end.
+struct FileIdentity {
+    dev_t device;
+    ino_t inode;
+};
+FileIdentity runningFiles[kMaxCommandFileDepth];
 int openFiles = 0;
+
+bool IdentityOf(std::FILE* file, FileIdentity& identity) {
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0) return false;
+    identity = {info.st_dev, info.st_ino};
+    return true;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.inode == b.inode; }
+
+bool IsRunningCommandFile(std::FILE* file) {
+    FileIdentity identity;
+    if (!IdentityOf(file, identity)) return false;
+    for (int i = 0; i < openFiles; ++i) {
+        if (SameFile(identity, runningFiles[i])) return true;
+    }
+    return false;
+}
+
+// Only a plain file is a command file: a device or a pipe may never end.
+bool IsPlainFile(std::FILE* file) {
+    struct stat info;
+    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+}
 
 void PrintFileError(const char* what, const char* name) {
     PrintText(kAttrError, what);
@@ -163,26 +196,42 @@ void CmdRun(ParseCursor& cursor) {
             break;
         }
         file = std::fopen(ResolveExistingFile(name.typed).c_str(), "r");
-        if (file == nullptr) {
+        FileIdentity identity{};
+        if (file == nullptr || !IsPlainFile(file) || !IdentityOf(file, identity)) {
             PrintFileError("? Can't open command file '", name.typed);
             break;
         }
+        if (outerResponse) {
+            FileIdentity response{};
+            if (IdentityOf(ResponseFile, response) && SameFile(identity, response)) {
+                PrintFileError("? Command file is the response file: '", name.typed);
+                break;
+            }
+        }
         CommandFile = file;
         CommandFileActive = 1;
+        runningFiles[openFiles++] = identity;
         if (Parsed.ResponseFileName.given && !outerResponse) {
             Parsed.ResponseFileName.given = 0;
             const std::string responseName = Parsed.ResponseFileName.typed;
             ResponseFile = std::fopen(ResolveNewFile(responseName).c_str(), "ab");
             if (ResponseFile == nullptr) {
                 PrintFileError("? Can't open response file '", responseName.c_str());
+            } else if (IsRunningCommandFile(ResponseFile)) {
+                std::fclose(ResponseFile);
+                ResponseFile = nullptr;
+                PrintFileError("? Response file is a running command file: '", responseName.c_str());
+            } else {
+                ResponseFileActive = 1;
+                ownResponse = true;
+                PrintBanner(responseName.c_str());
+            }
+            if (!ownResponse) {
+                --openFiles;
                 break;
             }
-            ResponseFileActive = 1;
-            ownResponse = true;
-            PrintBanner(responseName.c_str());
         }
 
-        ++openFiles;
         CommandFileAbort = 0;
         for (;;) {
             char raw[kLineBufferSize];

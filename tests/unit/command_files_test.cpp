@@ -243,6 +243,36 @@ TEST_F(CommandFileTest, NestedResponseFilesFollowTheOuterOne) {
     EXPECT_EQ(nestedText, stars + "\r\n; * " + other + " *\r\n" + stars + "\r\n;inner\r\n");
 }
 
+TEST_F(CommandFileTest, NoFileIsReadWhileItIsWrittenAsTheResponseFile) {
+    // Each line read would be appended again: the file would never end.
+    const std::string self = Write("self.txt", ";a\n");
+    EXPECT_EQ(Run("RUN " + self + " FR " + self), Join({"? Response file is a running command file: '" + self + "'"},
+                                                      ErrorsBox(1)));
+    EXPECT_EQ(Run("RUN " + self + " FR " + (dir_ / "." / "self.txt").string())[0].rfind("? Response file is", 0), 0u);
+
+    const std::string out = Write("out.txt", ";x\n");
+    const std::string cmd = Write("cmd.txt", "RUN " + out + "\n;after\n");
+    EXPECT_EQ(Run("RUN " + cmd + " FR " + out), Join({"; " + std::string(out.size() + 4, '*'), "; * " + out + " *",
+                                                     "; " + std::string(out.size() + 4, '*'), Upper("RUN " + out),
+                                                     "? Command file is the response file: '" + out +
+                                                         "'",
+                                                     ";after"},
+                                                    ErrorsBox(1)));
+
+    // A nested RUN may not write into the file that runs it.
+    const std::string outer = Write("outer.txt", "RUN " + Write("c.txt", ";c\n") + " FR " + (dir_ / "outer.txt").string() + "\n");
+    const Lines nested = Run("RUN " + outer);
+    EXPECT_EQ(nested[1], "? Response file is a running command file: '" + outer + "'");
+    EXPECT_EQ(fs::file_size(outer), ("RUN " + (dir_ / "c.txt").string() + " FR " + outer + "\n").size());
+    EXPECT_EQ(CommandFileActive, 0);
+    EXPECT_EQ(ResponseFileActive, 0);
+}
+
+TEST_F(CommandFileTest, OnlyPlainFilesAreCommandFiles) {
+    EXPECT_EQ(Run("RUN " + dir_.string()), Join({"? Can't open command file '" + dir_.string() + "'"}, ErrorsBox(1)));
+    EXPECT_EQ(Run("RUN /dev/zero")[0], "? Can't open command file '/dev/zero'");
+}
+
 TEST_F(CommandFileTest, InterruptsAbortTheFileButNeverEndTheProgram) {
     for (const Interrupt interrupt : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
         SCOPED_TRACE(static_cast<int>(interrupt));
