@@ -24,7 +24,10 @@ public:
     static constexpr int kNeverRan = std::numeric_limits<int>::min();
 
     // `environment` holds "NAME=value" entries for the child beyond the test's own.
-    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+    // With terminalInput the child's standard input is a pseudo-terminal, into
+    // which Send types.
+    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+                        bool terminalInput = false);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;

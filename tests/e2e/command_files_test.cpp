@@ -251,6 +251,31 @@ TEST_F(CommandFiles, ShellStartsProgramsAsTypedWithoutAShell) {
     EXPECT_EQ(r.status, 0);
 }
 
+TEST_F(CommandFiles, PauseGoesOnAtOnceWithoutATerminal) {
+    const std::string cmd = Write("pause.txt", "PAUSE\n;after\n");
+    const CliResult r = Run("PAUSE\nRUN " + cmd + "\n");
+    EXPECT_EQ(r.out, ">PAUSE\n{5}Press any key to continue...\n>RUN " + Upper(cmd) +
+                         "\n{5}PAUSE\n{5}Press any key to continue...\n{5};{3}after\n" + kNoErrorsBox);
+    EXPECT_EQ(r.err, std::string(kCompletionBeep) + kCompletionBeep);
+    EXPECT_EQ(r.status, 0);
+}
+
+TEST_F(CommandFiles, PauseTakesOneKeyFromATerminal) {
+    CliProcess cli({"--attrs", "--beeps"}, Bus(), /*terminalInput=*/true);
+    ASSERT_TRUE(cli.Started());
+    cli.Send("PAUSE\n");
+    // The person at the terminal is told at once; the display follows the line.
+    ASSERT_TRUE(cli.WaitForError(std::string(kCompletionBeep) + "Press any key to continue...\n")) << cli.Err();
+    EXPECT_EQ(cli.Out(), "");
+    cli.Send("k");  // one key, no Enter
+    ASSERT_TRUE(cli.WaitForOutput(">PAUSE\n{5}Press any key to continue...\n")) << cli.Out();
+    cli.Send("?\n");
+    ASSERT_TRUE(cli.WaitForOutput(">?\n")) << "the key must not become part of a command line: " << cli.Out();
+    cli.CloseInput();
+    EXPECT_EQ(cli.Wait(), 0);
+    EXPECT_EQ(cli.Out().find(">K"), std::string::npos) << cli.Out();
+}
+
 TEST_F(CommandFiles, TmInAFilePrintsDateLinesAndTheInterval) {
     const std::string cmd = Write("tm.txt", "TM START\nTM\nTM STOP\nTM STOP\n");
     const CliResult r = Run("RUN " + cmd + "\n");
