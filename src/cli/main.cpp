@@ -79,6 +79,9 @@ public:
     // The signals are this program's keyboard: SIGINT is ESC, SIGTERM the close
     // request. What nothing running takes ends the program, as at the prompt.
     void PumpMessages() override {
+        // The pipe only wakes a blocked poll; the flags say whether a signal came,
+        // so a pass without one costs no system call.
+        if (!pendingInterrupt && !pendingTerminate) return;
         if (signalPipe[0] >= 0) DrainSignalPipe();
         if (pendingInterrupt) {
             pendingInterrupt = 0;
@@ -123,10 +126,13 @@ public:
             tcsetattr(0, TCSANOW, &keys);
         }
         pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-        if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            char key = 0;
-            [[maybe_unused]] const ssize_t n = read(0, &key, 1);
-            KeyWaitActive = 0;
+        if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0) {
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                char key = 0;
+                [[maybe_unused]] const ssize_t n = read(0, &key, 1);
+                KeyWaitActive = 0;
+            }
+            if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
         }
         if (raw) tcsetattr(0, TCSANOW, &saved);
         PumpMessages();  // ESC (SIGINT) or a close request ends the wait as well
