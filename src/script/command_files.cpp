@@ -256,7 +256,7 @@ void CmdRun(ParseCursor& cursor) {
         CommandFile = nullptr;
         PrintSummary();
     }
-    if (ownResponse) {
+    if (ownResponse && ResponseFile != nullptr) {
         std::fclose(ResponseFile);
         ResponseFile = nullptr;
         ResponseFileActive = 0;

@@ -34,7 +34,8 @@ std::int16_t ExecuteFileLine(PreparedLine& line);
 // The comment echo: ";" and the rest of the line.
 void EchoComment(const char* line);
 
-// Closes a command file and a response file left open (the program is ending).
+// Closes the command file and the response file left open when the program ends
+// in the middle of a RUN; nothing may run after it.
 void CloseCommandFiles();
 
 }  // namespace kelvo

@@ -249,6 +249,13 @@ TEST_F(CommandFiles, ShellStartsProgramsAsTypedWithoutAShell) {
     // The program's output goes to standard error, beside the beeps.
     EXPECT_EQ(r.err, std::string(kErrorBeep) + kErrorBeep + "To standard error\n");
     EXPECT_EQ(r.status, 0);
+#ifdef KELVO_GPIB_SIM_PATH
+    // Interface Clear after each start, failed or not, beside the one of each
+    // line's set-up; none when there was no program name.
+    const std::string lineWithShell = "IFC\nREN 1\nIFC\nONL 0\n";
+    EXPECT_EQ(ReadAll(Path("trace.txt")), lineWithShell + lineWithShell + "IFC\nREN 1\nONL 0\n" + lineWithShell +
+                                              "IFC\nREN 1\nIFC\nIFC\nONL 0\n");
+#endif
 }
 
 TEST_F(CommandFiles, PauseGoesOnAtOnceWithoutATerminal) {
@@ -319,6 +326,21 @@ TEST_F(CommandFiles, IfAndTestAgainstRepliesReadByEnter) {
     const std::string trace = ReadAll(Path("trace.txt"));
     EXPECT_NE(trace.find("RD 2b 31 2e 30 30 30 30 45 2b 30 31 0a END"), std::string::npos) << trace;
     EXPECT_NE(trace.find("RD 41 42 43 44 45 46 0a END"), std::string::npos) << trace;
+}
+
+TEST_F(CommandFiles, ChecksSeeWhatReceiveAndZipReadLast) {
+    // RECEIVE and ZIP keep the reply's line end: the prepared text ends in a blank.
+    // What ZIP left behind RECEIVE's two bytes («CDEF») is no part of the response.
+    const std::string cmd = Write("zip.txt",
+                                  "OUTPUT 6;TEXT?\nZIP 6\nTEST WID 6 STR ABCDEF\nTEST STR ABCDEF\n"
+                                  "OUTPUT 5;BITS?\nSEND COMMAND ; 3F 45\nRECEIVE # 2\nTEST VAL 25\nTEST MID 2 WID 4 STR CDEF\n");
+    const CliResult r = Run("RUN " + cmd + "\n");
+    const std::string failure = "{7}****************\n{7}* Test Failure *\n{7}****************\n";
+    EXPECT_EQ(EchoesAndErrors(r.out), ">RUN " + Upper(cmd) +
+                                          "\n{5}OUTPUT 6;TEXT?\n{5}ZIP 6\n{5}TEST WID 6 STR ABCDEF\n"
+                                          "{5}TEST STR ABCDEF\n" + failure +
+                                          "{5}OUTPUT 5;BITS?\n{5}SEND COMMAND ; 3F 45\n{5}RECEIVE # 2\n"
+                                          "{5}TEST VAL 25\n{5}TEST MID 2 WID 4 STR CDEF\n" + failure + ErrorsBox(2));
 }
 
 TEST_F(CommandFiles, BusCommandsAcrossTheLinesOfAFile) {
