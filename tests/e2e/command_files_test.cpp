@@ -206,27 +206,31 @@ TEST_F(CommandFiles, SelfRecursiveFileEndsWithAMessage) {
     EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(CommandFiles, EscDuringAWaitEndsTheFileButNotTheProgram) {
-    const std::string cmd = Write("wait.txt", "BEEP\nWAIT 30\n;never\n");
-    CliProcess cli({"--attrs", "--beeps"}, Bus());
-    ASSERT_TRUE(cli.Started());
-    cli.Send("RUN " + cmd + "\n");
-    // The beep of the line before the WAIT tells that the file is running.
-    ASSERT_TRUE(cli.WaitForError(kCompletionBeep));
-    cli.Signal(SIGINT);
-    ASSERT_TRUE(cli.WaitForOutput(kNoErrorsBox)) << cli.Out();
-    cli.Send("?\n");
-    cli.CloseInput();
-    EXPECT_EQ(cli.Wait(), 0);
-    EXPECT_FALSE(cli.TimedOut()) << "the WAIT must end early";
-    const std::string& out = cli.Out();
-    EXPECT_TRUE(out.starts_with(">RUN " + Upper(cmd) + "\n{5}BEEP\n")) << out;
-    // ESC reaches the file during the wait, or (on a slow machine) just before it.
-    if (out.find("{5}WAIT 30\n") != std::string::npos) {
-        EXPECT_NE(out.find("{5}WAIT 30\n{3}Waiting {5}30{3} Second{3}s\n" + kNoErrorsBox), std::string::npos) << out;
+TEST_F(CommandFiles, EscOrACloseRequestDuringAWaitEndsTheFileButNotTheProgram) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const std::string cmd = Write("wait.txt", "BEEP\nWAIT 30\n;never\n");
+        CliProcess cli({"--attrs", "--beeps"}, Bus());
+        ASSERT_TRUE(cli.Started());
+        cli.Send("RUN " + cmd + "\n");
+        // The beep of the line before the WAIT tells that the file is running.
+        ASSERT_TRUE(cli.WaitForError(kCompletionBeep));
+        cli.Signal(signal);
+        ASSERT_TRUE(cli.WaitForOutput(kNoErrorsBox)) << cli.Out();
+        cli.Send("?\n");
+        cli.CloseInput();
+        EXPECT_EQ(cli.Wait(), 0);
+        EXPECT_FALSE(cli.TimedOut()) << "the WAIT must end early";
+        const std::string& out = cli.Out();
+        EXPECT_TRUE(out.starts_with(">RUN " + Upper(cmd) + "\n{5}BEEP\n")) << out;
+        // The signal reaches the file during the wait, or (on a slow machine) just
+        // before it.
+        if (out.find("{5}WAIT 30\n") != std::string::npos) {
+            EXPECT_NE(out.find("{5}WAIT 30\n{3}Waiting {5}30{3} Second{3}s\n" + kNoErrorsBox), std::string::npos) << out;
+        }
+        EXPECT_EQ(out.find("never"), std::string::npos) << out;
+        EXPECT_NE(out.find(">?\n"), std::string::npos) << out;
     }
-    EXPECT_EQ(out.find("never"), std::string::npos) << out;
-    EXPECT_NE(out.find(">?\n"), std::string::npos) << out;
 }
 
 TEST_F(CommandFiles, ShellStartsProgramsAsTypedWithoutAShell) {
