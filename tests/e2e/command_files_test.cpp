@@ -332,6 +332,24 @@ TEST_F(CommandFiles, IfAndTestAgainstRepliesReadByEnter) {
     EXPECT_NE(trace.find("RD 41 42 43 44 45 46 0a END"), std::string::npos) << trace;
 }
 
+TEST_F(CommandFiles, ACloseRequestDuringATransferInAFileAbortsBothAndTheProgramStays) {
+    // The instrument has nothing to say: without a timeout the read waits.
+    const std::string cmd = Write("read.txt", "BEEP\nENTER 6\n;never\n");
+    CliProcess cli({"--attrs", "--beeps"}, Bus());
+    ASSERT_TRUE(cli.Started());
+    cli.Send("RUN " + cmd + "\n");
+    ASSERT_TRUE(cli.WaitForError(kCompletionBeep));
+    cli.Signal(SIGTERM);
+    ASSERT_TRUE(cli.WaitForOutput("{7} Error")) << cli.Out();
+    cli.Send("?\n");
+    cli.CloseInput();
+    EXPECT_EQ(cli.Wait(), 0) << "the program stays open";
+    EXPECT_FALSE(cli.TimedOut());
+    const std::string& out = cli.Out();
+    EXPECT_EQ(out.find("never"), std::string::npos) << out;
+    EXPECT_NE(out.find(">?\n"), std::string::npos) << out;
+}
+
 TEST_F(CommandFiles, ChecksSeeWhatReceiveAndZipReadLast) {
     // RECEIVE and ZIP keep the reply's line end: the prepared text ends in a blank.
     // What ZIP left behind RECEIVE's two bytes («CDEF») is no part of the response.
