@@ -191,7 +191,7 @@ void CmdShell(ParseCursor& cursor) {
     }
     if (result == 0) {
         // ESC in a command file stops the waiting, not the program.
-        while (host.ProgramRunning(process) && CommandFileAbort == 0) {
+        while ((CommandFileActive == 0 || CommandFileAbort == 0) && host.ProgramRunning(process)) {
             PumpMessages();
             host.Idle();
         }

@@ -180,6 +180,32 @@ TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
     EXPECT_TRUE(host.beeps.empty());
 }
 
+TEST_F(UtilitiesTest, EscInACommandFileStopsWaitingForTheProgramOnly) {
+    // At the prompt an abort left over from an earlier file changes nothing.
+    CommandFileAbort = 1;
+    host.programPolls = 5;
+    Run("SHELL sleep 5");
+    EXPECT_EQ(host.programPollCount, 6);
+
+    const std::string path = ::testing::TempDir() + "/kelvo_shell_escape.txt";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("SHELL sleep 100\n;never\n", f);
+    std::fclose(f);
+    host.programPollCount = 0;
+    host.programPolls = 1000;
+    host.onPump = [&] {
+        if (host.programPollCount == 3) {
+            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
+        }
+    };
+    const Lines lines = Run(("RUN " + path).c_str());
+    EXPECT_EQ(host.programPollCount, 3);
+    EXPECT_EQ(lines, (Lines{"SHELL SLEEP 100", "Executing sleep 100", "**********************",
+                            "* No Errors Detected *", "**********************"}));
+    std::remove(path.c_str());
+}
+
 TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
     const std::string program = "p" + std::string(130, 'x');
     Run(("SHELL " + program).c_str());
