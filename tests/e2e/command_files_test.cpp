@@ -340,7 +340,7 @@ TEST_F(CommandFiles, ACloseRequestDuringATransferInAFileAbortsBothAndTheProgramS
     cli.Send("RUN " + cmd + "\n");
     ASSERT_TRUE(cli.WaitForError(kCompletionBeep));
     cli.Signal(SIGTERM);
-    ASSERT_TRUE(cli.WaitForOutput("{7} Error")) << cli.Out();
+    ASSERT_TRUE(cli.WaitForOutput("Detected")) << cli.Out();  // the summary box
     cli.Send("?\n");
     cli.CloseInput();
     EXPECT_EQ(cli.Wait(), 0) << "the program stays open";
@@ -348,6 +348,11 @@ TEST_F(CommandFiles, ACloseRequestDuringATransferInAFileAbortsBothAndTheProgramS
     const std::string& out = cli.Out();
     EXPECT_EQ(out.find("never"), std::string::npos) << out;
     EXPECT_NE(out.find(">?\n"), std::string::npos) << out;
+    // The request reaches the read, or (on a slow machine) the file just before it.
+    if (out.find("{5}ENTER 6\n") != std::string::npos) {
+        EXPECT_NE(out.find("Terminated from keyboard"), std::string::npos) << out;
+        EXPECT_NE(out.find(ErrorsBox(1)), std::string::npos) << out;
+    }
 }
 
 TEST_F(CommandFiles, ChecksSeeWhatReceiveAndZipReadLast) {
