@@ -109,13 +109,6 @@ public:
             KeyWaitActive = 0;
             return;
         }
-        // The display is written when the command line ends: the person at the
-        // terminal is told now what the program waits for.
-        if (!keyPromptShown_) {
-            std::fputs("Press any key to continue...\n", stderr);
-            std::fflush(stderr);
-            keyPromptShown_ = true;
-        }
         termios saved{};
         const bool raw = tcgetattr(0, &saved) == 0;
         if (raw) {
@@ -124,6 +117,13 @@ public:
             keys.c_cc[VMIN] = 1;
             keys.c_cc[VTIME] = 0;
             tcsetattr(0, TCSANOW, &keys);
+        }
+        // The display is written when the command line ends: the person at the
+        // terminal is told now what the program waits for.
+        if (!keyPromptShown_) {
+            std::fputs("Press any key to continue...\n", stderr);
+            std::fflush(stderr);
+            keyPromptShown_ = true;
         }
         pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0) {
