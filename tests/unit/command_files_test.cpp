@@ -194,6 +194,14 @@ TEST_F(CommandFileTest, LongLinesAreReadIn254CharacterPieces) {
                           kNoErrorsBox));
 }
 
+TEST_F(CommandFileTest, NulsAndControlsInALineAreBlanks) {
+    // A NUL must not cut the line short, nor a lone CR end it.
+    const char text[] = ";a\0b\rc\x01" "d\r\r\n;last\r";
+    const Lines lines = RunFile(std::string(text, sizeof text - 1));
+    // Only LF and one CR before it are the line end; other controls are blanks.
+    EXPECT_EQ(lines, Join({";a b c d ", ";last "}, kNoErrorsBox));
+}
+
 TEST_F(CommandFileTest, ResponseFileHoldsBannerLinesAndBoxWithCrLf) {
     const std::string cmd = Write("cmd.txt", "BEEP\n;Note\nFOO\n");
     const std::string out = (dir_ / "Out.txt").string();
