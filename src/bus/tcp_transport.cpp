@@ -180,13 +180,25 @@ void CloseConnection() {
     while (host.TickCount() - start < 100) host.Idle();
 }
 
+void HoldWrites(bool hold) {
+    if (instrumentSocket < 0) return;
+    const int on = hold ? 1 : 0;
+    setsockopt(instrumentSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+}
+
 std::int16_t SocketSendAll(const void* data, std::int32_t length) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::int32_t sent = 0;
     std::int16_t status = 0;
+    // On an established connection the bytes are offered at once; the wait comes
+    // only when the socket cannot take them (a full send buffer).
+    bool wait = !established;
     while (length > 0 && status == 0) {
-        status = WaitSocketEvent(SocketEvent::Write);
-        if (status != 0) break;
+        if (wait) {
+            status = WaitSocketEvent(SocketEvent::Write);
+            if (status != 0) break;
+        }
+        wait = true;
         const ssize_t r = send(instrumentSocket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;

@@ -28,6 +28,11 @@ std::int16_t WaitSocketEvent(SocketEvent event);
 // bytes actually sent.
 std::int16_t SocketSendAll(const void* data, std::int32_t length);
 
+// Holds the small writes of one message back (hold true) and sends them together
+// as one segment when released, so that the instrument sees the message at once
+// rather than piece by piece. Nothing happens without a connection.
+void HoldWrites(bool hold);
+
 // Receives one reply into `buffer` (not terminated), at most maxCount bytes.
 // Returns 0, or 1 on failure; SocketByteCount holds the bytes stored.
 std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,6 +24,7 @@
 #include "console/program_state.h"
 #include "interp/command_cycle.h"
 #include "interp/line_prep.h"
+#include "script/command_files.h"
 
 namespace kelvo::cli {
 namespace {
@@ -77,6 +79,9 @@ public:
     // The signals are this program's keyboard: SIGINT is ESC, SIGTERM the close
     // request. What nothing running takes ends the program, as at the prompt.
     void PumpMessages() override {
+        // The pipe only wakes a blocked poll; the flags say whether a signal came,
+        // so a pass without one costs no system call.
+        if (!pendingInterrupt && !pendingTerminate) return;
         if (signalPipe[0] >= 0) DrainSignalPipe();
         if (pendingInterrupt) {
             pendingInterrupt = 0;
@@ -97,7 +102,51 @@ public:
 
     void Idle() override { usleep(1000); }
 
+    // PAUSE takes one key from the terminal. Without a terminal on standard input
+    // there is no key to wait for (the input is command lines): PAUSE goes on.
+    void WaitForEvent() override {
+        if (isatty(0) != 1) {
+            KeyWaitActive = 0;
+            return;
+        }
+        termios saved{};
+        const bool raw = tcgetattr(0, &saved) == 0;
+        if (raw) {
+            termios keys = saved;
+            keys.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+            keys.c_cc[VMIN] = 1;
+            keys.c_cc[VTIME] = 0;
+            tcsetattr(0, TCSANOW, &keys);
+        }
+        // The display is written when the command line ends: the person at the
+        // terminal is told now what the program waits for.
+        if (!keyPromptShown_) {
+            std::fputs("Press any key to continue...\n", stderr);
+            std::fflush(stderr);
+            keyPromptShown_ = true;
+        }
+        pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0) {
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                char key = 0;
+                [[maybe_unused]] const ssize_t n = read(0, &key, 1);
+                KeyWaitActive = 0;
+            }
+            if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
+        }
+        if (raw) tcsetattr(0, TCSANOW, &saved);
+        PumpMessages();  // ESC (SIGINT) or a close request ends the wait as well
+        if (KeyWaitActive == 0) keyPromptShown_ = false;
+    }
+
+    // A started program reads nothing of the command lines and writes beside the
+    // transcript, on standard error.
+    int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process) override {
+        return SpawnProgram(arguments, ProgramStreams::Detached, process);
+    }
+
     [[noreturn]] static void EndNow(int status) {
+        CloseCommandFiles();
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
@@ -106,6 +155,7 @@ public:
 private:
     bool reportBeeps_;
     bool bellTerminal_;
+    bool keyPromptShown_ = false;
 };
 
 void Usage(std::FILE* to) {
@@ -121,7 +171,11 @@ void Usage(std::FILE* to) {
         "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
         "  --port N       the instrument's TCP port, 1 to 65535 (default 5000)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
-        "  --help         show this text\n",
+        "  --help         show this text\n"
+        "\n"
+        "PAUSE waits for a key only when standard input is a terminal, and goes on at\n"
+        "once otherwise. Programs started by SHELL read /dev/null and write their\n"
+        "output to standard error.\n",
         to);
 }
 

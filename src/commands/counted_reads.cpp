@@ -109,9 +109,15 @@ void CmdZip(ParseCursor& cursor) {
         // and so does a total far beyond any buffer.
         TransferWaitActive = 1;
         TransferAbort = 0;
+        // The last response is the last piece read: each one is read to the
+        // buffer's start.
+        ResponseLength = 0;
         while ((ibsta & kStatusErr) == 0) {
             gpib::ibrd(BoardDescriptor, ResponseBuffer, kZipChunk);
-            if (ibcntl > 0) total += ibcntl;
+            if (ibcntl > 0) {
+                total += ibcntl;
+                ResponseLength = ibcntl;
+            }
             PumpMessages();
             const bool timedOut =
                 Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs);

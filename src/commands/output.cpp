@@ -184,6 +184,8 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
     StartTiming();
     if (const std::int16_t status = SendListenAddress(address); status != 0) return status;
 
+    // The string, the files and the end message leave as one message.
+    if (!Gpib()) HoldWrites(true);
     Writer out;
     std::int32_t stringSent = 0;
     if (length > 0) {
@@ -216,6 +218,7 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
+    if (!Gpib()) HoldWrites(false);
     StopTiming();
     if (Gpib()) {
         gpib::ibeos(BoardDescriptor, 0);

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvo {
 
@@ -22,6 +25,28 @@ public:
     // a real host lets a millisecond pass, a test host moves its clock.
     virtual void Idle() {}
 
+    // The time of day: seconds since 1970-01-01 UTC, as the wall clock says. WAIT
+    // counts whole seconds of it; TM prints it. By default the system clock.
+    virtual std::int64_t TimeOfDay();
+    // The local calendar time of a TimeOfDay value. False when it cannot be
+    // converted. By default the system's time zone (localtime_r).
+    virtual bool LocalTime(std::int64_t seconds, std::tm& out);
+
+    // PAUSE: waits for the next user-interface event and handles it. PAUSE calls
+    // it until a key press or a close request has cleared KeyWaitActive; a host
+    // that has no keyboard to wait for clears KeyWaitActive itself so that PAUSE
+    // goes on at once. By default: PumpMessages, then Idle.
+    virtual void WaitForEvent();
+
+    // SHELL: starts a program without a shell. arguments[0] is the program, found
+    // through PATH when it holds no '/'. Returns 0 and the process in `process`,
+    // or the system's error number (ENOENT, 2, for a program that does not exist).
+    // By default posix_spawnp with the program's standard streams inherited.
+    virtual int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process);
+    // True while a program started by StartProgram runs; once it has ended, the
+    // process is reaped and false is returned. By default waitpid without waiting.
+    virtual bool ProgramRunning(std::int64_t process);
+
     // Drawing requests of the console's text store. Rows are display lines of the
     // store (0 = first output line); x is in pixels from the line's left edge.
     virtual void DrawPiece(int line, int x, std::string_view text, int attribute) {
@@ -38,6 +63,15 @@ public:
     // Lines were added or the store was cleared or grew: scroll ranges may change.
     virtual void StoreChanged() {}
 };
+
+// Where a started program's standard input and output go.
+enum class ProgramStreams {
+    Inherited,  // the program shares this process's standard streams
+    Detached,   // standard input from /dev/null, standard output to standard error
+};
+
+// The POSIX program start behind StartProgram, for hosts that choose the streams.
+int SpawnProgram(const std::vector<std::string>& arguments, ProgramStreams streams, std::int64_t& process);
 
 // The host in force. Never null: until one is installed, a silent host with a
 // steady clock stands in.

@@ -30,19 +30,20 @@ bool DeliverInterrupt(Interrupt interrupt) {
         KeyWaitActive = 0;  // any key, or a close request, ends PAUSE
         return true;
     }
+    if (CommandFileActive != 0) {
+        // Ends the file (and a transfer or a WAIT in progress) but not the
+        // program: a command file is left, never the program from inside one.
+        if (TransferWaitActive != 0) TransferAbort = 1;
+        CommandFileAbort = 1;
+        WaitInProgress = 0;
+        return true;
+    }
     if (TransferWaitActive != 0) {
         TransferAbort = 1;
         if (interrupt != Interrupt::Escape) {
             ExitRequested = 1;
             CurrentCommandId = kExit;
         }
-        return true;
-    }
-    if (CommandFileActive != 0) {
-        // Ends the file (and a running WAIT) but not the program: the request may
-        // fall between two lines of the file, where nothing else would see it.
-        CommandFileAbort = 1;
-        WaitInProgress = 0;
         return true;
     }
     return false;

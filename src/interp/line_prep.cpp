@@ -68,16 +68,20 @@ bool ExpandAlias(char* line, std::size_t capacity) {
     return ReplaceAlias(line, capacity, word);
 }
 
+void ExpandAlias(PreparedLine& line) {
+    // The twin follows the decision taken on the upper-cased line.
+    const std::string_view word = AliasExpansion(line.text);
+    if (!word.empty()) {
+        ReplaceAlias(line.text, sizeof line.text, word);
+        ReplaceAlias(line.typed, sizeof line.typed, word);
+    }
+}
+
 bool PrepareLine(std::string_view raw, PreparedLine& out) {
     if (raw.size() >= kLineBufferSize) return false;
     NormalizeLine(raw.data(), raw.size(), out.text);
     NormalizeLine(raw.data(), raw.size(), out.typed, /*keepCase=*/true);
-    // The twin follows the decision taken on the upper-cased line.
-    const std::string_view word = AliasExpansion(out.text);
-    if (!word.empty()) {
-        ReplaceAlias(out.text, sizeof out.text, word);
-        ReplaceAlias(out.typed, sizeof out.typed, word);
-    }
+    ExpandAlias(out);
     return true;
 }
 

@@ -37,6 +37,10 @@ struct PreparedLine {
     char typed[kPreparedLineSize] = {};
 };
 
+// Expands the alias the line starts with in both the line and its twin, as the
+// upper-cased line decides.
+void ExpandAlias(PreparedLine& line);
+
 // Prepares a raw line of at most kLineBufferSize - 1 characters. Returns false for
 // a longer line, which is not prepared.
 bool PrepareLine(std::string_view raw, PreparedLine& out);

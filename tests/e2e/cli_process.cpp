@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,7 +52,8 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
 
 }  // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment,
+                       bool terminalInput) {
     // A child that has ended must not take the test binary down with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
 
@@ -62,6 +64,23 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
             for (int j = 0; j < i; ++j) close(pipes[j][0]), close(pipes[j][1]);
             return;
         }
+    }
+    if (terminalInput) {
+        // The terminal's controlling side takes the place of the input pipe.
+        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const int slave = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
+                              ? open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                              : -1;
+        if (slave < 0) {
+            ADD_FAILURE() << "pseudo-terminal: " << std::strerror(errno);
+            if (master >= 0) close(master);
+            for (auto& p : pipes) close(p[0]), close(p[1]);
+            return;
+        }
+        close(pipes[0][0]);
+        close(pipes[0][1]);
+        pipes[0][0] = slave;
+        pipes[0][1] = master;
     }
     const int childEnd[3] = {pipes[0][0], pipes[1][1], pipes[2][1]};
 
@@ -176,10 +195,19 @@ bool CliProcess::WaitForOutput(std::string_view marker, std::chrono::millisecond
     return true;
 }
 
+bool CliProcess::WaitForError(std::string_view marker, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    while (err_.find(marker) == std::string::npos) {
+        if (!Pump(deadline)) return false;
+    }
+    return true;
+}
+
 int CliProcess::Wait(std::chrono::milliseconds timeout) {
     if (pid_ <= 0) return status_;
     const auto deadline = Clock::now() + timeout;
-    // The child's output pipes close when it ends (it starts no programs).
+    // The child's output pipes close when it ends (and the programs it starts
+    // with SHELL, which it waits for).
     while ((stdout_ >= 0 || stderr_ >= 0) && Pump(deadline)) {
     }
     if (stdout_ >= 0 || stderr_ >= 0) {

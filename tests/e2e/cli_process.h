@@ -24,7 +24,10 @@ public:
     static constexpr int kNeverRan = std::numeric_limits<int>::min();
 
     // `environment` holds "NAME=value" entries for the child beyond the test's own.
-    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
+    // With terminalInput the child's standard input is a pseudo-terminal, into
+    // which Send types.
+    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
+                        bool terminalInput = false);
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
@@ -38,6 +41,8 @@ public:
     // Pumps until standard output contains `marker`. False on timeout or when the
     // child closed its output first.
     bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
+    // The same for standard error.
+    bool WaitForError(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
     void Signal(int signal);
     // Waits for the child to end and returns its exit status, or minus the
     // number of the signal that killed it (kNeverRan when it could not start).

@@ -80,6 +80,10 @@ public:
     void Beep(unsigned, unsigned) override {}
     void PumpMessages() override {}
     std::uint32_t TickCount() override { return now_ += 997; }
+    // WAIT counts seconds of the time of day: they jump as the ticks do.
+    std::int64_t TimeOfDay() override { return (now_ += 997) / 1000; }
+    // PAUSE is given its key at once.
+    void WaitForEvent() override { kelvo::KeyWaitActive = 0; }
 
 private:
     std::uint32_t now_ = 0;

@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -18,6 +20,9 @@
 #include "console/program_state.h"
 #include "interp/command_ids.h"
 #include "interp/parsed_command.h"
+#include "script/command_files.h"
+#include "script/response_check.h"
+#include "script/utilities.h"
 
 namespace kelvo::unit {
 
@@ -50,6 +55,40 @@ public:
         return t;
     }
     void Idle() override { ++now; }
+
+    // The wall clock goes with the tick clock: `epoch` seconds at tick 0. Local
+    // time is UTC, so that texts do not depend on the machine's time zone.
+    std::int64_t TimeOfDay() override { return epoch + now / 1000; }
+    bool LocalTime(std::int64_t seconds, std::tm& out) override {
+        const std::time_t t = static_cast<std::time_t>(seconds);
+        return gmtime_r(&t, &out) != nullptr;
+    }
+
+    // A key arrives at every wait unless the test says what happens.
+    void WaitForEvent() override {
+        ++eventWaits;
+        if (onEvent)
+            onEvent();
+        else
+            KeyWaitActive = 0;
+    }
+
+    // Programs "start" with `startResult`; one that started runs for
+    // `programPolls` polls of ProgramRunning.
+    int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process) override {
+        started.push_back(arguments);
+        if (startResult != 0) return startResult;
+        process = 4242;
+        pollsLeft = programPolls;
+        return 0;
+    }
+    bool ProgramRunning(std::int64_t process) override {
+        EXPECT_EQ(process, 4242);
+        ++programPollCount;
+        if (pollsLeft == 0) return false;
+        --pollsLeft;
+        return true;
+    }
     void DrawPiece(int line, int x, std::string_view text, int attribute) override {
         draws.push_back({line, x, std::string(text), attribute});
     }
@@ -77,6 +116,14 @@ public:
     std::uint32_t now = 1000;
     std::uint32_t step = 0;
     std::function<void()> onPump;
+    std::int64_t epoch = 1796394618;  // Fri Dec  4 14:30:18 2026 UTC at tick 0
+    int eventWaits = 0;
+    std::function<void()> onEvent;
+    std::vector<std::vector<std::string>> started;
+    int startResult = 0;
+    int programPolls = 0;
+    int pollsLeft = 0;
+    int programPollCount = 0;
 };
 
 // The display lines of the one console as kelvo-cli writes them: every completed
@@ -100,6 +147,9 @@ protected:
         ResetInterfaceSettings();
         CurrentCommandId = kPrompt;
         Parsed = ParsedCommand{};
+        CommandFile = nullptr;
+        TestResult = kTestNone;
+        ClearTimeMarks();
         previousHost_ = SetHost(&host);
         TheConsole().SetAllocationPolicy(nullptr);
         TheConsole().SetLayout(8, 16, 640, 480);  // 80 columns
@@ -107,6 +157,8 @@ protected:
         host.Forget();
     }
     void TearDown() override {
+        CloseCommandFiles();
+        ClearTimeMarks();
         TheConsole().SetAllocationPolicy(nullptr);
         ClearDisplay();
         SetHost(previousHost_);

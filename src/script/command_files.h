@@ -1,0 +1,41 @@
+// Command files (RUN), their response files, and the line reading that IF and
+// TEST share with RUN.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "interp/line_prep.h"
+
+namespace kelvo {
+
+// The command file being run; null when none runs. A nested RUN keeps the outer
+// file in its own call and puts it back here when it ends.
+inline std::FILE* CommandFile = nullptr;
+
+// How deeply command files may RUN one another. A file that RUNs itself, directly
+// or through others, ends with a message at this depth instead of exhausting the
+// stack.
+inline constexpr int kMaxCommandFileDepth = 32;
+
+// Reads the next line of `file`: at most 254 characters, a longer line being read
+// as several. Returns false at the end of the file or on a read error.
+bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
+
+// Removes the line end (LF and a CR before it) and prepares the line and its
+// case-kept twin with NormalizeLine. The alias is left for ExecuteFileLine.
+void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line);
+
+// Echoes and runs one prepared command-file line: nothing for an empty line, the
+// echo alone for a comment (';'). Returns 1 when the line asked the program to
+// end (X), otherwise 0.
+std::int16_t ExecuteFileLine(PreparedLine& line);
+
+// The comment echo: ";" and the rest of the line.
+void EchoComment(const char* line);
+
+// Closes the command file and the response file left open when the program ends
+// in the middle of a RUN; nothing may run after it.
+void CloseCommandFiles();
+
+}  // namespace kelvo

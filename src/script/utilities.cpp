@@ -1,0 +1,211 @@
+// TM, WAIT, PAUSE and SHELL.
+#include "script/utilities.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "bus/transfer_wait.h"
+#include "commands/file_names.h"
+#include "console/console.h"
+#include "console/host.h"
+#include "console/program_state.h"
+#include "interp/handlers.h"
+#include "interp/help.h"
+#include "interp/options.h"
+#include "interp/parsed_command.h"
+
+namespace kelvo {
+namespace {
+
+std::uint32_t timeMarks[kMaxTimeMarks];
+int timeMarkCount = 0;
+
+// The SHELL text holds at most this many characters; the rest is dropped.
+constexpr std::size_t kMaxProgramText = 127;
+
+bool IsExecutableFile(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+void PrintElapsed(std::uint32_t elapsed) {
+    const std::uint32_t minutes = elapsed / 60000;
+    // The seconds in single precision, as they have always been shown.
+    const float seconds = static_cast<float>(elapsed - minutes * 60000) * 0.001f;
+    PrintText(kAttrWords, "Elapsed time: ");
+    if (minutes > 0) {
+        PrintLong(kAttrValue, static_cast<std::int32_t>(minutes));
+        PrintText(kAttrWords, minutes == 1 ? " Minute " : " Minutes ");
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", static_cast<double>(seconds));
+    PrintText(kAttrValue, text);
+    PrintText(kAttrWords, " Seconds");
+    PrintNewLine();
+}
+
+}  // namespace
+
+int TimeMarkCount() { return timeMarkCount; }
+void ClearTimeMarks() { timeMarkCount = 0; }
+
+std::string FormatDateLine(std::int64_t seconds) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm t{};
+    if (!CurrentHost().LocalTime(seconds, t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11)
+        return std::string(24, '?');
+    char text[64];
+    std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %4d", kDays[t.tm_wday], kMonths[t.tm_mon],
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, t.tm_year + 1900);
+    return text;
+}
+
+std::vector<std::string> SplitProgramText(const std::string& text) {
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t blank = text.find(' ', start);
+        const std::size_t end = blank == std::string::npos ? text.size() : blank;
+        if (end > start) words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return words;
+}
+
+std::string FindProgramOfOtherCase(const std::string& name) {
+    if (name.empty()) return {};
+    if (name.find('/') != std::string::npos) {
+        const std::string found = ResolveExistingFile(name);
+        return found != name && IsExecutableFile(found) ? found : std::string();
+    }
+    const char* path = std::getenv("PATH");
+    const std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        std::size_t end = folders.find(':', start);
+        if (end == std::string::npos) end = folders.size();
+        const std::string folder = end > start ? folders.substr(start, end - start) : std::string(".");
+        const std::string typed = folder + "/" + name;
+        const std::string found = ResolveExistingFile(typed);
+        if (found != typed && IsExecutableFile(found)) return found;
+        start = end + 1;
+    }
+    return {};
+}
+
+void CmdTm(ParseCursor& cursor) {
+    Host& host = CurrentHost();
+    PrintText(kAttrHelp, FormatDateLine(host.TimeOfDay()));
+    PrintNewLine();
+    Parsed.TimeMarkAction = 0;
+    if (ParseOptions(cursor) != 0) return;
+    if (Parsed.TimeMarkAction == 1) {
+        if (timeMarkCount < kMaxTimeMarks) {
+            timeMarks[timeMarkCount++] = host.TickCount();
+            return;
+        }
+        PrintText(kAttrError, "? Out of memory for Time Mark");
+        PrintNewLine();
+        SignalError();
+    } else if (Parsed.TimeMarkAction == 2) {
+        if (timeMarkCount == 0) {
+            PrintText(kAttrError, "? Time Mark not found");
+            PrintNewLine();
+            SignalError();
+            return;
+        }
+        const std::uint32_t elapsed = host.TickCount() - timeMarks[--timeMarkCount];
+        SetLastElapsedMs(elapsed);
+        PrintElapsed(elapsed);
+    }
+}
+
+void CmdWait(ParseCursor& cursor) {
+    const std::int16_t seconds = ReadShort(cursor);
+    if (seconds <= 0) return;
+    PrintText(kAttrWords, "Waiting ");
+    PrintLong(kAttrStatus, seconds);
+    PrintText(kAttrWords, " Second");
+    if (seconds >= 2) PrintText(kAttrWords, "s");
+    PrintNewLine();
+
+    // Whole seconds of the time of day: the wait lasts between n - 1 and n seconds.
+    Host& host = CurrentHost();
+    const std::int64_t start = host.TimeOfDay();
+    WaitInProgress = 1;
+    while (WaitInProgress != 0 && host.TimeOfDay() - start < seconds) {
+        PumpMessages();
+        host.Idle();
+    }
+    WaitInProgress = 0;
+}
+
+void CmdPause() {
+    PrintText(kAttrStatus, "Press any key to continue...");
+    PrintNewLine();
+    CompletionBeep();
+    KeyWaitActive = 1;
+    Host& host = CurrentHost();
+    while (KeyWaitActive != 0) host.WaitForEvent();
+    ClearToLineEnd();
+}
+
+void CmdShell(ParseCursor& cursor) {
+    cursor.SkipBlanks();
+    // The program and its arguments as typed: Linux names are case-sensitive.
+    std::string text = cursor.TypedAt(cursor.pos);
+    if (text.size() > kMaxProgramText) text.resize(kMaxProgramText);
+    const std::vector<std::string> words = SplitProgramText(text);
+    if (words.empty()) {
+        PrintText(kAttrError, "? Missing Windows application name");
+        PrintNewLine();
+        SignalError();
+        ShowSyntaxHelp();
+        return;
+    }
+    PrintText(kAttrWords, "Executing ");
+    PrintText(kAttrValue, text);
+    PrintNewLine();
+    ShowWaiting();
+
+    Host& host = CurrentHost();
+    std::vector<std::string> arguments = words;
+    std::int64_t process = 0;
+    int result = host.StartProgram(arguments, process);
+    if (result == ENOENT) {
+        const std::string other = FindProgramOfOtherCase(arguments[0]);
+        if (!other.empty()) {
+            arguments[0] = other;
+            result = host.StartProgram(arguments, process);
+        }
+    }
+    if (result == 0) {
+        // ESC in a command file stops the waiting, not the program.
+        while ((CommandFileActive == 0 || CommandFileAbort == 0) && host.ProgramRunning(process)) {
+            PumpMessages();
+            host.Idle();
+        }
+        ShowDone();
+    } else {
+        PrintText(kAttrError, "? SHELL error");
+        char code[32];
+        std::snprintf(code, sizeof code, " - Error Code %d", result);
+        PrintText(kAttrValue, code);
+        PrintNewLine();
+        SignalError();
+    }
+    // Interface Clear, as after every program start; under TCP/IP no board is held.
+    if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);
+}
+
+}  // namespace kelvo

@@ -1,0 +1,505 @@
+// RUN, IF and TEST through the core: command files written by the tests, the
+// last response placed in the buffer as a read would leave it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include "commands/data_buffers.h"
+#include "interp/command_cycle.h"
+#include "interp/dispatch.h"
+#include "unit/fake_host.h"
+
+namespace kelvo::unit {
+namespace {
+
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+const Lines kNoErrorsBox = {"**********************", "* No Errors Detected *", "**********************"};
+
+Lines ErrorsBox(int n) {
+    const std::string middle = "* Detected " + std::to_string(n) + " Error" + (n == 1 ? "" : "s") + " *";
+    const std::string stars(middle.size(), '*');
+    return {stars, middle, stars};
+}
+
+// The syntax page an unknown command on a file's first line brings along.
+const Lines kRunSyntax = {"Syntax: RUN [command filename] FR [response filename]",
+                          "The command filename MUST be given", "The response file is optional"};
+
+// The echo of a line: upper-case up to its first ';'.
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        if (c == ';') break;
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return text;
+}
+
+Lines Join(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+void SetResponse(const std::string& reply) {
+    std::memcpy(ResponseBuffer, reply.data(), reply.size());
+    ResponseBuffer[reply.size()] = '\0';
+    ResponseLength = static_cast<std::int32_t>(reply.size());
+}
+
+class CommandFileTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
+        // Short: the names are shown, and display lines are 79 characters.
+        static int serial = 0;
+        dir_ = fs::path(::testing::TempDir()) / ("kcf" + std::to_string(getpid()) + "_" + std::to_string(++serial));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        SetResponse("");
+    }
+    void TearDown() override {
+        CoreTest::TearDown();
+        fs::remove_all(dir_);
+    }
+    std::string Write(const std::string& name, const std::string& content) {
+        const fs::path path = dir_ / name;
+        std::ofstream(path, std::ios::binary) << content;
+        return path.string();
+    }
+    // Runs a typed line through the command-line cycle; returns what it showed.
+    Lines Run(const std::string& raw, bool withAttributes = false) {
+        PreparedLine line;
+        EXPECT_TRUE(PrepareLine(raw, line));
+        result_ = RunCommandLine(line);
+        return Display(withAttributes);
+    }
+    Lines RunFile(const std::string& content, bool withAttributes = false) {
+        return Run("RUN " + Write("cmd.txt", content), withAttributes);
+    }
+
+    fs::path dir_;
+    std::int32_t result_ = 0;
+};
+
+// ---- RUN ----------------------------------------------------------------------
+
+TEST_F(CommandFileTest, EchoesLinesAndCommentsSkipsEmptyLinesAndEndsWithTheBox) {
+    const Lines lines = RunFile("BEEP\n;note\n\n   \t\r\nend\r\n", true);
+    EXPECT_EQ(lines, Join({"{5}BEEP", "{5};{3}note", "{5}END", "{3}END message: {1}LF"},
+                          {"{5}**********************", "{5}* No Errors Detected *", "{5}**********************"}));
+    EXPECT_EQ(host.beeps, Beeps{kCompletionBeep}) << "BEEP alone beeps; the box does not";
+    EXPECT_EQ(result_, 0);
+    EXPECT_EQ(CommandFileActive, 0);
+    EXPECT_EQ(CommandFile, nullptr);
+}
+
+TEST_F(CommandFileTest, SummaryBoxCountsTheErrorsWithStarLinesOfItsLength) {
+    EXPECT_EQ(RunFile("FOO\n"), Join(Join({"FOO", "? Unrecognized command 'FOO'"}, kRunSyntax), ErrorsBox(1)));
+    EXPECT_EQ(ErrorsBox(1)[0].size(), 20u);
+    EXPECT_EQ(host.beeps, (Beeps{kErrorBeep, kErrorBeep})) << "the box is an error of its own";
+    EXPECT_EQ(ErrorCount, 2);
+
+    const Lines two = RunFile("FOO\nBAR\n", true);
+    EXPECT_EQ(Lines(two.end() - 3, two.end()),
+              (Lines{"{7}*********************", "{7}* Detected {1}2{7} Error{7}s{7} *", "{7}*********************"}));
+
+    // Twelve errors: two digits make the lines one star longer.
+    std::string twelve;
+    for (int i = 0; i < 12; ++i) twelve += "FOO\n";
+    const Lines many = RunFile(twelve);
+    EXPECT_EQ(Lines(many.end() - 3, many.end()), ErrorsBox(12));
+    EXPECT_EQ(many.back().size(), 22u);
+}
+
+TEST_F(CommandFileTest, FailuresBeforeAnyLineStillEndWithTheBox) {
+    EXPECT_EQ(Run("RUN", true)[0], "{7}? No command filename was given");
+    EXPECT_EQ(Run("RUN")[1].rfind("Syntax: RUN", 0), 0u) << "RUN's syntax page follows";
+    EXPECT_EQ(Run("RUN").back(), ErrorsBox(1).back());
+
+    const std::string missing = (dir_ / "Missing.txt").string();
+    EXPECT_EQ(Run("RUN " + missing, true),
+              Join({"{7}? Can't open command file '{2}" + missing + "{7}'"},
+                   {"{7}********************", "{7}* Detected {1}1{7} Error{7} *", "{7}********************"}));
+
+    const Lines undefined = Run("RUN " + Write("a.txt", "BEEP\n") + " XY");
+    EXPECT_EQ(undefined[0], "? Undefined RUN option 'XY'");
+    EXPECT_EQ(Lines(undefined.end() - 3, undefined.end()), ErrorsBox(1));
+    EXPECT_TRUE(host.beeps.size() >= 2);
+}
+
+TEST_F(CommandFileTest, NamesAreTakenAsTypedOrFoundUnderAnotherCase) {
+    Write("MiXed.txt", ";found\n");
+    EXPECT_EQ(Run("RUN " + (dir_ / "mixed.TXT").string())[0], ";found");
+    EXPECT_EQ(Run("run " + (dir_ / "MiXed.txt").string())[0], ";found");
+}
+
+TEST_F(CommandFileTest, XEndsOnlyTheFileThatHoldsIt) {
+    const std::string inner = Write("inner.txt", ";inner\nX\n;never\n");
+    const Lines lines = RunFile("RUN " + inner + "\n;outer goes on\nX\n;never either\n");
+    EXPECT_EQ(lines, Join({Upper("RUN " + inner), ";inner", "X", ";outer goes on", "X"}, kNoErrorsBox));
+    EXPECT_EQ(result_, 0);
+    EXPECT_EQ(ExitRequested, 0);
+}
+
+TEST_F(CommandFileTest, NestedRunPrintsOneBoxAndCountsForTheOuter) {
+    const std::string inner = Write("inner.txt", "FOO\n");
+    const Lines lines = RunFile("RUN " + inner + "\nBAR\n");
+    EXPECT_EQ(lines, Join(Join({Upper("RUN " + inner), "FOO", "? Unrecognized command 'FOO'"}, kRunSyntax),
+                          Join({"BAR", "? Unrecognized command 'BAR'"}, ErrorsBox(2))));
+    EXPECT_EQ(CommandFileActive, 0);
+}
+
+TEST_F(CommandFileTest, FirstLineOfAFileShowsRunsSyntaxPageAfterAnUnknownCommand) {
+    // Only the first line runs while CurrentCommandId still names RUN.
+    const Lines lines = RunFile("FOO\nFOO\n");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[2].rfind("Syntax: RUN", 0), 0u);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "? Unrecognized command 'FOO'"), 2);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.starts_with("Syntax"); }),
+              1);
+}
+
+TEST_F(CommandFileTest, ASelfRecursiveFileEndsAtTheDepthLimitWithOneMessage) {
+    const std::string self = (dir_ / "self.txt").string();
+    // Two RUN lines: without the whole chain stopping, the runs would double at
+    // every level.
+    Write("self.txt", "RUN " + self + "\nRUN " + self + "\n");
+    const Lines lines = Run("RUN " + self);
+    const auto runs = std::count(lines.begin(), lines.end(), Upper("RUN " + self));
+    EXPECT_EQ(runs, kMaxCommandFileDepth);
+    const std::string message =
+        "? Command files nested more than " + std::to_string(kMaxCommandFileDepth) + " deep: '" + self + "'";
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), message), 1) << ::testing::PrintToString(lines);
+    EXPECT_EQ(Lines(lines.end() - 3, lines.end()), ErrorsBox(1));
+    EXPECT_EQ(CommandFileActive, 0);
+    EXPECT_EQ(CommandFile, nullptr);
+
+    // Afterwards files run again as ever.
+    EXPECT_EQ(RunFile(";again\n"), Join({";again"}, kNoErrorsBox));
+}
+
+TEST_F(CommandFileTest, LongLinesAreReadIn254CharacterPieces) {
+    // A longer line goes on as a line of its own; after a line of exactly 254
+    // characters its line end is an empty line, passed over.
+    const Lines lines = RunFile("tm" + std::string(252, ' ') + "end\n" + "end" + std::string(251, ' ') + "\n;last\n");
+    EXPECT_EQ(lines, Join({"TM ", "Fri Dec  4 14:30:19 2026", "END", "END message: LF", "END ", "END message: LF",
+                           ";last"},
+                          kNoErrorsBox));
+}
+
+TEST_F(CommandFileTest, NulsAndControlsInALineAreBlanks) {
+    // A NUL must not cut the line short, nor a lone CR end it.
+    const char text[] = ";a\0b\rc\x01" "d\r\r\n;last\r";
+    const Lines lines = RunFile(std::string(text, sizeof text - 1));
+    // Only LF and one CR before it are the line end; other controls are blanks.
+    EXPECT_EQ(lines, Join({";a b c d ", ";last "}, kNoErrorsBox));
+}
+
+TEST_F(CommandFileTest, ResponseFileHoldsBannerLinesAndBoxWithCrLf) {
+    const std::string cmd = Write("cmd.txt", "BEEP\n;Note\nFOO\n");
+    const std::string out = (dir_ / "Out.txt").string();
+    Write("Out.txt", "before\n");
+    Run("RUN " + cmd + " FR " + out);
+    Run("RUN " + cmd + " FR " + out);
+    std::ifstream file(out, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string stars = "; " + std::string(out.size() + 4, '*');
+    const std::string record = stars + "\r\n; * " + out + " *\r\n" + stars +
+                               "\r\nBEEP\r\n;Note\r\nFOO\r\n? Unrecognized command 'FOO'\r\n"
+                               "********************\r\n* Detected 1 Error *\r\n********************\r\n";
+    // Nothing of RUN's syntax page: it is shown only on the file's first line.
+    EXPECT_EQ(text, "before\n" + record + record);
+    EXPECT_EQ(ResponseFileActive, 0);
+    EXPECT_EQ(ResponseFile, nullptr);
+}
+
+TEST_F(CommandFileTest, NoRecordWithoutACommandFileAndNoResponseFileAfterwards) {
+    const std::string out = (dir_ / "out.txt").string();
+    Run("RUN " + (dir_ / "missing.txt").string() + " FR " + out);
+    EXPECT_FALSE(fs::exists(out));
+    Run("RUN " + Write("cmd2.txt", "BEEP\n"));
+    EXPECT_FALSE(fs::exists(out));
+
+    const Lines unwritable = Run("RUN " + Write("cmd.txt", "FOO\n") + " FR " + (dir_ / "no/such/dir.txt").string());
+    EXPECT_EQ(unwritable[0], "? Can't open response file '" + (dir_ / "no/such/dir.txt").string() + "'");
+    EXPECT_EQ(Lines(unwritable.begin() + 1, unwritable.end()), ErrorsBox(1)) << "no line of the file runs";
+}
+
+TEST_F(CommandFileTest, NestedResponseFilesFollowTheOuterOne) {
+    // Under an outer response file a nested FR is not looked at.
+    const std::string other = (dir_ / "other.txt").string();
+    const std::string inner = Write("inner.txt", ";inner\n");
+    const std::string out = (dir_ / "out.txt").string();
+    Run("RUN " + Write("cmd.txt", "RUN " + inner + " FR " + other + "\n") + " FR " + out);
+    EXPECT_FALSE(fs::exists(other));
+    std::ifstream file(out, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find(";inner\r\n"), std::string::npos) << text;
+
+    // A nested RUN of a file that writes none opens its own, and writes no box.
+    Run("RUN " + Write("cmd.txt", "RUN " + inner + " FR " + other + "\n;after\n"));
+    std::ifstream nested(other, std::ios::binary);
+    std::string nestedText((std::istreambuf_iterator<char>(nested)), std::istreambuf_iterator<char>());
+    const std::string stars = "; " + std::string(other.size() + 4, '*');
+    EXPECT_EQ(nestedText, stars + "\r\n; * " + other + " *\r\n" + stars + "\r\n;inner\r\n");
+}
+
+TEST_F(CommandFileTest, NoFileIsReadWhileItIsWrittenAsTheResponseFile) {
+    // Each line read would be appended again: the file would never end.
+    const std::string self = Write("self.txt", ";a\n");
+    EXPECT_EQ(Run("RUN " + self + " FR " + self), Join({"? Response file is a running command file: '" + self + "'"},
+                                                      ErrorsBox(1)));
+    EXPECT_EQ(Run("RUN " + self + " FR " + (dir_ / "." / "self.txt").string())[0].rfind("? Response file is", 0), 0u);
+
+    const std::string out = Write("out.txt", ";x\n");
+    const std::string cmd = Write("cmd.txt", "RUN " + out + "\n;after\n");
+    EXPECT_EQ(Run("RUN " + cmd + " FR " + out), Join({"; " + std::string(out.size() + 4, '*'), "; * " + out + " *",
+                                                     "; " + std::string(out.size() + 4, '*'), Upper("RUN " + out),
+                                                     "? Command file is the response file: '" + out +
+                                                         "'",
+                                                     ";after"},
+                                                    ErrorsBox(1)));
+
+    // A nested RUN may not write into the file that runs it.
+    const std::string outer = Write("outer.txt", "RUN " + Write("c.txt", ";c\n") + " FR " + (dir_ / "outer.txt").string() + "\n");
+    const Lines nested = Run("RUN " + outer);
+    EXPECT_EQ(nested[1], "? Response file is a running command file: '" + outer + "'");
+    EXPECT_EQ(fs::file_size(outer), ("RUN " + (dir_ / "c.txt").string() + " FR " + outer + "\n").size());
+    EXPECT_EQ(CommandFileActive, 0);
+    EXPECT_EQ(ResponseFileActive, 0);
+}
+
+TEST_F(CommandFileTest, OnlyPlainFilesAreCommandFiles) {
+    EXPECT_EQ(Run("RUN " + dir_.string()), Join({"? Can't open command file '" + dir_.string() + "'"}, ErrorsBox(1)));
+    EXPECT_EQ(Run("RUN /dev/zero")[0], "? Can't open command file '/dev/zero'");
+}
+
+TEST_F(CommandFileTest, InterruptsAbortTheFileButNeverEndTheProgram) {
+    for (const Interrupt interrupt : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+        SCOPED_TRACE(static_cast<int>(interrupt));
+        ResetProgramState();
+        int pumps = 0;
+        host.onPump = [&] {
+            if (++pumps == 2) {
+                EXPECT_TRUE(DeliverInterrupt(interrupt));
+            }
+        };
+        const Lines lines = RunFile(";one\n;two\n;three\n");
+        EXPECT_EQ(lines, Join({";one", ";two"}, kNoErrorsBox));
+        EXPECT_EQ(result_, 0);
+        EXPECT_EQ(ExitRequested, 0);
+        EXPECT_NE(CurrentCommandId, kExit);
+    }
+    host.onPump = nullptr;
+    // A transfer in progress inside the file is aborted with it.
+    ResetProgramState();
+    CommandFileActive = 1;
+    TransferWaitActive = 1;
+    CurrentCommandId = kEnter;
+    EXPECT_TRUE(DeliverInterrupt(Interrupt::CtrlBreak));
+    EXPECT_EQ(TransferAbort, 1);
+    EXPECT_EQ(CommandFileAbort, 1);
+    EXPECT_EQ(ExitRequested, 0);
+    EXPECT_EQ(CurrentCommandId, kEnter);
+}
+
+TEST_F(CommandFileTest, LinesAreUpperCasedBeforeTheirSemicolonAndAliasesEchoUnexpanded) {
+    const Lines lines = RunFile("tm ;start stays a string\ne ?\n");
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "TM ;start stays a string");
+    EXPECT_EQ(lines[2], "E ?");  // the echo is the line before its alias expands
+    EXPECT_EQ(lines[3], "Enters a string from a GPIB device and prints it");
+}
+
+// ---- IF and TEST: the comparison ----------------------------------------------
+
+struct CheckCase {
+    const char* response;
+    const char* line;
+    std::int16_t result;
+};
+
+class CheckTest : public CommandFileTest, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(CheckTest, ComparesTheLastResponse) {
+    const CheckCase& c = GetParam();
+    SetResponse(c.response);
+    const Lines lines = Run(c.line);
+    EXPECT_EQ(TestResult, c.result);
+    EXPECT_TRUE(lines.empty()) << "IF prints nothing: " << ::testing::PrintToString(lines);
+    EXPECT_TRUE(host.beeps.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, CheckTest,
+    ::testing::Values(
+        // STR: the response is prepared like a command line, so case does not matter.
+        CheckCase{"ok", "IF STR OK", kTestTrue}, CheckCase{"ok", "IF STR ok", kTestTrue},
+        CheckCase{"ok", "IF STR OKAY", kTestFalse}, CheckCase{"  ok\t", "IF STR OK", kTestFalse},
+        CheckCase{"a\tb", "IF STR A", kTestFalse}, CheckCase{"", "IF STR X", kTestFalse},
+        // VAL with the default and the relative tolerance.
+        CheckCase{"+1.0000E+01", "IF VAL 10", kTestTrue}, CheckCase{"+1.0000E+01", "IF VAL 10.5 TOL 0.01", kTestFalse},
+        CheckCase{"+1.0000E+01", "IF VAL 10.1 TOL 0.01", kTestTrue},
+        CheckCase{"+1.0000E+01", "IF VAL 10.000001", kTestFalse},
+        CheckCase{"-5", "IF VAL -5.5 TOL -0.1", kTestTrue},  // |tolerance|
+        CheckCase{"3", "IF VAL 0 TOL 5", kTestFalse}, CheckCase{"junk", "IF VAL 0", kTestTrue},
+        // AND with VAL.
+        CheckCase{"255", "IF AND 15 VAL 15", kTestTrue}, CheckCase{"255", "IF AND 256 VAL 0", kTestTrue},
+        CheckCase{"255", "IF AND 16 VAL 0", kTestFalse}, CheckCase{"255", "IF AND 0XF0 VAL 240.9", kTestTrue},
+        CheckCase{"255", "IF AND 255 VAL 1E300", kTestFalse},
+        // MID and WID.
+        CheckCase{"ABCDEF", "IF MID 2 WID 2 STR CD", kTestTrue}, CheckCase{"ABCDEF", "IF MID 2 STR CD", kTestFalse},
+        CheckCase{"ABCDEF", "IF MID 2 STR CDEF", kTestTrue}, CheckCase{"ABCDEF", "IF WID 0 STR AXY", kTestTrue},
+        CheckCase{"ABCDEF", "IF WID 3 STR AB", kTestFalse}, CheckCase{"ABCDEF", "IF WID 300 STR ABCDEF", kTestTrue},
+        CheckCase{"ABCDEF", "IF MID 6 STR X", kTestFalse}, CheckCase{"ABCDEF", "IF MID 600000 WID 255 STR X", kTestFalse},
+        CheckCase{"ABCDEF", "IF MID 4 VAL 0", kTestTrue},
+        // TEST compares the same way.
+        CheckCase{"ok", "TEST STR OK", kTestTrue}));
+
+TEST_F(CommandFileTest, TheComparedTextEndsWithTheResponse) {
+    // What an earlier, longer read left behind the response is not part of it.
+    SetResponse("+1.0000E+01 and more");
+    SetResponse("255");
+    Run("IF STR 255");
+    EXPECT_EQ(TestResult, kTestTrue);
+    Run("IF MID 3 STR E+01");
+    EXPECT_EQ(TestResult, kTestFalse);
+    // A NUL the display put into the response ends the text there.
+    SetResponse(std::string("1\0" "2", 3));
+    Run("IF STR 1");
+    EXPECT_EQ(TestResult, kTestTrue);
+}
+
+TEST_F(CommandFileTest, ClampsAndTolerancesAreStoredBack) {
+    SetResponse("+1.0000E+01");
+    Run("IF VAL 10");
+    EXPECT_EQ(Parsed.Tolerance, 10 * 9.999999960041972e-13);
+    Run("IF VAL 0 TOL 5");
+    EXPECT_EQ(Parsed.Tolerance, 9.999999960041972e-13);
+    Run("IF WID 0 STR X");
+    EXPECT_EQ(Parsed.CompareWidth, 1);
+    Run("IF WID 300 STR X");
+    EXPECT_EQ(Parsed.CompareWidth, 255);
+    // The defaults come back for the next check.
+    Run("IF STR X");
+    EXPECT_EQ(Parsed.CompareWidth, 255);
+    EXPECT_EQ(Parsed.CompareWidthGiven, 0);
+    EXPECT_EQ(Parsed.MidPosition, 0);
+}
+
+TEST_F(CommandFileTest, WithoutStrOrValNothingIsCompared) {
+    SetResponse("1");
+    TestResult = kTestTrue;
+    EXPECT_TRUE(Run("IF MID 1").empty());
+    EXPECT_EQ(TestResult, kTestNone);
+    EXPECT_TRUE(Run("TEST AND 1").empty());
+    EXPECT_EQ(TestResult, kTestNone);
+    const Lines error = Run("IF FOO", true);
+    ASSERT_FALSE(error.empty());
+    EXPECT_EQ(error[0], "{7}? Undefined {1}IF{7} option '{1}FOO{7}'");
+}
+
+TEST_F(CommandFileTest, AFailedTestShowsItsBoxAndCountsOnce) {
+    SetResponse("1");
+    EXPECT_EQ(Run("TEST VAL 2", true),
+              (Lines{"{7}****************", "{7}* Test Failure *", "{7}****************"}));
+    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+    EXPECT_EQ(ErrorCount, 1);
+    host.Forget();
+    EXPECT_TRUE(Run("IF VAL 2").empty());
+    EXPECT_TRUE(host.beeps.empty());
+}
+
+// ---- IF and TEST: branching -----------------------------------------------------
+
+TEST_F(CommandFileTest, TrueAndFalseBlocksInEitherOrder) {
+    SetResponse("OK");
+    const std::string trueFirst = "IF STR OK\nTRUE\n;yes\nFALSE\n;no\nCONT\n;always\n";
+    EXPECT_EQ(RunFile(trueFirst, true), Join({"{5}IF STR OK", "{5}TRUE", "{5};{3}yes", "{5}FALSE", "{5}CONT",
+                                              "{5};{3}always"},
+                                             {"{5}**********************", "{5}* No Errors Detected *",
+                                              "{5}**********************"}));
+    // FALSE first with a true result: its block is skipped without a word.
+    const std::string falseFirst = "if str ok\nfalse\n;no\nFOO\ntrue\n;yes\ncont\n;always\n";
+    EXPECT_EQ(RunFile(falseFirst), Join({"IF STR OK", "FALSE", "TRUE", ";yes", "CONT", ";always"}, kNoErrorsBox));
+    SetResponse("NO");
+    EXPECT_EQ(RunFile(trueFirst), Join({"IF STR OK", "TRUE", "FALSE", ";no", "CONT", ";always"}, kNoErrorsBox));
+    const Lines falseRun = RunFile(falseFirst);
+    const Lines expected = {"IF STR OK", "FALSE", ";no", "FOO", "? Unrecognized command 'FOO'"};
+    ASSERT_GT(falseRun.size(), expected.size() + 5);
+    EXPECT_EQ(Lines(falseRun.begin(), falseRun.begin() + 5), expected);
+    EXPECT_EQ(Lines(falseRun.end() - 6, falseRun.end()), Join({"TRUE", "CONT", ";always"}, ErrorsBox(1)));
+}
+
+TEST_F(CommandFileTest, BlocksMayBeMissingAndKeywordsNeedOnlyBeginALine) {
+    SetResponse("OK");
+    // Comments and empty lines before the first keyword are echoed or passed over.
+    EXPECT_EQ(RunFile("TEST STR OK\n\n;before\nTRUEISH\n;yes\nCONTINUE\n;after\n"),
+              Join({"TEST STR OK", ";before", "TRUEISH", ";yes", "CONTINUE", ";after"}, kNoErrorsBox));
+    // Without CONT the block lasts to the end of the file.
+    EXPECT_EQ(RunFile("IF STR NO\nTRUE\n;skipped\n;skipped too\n"), Join({"IF STR NO", "TRUE"}, kNoErrorsBox));
+    // A second FALSE is an ordinary line, run or skipped as the block is.
+    const Lines second = RunFile("IF STR NO\nTRUE\nFALSE\nFALSE\nCONT\n");
+    ASSERT_GT(second.size(), 9u);
+    EXPECT_EQ(Lines(second.begin(), second.begin() + 5),
+              (Lines{"IF STR NO", "TRUE", "FALSE", "FALSE", "? Unrecognized command 'FALSE'"}));
+    EXPECT_EQ(second[5], "Syntax: IF [options]") << "the block's first line still shows IF's page";
+    EXPECT_EQ(Lines(second.end() - 4, second.end()), Join({"CONT"}, ErrorsBox(1)));
+}
+
+TEST_F(CommandFileTest, ALineThatIsNoKeywordRunsAsUsual) {
+    SetResponse("OK");
+    EXPECT_EQ(RunFile("IF STR NO\n;c\n;d\n"), Join({"IF STR NO", ";c", ";d"}, kNoErrorsBox));
+    // Without STR or VAL the TRUE line is an unknown command.
+    const Lines lines = RunFile("IF\nTRUE\n;yes\n");
+    EXPECT_EQ(lines[0], "IF");
+    EXPECT_EQ(lines[1], "TRUE");
+    EXPECT_EQ(lines[2], "? Unrecognized command 'TRUE'");
+    EXPECT_EQ(lines[3], ";yes");
+}
+
+TEST_F(CommandFileTest, NestedChecksBranchOnTheSameFile) {
+    SetResponse("5");
+    const std::string file =
+        "IF VAL 5\nTRUE\n;outer true\nIF VAL 6\nFALSE\n;inner false\nCONT\n;outer again\nFALSE\n;outer false\n"
+        "CONT\n;end\n";
+    EXPECT_EQ(RunFile(file), Join({"IF VAL 5", "TRUE", ";outer true", "IF VAL 6", "FALSE", ";inner false", "CONT",
+                                   ";outer again", "FALSE", "CONT", ";end"},
+                                  kNoErrorsBox));
+}
+
+TEST_F(CommandFileTest, XInsideABlockEndsTheFile) {
+    SetResponse("OK");
+    EXPECT_EQ(RunFile("IF STR OK\nTRUE\nX\n;never\nCONT\n;never\n"), Join({"IF STR OK", "TRUE", "X"}, kNoErrorsBox));
+    EXPECT_EQ(result_, 0);
+    EXPECT_EQ(ExitRequested, 0);
+    // In a nested file only that file ends.
+    const std::string inner = Write("inner.txt", "IF STR OK\nTRUE\nX\nCONT\n;never\n");
+    EXPECT_EQ(RunFile("RUN " + inner + "\n;outer\n"),
+              Join({Upper("RUN " + inner), "IF STR OK", "TRUE", "X", ";outer"}, kNoErrorsBox));
+}
+
+TEST_F(CommandFileTest, TestFailuresInAFileCountTowardTheBox) {
+    SetResponse("255");
+    const Lines lines = RunFile("TEST AND 16 VAL 0\nTEST AND 15 VAL 15\nTEST STR 25\n");
+    EXPECT_EQ(lines, Join({"TEST AND 16 VAL 0", "****************", "* Test Failure *", "****************",
+                           "TEST AND 15 VAL 15", "TEST STR 25", "****************", "* Test Failure *",
+                           "****************"},
+                          ErrorsBox(2)));
+}
+
+TEST_F(CommandFileTest, TypedChecksDoNotReadAnyFile) {
+    SetResponse("OK");
+    EXPECT_EQ(ExecuteCommandLine("IF STR OK"), 0);
+    EXPECT_EQ(TestResult, kTestTrue);
+}
+
+}  // namespace
+}  // namespace kelvo::unit

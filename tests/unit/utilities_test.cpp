@@ -1,0 +1,253 @@
+// TM, WAIT, PAUSE and SHELL through the core, on the fake host's clocks.
+#include <gtest/gtest.h>
+
+#include "bus/timer.h"
+#include "interp/command_cycle.h"
+#include "unit/fake_host.h"
+
+namespace kelvo::unit {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class UtilitiesTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
+    }
+    Lines Run(const char* raw, bool withAttributes = false) {
+        PreparedLine line;
+        EXPECT_TRUE(PrepareLine(raw, line));
+        RunCommandLine(line);
+        return Display(withAttributes);
+    }
+};
+
+TEST_F(UtilitiesTest, DateLineHas24CharactersWithTheDayPaddedByABlank) {
+    host.now = 0;
+    EXPECT_EQ(Run("TM", true), Lines{"{8}Fri Dec  4 14:30:18 2026"});
+    host.epoch += 7 * 86400 + 3600 * 9 + 29 * 60 + 41;
+    EXPECT_EQ(Run("tm"), Lines{"Fri Dec 11 23:59:59 2026"});
+    host.epoch = 946684800;  // the first second of 2000
+    EXPECT_EQ(FormatDateLine(host.TimeOfDay()), "Sat Jan  1 00:00:00 2000");
+    EXPECT_EQ(FormatDateLine(host.TimeOfDay()).size(), 24u);
+}
+
+TEST_F(UtilitiesTest, ElapsedTimeShowsMinutesOnlyWhenThereAreAny) {
+    struct Case {
+        std::uint32_t ms;
+        const char* text;
+    };
+    const Case cases[] = {
+        {61'500, "{3}Elapsed time: {1}1{3} Minute {1}1.50{3} Seconds"},
+        {2'250, "{3}Elapsed time: {1}2.25{3} Seconds"},
+        {59'999, "{3}Elapsed time: {1}60.00{3} Seconds"},  // rounding of two decimals
+        {125'000, "{3}Elapsed time: {1}2{3} Minutes {1}5.00{3} Seconds"},
+        {0, "{3}Elapsed time: {1}0.00{3} Seconds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ms);
+        EXPECT_EQ(Run("TM START").size(), 1u);  // the date line only
+        host.now += c.ms;
+        const Lines lines = Run("TM STOP", true);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[1], c.text);
+        EXPECT_EQ(ElapsedMs(), c.ms) << "TM STOP keeps its interval as the last elapsed time";
+        EXPECT_TRUE(host.beeps.empty());
+    }
+}
+
+TEST_F(UtilitiesTest, MarksNestAndSurviveCommandLines) {
+    Run("TM START");
+    host.now += 10'000;
+    Run("TM START");
+    host.now += 1'000;
+    EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 1.00 Seconds");
+    host.now += 1'000;
+    EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 12.00 Seconds");
+    EXPECT_EQ(TimeMarkCount(), 0);
+}
+
+TEST_F(UtilitiesTest, MarkStackHoldsSixteenAndReportsBothEnds) {
+    const Lines none = Run("TM STOP", true);
+    ASSERT_EQ(none.size(), 2u);
+    EXPECT_EQ(none[1], "{7}? Time Mark not found");
+    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+
+    for (int i = 0; i < 16; ++i) {
+        host.now += 1000;
+        Run("TM START");
+    }
+    host.Forget();
+    const Lines full = Run("TM START", true);
+    ASSERT_EQ(full.size(), 2u);
+    EXPECT_EQ(full[1], "{7}? Out of memory for Time Mark");
+    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+    EXPECT_EQ(TimeMarkCount(), 16);
+    // The 16 marks are the ones kept: the last pushed is stopped first.
+    host.now += 500;
+    EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 0.50 Seconds");
+}
+
+TEST_F(UtilitiesTest, UnknownTmOptionIsReportedAfterTheDateLine) {
+    const Lines lines = Run("TM FOO", true);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "{7}? Undefined {1}TM{7} option '{1}FOO{7}'");
+    EXPECT_EQ(TimeMarkCount(), 0);
+}
+
+TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
+    struct Case {
+        const char* line;
+        std::uint32_t startTick;
+        Lines shown;
+        std::uint32_t waited;  // in ticks of the fake clock
+    };
+    const Case cases[] = {
+        {"WAIT 1", 1000, {"{3}Waiting {5}1{3} Second"}, 1000},
+        {"WAIT 2", 1000, {"{3}Waiting {5}2{3} Second{3}s"}, 2000},
+        {"WAIT 2", 1999, {"{3}Waiting {5}2{3} Second{3}s"}, 1001},  // n - 1 seconds and a bit
+        {"WAIT -3", 1000, {"{3}Waiting {5}3{3} Second{3}s"}, 3000},
+        {"WAIT 0", 1000, {}, 0},
+        {"WAIT", 1000, {}, 0},
+        {"WAIT X", 1000, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.line) + " at " + std::to_string(c.startTick));
+        host.now = c.startTick;
+        EXPECT_EQ(Run(c.line, true), c.shown);
+        EXPECT_EQ(host.now - c.startTick, c.waited);
+        EXPECT_EQ(WaitInProgress, 0);
+    }
+}
+
+TEST_F(UtilitiesTest, EscEndsAWaitOnlyInsideACommandFile) {
+    // At the prompt nothing takes the key: the wait runs to its end.
+    host.now = 1000;
+    host.onPump = [&] {
+        if (host.now == 1500) {
+            EXPECT_FALSE(DeliverInterrupt(Interrupt::Escape));
+        }
+    };
+    Run("WAIT 5");
+    EXPECT_EQ(host.now, 6000u);
+
+    // In a command file ESC ends the wait and the file.
+    const std::string path = ::testing::TempDir() + "/kelvo_wait_escape.txt";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("WAIT 30\nEND\n", f);
+    std::fclose(f);
+    host.now = 1000;
+    host.onPump = [&] {
+        if (host.now == 2500) {
+            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
+        }
+    };
+    const Lines lines = Run(("RUN " + path).c_str());
+    EXPECT_EQ(host.now, 2501u);
+    EXPECT_EQ(lines, (Lines{"WAIT 30", "Waiting 30 Seconds", "**********************", "* No Errors Detected *",
+                            "**********************"}));
+    EXPECT_EQ(ExitRequested, 0);
+    std::remove(path.c_str());
+}
+
+TEST_F(UtilitiesTest, PauseWaitsForAKeyOrACloseRequest) {
+    int keysToCome = 3;
+    host.onEvent = [&] {
+        if (--keysToCome == 0) KeyWaitActive = 0;
+    };
+    EXPECT_EQ(Run("PAUSE", true), Lines{"{5}Press any key to continue..."});
+    EXPECT_EQ(host.eventWaits, 3);
+    EXPECT_EQ(host.beeps, Beeps{kCompletionBeep});
+    EXPECT_EQ(host.clearsToEnd.size(), 1u);
+
+    host.eventWaits = 0;
+    host.onEvent = [&] { EXPECT_TRUE(DeliverInterrupt(Interrupt::CloseRequest)); };
+    Run("PAUSE");
+    EXPECT_EQ(host.eventWaits, 1);
+    EXPECT_EQ(ExitRequested, 0);
+}
+
+TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
+    host.programPolls = 3;
+    EXPECT_EQ(Run("shell  My/Prog  -a   B;c", true), (Lines{"{3}Executing {1}My/Prog -a B;c", "{5}Done"}));
+    ASSERT_EQ(host.started.size(), 1u);
+    EXPECT_EQ(host.started[0], (std::vector<std::string>{"My/Prog", "-a", "B;c"}));
+    EXPECT_EQ(host.programPollCount, 4);
+    EXPECT_GE(host.pumps, 3);
+    EXPECT_TRUE(host.beeps.empty());
+}
+
+TEST_F(UtilitiesTest, EscInACommandFileStopsWaitingForTheProgramOnly) {
+    // At the prompt an abort left over from an earlier file changes nothing.
+    CommandFileAbort = 1;
+    host.programPolls = 5;
+    Run("SHELL sleep 5");
+    EXPECT_EQ(host.programPollCount, 6);
+
+    const std::string path = ::testing::TempDir() + "/kelvo_shell_escape.txt";
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("SHELL sleep 100\n;never\n", f);
+    std::fclose(f);
+    host.programPollCount = 0;
+    host.programPolls = 1000;
+    host.onPump = [&] {
+        if (host.programPollCount == 3) {
+            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
+        }
+    };
+    const Lines lines = Run(("RUN " + path).c_str());
+    EXPECT_EQ(host.programPollCount, 3);
+    EXPECT_EQ(lines, (Lines{"SHELL SLEEP 100", "Executing sleep 100", "**********************",
+                            "* No Errors Detected *", "**********************"}));
+    std::remove(path.c_str());
+}
+
+TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
+    const std::string program = "p" + std::string(130, 'x');
+    Run(("SHELL " + program).c_str());
+    ASSERT_EQ(host.started.size(), 1u);
+    EXPECT_EQ(host.started[0][0], program.substr(0, 127));
+}
+
+TEST_F(UtilitiesTest, ShellReportsTheSystemErrorAndAMissingName) {
+    host.startResult = 13;  // EACCES
+    EXPECT_EQ(Run("SHELL ./not-executable", true),
+              (Lines{"{3}Executing {1}./not-executable", "{7}? SHELL error{1} - Error Code 13"}));
+    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+
+    host.Forget();
+    const Lines lines = Run("SHELL ", true);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "{7}? Missing Windows application name");
+    EXPECT_NE(lines[1].find("Syntax: {1}SHELL"), std::string::npos) << lines[1];
+    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+    EXPECT_EQ(host.started.size(), 1u) << "nothing may start without a name";
+}
+
+TEST_F(UtilitiesTest, ShellTriesAProgramOfAnotherCaseWhenTheTypedOneIsMissing) {
+    host.startResult = ENOENT;
+    Run("SHELL TRUE");
+    // Only a program that does exist under another case of the name is tried.
+    const std::string other = FindProgramOfOtherCase("TRUE");
+    ASSERT_EQ(host.started.size(), other.empty() ? 1u : 2u);
+    EXPECT_EQ(host.started[0][0], "TRUE");
+    if (!other.empty()) {
+        EXPECT_EQ(host.started[1][0], other);
+        EXPECT_TRUE(other.ends_with("/true")) << other;
+    }
+    EXPECT_EQ(FindProgramOfOtherCase("NoSuchProgramAnywhere"), "");
+    EXPECT_EQ(FindProgramOfOtherCase(""), "");
+}
+
+TEST_F(UtilitiesTest, ProgramTextSplitsAtBlanksWithoutQuoting) {
+    EXPECT_EQ(SplitProgramText("a 'b c' d"), (std::vector<std::string>{"a", "'b", "c'", "d"}));
+    EXPECT_EQ(SplitProgramText(" a  b "), (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(SplitProgramText("").empty());
+}
+
+}  // namespace
+}  // namespace kelvo::unit
