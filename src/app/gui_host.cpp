@@ -18,6 +18,8 @@ std::uint32_t GuiHost::TickCount() { return static_cast<std::uint32_t>(clock_.el
 
 void GuiHost::Idle() { QThread::usleep(1000); }
 
+void GuiHost::WaitForEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+
 void GuiHost::DrawPiece(int line, int x, std::string_view text, int attribute) {
     view_.DrawPiece(line, x, text, attribute);
 }

@@ -20,6 +20,9 @@ public:
     void PumpMessages() override;
     std::uint32_t TickCount() override;
     void Idle() override;
+    // PAUSE sleeps in the event loop until something happens, a key press or a
+    // close request among it.
+    void WaitForEvent() override;
 
     void DrawPiece(int line, int x, std::string_view text, int attribute) override;
     void BlankLineSpan(int line, int column, int count) override;
