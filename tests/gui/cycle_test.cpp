@@ -8,9 +8,12 @@
 #include <unistd.h>
 
 #include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QTest>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -182,30 +185,62 @@ private slots:
         QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
     }
 
-    void closingDuringACommandFileAbortsTheFileOnly() {
-        Window w;
-        CommandFileActive = 1;
-        WaitInProgress = 1;
-        w->close();
-        QCOMPARE(CommandFileAbort, std::int16_t{1});
-        QCOMPARE(WaitInProgress, std::int16_t{0});
-        QVERIFY(!w->HasEnded());
-        QVERIFY(w->isVisible());
-
-        CommandFileAbort = 0;
-        w.Type("AB");
-        w.Key(Qt::Key_Escape);  // taken by the command file, not the editor
-        QCOMPARE(CommandFileAbort, std::int16_t{1});
-        QCOMPARE(w.EditText(), std::string("AB"));
-        CommandFileActive = 0;
+    // A command file whose second line would show that the file went on.
+    static std::string CommandFile(QTemporaryDir& dir, const char* first) {
+        const std::string path = dir.filePath(QStringLiteral("steps.txt")).toStdString();
+        std::ofstream(path) << first << "\r\nTIMEOUT 7\r\n";
+        return path;
     }
 
-    void aKeyOrACloseRequestEndsAPause() {
+    void closingDuringACommandFileAbortsTheFileOnly() {
+        QTemporaryDir dir;
+        const std::string file = CommandFile(dir, "WAIT 100");
         Window w;
-        KeyWaitActive = 1;
-        w.Type("q");
+        bool closed = false;
+        w.Host().onPump = [&] {
+            if (closed || CommandFileActive == 0 || WaitInProgress == 0) return;
+            closed = true;
+            w->close();
+        };
+        w.Enter(("RUN " + file).c_str());
+        QVERIFY(closed);
+        QVERIFY(!w->HasEnded());
+        QVERIFY(w->isVisible());
+        QCOMPARE(CommandFileActive, std::int16_t{0});
+        QVERIFY2(!Shows("GPIB timeout"), Window::DisplayText().c_str());  // the file went no further
+
+        // ESC is the file's too, not the editor's, while the file runs.
+        closed = false;
+        w.Host().onPump = [&] {
+            if (closed || CommandFileActive == 0 || WaitInProgress == 0) return;
+            closed = true;
+            w.Key(Qt::Key_Escape);
+        };
+        w.Key(Qt::Key_Return);
+        QVERIFY(closed);
+        QVERIFY(!w->HasEnded());
+        QVERIFY2(!Shows("GPIB timeout"), Window::DisplayText().c_str());
+        QCOMPARE(w.EditText(), QString::fromStdString("RUN " + file).toUpper().toStdString());
+    }
+
+    void aKeyEndsAPauseInACommandFile() {
+        QTemporaryDir dir;
+        const std::string file = CommandFile(dir, "PAUSE");
+        Window w;
+        // The key arrives while PAUSE sleeps in the event loop.
+        QTimer::singleShot(50, [&] {
+            QVERIFY(KeyWaitActive != 0);
+            w.Type("q");
+        });
+        w.Enter(("RUN " + file).c_str());
         QCOMPARE(KeyWaitActive, std::int16_t{0});
-        QCOMPARE(w.EditText(), std::string());  // the key was consumed
+        QVERIFY2(Shows("GPIB timeout: 7 seconds"), Window::DisplayText().c_str());  // the file went on
+        QCOMPARE(w.EditText(), QString::fromStdString("RUN " + file).toUpper().toStdString());  // the key was PAUSE's, not the editor's
+        QVERIFY(!w->HasEnded());
+    }
+
+    void aCloseRequestEndsAPauseAndKeepsTheProgram() {
+        Window w;
         KeyWaitActive = 1;
         w->close();
         QCOMPARE(KeyWaitActive, std::int16_t{0});
