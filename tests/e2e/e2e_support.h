@@ -1,9 +1,18 @@
 // What the end-to-end tests against the simulators share: a scratch folder for
-// bench, data and trace files, transcripts with their times masked, and the
-// simulators' trace files read back as lines.
+// bench, data and trace files, transcripts with their times masked, the
+// simulators' trace files read back as lines, and kelvo-instsim as a child.
 #pragma once
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +20,10 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "cli_process.h"
+
+extern char** environ;
 
 namespace kelvo::e2e {
 
@@ -79,5 +92,59 @@ inline std::vector<std::vector<std::string>> PerCommandLine(const std::vector<st
     parts.pop_back();  // events after the last "ONL 0": none in a finished run
     return parts;
 }
+
+#ifdef KELVO_INSTSIM_PATH
+// kelvo-instsim on a free port of the loopback address, stopped with SIGTERM,
+// which it must obey.
+class InstrumentServer {
+public:
+    // `options` are kelvo-instsim's, less --listen.
+    explicit InstrumentServer(const std::vector<std::string>& options) {
+        int out[2];
+        if (pipe2(out, O_CLOEXEC) != 0) return;
+        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--listen", "127.0.0.1:0"};
+        args.insert(args.end(), options.begin(), options.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        // "listening on 127.0.0.1:PORT" once the socket is ready.
+        std::string line;
+        const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
+        while (pid_ > 0 && line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+            pollfd p{out[0], POLLIN, 0};
+            if (poll(&p, 1, 100) <= 0) continue;
+            char buffer[128];
+            const ssize_t n = read(out[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            line.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(out[0]);
+        const std::size_t colon = line.rfind(':');
+        if (line.rfind("listening on 127.0.0.1:", 0) == 0 && colon != std::string::npos) port_ = std::stoi(line.substr(colon + 1));
+        if (port_ == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << line << "'";
+    }
+    ~InstrumentServer() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly on SIGTERM";
+    }
+    InstrumentServer(const InstrumentServer&) = delete;
+    InstrumentServer& operator=(const InstrumentServer&) = delete;
+
+    int Port() const { return port_; }
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+#endif  // KELVO_INSTSIM_PATH
 
 }  // namespace kelvo::e2e

@@ -1,22 +1,13 @@
 // kelvo-cli over TCP/IP against kelvo-instsim: the greeting, the reply framing,
 // captures, and an instrument that misbehaves in each of the ways a real one can.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
 #include "cli_process.h"
 #include "e2e_support.h"
-
-extern char** environ;
 
 #ifdef KELVO_INSTSIM_PATH
 
@@ -44,63 +35,15 @@ resources:
     device: dmm
 )yaml";
 
-// kelvo-instsim on a free port of the loopback address, stopped with SIGTERM.
-class InstrumentServer {
-public:
-    InstrumentServer(const std::string& bench, const std::string& trace, const std::vector<std::string>& faults) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--config", bench, "--device", "dmm",
-                                      "--listen", "127.0.0.1:0", "--trace", trace};
-        args.insert(args.end(), faults.begin(), faults.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        // "listening on 127.0.0.1:PORT" once the socket is ready.
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
-        while (pid_ > 0 && line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[128];
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            line.append(buffer, static_cast<std::size_t>(n));
-        }
-        close(out[0]);
-        const std::size_t colon = line.rfind(':');
-        if (line.rfind("listening on 127.0.0.1:", 0) == 0 && colon != std::string::npos) port_ = std::stoi(line.substr(colon + 1));
-        if (port_ == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << line << "'";
-    }
-    ~InstrumentServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly on SIGTERM";
-    }
-    InstrumentServer(const InstrumentServer&) = delete;
-    InstrumentServer& operator=(const InstrumentServer&) = delete;
-
-    int Port() const { return port_; }
-
-private:
-    pid_t pid_ = -1;
-    int port_ = 0;
-};
-
 class TcpIpInstrument : public ::testing::Test {
 protected:
     void SetUp() override { scratch_.Write("bench.yaml", kBench); }
 
     CliResult Run(const std::string& lines, const std::vector<std::string>& faults = {}) {
-        InstrumentServer server(scratch_.Path("bench.yaml"), scratch_.Path("trace.txt"), faults);
+        std::vector<std::string> args{"--config", scratch_.Path("bench.yaml"), "--device", "dmm",
+                                      "--trace", scratch_.Path("trace.txt")};
+        args.insert(args.end(), faults.begin(), faults.end());
+        InstrumentServer server(args);
         CliResult result = RunCli({"--attrs", "--beeps", "--tcpip", "--port", std::to_string(server.Port())}, lines);
         result.out = MaskTimes(result.out);
         return result;
