@@ -18,7 +18,7 @@ namespace kelvo::app {
 
 // The IP text as the dialog stores it: at most 31 characters split at "." into at
 // most four parts, each read as a decimal number (its leading digits, 0 without
-// any) into 16 bits, missing parts 0, written back as "%d.%d.%d.%d".
+// any) into 16 bits, a missing one as 0, written back as "%d.%d.%d.%d".
 std::string ParseIpText(const std::string& text);
 // The port text read the same way into 16 bits, unsigned.
 std::uint16_t ParsePortText(const std::string& text);
