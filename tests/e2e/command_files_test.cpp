@@ -195,17 +195,6 @@ TEST_F(CommandFiles, NestedRunPrintsOneBoxAndXEndsOnlyItsFile) {
     EXPECT_EQ(r.status, 0);
 }
 
-TEST_F(CommandFiles, SelfRecursiveFileEndsWithAMessage) {
-    const std::string self = Path("self.txt");
-    Write("self.txt", "RUN " + self + "\nRUN " + self + "\n");
-    const CliResult r = Run("RUN " + self + "\n");
-    EXPECT_NE(r.out.find("{7}? Command files nested more than {1}32{7} deep: '{2}" + self + "{7}'\n"),
-              std::string::npos)
-        << r.out;
-    EXPECT_TRUE(r.out.ends_with(ErrorsBox(1))) << r.out;
-    EXPECT_EQ(r.status, 0);
-}
-
 TEST_F(CommandFiles, EscOrACloseRequestDuringAWaitEndsTheFileButNotTheProgram) {
     for (const int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
