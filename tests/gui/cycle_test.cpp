@@ -268,15 +268,6 @@ private slots:
         QVERIFY(!w->isVisible());
         QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
     }
-
-    void completionBeepWithBeepOnAndNoError() {
-        Window w;
-        w.Enter("BEEP ON");
-        QCOMPARE(w.Host().beeps, Beeps{kCompletionBeep});
-        w.Key(Qt::Key_Escape);
-        w.Enter("xyz");
-        QCOMPARE(w.Host().beeps, (Beeps{kCompletionBeep, kErrorBeep}));
-    }
 };
 
 QTEST_MAIN(CycleTest)

@@ -213,36 +213,6 @@ TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
     EXPECT_EQ(host.started[0][0], program.substr(0, 127));
 }
 
-TEST_F(UtilitiesTest, ShellReportsTheSystemErrorAndAMissingName) {
-    host.startResult = 13;  // EACCES
-    EXPECT_EQ(Run("SHELL ./not-executable", true),
-              (Lines{"{3}Executing {1}./not-executable", "{7}? SHELL error{1} - Error Code 13"}));
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-
-    host.Forget();
-    const Lines lines = Run("SHELL ", true);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "{7}? Missing Windows application name");
-    EXPECT_NE(lines[1].find("Syntax: {1}SHELL"), std::string::npos) << lines[1];
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-    EXPECT_EQ(host.started.size(), 1u) << "nothing may start without a name";
-}
-
-TEST_F(UtilitiesTest, ShellTriesAProgramOfAnotherCaseWhenTheTypedOneIsMissing) {
-    host.startResult = ENOENT;
-    Run("SHELL TRUE");
-    // Only a program that does exist under another case of the name is tried.
-    const std::string other = FindProgramOfOtherCase("TRUE");
-    ASSERT_EQ(host.started.size(), other.empty() ? 1u : 2u);
-    EXPECT_EQ(host.started[0][0], "TRUE");
-    if (!other.empty()) {
-        EXPECT_EQ(host.started[1][0], other);
-        EXPECT_TRUE(other.ends_with("/true")) << other;
-    }
-    EXPECT_EQ(FindProgramOfOtherCase("NoSuchProgramAnywhere"), "");
-    EXPECT_EQ(FindProgramOfOtherCase(""), "");
-}
-
 TEST_F(UtilitiesTest, ProgramTextSplitsAtBlanksWithoutQuoting) {
     EXPECT_EQ(SplitProgramText("a 'b c' d"), (std::vector<std::string>{"a", "'b", "c'", "d"}));
     EXPECT_EQ(SplitProgramText(" a  b "), (std::vector<std::string>{"a", "b"}));
