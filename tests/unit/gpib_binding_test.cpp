@@ -3,47 +3,22 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
-#include <string>
-#include <vector>
 
 #include "bus/bus_errors.h"
 #include "bus/gpib_driver.h"
-#include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
-#include "cli/cli_format.h"
-#include "console/console.h"
-#include "console/host.h"
-#include "console/program_state.h"
 #include "interp/command_cycle.h"
-#include "interp/command_ids.h"
 #include "interp/dispatch.h"
 #include "interp/parse_cursor.h"
-#include "interp/parsed_command.h"
+#include "unit/fake_host.h"
 
 namespace kelvo {
 namespace {
 
-// A host whose clock moves on by `step` ms at every read, and whose message pump
-// can press ESC after a number of passes.
-class SteppingHost : public Host {
-public:
-    void Beep(unsigned hz, unsigned ms) override { beeps.push_back({hz, ms}); }
-    void PumpMessages() override {
-        ++pumps;
-        if (escapeAfter > 0 && pumps == escapeAfter) DeliverInterrupt(Interrupt::Escape);
-        if (closeAfter > 0 && pumps == closeAfter) DeliverInterrupt(Interrupt::CloseRequest);
-    }
-    std::uint32_t TickCount() override { return now += step; }
-
-    std::vector<std::pair<unsigned, unsigned>> beeps;
-    std::uint32_t now = 1000;
-    std::uint32_t step = 0;
-    int pumps = 0;
-    int escapeAfter = 0;
-    int closeAfter = 0;
-};
+using unit::Display;
 
 // The stand-in driver's controls, reached the way the binding reaches the driver.
 struct FakeDriver {
@@ -72,27 +47,13 @@ struct FakeDriver {
     }
 };
 
-std::vector<std::string> Display(bool attrs = false) {
-    std::vector<std::string> lines;
-    const Console& console = TheConsole();
-    for (int i = 0; i < console.CurrentLine(); ++i) lines.push_back(cli::FormatDisplayLine(console.Line(i), attrs));
-    if (console.Line(console.CurrentLine()).length > 0)
-        lines.push_back(cli::FormatDisplayLine(console.Line(console.CurrentLine()), attrs));
-    return lines;
-}
-
-class GpibBindingTest : public ::testing::Test {
+class GpibBindingTest : public unit::CoreTest {
 protected:
     void SetUp() override {
-        ResetProgramState();
-        ResetInterfaceSettings();
-        Parsed = ParsedCommand{};
+        CoreTest::SetUp();
         BoardDescriptor = -1;
         SetupRunning = 0;
         BusOperation = 0;
-        previousHost_ = SetHost(&host);
-        TheConsole().SetLayout(8, 16, 640, 480);
-        ClearDisplay();
         gpib::UnloadDriver();
         setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);
         fake.Open();
@@ -102,7 +63,7 @@ protected:
         gpib::UnloadDriver();
         unsetenv("KELVO_GPIB_LIBRARY");
         if (fake.handle) dlclose(fake.handle);
-        SetHost(previousHost_);
+        CoreTest::TearDown();
         BoardDescriptor = -1;
     }
 
@@ -112,10 +73,14 @@ protected:
         fake.reset();
         ClearDisplay();
     }
+    // The message pump delivers `interrupt` at its `pass`th pass.
+    void InterruptAtPump(int pass, Interrupt interrupt) {
+        host.onPump = [this, pass, interrupt] {
+            if (host.pumps == pass) DeliverInterrupt(interrupt);
+        };
+    }
 
-    SteppingHost host;
     FakeDriver fake;
-    Host* previousHost_ = nullptr;
 };
 
 TEST_F(GpibBindingTest, AbsentLibraryFailsEveryCallAsADosError) {
@@ -256,14 +221,14 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibstop 3"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibpad 3 0"), calls.end());  // set up again
     EXPECT_EQ(calls.back(), "ibsic 3");
-    EXPECT_EQ(host.beeps, (std::vector<std::pair<unsigned, unsigned>>{{1661, 157}}));
+    EXPECT_EQ(host.beeps, (unit::Beeps{unit::kErrorBeep}));
 }
 
 TEST_F(GpibBindingTest, EscapeAbortsTheWait) {
     SetUpBoard();
     fake.setPolls(-1);
     host.step = 5;
-    host.escapeAfter = 4;
+    InterruptAtPump(4, Interrupt::Escape);
     StartTiming();
     EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
     EXPECT_EQ(Display().back().rfind("Terminated from keyboard after 0.0", 0), 0u);
@@ -273,7 +238,7 @@ TEST_F(GpibBindingTest, EscapeAbortsTheWait) {
 TEST_F(GpibBindingTest, CloseRequestAbortsAndEndsTheProgramSilently) {
     SetUpBoard();
     fake.setPolls(-1);
-    host.closeAfter = 2;
+    InterruptAtPump(2, Interrupt::CloseRequest);
     StartTiming();
     EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
     EXPECT_EQ(ExitRequested, 1);
@@ -397,7 +362,7 @@ TEST_F(GpibBindingTest, SettingsCommands) {
 
     ClearDisplay();
     ExecuteCommandLine("BEEP");
-    EXPECT_EQ(host.beeps, (std::vector<std::pair<unsigned, unsigned>>{{831, 157}}));
+    EXPECT_EQ(host.beeps, (unit::Beeps{unit::kCompletionBeep}));
     EXPECT_EQ(Settings.BeepEnabled, 0);
     ExecuteCommandLine("BEEP ON");
     EXPECT_EQ(Settings.BeepEnabled, 1);
