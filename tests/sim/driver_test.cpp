@@ -169,22 +169,6 @@ TEST_F(Driver, TimeoutsEndReadsAndIbtmoReportsThePreviousCode) {
     EXPECT_EQ(*gpib.iberr, EARG);
 }
 
-TEST_F(Driver, DelayedReplyCompletesAfterItsDelay) {
-    const auto t0 = SteadyClock::now();
-    Send(7, "*IDN?\n");
-    Cmd({UNL, UNT, 0x47, 0x20});
-    char buf[16];
-    gpib.ibrda(ud, buf, sizeof buf);
-    EXPECT_FALSE(gpib.ibwait(ud, 0) & CMPL);
-    Wait();
-    EXPECT_GE(Since(t0), 40);
-    EXPECT_EQ(std::string(buf, *gpib.ibcntl), "SLOW\n");
-    Send(7, "*IDN?\n");  // a synchronous read waits for it
-    Cmd({UNL, UNT, 0x47, 0x20});
-    EXPECT_TRUE(gpib.ibrd(ud, buf, sizeof buf) & END);
-    EXPECT_EQ(*gpib.ibcntl, 5);
-}
-
 TEST_F(Driver, MessagesEndAtEoiAndReadsAtEndOrEos) {
     gpib.ibeot(ud, 0);
     Send(5, "*IDN?");  // no terminator, no EOI: the message goes on
