@@ -299,16 +299,5 @@ TEST(CliFormat, EscapesUnprintableBytesAndBraces) {
     }
 }
 
-TEST_F(ConsoleTest, DisplayLinesAndTranscript) {
-    PrintText(kAttrError, "{a");
-    PrintText(kAttrValue, "\tb");
-    PrintNewLine();
-    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), false), "{a\\x09b");
-    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), true), "{7}{{a{1}\\x09b");
-    EXPECT_EQ(cli::FormatTranscript("ENTER 5", C(), false), ">ENTER 5\n{a\\x09b\n");
-    PrintText(kAttrValue, "y");
-    EXPECT_EQ(cli::FormatTranscript("?", C(), true), ">?\n{7}{{a{1}\\x09b\n{1}y\n");
-}
-
 }  // namespace
 }  // namespace kelvo::unit
