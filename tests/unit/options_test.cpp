@@ -51,16 +51,6 @@ TEST_F(OptionsTest, FileNameOptions) {
     EXPECT_EQ(Display().front(), "? Undefined OUTPUT option 'FO4 NAME'");
     EXPECT_EQ(Parsed.OutputFileName.given, 0);
 
-    // Names are read from the case-kept twin as well.
-    PreparedLine prepared;
-    ASSERT_TRUE(PrepareLine("o 5 fo Data/MyFile.txt;Hi", prepared));
-    CurrentCommandId = kOutput;
-    ParseCursor cursor(prepared.text, prepared.typed);
-    cursor.pos += 8;  // behind "OUTPUT 5"
-    EXPECT_EQ(ParseOptions(cursor), 0);
-    EXPECT_STREQ(Parsed.OutputFileName.text, "DATA/MYFILE.TXT");
-    EXPECT_STREQ(Parsed.OutputFileName.typed, "Data/MyFile.txt");
-    EXPECT_STREQ(cursor.pos, "Hi");
 }
 
 TEST_F(OptionsTest, ByteCountAfterHash) {
