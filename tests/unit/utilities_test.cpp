@@ -122,8 +122,8 @@ TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
     }
 }
 
-TEST_F(UtilitiesTest, EscEndsAWaitOnlyInsideACommandFile) {
-    // At the prompt nothing takes the key: the wait runs to its end.
+TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
+    // Nothing takes the key: the wait runs to its end.
     host.now = 1000;
     host.onPump = [&] {
         if (host.now == 1500) {
@@ -132,28 +132,11 @@ TEST_F(UtilitiesTest, EscEndsAWaitOnlyInsideACommandFile) {
     };
     Run("WAIT 5");
     EXPECT_EQ(host.now, 6000u);
-
-    // In a command file ESC ends the wait and the file.
-    const std::string path = ::testing::TempDir() + "/kelvo_wait_escape.txt";
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("WAIT 30\nEND\n", f);
-    std::fclose(f);
-    host.now = 1000;
-    host.onPump = [&] {
-        if (host.now == 2500) {
-            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
-        }
-    };
-    const Lines lines = Run(("RUN " + path).c_str());
-    EXPECT_EQ(host.now, 2501u);
-    EXPECT_EQ(lines, (Lines{"WAIT 30", "Waiting 30 Seconds", "**********************", "* No Errors Detected *",
-                            "**********************"}));
-    EXPECT_EQ(ExitRequested, 0);
-    std::remove(path.c_str());
+    // In a command file ESC ends the wait and the file: pinned in the window and
+    // through kelvo-cli's signals.
 }
 
-TEST_F(UtilitiesTest, PauseWaitsForAKeyOrACloseRequest) {
+TEST_F(UtilitiesTest, PauseWaitsForAKey) {
     int keysToCome = 3;
     host.onEvent = [&] {
         if (--keysToCome == 0) KeyWaitActive = 0;
@@ -163,11 +146,7 @@ TEST_F(UtilitiesTest, PauseWaitsForAKeyOrACloseRequest) {
     EXPECT_EQ(host.beeps, Beeps{kCompletionBeep});
     EXPECT_EQ(host.clearsToEnd.size(), 1u);
 
-    host.eventWaits = 0;
-    host.onEvent = [&] { EXPECT_TRUE(DeliverInterrupt(Interrupt::CloseRequest)); };
-    Run("PAUSE");
-    EXPECT_EQ(host.eventWaits, 1);
-    EXPECT_EQ(ExitRequested, 0);
+    // A close request ends it too, and the program stays: pinned in the window.
 }
 
 TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
