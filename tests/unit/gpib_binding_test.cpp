@@ -73,13 +73,6 @@ protected:
         fake.reset();
         ClearDisplay();
     }
-    // The message pump delivers `interrupt` at its `pass`th pass.
-    void InterruptAtPump(int pass, Interrupt interrupt) {
-        host.onPump = [this, pass, interrupt] {
-            if (host.pumps == pass) DeliverInterrupt(interrupt);
-        };
-    }
-
     FakeDriver fake;
 };
 
@@ -169,17 +162,11 @@ TEST_F(GpibBindingTest, ShortCountIsNotAllBytesTransmitted) {
                                                    "Not all bytes transmitted"}));
 }
 
-TEST_F(GpibBindingTest, NoListenersFailsAOneByteTransfer) {
+// A failed write with no listeners is pinned end to end; a stale error code
+// without ERR is not a failure.
+TEST_F(GpibBindingTest, AStaleErrorCodeWithoutErrIsNoFailure) {
     SetUpBoard();
     BusOperation = kOpOutputString;
-    fake.setCompletion(0, 2, 0x8000);
-    StartTiming();
-    gpib::ibwrta(BoardDescriptor, "x", 1);
-    EXPECT_EQ(WaitForCompletion(1), 1);
-    EXPECT_EQ(Display().back(), "Write function detected no Listeners");
-
-    // A stale error code without ERR is not a failure.
-    ClearDisplay();
     fake.setCompletion(1, 2, 0);
     StartTiming();
     gpib::ibwrta(BoardDescriptor, "x", 1);
@@ -216,28 +203,6 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibpad 3 0"), calls.end());  // set up again
     EXPECT_EQ(calls.back(), "ibsic 3");
     EXPECT_EQ(host.beeps, (unit::Beeps{unit::kErrorBeep}));
-}
-
-TEST_F(GpibBindingTest, EscapeAbortsTheWait) {
-    SetUpBoard();
-    fake.setPolls(-1);
-    host.step = 5;
-    InterruptAtPump(4, Interrupt::Escape);
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
-    EXPECT_EQ(Display().back().rfind("Terminated from keyboard after 0.0", 0), 0u);
-    EXPECT_EQ(ExitRequested, 0);
-}
-
-TEST_F(GpibBindingTest, CloseRequestAbortsAndEndsTheProgramSilently) {
-    SetUpBoard();
-    fake.setPolls(-1);
-    InterruptAtPump(2, Interrupt::CloseRequest);
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
-    EXPECT_EQ(ExitRequested, 1);
-    EXPECT_EQ(CurrentCommandId, kExit);
-    EXPECT_TRUE(host.beeps.empty());
 }
 
 TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
@@ -277,16 +242,6 @@ TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
     EXPECT_EQ(StopTiming(), 400u);
     host.now = 9000;
     EXPECT_EQ(ElapsedMs(), 400u);  // kept until the next start
-
-    PrintCount(kAttrValue, 1, kAttrWords, " byte");
-    PrintNewLine();
-    PrintCount(kAttrValue, 0, kAttrWords, " byte");
-    PrintNewLine();
-    PrintCount(kAttrValue, 2, kAttrWords, " line");
-    PrintText(kAttrWords, " received, ");
-    PrintElapsedSeconds(kAttrWords);
-    EXPECT_EQ(Display(true), (std::vector<std::string>{"{1}1{3} byte", "{1}0{3} byte{3}s",
-                                                       "{1}2{3} line{3}s{3} received, {1}0.40{3} seconds"}));
 }
 
 struct AddressCase {
