@@ -2,9 +2,6 @@
 // whole file, and each message reaches the instrument in one piece.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "cli_process.h"
@@ -15,22 +12,10 @@
 namespace kelvo::e2e {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 TEST(TcpCommandFile, OneConnectionForTheFileAndEachMessageInOnePiece) {
-    std::string pattern = (fs::temp_directory_path() / "kcftcpXXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    const fs::path dir = pattern;
-    const std::string trace = (dir / "trace.txt").string();
-    const std::string cmd = (dir / "idn.txt").string();
-    std::ofstream(cmd) << "ENTER ; *IDN?\nIF MID 6 WID 4 STR DMM6\nTRUE\n;model\nCONT\nE ;*IDN?\n";
+    const ScratchDir dir;
+    const std::string trace = dir.Path("trace.txt");
+    const std::string cmd = dir.Write("idn.txt", "ENTER ; *IDN?\nIF MID 6 WID 4 STR DMM6\nTRUE\n;model\nCONT\nE ;*IDN?\n");
     {
         InstrumentServer sim({"--trace", trace});
         ASSERT_GT(sim.Port(), 0);
@@ -40,14 +25,13 @@ TEST(TcpCommandFile, OneConnectionForTheFileAndEachMessageInOnePiece) {
             << r.out;
         EXPECT_TRUE(r.out.ends_with("{5}* No Errors Detected *\n{5}**********************\n")) << r.out;
     }
-    const std::string log = ReadAll(trace);
+    const std::string log = dir.Read("trace.txt");
     // The string and its end message arrive together: " *IDN?" and LF.
     EXPECT_NE(log.find("\nRX 20 2a 49 44 4e 3f 0a\n"), std::string::npos) << log;
     EXPECT_NE(log.find("\nRX 2a 49 44 4e 3f 0a\n"), std::string::npos) << log;
     std::size_t connects = 0;
     for (std::size_t at = log.find("CONNECT"); at != std::string::npos; at = log.find("CONNECT", at + 1)) ++connects;
     EXPECT_EQ(connects, 1u) << log;
-    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -153,36 +153,32 @@ private slots:
         QCOMPARE(w.Host().beeps, Beeps{kErrorBeep});
     }
 
-    void closingDuringATransferEndsTheProgramAfterTheLine() {
-        SilentInstrument instrument;
-        Window w;
-        UseInstrument(instrument);
-        bool endedDuringLine = false;
-        w.Host().onPump = [&] {
-            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) {
-                w->close();
+    // A close request or Ctrl+Break during a transfer: the line ends first, then
+    // the program, silently and with the history saved.
+    void closeOrCtrlBreakDuringATransferEndsTheProgramAfterTheLine() {
+        for (const bool ctrlBreak : {false, true}) {
+            SilentInstrument instrument;
+            Window w;
+            UseInstrument(instrument);
+            bool endedDuringLine = false;
+            w.Host().onPump = [&] {
+                if (TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+                if (ctrlBreak) {
+                    w.Key(Qt::Key_Pause, Qt::ControlModifier);
+                } else {
+                    w->close();
+                }
                 endedDuringLine = endedDuringLine || w->HasEnded();
-            }
-        };
-        w.Enter("ENTER ;*IDN?");
-        QVERIFY(!endedDuringLine);
-        QVERIFY(w->HasEnded());
-        QVERIFY(!w->isVisible());
-        QVERIFY(w.Host().beeps.empty());  // no beep once the end is asked for
-        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
-    }
-
-    void ctrlBreakDuringATransferEndsTheProgramAfterTheLine() {
-        SilentInstrument instrument;
-        Window w;
-        UseInstrument(instrument);
-        w.Host().onPump = [&] {
-            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) w.Key(Qt::Key_Pause, Qt::ControlModifier);
-        };
-        w.Enter("ENTER ;*IDN?");
-        QVERIFY(w->HasEnded());
-        QCOMPARE(std::string(w->History().entries[0]), std::string("ENTER ;*IDN?"));
-        QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+            };
+            w.Enter("ENTER ;*IDN?");
+            QVERIFY(!endedDuringLine);
+            QVERIFY(w->HasEnded());
+            QVERIFY(!w->isVisible());
+            QVERIFY(w.Host().beeps.empty());  // no beep once the end is asked for
+            QCOMPARE(std::string(w->History().entries[0]), std::string("ENTER ;*IDN?"));
+            QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
+            ResetProgramState();
+        }
     }
 
     // A command file whose second line would show that the file went on.
@@ -267,15 +263,6 @@ private slots:
         QVERIFY(w->HasEnded());
         QVERIFY(!w->isVisible());
         QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
-    }
-
-    void completionBeepWithBeepOnAndNoError() {
-        Window w;
-        w.Enter("BEEP ON");
-        QCOMPARE(w.Host().beeps, Beeps{kCompletionBeep});
-        w.Key(Qt::Key_Escape);
-        w.Enter("xyz");
-        QCOMPARE(w.Host().beeps, (Beeps{kCompletionBeep, kErrorBeep}));
     }
 };
 

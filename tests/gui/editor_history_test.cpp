@@ -55,18 +55,12 @@ private slots:
             w.Enter(line);
         }
         QCOMPARE(w.EditText(), std::string("C"));
-        w.Key(Qt::Key_Up);
-        QCOMPARE(w.EditText(), std::string("B"));
-        w.Key(Qt::Key_Up);
-        QCOMPARE(w.EditText(), std::string("A"));
-        w.Key(Qt::Key_Up);
-        QCOMPARE(w.EditText(), std::string("C"));
-        w.Key(Qt::Key_Up);
-        QCOMPARE(w.EditText(), std::string("B"));
-        w.Key(Qt::Key_Up);
-        QCOMPARE(w.EditText(), std::string("A"));
-        w.Key(Qt::Key_Down);
-        QCOMPARE(w.EditText(), std::string("B"));
+        const std::pair<Qt::Key, const char*> steps[] = {{Qt::Key_Up, "B"}, {Qt::Key_Up, "A"}, {Qt::Key_Up, "C"},
+                                                         {Qt::Key_Up, "B"}, {Qt::Key_Up, "A"}, {Qt::Key_Down, "B"}};
+        for (const auto& [key, expected] : steps) {
+            w.Key(key);
+            QCOMPARE(w.EditText(), std::string(expected));
+        }
     }
 
     void enterTwiceStoresTwiceButARecalledLineOnce() {

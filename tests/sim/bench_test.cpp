@@ -101,10 +101,7 @@ TEST(Bench, DefaultsKeepTheirYamlTypes) {
 TEST(Bench, ShippedBenchesAreValid) {
     const Bench example = LoadBenchFile(KELVO_SIM_BENCHES "/example.yaml");
     EXPECT_FALSE(example.resources.empty());
-    const Bench builtIn = ParseBench(DefaultBenchText(), "built-in");
-    ASSERT_EQ(builtIn.resources.size(), 3u);
-    EXPECT_EQ(builtIn.devices.at("counter")->statusByte, 0x40);
-    EXPECT_TRUE(builtIn.devices.at("counter")->ist);
+    EXPECT_FALSE(ParseBench(DefaultBenchText(), "built-in").resources.empty());  // its instruments: the driver's tests
 }
 
 }  // namespace

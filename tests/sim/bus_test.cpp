@@ -1,5 +1,5 @@
-// The bus state that command bytes set and the driver does not show: remote and
-// local, lockout, and parallel poll configuration.
+// The bus state that command bytes set and the driver does not show: addressing,
+// remote and local, and lockout.
 #include <gtest/gtest.h>
 
 #include "gpib/bus.h"
@@ -54,20 +54,6 @@ TEST_F(BusState, RemoteLocalAndLocalLockout) {
     Send({kLAD + 7});
     bus_.SetRemoteEnable(false);
     EXPECT_FALSE(b.remote || a.lockout || b.lockout);
-}
-
-TEST_F(BusState, ParallelPollConfiguration) {
-    Send({kUNL, kLAD + 5, kPPC, kPPE | 0x08 | 3});  // line 3, respond when ist is 1
-    Send({kUNL, kLAD + 7, kPPC, kPPE | 0x00 | 6});  // line 6, respond when ist is 0
-    EXPECT_EQ(bus_.ParallelPoll(), 0x48);
-    Send({kUNL, kLAD + 5, 0x61});  // not after PPC: a secondary address, no change
-    EXPECT_EQ(a.ppe, kPPE | 0x08 | 3);
-    bus_.InterfaceClear();  // keeps the configuration
-    EXPECT_EQ(bus_.ParallelPoll(), 0x48);
-    Send({kUNL, kLAD + 5, kPPC, kPPD});
-    EXPECT_EQ(bus_.ParallelPoll(), 0x40);
-    Send({kPPU});
-    EXPECT_EQ(bus_.ParallelPoll(), 0x00);
 }
 
 }  // namespace

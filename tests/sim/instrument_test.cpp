@@ -22,10 +22,7 @@ devices:
       - {q: "*IDN?", r: "SOURCE"}
       - {q: "*RST"}
       - {q: "*CLS", r: null_response}
-      - {q: "TRIGGER", r: "FIRED"}
-      - {q: "RAW?", r: "BYTES(00 ff)"}
       - {q: "BYTES(aa 55)", r: "BIN"}
-      - {q: "MON?", r: "STREAM(xy)"}
     properties:
       voltage:
         default: 1.0
@@ -124,35 +121,6 @@ TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
     EXPECT_EQ(Ask("*ESR?"), "36\n");
     EXPECT_EQ(Ask("*ESR?"), "0\n");  // reading clears it
     EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
-}
-
-TEST_F(InstrumentTest, ReplyFormsAndTalking) {
-    EXPECT_EQ(Ask("RAW?"), std::string("\x00\xff", 2));  // no terminator
-    inst_.Receive("*IDN?", true, now_);
-    char buf[64];
-    Instrument::Chunk c = inst_.Talk(buf, 3, now_);
-    EXPECT_EQ(c.count, 3u);
-    EXPECT_FALSE(c.eoi);
-    c = inst_.Talk(buf, sizeof buf, now_, '\n');
-    EXPECT_EQ(std::string(buf, c.count), "RCE\n");
-    EXPECT_TRUE(c.eoi && c.eos);
-    inst_.Receive("MON?", true, now_);
-    c = inst_.Talk(buf, 5, now_);
-    EXPECT_EQ(std::string(buf, c.count), "xyxyx");
-    c = inst_.Talk(buf, 3, now_);
-    EXPECT_EQ(std::string(buf, c.count), "yxy");
-    EXPECT_FALSE(c.eoi);
-    inst_.Clear();
-    EXPECT_FALSE(inst_.HasOutput());
-}
-
-TEST_F(InstrumentTest, TriggerRunsTheTriggerDialogue) {
-    inst_.Trigger(now_);
-    EXPECT_EQ(Drain(), "FIRED\n");
-    Bench other = ParseBench("devices: {plain: {}}\nresources: {}\n", "x");
-    Instrument plain(other.devices.at("plain"), Interface::Gpib);
-    plain.Trigger(now_);
-    EXPECT_FALSE(plain.HasOutput());
 }
 
 TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {

@@ -262,25 +262,7 @@ TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
     EXPECT_EQ(host.pumps, 2);
 }
 
-TEST(CommandHistory, RecallSkipsEmptyEntriesAndTheWriteSlot) {
-    CommandHistory history;
-    EXPECT_EQ(history.Recall(kRecallOlder), nullptr);
-    EXPECT_EQ(history.Recall(kRecallNewer), nullptr);
-
-    for (const char* line : {"A", "B", "C"}) history.Add(line, true);
-    std::vector<std::string> seen;
-    for (int direction : {kRecallOlder, kRecallOlder, kRecallOlder, kRecallOlder, kRecallOlder, kRecallNewer})
-        seen.push_back(history.Recall(direction));
-    EXPECT_EQ(seen, (std::vector<std::string>{"B", "A", "C", "B", "A", "B"}));
-
-    // Not stored: unedited lines, empty lines, and lines that begin with X.
-    for (const char* line : {"D", "", "X", "XYZ"}) history.Add(line, std::strcmp(line, "D") != 0);
-    EXPECT_EQ(history.writeIndex, 3);
-    history.Add("C", true);  // an edited line is stored again
-    EXPECT_EQ(history.writeIndex, 4);
-    EXPECT_EQ(history.recallIndex, 3);
-}
-
+// Recall order and what is stored are pinned through the keys in the window's tests.
 TEST(CommandHistory, WrapsAfter32AndNeverRecallsTheOldest) {
     CommandHistory history;
     for (int i = 0; i < 33; ++i) history.Add(("L" + std::to_string(i)).c_str(), true);
@@ -315,17 +297,6 @@ TEST(CliFormat, EscapesUnprintableBytesAndBraces) {
         cli::AppendEscaped(out, c.text, c.braces);
         EXPECT_EQ(out, "=" + c.out);
     }
-}
-
-TEST_F(ConsoleTest, DisplayLinesAndTranscript) {
-    PrintText(kAttrError, "{a");
-    PrintText(kAttrValue, "\tb");
-    PrintNewLine();
-    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), false), "{a\\x09b");
-    EXPECT_EQ(cli::FormatDisplayLine(C().Line(0), true), "{7}{{a{1}\\x09b");
-    EXPECT_EQ(cli::FormatTranscript("ENTER 5", C(), false), ">ENTER 5\n{a\\x09b\n");
-    PrintText(kAttrValue, "y");
-    EXPECT_EQ(cli::FormatTranscript("?", C(), true), ">?\n{7}{{a{1}\\x09b\n{1}y\n");
 }
 
 }  // namespace

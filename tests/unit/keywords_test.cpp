@@ -5,7 +5,6 @@
 
 #include "interp/command_tables.h"
 #include "interp/keywords.h"
-#include "interp/options.h"
 
 namespace kelvo {
 namespace {
@@ -62,44 +61,22 @@ TEST(MatchKeyword, EveryEntryKindAndFailureRestoresTheCursor) {
     EXPECT_EQ(Match("AIM", &kAilTail, 2), std::make_pair(0, std::string("AIM")));
 }
 
-TEST(IsWordEnd, EndsAtNulBlankQuestionMarkSemicolonOrADigitAfterHash) {
-    for (char c : {'\0', ' ', '?', ';'}) EXPECT_TRUE(IsWordEnd(c, 'A')) << int(c);
-    for (char c : {'X', '5', '#', '\t', ','}) EXPECT_FALSE(IsWordEnd(c, 'A')) << c;
-    for (char c : {'0', '9'}) EXPECT_TRUE(IsWordEnd(c, '#')) << c;
-    for (char c : {'/', ':', 'A', '-'}) EXPECT_FALSE(IsWordEnd(c, '#')) << c;
-}
-
+// The word and alias of every command, ended as a prepared line may end it.
 TEST(CommandTree, EveryWordAndAliasLeadsToItsCommand) {
-    struct Word {
-        const char* text;
-        int id;
-        ActionKind kind;
+    const std::pair<const char*, int> words[] = {
+        {"ABORT", 1},    {"BEEP", 2},    {"CLEAR", 3},    {"END", 4},      {"ENTER", 5},   {"E", 5},
+        {"X", 6},        {"GET", 7},     {"G", 7},        {"?", 8},        {"IF", 9},      {"LOCAL", 10},
+        {"LLOCK", 11},   {"OUTPUT", 13}, {"O", 13},       {"PAUSE", 14},   {"PPCONF", 15}, {"PPOLL", 16},
+        {"PPUNC", 17},   {"RECEIVE", 18}, {"R", 18},      {"REMOTE", 19},  {"RESTORE", 20}, {"RUN", 21},
+        {"SEND", 22},    {"S", 22},      {"SHELL", 23},   {"SPOLL", 24},   {"TEST", 25},   {"TIMEOUT", 26},
+        {"TM", 27},      {"TRIGGER", 28}, {"T", 28},      {"WAIT", 29},    {"ZIP", 30},    {"Z", 30},
     };
-    constexpr auto C = ActionKind::CallWithCursor;
-    constexpr auto P = ActionKind::Call;
-    const Word words[] = {
-        {"ABORT", 1, P},    {"BEEP", 2, C},     {"CLEAR", 3, C},   {"END", 4, C},     {"ENTER", 5, C},
-        {"E", 5, C},        {"X", 6, P},        {"GET", 7, C},     {"G", 7, C},       {"?", 8, P},
-        {"IF", 9, C},       {"LOCAL", 10, C},   {"LLOCK", 11, P},  {"OUTPUT", 13, C}, {"O", 13, C},
-        {"PAUSE", 14, P},   {"PPCONF", 15, C},  {"PPOLL", 16, C},  {"PPUNC", 17, C},  {"RECEIVE", 18, C},
-        {"R", 18, C},       {"REMOTE", 19, C},  {"RESTORE", 20, P}, {"RUN", 21, C},   {"SEND", 22, C},
-        {"S", 22, C},       {"SHELL", 23, C},   {"SPOLL", 24, C},  {"TEST", 25, C},   {"TIMEOUT", 26, C},
-        {"TM", 27, C},      {"TRIGGER", 28, C}, {"T", 28, C},      {"WAIT", 29, C},   {"ZIP", 30, C},
-        {"Z", 30, C},
-    };
-    for (const Word& w : words) {
+    for (const auto& [word, id] : words) {
         for (const char* after : {"", " 5", "?", ";X"}) {
-            const std::string line = std::string(w.text) + after;
-            ParseCursor cursor(line.c_str());
-            const ParseAction* action = MatchKeyword(cursor, 1, kCommandTreeRoot);
-            ASSERT_NE(action, nullptr) << line;
-            EXPECT_EQ(action->commandId, w.id) << line;
-            EXPECT_EQ(action->kind, w.kind) << line;
-            EXPECT_TRUE(w.kind == C ? action->withCursor != nullptr : action->call != nullptr) << line;
-            EXPECT_STREQ(cursor.pos, after) << line;
+            const std::string line = std::string(word) + after;
+            EXPECT_EQ(Match(line.c_str(), kCommandTreeRoot), std::make_pair(id, std::string(after))) << line;
         }
-        const std::string longer = std::string(w.text) + "X";
-        EXPECT_EQ(Match(longer.c_str(), kCommandTreeRoot).first, 0) << longer;
+        EXPECT_EQ(Match((std::string(word) + "X").c_str(), kCommandTreeRoot).first, 0) << word;
     }
 }
 
@@ -108,70 +85,6 @@ TEST(CommandTree, NoAbbreviations) {
                              "A", "B", "C", "L", "P", "e", "FOO", ""})
         EXPECT_EQ(Match(text, kCommandTreeRoot), std::make_pair(0, std::string(text))) << text;
     EXPECT_EQ(Match("E;X", kCommandTreeRoot), std::make_pair(5, std::string(";X")));
-}
-
-std::int32_t Seven(ParseCursor&) { return -7; }
-int calls = 0;
-void Called() { ++calls; }
-void CalledWithCursor(ParseCursor& c) { calls += 10; c.NextChar(); }
-
-TEST(InvokeAction, PerformsEachKindAndSetsTheGivenFlagEvenWithoutANumber) {
-    std::int16_t field16 = 0, given = 0;
-    std::int32_t field32 = 0;
-    double fieldDouble = 1.0;
-    ParseCursor cursor("ABC");
-
-    ParseAction a;
-    a.kind = ActionKind::SetField;
-    a.field16 = &field16;
-    a.constant = 2;
-    EXPECT_EQ(InvokeAction(cursor, a), 0);
-    EXPECT_EQ(field16, 2);
-
-    a = {};
-    a.kind = ActionKind::ReadLongInto;
-    a.readLong = &Seven;
-    a.field32 = &field32;
-    a.given = &given;
-    InvokeAction(cursor, a);
-    EXPECT_EQ(field32, -7);
-    EXPECT_EQ(given, 1);
-
-    a = {};
-    a.kind = ActionKind::ReadDoubleInto;
-    a.readDouble = &ReadDouble;
-    a.fieldDouble = &fieldDouble;
-    a.given = &given;
-    given = 0;
-    InvokeAction(cursor, a);  // "ABC" is no number
-    EXPECT_EQ(fieldDouble, 0.0);
-    EXPECT_EQ(given, 1);
-    EXPECT_STREQ(cursor.pos, "ABC");
-
-    a = {};
-    a.kind = ActionKind::ReadShortInto;
-    a.readShort = &ReadShort;
-    a.field16 = &field16;
-    a.given = &given;
-    given = 0;
-    InvokeAction(cursor, a);
-    EXPECT_EQ(field16, 0);
-    EXPECT_EQ(given, 1);
-
-    calls = 0;
-    a = {};
-    a.kind = ActionKind::Call;
-    a.call = &Called;
-    a.withCursor = &CalledWithCursor;
-    InvokeAction(cursor, a);
-    a.kind = ActionKind::CallWithCursor;
-    InvokeAction(cursor, a);
-    EXPECT_EQ(calls, 11);
-    EXPECT_STREQ(cursor.pos, "BC");
-
-    a.kind = static_cast<ActionKind>(9);  // any other kind does nothing
-    EXPECT_EQ(InvokeAction(cursor, a), 0);
-    EXPECT_EQ(calls, 11);
 }
 
 }  // namespace

@@ -18,19 +18,16 @@ std::string Normalize(const std::string& source) {
     return out;
 }
 
+// kelvo-cli's edit row pins the plainer cases: case kept after ';', a NUL, DEL.
 TEST(NormalizeLine, CaseAndBlanks) {
     const std::pair<std::string, std::string> cases[] = {
-        {"e 5;*idn?", "E 5;*idn?"},                        // case kept after ';'
         {"ENTER   5    ;  A    B", "ENTER 5 ; A B"},       // runs collapse, also after ';'
-        {"  output   7 ;Hello  World", "OUTPUT 7 ;Hello World"},
         {"a;b;C", "A;b;C"},                                // only the first ';' counts
         {" ; x", "; x"},
         {"abc   ", "ABC "},                                // one trailing blank survives
         {"a\tb\r\nc\x01" "d", "A B C D"},                  // controls are blanks
         {std::string("x\x80y\xff" "z\xe9", 6), "X Y Z "},  // so is every byte from 128 up
-        {std::string("p\0q", 3), "P Q"},
         {"`az{@AZ[", "`AZ{@AZ["},                          // only a-z change
-        {"del\x7f", "DEL\x7f"},
         {"", ""},
         {" \t \t ", ""},
     };

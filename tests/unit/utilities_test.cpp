@@ -122,8 +122,8 @@ TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
     }
 }
 
-TEST_F(UtilitiesTest, EscEndsAWaitOnlyInsideACommandFile) {
-    // At the prompt nothing takes the key: the wait runs to its end.
+TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
+    // Nothing takes the key: the wait runs to its end.
     host.now = 1000;
     host.onPump = [&] {
         if (host.now == 1500) {
@@ -132,28 +132,11 @@ TEST_F(UtilitiesTest, EscEndsAWaitOnlyInsideACommandFile) {
     };
     Run("WAIT 5");
     EXPECT_EQ(host.now, 6000u);
-
-    // In a command file ESC ends the wait and the file.
-    const std::string path = ::testing::TempDir() + "/kelvo_wait_escape.txt";
-    std::FILE* f = std::fopen(path.c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fputs("WAIT 30\nEND\n", f);
-    std::fclose(f);
-    host.now = 1000;
-    host.onPump = [&] {
-        if (host.now == 2500) {
-            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
-        }
-    };
-    const Lines lines = Run(("RUN " + path).c_str());
-    EXPECT_EQ(host.now, 2501u);
-    EXPECT_EQ(lines, (Lines{"WAIT 30", "Waiting 30 Seconds", "**********************", "* No Errors Detected *",
-                            "**********************"}));
-    EXPECT_EQ(ExitRequested, 0);
-    std::remove(path.c_str());
+    // In a command file ESC ends the wait and the file: pinned in the window and
+    // through kelvo-cli's signals.
 }
 
-TEST_F(UtilitiesTest, PauseWaitsForAKeyOrACloseRequest) {
+TEST_F(UtilitiesTest, PauseWaitsForAKey) {
     int keysToCome = 3;
     host.onEvent = [&] {
         if (--keysToCome == 0) KeyWaitActive = 0;
@@ -163,11 +146,7 @@ TEST_F(UtilitiesTest, PauseWaitsForAKeyOrACloseRequest) {
     EXPECT_EQ(host.beeps, Beeps{kCompletionBeep});
     EXPECT_EQ(host.clearsToEnd.size(), 1u);
 
-    host.eventWaits = 0;
-    host.onEvent = [&] { EXPECT_TRUE(DeliverInterrupt(Interrupt::CloseRequest)); };
-    Run("PAUSE");
-    EXPECT_EQ(host.eventWaits, 1);
-    EXPECT_EQ(ExitRequested, 0);
+    // A close request ends it too, and the program stays: pinned in the window.
 }
 
 TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
@@ -211,36 +190,6 @@ TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
     Run(("SHELL " + program).c_str());
     ASSERT_EQ(host.started.size(), 1u);
     EXPECT_EQ(host.started[0][0], program.substr(0, 127));
-}
-
-TEST_F(UtilitiesTest, ShellReportsTheSystemErrorAndAMissingName) {
-    host.startResult = 13;  // EACCES
-    EXPECT_EQ(Run("SHELL ./not-executable", true),
-              (Lines{"{3}Executing {1}./not-executable", "{7}? SHELL error{1} - Error Code 13"}));
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-
-    host.Forget();
-    const Lines lines = Run("SHELL ", true);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "{7}? Missing Windows application name");
-    EXPECT_NE(lines[1].find("Syntax: {1}SHELL"), std::string::npos) << lines[1];
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-    EXPECT_EQ(host.started.size(), 1u) << "nothing may start without a name";
-}
-
-TEST_F(UtilitiesTest, ShellTriesAProgramOfAnotherCaseWhenTheTypedOneIsMissing) {
-    host.startResult = ENOENT;
-    Run("SHELL TRUE");
-    // Only a program that does exist under another case of the name is tried.
-    const std::string other = FindProgramOfOtherCase("TRUE");
-    ASSERT_EQ(host.started.size(), other.empty() ? 1u : 2u);
-    EXPECT_EQ(host.started[0][0], "TRUE");
-    if (!other.empty()) {
-        EXPECT_EQ(host.started[1][0], other);
-        EXPECT_TRUE(other.ends_with("/true")) << other;
-    }
-    EXPECT_EQ(FindProgramOfOtherCase("NoSuchProgramAnywhere"), "");
-    EXPECT_EQ(FindProgramOfOtherCase(""), "");
 }
 
 TEST_F(UtilitiesTest, ProgramTextSplitsAtBlanksWithoutQuoting) {
