@@ -39,6 +39,9 @@ ensure_packages() {
 # configure_and_build DIR [cmake arguments...]
 configure_and_build() {
   local dir=$1; shift
-  cmake -S "$KELVO_ROOT" -B "$KELVO_ROOT/$dir" -G Ninja "$@" >/dev/null
+  local launcher=()
+  # ccache, when the machine has it, makes rebuilds of unchanged sources free.
+  command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  cmake -S "$KELVO_ROOT" -B "$KELVO_ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$KELVO_ROOT/$dir" -j "$KELVO_JOBS"
 }
