@@ -6,7 +6,7 @@ KELVO_JOBS=${KELVO_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Debian packages the build and the tests need.
 KELVO_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ make pkg-config
   libgtest-dev libyaml-cpp-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev libqt6svg6 libpulse-dev fonts-dejavu-core xdg-utils

@@ -238,6 +238,13 @@ TEST(GpibWithoutDriver, ABusCommandReportsTheMissingLibraryAtOnce) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("Not all bytes"), std::string::npos) << r.out;
+    // Each report then says what was tried and what to do.
+    std::size_t advice = 0;
+    for (std::size_t at = 0; (at = r.out.find("{1}DOS error\n{3}No GPIB driver library could be loaded (tried ", at)) !=
+                             std::string::npos;
+         ++at)
+        ++advice;
+    EXPECT_EQ(advice, 2u) << r.out;
     EXPECT_EQ(r.err, "BEEP 1661 157\nBEEP 1661 157\n");
 }
 
