@@ -417,7 +417,7 @@ int BoardIoctl(Kernel& k, int fd, unsigned long request, void* arg, Lock& lock, 
         const Sad cmd = In<Sad>(arg);
         Descriptor* d = Handle(k, fd, cmd.handle);
         if (d == nullptr) return -EINVAL;
-        if (cmd.sad > 30) return -EINVAL;
+        if (cmd.sad > 31) return -EINVAL;
         if (!d->isBoard) d->sad = cmd.sad;
         return 0;
     }

@@ -3,7 +3,10 @@
 // calls, in the order the program makes them, must leave the same ibsta, iberr
 // and ibcntl in both.
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -12,6 +15,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "kernel/gpib_abi.h"
 
 namespace {
 
@@ -192,6 +197,45 @@ TEST(LibgpibSemantics, TheSimulatedLibraryAnswersAsTheRealOne) {
     // The reads really read.
     EXPECT_EQ(expected[14].data, "KELVO,DMM,1,1.0\n");
     std::filesystem::remove_all(dir);
+}
+
+// The emulated device file itself, as the library's ioctls meet it.
+TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes) {
+    namespace ks = kelvo::kernelsim;
+    if (std::getenv("LD_PRELOAD") == nullptr) GTEST_SKIP() << "the emulation is not preloaded";
+    EXPECT_LT(open("/dev/gpib1", O_RDWR), 0);  // only board 0 is there
+    const int fd = open("/dev/gpib0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    ks::Wait wait{};
+    wait.handle = 7;
+    EXPECT_EQ(ioctl(fd, ks::IBWAIT, &wait), -1);
+    EXPECT_EQ(errno, EINVAL);
+    wait.handle = 0;  // the board, always there
+    ASSERT_EQ(ioctl(fd, ks::IBWAIT, &wait), 0);
+    EXPECT_EQ(wait.ibsta & (ks::kCIC | ks::kCMPL), ks::kCIC | ks::kCMPL);
+    const char unl = 0x3f;
+    ks::ReadWrite cmd{reinterpret_cast<__u64>(&unl), 1, 0, 0, 0};
+    EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), -1);  // I/O needs the board mutex
+    EXPECT_EQ(errno, EPERM);
+    const int on = 1, off = 0;
+    ASSERT_EQ(ioctl(fd, ks::IBMUTEX, &on), 0);
+    EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), 0);
+    EXPECT_EQ(cmd.completed_transfer_count, 1u);
+    cmd.handle = 9;
+    EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), -1);
+    EXPECT_EQ(errno, EINVAL);
+    ks::CloseDev closeDev{5};
+    EXPECT_EQ(ioctl(fd, ks::IBCLOSEDEV, &closeDev), -1);
+    EXPECT_EQ(errno, EINVAL);
+    ks::OpenDev dev{0, 5, -1, 0};
+    ASSERT_EQ(ioctl(fd, ks::IBOPENDEV, &dev), 0);
+    EXPECT_EQ(dev.handle, 1u);
+    closeDev.handle = dev.handle;
+    EXPECT_EQ(ioctl(fd, ks::IBCLOSEDEV, &closeDev), 0);
+    EXPECT_EQ(ioctl(fd, ks::IBMUTEX, &off), 0);
+    EXPECT_EQ(ioctl(fd, ks::IBMUTEX, &off), -1);  // not held any more
+    EXPECT_EQ(errno, EPERM);
+    EXPECT_EQ(close(fd), 0);
 }
 
 }  // namespace
