@@ -58,6 +58,8 @@ void WatchTerminationSignals(QWidget& window) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A file that reaches the size limit is a failed write, reported as such.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace

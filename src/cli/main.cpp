@@ -29,7 +29,7 @@
 namespace kelvo::cli {
 namespace {
 
-constexpr std::size_t kMaxLineLength = kLineBufferSize - 2;  // 254 characters
+constexpr std::size_t kMaxLineLength = kMaxCommandLine;  // 254 characters
 constexpr int kExitInterrupt = 130;
 constexpr int kExitTerminate = 143;
 
@@ -267,6 +267,8 @@ void InstallSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file that reaches the size limit is a failed write, reported as such.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 void WriteOut(const std::string& text) {
@@ -280,13 +282,7 @@ bool RunLine(std::string_view raw, std::size_t fullLength, CommandHistory& histo
     if (fullLength > kMaxLineLength) {
         ErrorFlag = 0;
         ClearDisplay();
-        PrintText(kAttrError, "? Command line too long: ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(std::min<std::size_t>(fullLength, INT32_MAX)));
-        PrintText(kAttrError, " characters, at most ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(kMaxLineLength));
-        PrintText(kAttrError, " are allowed; the line was not run");
-        PrintNewLine();
-        SignalError();
+        ReportLineTooLong(fullLength);
         WriteOut(FormatTranscript("", TheConsole(), options.attributes));
         return false;
     }
@@ -316,6 +312,9 @@ int Run(int argc, char** argv) {
         std::size_t length = pendingLength;
         if (lastChar == '\r') --length;  // a CR LF ending
         const bool end = RunLine(std::string_view(pending).substr(0, length), length, history, options);
+        // A close request that aborted a transfer inside a command file left the
+        // program open: its exit status is not the program's.
+        if (!end) exitStatus = 0;
         pending.clear();
         pendingLength = 0;
         lastChar = '\0';

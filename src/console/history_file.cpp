@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console/host.h"
+
 namespace kelvo {
 namespace {
 
@@ -51,7 +53,8 @@ bool HistoryFile::Load(const std::string& path, CommandHistory& history, Interfa
                        SaveDialogState& dialog) {
     std::memcpy(image_.data() + kMarker, "Fail", 5);  // what a missing file leaves
     std::size_t got = 0;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    // A FIFO or a device in the file's place reads as a missing file.
+    if (std::FILE* file = OpenPlainFile(path, FileAccess::Read)) {
         got = std::fread(image_.data(), 1, image_.size(), file);
         std::fclose(file);
     }
@@ -104,7 +107,7 @@ bool HistoryFile::Save(const std::string& path, const CommandHistory& history, c
     Put16(image_.data() + kSecondPort, settings.SecondPort);
     PutText(image_.data() + kIpAddress, kIpAddressSize, settings.IpAddress);
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenPlainFile(path, FileAccess::Replace);
     if (file == nullptr) return false;
     const bool written = std::fwrite(image_.data(), 1, image_.size(), file) == image_.size();
     return std::fclose(file) == 0 && written;

@@ -119,7 +119,8 @@ TEST_F(TcpIpInstrument, AReplyLongerThanTheBufferStopsAtItsSize) {
 
 TEST_F(TcpIpInstrument, AForeignGreetingEndsTheCommandAfterShowingIt) {
     const CliResult r = Run("ENTER ; *IDN?\n", {"--greeting", "HELLO"});
-    EXPECT_EQ(r.out, ">ENTER ; *IDN?\n{3}HELLO\\x0a\n");
+    EXPECT_EQ(r.out, ">ENTER ; *IDN?\n{3}HELLO\\x0a\n{7}? Unexpected greeting from instrument: '{1}HELLO{7}'\n");
+    EXPECT_EQ(r.err, "BEEP 1661 157\n");
     EXPECT_EQ(Trace(), (std::vector<std::string>{"CONNECT", "TX 48 45 4c 4c 4f 0a", "CLOSE"}));
 }
 
