@@ -465,8 +465,27 @@ Eom DeviceSpec::EomFor(Interface where) const {
     return it == eoms.end() ? Eom{} : it->second;
 }
 
+namespace {
+// Bytes that do not print (a NUL would cut the message short) as \xNN.
+std::string Printable(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+}  // namespace
+
 BenchError::BenchError(std::string file, int line, std::string problem)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + problem),
+    : std::runtime_error(Printable(file) + ":" + std::to_string(line) + ": " + Printable(problem)),
       file_(std::move(file)),
       line_(line),
       problem_(std::move(problem)) {}

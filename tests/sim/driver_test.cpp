@@ -317,6 +317,15 @@ TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
     err = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("missing.yaml:0: cannot be read"), std::string::npos) << err;
 
+    // A problem is told whole (a NUL escaped) and once, however often the board is looked for.
+    std::ofstream(path) << "devices:\n  meter: {}\nresources:\n  GPIB0::5::INSTR:\n    device: \"me\\0ter\"\n";
+    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(gpib.ibfind("GPIB0"), -1);
+    EXPECT_EQ(gpib.ibfind("GPIB0"), -1);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
+
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(gpib.ibfind("GPIB1"), -1);
     EXPECT_NE(::testing::internal::GetCapturedStderr().find("no board named 'GPIB1'"), std::string::npos);
