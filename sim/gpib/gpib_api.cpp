@@ -186,6 +186,12 @@ bool AnyOpen() {
     return false;
 }
 
+// Each problem with a bench is told once: a program may look for the board many times.
+void Tell(const std::string& problem) {
+    static std::set<std::string> told;
+    if (told.insert(problem).second) std::fprintf(stderr, "gpib-sim: %s\n", problem.c_str());
+}
+
 // Loads the bench when none is loaded, or when it changed while no descriptor was open.
 bool EnsureBench() {
     const char* path = std::getenv("GPIB_SIM_CONFIG");
@@ -203,10 +209,9 @@ bool EnsureBench() {
         const sim::Bench bench =
             fromFile ? sim::LoadBenchFile(path) : sim::ParseBench(sim::DefaultBenchText(), "built-in bench");
         state.bus = std::make_unique<Bus>(bench);
+        for (const std::string& warning : bench.warnings) Tell("warning: " + warning);
     } catch (const sim::BenchError& e) {
-        // Each problem is told once: a program may look for the board many times.
-        static std::set<std::string> told;
-        if (told.insert(e.what()).second) std::fprintf(stderr, "gpib-sim: %s\n", e.what());
+        Tell(e.what());
         return false;
     }
     state.benchIdentity = identity;

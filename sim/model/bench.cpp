@@ -51,9 +51,37 @@ std::size_t FindDirective(std::string_view text, std::size_t pos, bool blocks, b
     return std::min(bytes, block);
 }
 
+// The two-character sequences \r and \n written in a single-quoted (or plain)
+// YAML string stand for CR and LF, as in pyvisa-sim.
+std::string Escapes(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
+            out += text[i + 1] == 'r' ? '\r' : '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Blanks (spaces only) removed at both ends, as pyvisa-sim reads q, r and e.
+std::string_view StripSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
 class Reader {
 public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
+    Reader(std::string source, std::vector<std::string>& warnings)
+        : source_(std::move(source)), warnings_(&warnings) {}
+
+    void Warn(const YAML::Node& at, const std::string& problem) const {
+        const int line = at.Mark().is_null() ? 0 : at.Mark().line + 1;
+        warnings_->push_back(BenchError(source_, line, problem).what());
+    }
 
     [[noreturn]] void Fail(const YAML::Node& at, const std::string& problem) const {
         const int line = at.Mark().is_null() ? 0 : at.Mark().line + 1;
@@ -74,7 +102,7 @@ public:
             const std::string key = entry.first.Scalar();
             bool known = false;
             for (const char* k : keys) known = known || key == k;
-            if (!known) Fail(entry.first, "unknown key '" + key + "' in " + what);
+            if (!known) Warn(entry.first, "unknown key '" + key + "' in " + what + " ignored");
         }
     }
 
@@ -111,7 +139,7 @@ public:
 
     std::string Query(const YAML::Node& node, const std::string& what) const {
         try {
-            return Lowered(Trim(ExpandBytes(Text(node, what))));
+            return Lowered(Trim(ExpandBytes(Escapes(Text(node, what)))));
         } catch (const std::invalid_argument& e) {
             Fail(node, what + ": " + e.what());
         }
@@ -122,7 +150,7 @@ public:
         const std::string text = Text(node, what);
         if (text == "null_response") return std::nullopt;
         try {
-            return ReplyForm(text);
+            return ReplyForm(Escapes(StripSpaces(text)));
         } catch (const std::invalid_argument& e) {
             Fail(node, what + ": " + e.what());
         }
@@ -158,12 +186,13 @@ public:
 
 private:
     std::string source_;
+    std::vector<std::string>* warnings_;
 };
 
 std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::Node& node) const {
     const std::string where = "device '" + name + "'";
     ExpectMap(node, where);
-    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "status_byte", "ist", "delay_ms"}, where);
+    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "delimiter", "status_byte", "ist", "delay_ms"}, where);
     auto device = std::make_shared<DeviceSpec>();
     device->name = name;
 
@@ -175,14 +204,15 @@ std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::
             ExpectMap(entry.second, what);
             OnlyKeys(entry.second, {"q", "r"}, what);
             Eom e;
-            if (entry.second["q"]) e.query = Text(entry.second["q"], what + " q");
-            if (entry.second["r"]) e.reply = Text(entry.second["r"], what + " r");
+            if (entry.second["q"]) e.query = Escapes(StripSpaces(Text(entry.second["q"], what + " q")));
+            if (entry.second["r"]) e.reply = Escapes(StripSpaces(Text(entry.second["r"], what + " r")));
             if (kind == "GPIB INSTR") device->eoms[Interface::Gpib] = e;
             else if (kind == "TCPIP SOCKET") device->eoms[Interface::TcpipSocket] = e;
             // Other kinds (ASRL INSTR, USB INSTR, ...) belong to resources no simulator here serves.
         }
     }
 
+    if (const YAML::Node delimiter = node["delimiter"]) device->delimiter = Escapes(Text(delimiter, where + ": delimiter"));
     if (const YAML::Node error = node["error"]) Errors(*device, error);
 
     if (const YAML::Node dialogues = node["dialogues"]) {
@@ -227,7 +257,7 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
     const std::string where = "device '" + device.name + "': error";
     if (node.IsScalar()) {
         const std::string text = node.Scalar();
-        if (text != "null_response") device.error.commandError = device.error.queryError = text;
+        if (text != "null_response") device.error.commandError = device.error.queryError = Escapes(text);
         return;
     }
     ExpectMap(node, where);
@@ -239,7 +269,7 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
             if (!response[key]) continue;
             const std::string text = Text(response[key], where + " response " + key);
             auto& slot = std::string(key) == "command_error" ? device.error.commandError : device.error.queryError;
-            if (text != "null_response") slot = text;
+            if (text != "null_response") slot = Escapes(text);
         }
     }
     if (const YAML::Node registers = node["status_register"]) {
@@ -264,11 +294,11 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
             if (!q["default"]) Fail(q, where + " error_queue entry without a 'default' reply for an empty queue");
             ErrorQueueSpec spec;
             spec.query = Query(q["q"], where + " error_queue q");
-            spec.emptyReply = Text(q["default"], where + " error_queue default");
+            spec.emptyReply = Escapes(Text(q["default"], where + " error_queue default"));
             for (const auto& entry : q) {
                 const std::string key = entry.first.Scalar();
                 if (key != "q" && key != "default" && key != "strict")
-                    spec.messages[key] = Text(entry.second, where + " error_queue " + key);
+                    spec.messages[key] = Escapes(Text(entry.second, where + " error_queue " + key));
             }
             device.error.queues.push_back(std::move(spec));
         }
@@ -320,7 +350,7 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
         if (query.FieldCount() != 1) Fail(setter["q"], where + " setter q must hold exactly one format field such as {:f}");
         p.setterQuery = std::move(query);
         p.setterReply = Reply(setter["r"], where + " setter r");
-        if (setter["e"]) p.setterError = Text(setter["e"], where + " setter e");
+        if (setter["e"]) p.setterError = Escapes(std::string(StripSpaces(Text(setter["e"], where + " setter e"))));
     }
     return p;
 }
@@ -334,7 +364,7 @@ Resource Reader::ResourceEntry(const std::string& name, const YAML::Node& key, c
     r.device = Text(node["device"], where + " device");
     for (const auto& entry : node) {
         const std::string k = entry.first.Scalar();
-        if (k != "device") Fail(entry.first, where + ": key '" + k + "' is not supported (only 'device')");
+        if (k != "device") Warn(entry.first, where + ": key '" + k + "' is not supported (only 'device'): ignored");
     }
 
     std::vector<std::string> parts;
@@ -497,7 +527,8 @@ Bench ParseBench(const std::string& yamlText, const std::string& source) {
     } catch (const YAML::Exception& e) {
         throw BenchError(source, e.mark.is_null() ? 0 : e.mark.line + 1, e.msg);
     }
-    const Reader reader(source);
+    Bench bench;
+    const Reader reader(source, bench.warnings);
     if (!root.IsMap()) reader.Fail(root, "a bench is a mapping with the keys 'devices' and 'resources'");
     reader.OnlyKeys(root, {"spec", "devices", "resources"}, "the bench");
     if (const YAML::Node version = root["spec"]) {
@@ -505,7 +536,6 @@ Bench ParseBench(const std::string& yamlText, const std::string& source) {
         if (v != "1.0" && v != "1.1") reader.Fail(version, "format version '" + v + "' is not supported (use \"1.1\")");
     }
 
-    Bench bench;
     bench.source = source;
     const YAML::Node devices = root["devices"];
     if (!devices) reader.Fail(root, "the bench has no 'devices'");

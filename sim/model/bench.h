@@ -104,6 +104,8 @@ struct DeviceSpec {
     int statusByte = 0;
     bool ist = false;
     double delayMs = 0;
+    // What separates several commands in one message; empty: no separation.
+    std::string delimiter = ";";
 
     // LF both ways when the bench names none for the interface.
     Eom EomFor(Interface where) const;
@@ -122,6 +124,8 @@ struct Resource {
 
 struct Bench {
     std::string source;
+    // What the bench holds that is ignored (unknown keys), each as "file:line: problem".
+    std::vector<std::string> warnings;
     std::map<std::string, std::shared_ptr<const DeviceSpec>> devices;
     std::vector<Resource> resources;
 };

@@ -36,27 +36,28 @@ void Instrument::Receive(std::string_view bytes, bool end, Clock::time_point now
 }
 
 void Instrument::Execute(std::string_view message, Clock::time_point now) {
-    Reply reply;
+    const Clock::time_point readyAt =
+        now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(spec_->delayMs));
+    const std::string& delimiter = spec_->delimiter;
     std::size_t start = 0;
     while (start <= message.size()) {
-        std::size_t end = message.find(';', start);
+        std::size_t end = delimiter.empty() ? std::string_view::npos : message.find(delimiter, start);
         if (end == std::string_view::npos) end = message.size();
         const std::string_view command = Trim(message.substr(start, end - start));
-        start = end + 1;
+        start = end == message.size() ? end + 1 : end + delimiter.size();
         if (command.empty()) continue;
         const Answer answer = Respond(command);
         if (!answer.reply) continue;
-        reply.bytes += answer.bytes;
+        // Each command's reply is a message of its own, ended with END.
+        Reply reply;
+        reply.bytes = answer.bytes;
         if (answer.terminate) reply.bytes += eom_.reply;
-        if (!answer.stream.empty()) {
-            reply.stream = answer.stream;
-            break;  // a stream never ends: later commands are never answered
-        }
+        reply.stream = answer.stream;
+        reply.readyAt = readyAt;
+        if (reply.bytes.empty() && reply.stream.empty()) continue;
+        output_.push_back(std::move(reply));
+        if (!answer.stream.empty()) break;  // a stream never ends: later commands are never answered
     }
-    if (reply.bytes.empty() && reply.stream.empty()) return;
-    reply.readyAt = now + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double, std::milli>(spec_->delayMs));
-    output_.push_back(std::move(reply));
 }
 
 void Instrument::Trigger(Clock::time_point now) {

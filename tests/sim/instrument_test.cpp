@@ -1,6 +1,8 @@
 // A simulated instrument on its own: messages in, replies out.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "model/instrument.h"
 
 namespace kelvo::sim {
@@ -73,14 +75,28 @@ TEST_F(InstrumentTest, DialoguesMatchTrimmedAndWithoutRegardToCase) {
     EXPECT_EQ(Ask("*IDN"), "BAD\n");
 }
 
-TEST_F(InstrumentTest, CommandsSplitAtSemicolonsGiveOneReply) {
+TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
     EXPECT_EQ(Ask(" *IDN?;VOLT 2.5; ;VOLT?;"), "SOURCE\nOK\n+2.5000E+00\n");
     inst_.Receive("*IDN?;*IDN?", true, now_);
-    Instrument::Chunk c;
     char buf[64];
-    c = inst_.Talk(buf, sizeof buf, now_);
-    EXPECT_EQ(std::string(buf, c.count), "SOURCE\nSOURCE\n");
-    EXPECT_TRUE(c.eoi);
+    for (int i = 0; i < 2; ++i) {  // two messages, each ended with EOI
+        const Instrument::Chunk c = inst_.Talk(buf, sizeof buf, now_);
+        EXPECT_EQ(std::string(buf, c.count), "SOURCE\n");
+        EXPECT_TRUE(c.eoi);
+    }
+    // Another delimiter, or none at all.
+    for (const auto& [delimiter, message, reply] :
+         {std::tuple<std::string, std::string, std::string>{"delimiter: '|'", "*IDN?|*IDN?", "SOURCE\nSOURCE\n"},
+          {"delimiter: ''", "*IDN?;*IDN?", "BAD\n"}}) {
+        std::string yaml = kBench;
+        yaml.insert(yaml.find("    dialogues:"), "    " + delimiter + "\n");
+        const Bench bench = ParseBench(yaml, "test");
+        Instrument inst(bench.devices.at("source"), Interface::Gpib);
+        inst.Receive(message, true, now_);
+        std::string out;
+        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
+        EXPECT_EQ(out, reply) << delimiter;
+    }
 }
 
 TEST_F(InstrumentTest, MessagesEndAtTheTerminatorOrAtEoi) {
