@@ -422,29 +422,44 @@ ReplyForm::ReplyForm(std::string_view text) {
         const std::size_t at = FindDirective(text, pos, true, isBlock);
         const std::size_t close = at == std::string_view::npos ? at : text.find(')', at);
         if (at == std::string_view::npos || close == std::string_view::npos) {
-            segments_.push_back({std::string(text.substr(pos)), 0, false});
+            AddText(text.substr(pos));
             break;
         }
-        segments_.push_back({std::string(text.substr(pos, at - pos)), 0, false});
+        AddText(text.substr(pos, at - pos));
         const std::string_view inside = text.substr(at + 6, close - at - 6);
         if (isBlock) {
             long long n = -1;
             if (!ParseInt(Trim(inside), n) || n < 0 || static_cast<std::size_t>(n) > kMaxBlock)
                 throw std::invalid_argument("BLOCK(" + std::string(inside) + ") needs a byte count of 0 to 100000000");
-            segments_.push_back({"", static_cast<std::size_t>(n), true});
+            segments_.push_back({"", static_cast<std::size_t>(n), true, std::nullopt});
         } else if (Trim(inside).empty()) {
-            segments_.push_back({"BYTES()", 0, false});  // not a directive
+            segments_.push_back({"BYTES()", 0, false, std::nullopt});  // not a directive
         } else {
-            segments_.push_back({HexBytes(inside), 0, false});
+            segments_.push_back({HexBytes(inside), 0, false, std::nullopt});
             raw_ = true;
         }
         pos = close + 1;
     }
 }
 
+void ReplyForm::AddText(std::string_view text) {
+    for (std::size_t at; (at = text.find("{RANDOM(")) != std::string_view::npos;) {
+        const std::size_t close = text.find('}', at);
+        if (close == std::string_view::npos) break;
+        segments_.push_back({std::string(text.substr(0, at)), 0, false, std::nullopt});
+        segments_.push_back({"", 0, false, ParseRandomField(text.substr(at + 1, close - at - 1))});
+        text.remove_prefix(close + 1);
+    }
+    segments_.push_back({std::string(text), 0, false, std::nullopt});
+}
+
 std::string ReplyForm::Bytes() const {
     std::string out;
     for (const Segment& s : segments_) {
+        if (s.random) {
+            out += RandomText(*s.random);
+            continue;
+        }
         if (!s.isBlock) {
             out += s.text;
             continue;

@@ -18,7 +18,8 @@ namespace kelvo::sim {
 
 enum class Interface { Gpib, TcpipSocket };
 
-// A reply as the bench writes it: plain text, with BYTES(41 42 0a) anywhere
+// A reply as the bench writes it: plain text, with {RANDOM(min, max, n):spec}
+// fields (n random numbers, a new draw at each reply), BYTES(41 42 0a) anywhere
 // (those exact bytes; a reply that uses them gets no terminator), BLOCK(n) (a
 // definite-length block of n bytes, byte i being i mod 256), or STREAM(text)
 // as the whole reply (the text repeated for ever).
@@ -39,7 +40,10 @@ private:
         std::string text;
         std::size_t block = 0;  // BLOCK(n): n; text is empty
         bool isBlock = false;
+        std::optional<RandomField> random;  // {RANDOM(...)}: text is empty
     };
+    // Literal text, with its {RANDOM(...)} fields as segments of their own.
+    void AddText(std::string_view text);
     std::vector<Segment> segments_;
     bool raw_ = false;
     bool stream_ = false;
