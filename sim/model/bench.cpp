@@ -90,7 +90,11 @@ public:
 
     std::string Text(const YAML::Node& node, const std::string& what) const {
         if (!node.IsScalar()) Fail(node, what + " must be a single value");
-        return node.Scalar();
+        if (channelId_.empty()) return node.Scalar();
+        // In a channel whose id is part of the query: {ch_id} is the id.
+        std::string text = node.Scalar();
+        for (std::size_t at; (at = text.find("{ch_id}")) != std::string::npos;) text.replace(at, 7, channelId_);
+        return text;
     }
 
     void ExpectMap(const YAML::Node& node, const std::string& what) const {
@@ -184,15 +188,78 @@ public:
     PropertySpec Property(const std::string& name, const YAML::Node& node, const std::string& device) const;
     Resource ResourceEntry(const std::string& name, const YAML::Node& key, const YAML::Node& node) const;
 
+    void Channels(DeviceSpec& device, const YAML::Node& node, const std::string& where) const;
+    std::vector<Dialogue> Dialogues(const YAML::Node& node, const std::string& where) const;
+
 private:
     std::string source_;
     std::vector<std::string>* warnings_;
+    mutable std::string channelId_;  // while a selectable channel's items are read
 };
+
+std::vector<Dialogue> Reader::Dialogues(const YAML::Node& dialogues, const std::string& where) const {
+    std::vector<Dialogue> out;
+    if (!dialogues.IsSequence()) Fail(dialogues, where + ": dialogues must be a list of '- q: ...' entries");
+    for (const YAML::Node& d : dialogues) {
+        const std::string what = where + ": dialogue";
+        ExpectMap(d, what);
+        OnlyKeys(d, {"q", "r"}, what);
+        if (!d["q"]) Fail(d, what + " without a query 'q'");
+        Dialogue dialogue;
+        dialogue.query = Query(d["q"], what + " q");
+        dialogue.reply = Reply(d["r"], what + " r");
+        out.push_back(std::move(dialogue));
+    }
+    return out;
+}
+
+// channels: groups of ids sharing dialogues and properties, each channel with
+// values of its own. With can_select (the default) the queries name the channel
+// as {ch_id}; without it the device's selected_channel property picks it.
+void Reader::Channels(DeviceSpec& device, const YAML::Node& node, const std::string& where) const {
+    ExpectMap(node, where + ": channels");
+    for (const auto& entry : node) {
+        const std::string group = where + ": channels '" + entry.first.Scalar() + "'";
+        ExpectMap(entry.second, group);
+        OnlyKeys(entry.second, {"ids", "can_select", "dialogues", "properties"}, group);
+        const YAML::Node ids = entry.second["ids"];
+        if (!ids || !ids.IsSequence() || ids.size() == 0) Fail(entry.first, group + " needs a list of channel ids");
+        if (ids.size() > 1000) Fail(ids, group + ": at most 1000 channel ids");
+        const YAML::Node select = entry.second["can_select"];
+        const bool canSelect = !select || Text(select, group + " can_select") != "False";
+        for (const YAML::Node& idNode : ids) {
+            const std::string id = Text(idNode, group + " id");
+            ChannelTag tag{true, canSelect ? std::string() : id};
+            if (canSelect) channelId_ = id;
+            try {
+                if (const YAML::Node dialogues = entry.second["dialogues"]) {
+                    for (Dialogue& d : Dialogues(dialogues, group)) {
+                        d.channel = tag;
+                        device.dialogues.push_back(std::move(d));
+                    }
+                }
+                if (const YAML::Node properties = entry.second["properties"]) {
+                    ExpectMap(properties, group + ": properties");
+                    for (const auto& p : properties) {
+                        PropertySpec spec = Property(p.first.Scalar(), p.second, group);
+                        spec.channel = tag;
+                        device.properties.push_back(std::move(spec));
+                    }
+                }
+            } catch (...) {
+                channelId_.clear();
+                throw;
+            }
+            channelId_.clear();
+        }
+    }
+}
 
 std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::Node& node) const {
     const std::string where = "device '" + name + "'";
     ExpectMap(node, where);
-    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "delimiter", "status_byte", "ist", "delay_ms"}, where);
+    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "channels", "delimiter", "status_byte", "ist", "delay_ms"},
+             where);
     auto device = std::make_shared<DeviceSpec>();
     device->name = name;
 
@@ -215,25 +282,14 @@ std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::
     if (const YAML::Node delimiter = node["delimiter"]) device->delimiter = Escapes(Text(delimiter, where + ": delimiter"));
     if (const YAML::Node error = node["error"]) Errors(*device, error);
 
-    if (const YAML::Node dialogues = node["dialogues"]) {
-        if (!dialogues.IsSequence()) Fail(dialogues, where + ": dialogues must be a list of '- q: ...' entries");
-        for (const YAML::Node& d : dialogues) {
-            const std::string what = where + ": dialogue";
-            ExpectMap(d, what);
-            OnlyKeys(d, {"q", "r"}, what);
-            if (!d["q"]) Fail(d, what + " without a query 'q'");
-            Dialogue dialogue;
-            dialogue.query = Query(d["q"], what + " q");
-            dialogue.reply = Reply(d["r"], what + " r");
-            device->dialogues.push_back(std::move(dialogue));
-        }
-    }
-
+    if (const YAML::Node dialogues = node["dialogues"]) device->dialogues = Dialogues(dialogues, where);
     if (const YAML::Node properties = node["properties"]) {
         ExpectMap(properties, where + ": properties");
         for (const auto& entry : properties)
             device->properties.push_back(Property(entry.first.Scalar(), entry.second, where));
     }
+
+    if (const YAML::Node channels = node["channels"]) Channels(*device, channels, where);
 
     if (const YAML::Node sb = node["status_byte"]) {
         const long long v = Integer(sb, where + ": status_byte");

@@ -62,9 +62,19 @@ struct Eom {
     std::string reply = "\n";
 };
 
+// Where a dialogue or property comes from: the device itself, or one of its
+// channels. A channel's items are tried after the device's; those of a channel
+// that cannot be selected in the query serve only while the device's
+// selected_channel property holds their channel id.
+struct ChannelTag {
+    bool fromChannel = false;
+    std::string whenSelected;  // the channel id, or empty: always
+};
+
 struct Dialogue {
     std::string query;  // trimmed, lower case
     std::optional<ReplyForm> reply;
+    ChannelTag channel;
 };
 
 struct PropertySpec {
@@ -79,6 +89,7 @@ struct PropertySpec {
     std::optional<double> min;
     std::optional<double> max;
     std::vector<Value> valid;
+    ChannelTag channel;
 };
 
 struct StatusRegisterSpec {

@@ -69,13 +69,13 @@ TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
 }
 
 TEST(Bench, UnknownKeysAreWarnedAboutAndIgnored) {
-    const Bench bench = ParseBench(std::string(kDevice) + "    dialogs: []\n    channels: {}\n"
+    const Bench bench = ParseBench(std::string(kDevice) + "    dialogs: []\n    chanels: {}\n"
                                    "resources:\n  GPIB0::5::INSTR: {device: meter, filename: x.yaml}\nextra: 1\n",
                                    "bench.yaml");
     EXPECT_EQ(bench.warnings, (std::vector<std::string>{
                                   "bench.yaml:11: unknown key 'extra' in the bench ignored",
                                   "bench.yaml:7: unknown key 'dialogs' in device 'meter' ignored",
-                                  "bench.yaml:8: unknown key 'channels' in device 'meter' ignored",
+                                  "bench.yaml:8: unknown key 'chanels' in device 'meter' ignored",
                                   "bench.yaml:10: resource 'GPIB0::5::INSTR': key 'filename' is not supported "
                                   "(only 'device'): ignored"}));
     EXPECT_EQ(bench.resources.at(0).address, 5);

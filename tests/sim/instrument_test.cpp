@@ -152,5 +152,56 @@ TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {
     EXPECT_EQ(slow.Talk(buf, sizeof buf, t0 + std::chrono::milliseconds(250)).count, 2u);
 }
 
+// Channels: values of their own per channel id, named in the query ({ch_id})
+// or picked by the device's selected_channel property.
+TEST(Channels, EachChannelKeepsItsOwnValues) {
+    const Bench bench = ParseBench(R"yaml(spec: "1.1"
+devices:
+  psu:
+    error: ERROR
+    properties:
+      selected_channel:
+        default: 1
+        getter: {q: "SEL?", r: "{}"}
+        setter: {q: "SEL {}"}
+    channels:
+      picked:
+        ids: [1, 2]
+        can_select: False
+        properties:
+          limit:
+            default: 1.0
+            getter: {q: "LIM?", r: "{:.1f}"}
+            setter: {q: "LIM {:f}"}
+            specs: {min: 0, max: 5, type: float}
+      named:
+        ids: [A, B]
+        dialogues:
+          - {q: "CH {ch_id}:NAME?", r: "channel {ch_id}"}
+        properties:
+          volt:
+            default: 0
+            getter: {q: "CH {ch_id}:VOLT?", r: "{:d}"}
+            setter: {q: "CH {ch_id}:VOLT {:d}", r: OK}
+            specs: {type: int}
+resources: {}
+)yaml", "ch.yaml");
+    Instrument inst(bench.devices.at("psu"), Interface::Gpib);
+    const auto ask = [&](const std::string& message) {
+        inst.Receive(message, true, Clock::now());
+        std::string out;
+        char buf[64];
+        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, Clock::now())).count > 0;) out.append(buf, c.count);
+        return out;
+    };
+    EXPECT_EQ(ask("LIM 2.5;LIM?"), "2.5\n");
+    EXPECT_EQ(ask("SEL 2;LIM?"), "1.0\n");
+    EXPECT_EQ(ask("LIM 9"), "ERROR\n");  // out of the limits
+    EXPECT_EQ(ask("SEL 1;LIM?"), "2.5\n");
+    EXPECT_EQ(ask("SEL 3;LIM?"), "ERROR\n");  // no such channel
+    EXPECT_EQ(ask("CH B:VOLT 7;CH B:VOLT?;CH A:VOLT?;CH A:NAME?"), "OK\n7\n0\nchannel A\n");
+    EXPECT_EQ(ask("CH C:VOLT?"), "ERROR\n");
+}
+
 }  // namespace
 }  // namespace kelvo::sim
