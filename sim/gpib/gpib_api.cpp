@@ -18,11 +18,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "gpib/bus.h"
 #include "gpib/gpib_codes.h"
+#include "gpib/lib_internal.h"
 #include "model/bench.h"
 
 // The library is built with hidden visibility; only these names are exported.
@@ -95,6 +97,10 @@ State state;
 thread_local int threadIbsta = 0;
 thread_local int threadIberr = 0;
 thread_local long threadIbcntl = 0;
+// The outcome of the last asynchronous transfer this thread collected.
+thread_local int asyncIbsta = 0;
+thread_local int asyncIberr = 0;
+thread_local long asyncIbcntl = 0;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -140,6 +146,13 @@ int Status(const Descriptor* d) {
     if (bus->boardTalker) sta |= TACS;
     if (bus->boardListener) sta |= LACS;
     if (bus->ServiceRequested()) sta |= SRQI;
+    return sta;
+}
+
+int RememberAsync(int sta) {
+    asyncIbsta = sta | CMPL;
+    asyncIberr = (sta & ERR) ? iberr : 0;
+    asyncIbcntl = ibcntl;
     return sta;
 }
 
@@ -189,6 +202,12 @@ bool AnyOpen() {
     return false;
 }
 
+// Each problem with a bench is told once: a program may look for the board many times.
+void Tell(const std::string& problem) {
+    static std::set<std::string> told;
+    if (told.insert(problem).second) std::fprintf(stderr, "gpib-sim: %s\n", problem.c_str());
+}
+
 // Loads the bench when none is loaded, or when it changed while no descriptor was open.
 bool EnsureBench() {
     const char* path = std::getenv("GPIB_SIM_CONFIG");
@@ -206,8 +225,9 @@ bool EnsureBench() {
         const sim::Bench bench =
             fromFile ? sim::LoadBenchFile(path) : sim::ParseBench(sim::DefaultBenchText(), "built-in bench");
         state.bus = std::make_unique<Bus>(bench);
+        for (const std::string& warning : bench.warnings) Tell("warning: " + warning);
     } catch (const sim::BenchError& e) {
-        std::fprintf(stderr, "gpib-sim: %s\n", e.what());
+        Tell(e.what());
         return false;
     }
     state.benchIdentity = identity;
@@ -673,7 +693,8 @@ EXPORT int ibwait(int ud, int mask) {
         Advance(Clock::now());
         sta = Status(d);
     }
-    if ((mask & CMPL) && state.transfer.active && state.transfer.done) return Report(Collect(d) | (sta & TIMO));
+    if ((mask & CMPL) && state.transfer.active && state.transfer.done)
+        return RememberAsync(Report(Collect(d) | (sta & TIMO)));
     return Report(sta);
 }
 
@@ -684,11 +705,11 @@ EXPORT int ibstop(int ud) {
     if (d == nullptr) return result;
     if (!state.transfer.active) return Report(Status(d));
     Advance(Clock::now());
-    if (state.transfer.done) return Report(Collect(d));
+    if (state.transfer.done) return RememberAsync(Report(Collect(d)));
     // Stopped before it ended: no error, nothing counted, as the driver's
     // library reports a transfer it cancels.
     state.transfer = Transfer{};
-    return Report(Status(d));
+    return RememberAsync(Report(Status(d)));
 }
 
 EXPORT int ibrpp(int ud, char* response) {
@@ -764,5 +785,47 @@ EXPORT int ThreadIbsta(void) { return threadIbsta; }
 EXPORT int ThreadIberr(void) { return threadIberr; }
 EXPORT int ThreadIbcnt(void) { return static_cast<int>(threadIbcntl); }
 EXPORT long ThreadIbcntl(void) { return threadIbcntl; }
+EXPORT int AsyncIbsta(void) { return asyncIbsta; }
+EXPORT int AsyncIberr(void) { return asyncIberr; }
+EXPORT int AsyncIbcnt(void) { return static_cast<int>(asyncIbcntl); }
+EXPORT long AsyncIbcntl(void) { return asyncIbcntl; }
 
 }  // extern "C"
+
+// --- For the library's other calls (gpib_board.cpp) --------------------------
+
+namespace kelvo::gpibsim::lib {
+
+std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(state.mutex); }
+
+std::optional<Handle> Enter(int ud, int& result, bool boardOnly, bool whileBusy) {
+    const Descriptor* d = Use(ud, result, boardOnly, whileBusy);
+    if (d == nullptr) return std::nullopt;
+    return Handle{ud, d->device, d->pad, d->sad, d->timeout, d->eos, d->eot};
+}
+
+Bus& TheBus() { return *state.bus; }
+bool BenchReady() { return EnsureBench(); }
+int Ok(int ud) { return Report(Status(&state.descriptors[ud])); }
+int Fail(int ud, int error) { return ::Fail(&state.descriptors[ud], error); }
+int Previous(int ud, int previous) { return ::Previous(&state.descriptors[ud], previous); }
+void SetCount(long n) { Count(n); }
+void Trace(const char* tag, std::string_view bytes, const char* suffix) { ::Trace(tag, bytes, suffix); }
+bool Command(std::string_view bytes) { return SendCommand(bytes); }
+bool Address(int ud, bool toListen) { return AddressDevice(state.descriptors[ud], toListen); }
+int Read(int ud, void* buffer, long count) { return StartRead(ud, buffer, count, false); }
+int Write(int ud, const void* data, long count) { return StartWrite(ud, data, count, false); }
+int CommandSync(int ud, const void* data, long count) { return StartCommand(ud, data, count, false); }
+int Option(int option, int initial) {
+    const auto it = state.options.find(option);
+    return it == state.options.end() ? initial : it->second;
+}
+void SetOption(int option, int value) { state.options[option] = value; }
+bool Dma() { return state.dma; }
+int Report(int sta) { return ::Report(sta); }
+void SetEndMode(int ud, bool eot, int eos) {
+    state.descriptors[ud].eot = eot;
+    state.descriptors[ud].eos = eos;
+}
+
+}  // namespace kelvo::gpibsim::lib

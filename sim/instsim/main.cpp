@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
     } catch (const sim::BenchError& e) {
         Fail(e.what());
     }
+    for (const std::string& warning : bench.warnings) std::fprintf(stderr, "kelvo-instsim: warning: %s\n", warning.c_str());
 
     std::vector<instsim::Endpoint> endpoints;
     if (device.empty()) {

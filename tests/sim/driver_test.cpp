@@ -324,6 +324,15 @@ TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
         EXPECT_EQ(*gpib.iberr, EARG);
     }
 
+    // A problem is told whole (a NUL escaped) and once, however often the board is looked for.
+    std::ofstream(path) << "devices:\n  meter: {}\nresources:\n  GPIB0::5::INSTR:\n    device: \"me\\0ter\"\n";
+    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
+    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
+    err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
+
     std::ofstream(path) << kBench;  // mended: read again at the next ibfind
     setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
     StartBoard();
