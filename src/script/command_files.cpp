@@ -16,6 +16,7 @@
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
+#include "script/run_report.h"
 
 namespace kelvo {
 namespace {
@@ -116,6 +117,7 @@ bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& le
         if (c == '\n') break;
     }
     raw[length] = '\0';
+    if (length > 0) run_report::LineRead(file, raw[length - 1] == '\n');
     return length > 0;
 }
 
@@ -144,8 +146,11 @@ std::int16_t ExecuteFileLine(PreparedLine& line) {
     // The echo shows the line as written, before its alias is expanded.
     PrintText(kAttrStatus, line.text);
     PrintNewLine();
+    const run_report::LineMark mark = run_report::LineStarting(line.text);
     ExpandAlias(line);
-    return ExecuteCommandLine(line.text, line.typed);
+    const std::int16_t end = ExecuteCommandLine(line.text, line.typed);
+    run_report::LineEnded(mark);
+    return end;
 }
 
 void CloseCommandFiles() {
@@ -233,6 +238,7 @@ void CmdRun(ParseCursor& cursor) {
         }
 
         CommandFileAbort = 0;
+        run_report::FileStarted(file, name.typed);
         for (;;) {
             char raw[kLineBufferSize];
             std::size_t length = 0;
@@ -244,6 +250,7 @@ void CmdRun(ParseCursor& cursor) {
             PumpMessages();
             if (stop != 0 || CommandFileAbort != 0) break;
         }
+        run_report::FileEnded();
         --openFiles;
     } while (false);
 
