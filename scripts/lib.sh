@@ -11,6 +11,7 @@ KELVO_PACKAGES=(
   clang libclang-rt-14-dev
   qt6-base-dev libqt6svg6 libpulse-dev fonts-dejavu-core xdg-utils
   xvfb xauth xdotool imagemagick pulseaudio
+  libxml2-utils dpkg-dev file lintian
 )
 
 log() { printf '==> %s\n' "$*" >&2; }
