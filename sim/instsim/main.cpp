@@ -101,6 +101,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("kelvo-instsim %s\n", KELVO_VERSION);
+            return 0;
         } else if (arg == "--config") {
             config = next();
         } else if (arg == "--device") {

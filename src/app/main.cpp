@@ -9,6 +9,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string_view>
+
 #include "app/app_identity.h"
 #include "app/main_window.h"
 #include "console/console.h"
@@ -65,6 +68,11 @@ void WatchTerminationSignals(QWidget& window) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it needs no display.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("%s %s\n", KELVO_EXECUTABLE_NAME, KELVO_PRODUCT_VERSION);
+        return 0;
+    }
     kelvo::TheConsole();  // the console exists before the window
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(KELVO_PRODUCT_NAME));

@@ -19,6 +19,7 @@
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
+#include "script/run_report.h"
 
 namespace kelvo {
 namespace {
@@ -148,6 +149,7 @@ bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& le
         }
         raw[length] = '\0';
         if (!any) return false;
+        run_report::LineRead(file, true);
         if (full <= kMaxCommandLine) return true;
         // Never run a part of a line: the rest would run as a line of its own.
         ReportLineTooLong(full);
@@ -179,8 +181,11 @@ std::int16_t ExecuteFileLine(PreparedLine& line) {
     // The echo shows the line as written, before its alias is expanded.
     PrintText(kAttrStatus, line.text);
     PrintNewLine();
+    const run_report::LineMark mark = run_report::LineStarting(line.text);
     ExpandAlias(line);
-    return ExecuteCommandLine(line.text, line.typed);
+    const std::int16_t end = ExecuteCommandLine(line.text, line.typed);
+    run_report::LineEnded(mark);
+    return end;
 }
 
 void CloseCommandFiles() {
@@ -274,6 +279,7 @@ void CmdRun(ParseCursor& cursor) {
         }
 
         CommandFileAbort = 0;
+        run_report::FileStarted(file, name.typed);
         for (;;) {
             char raw[kLineBufferSize];
             std::size_t length = 0;
@@ -286,6 +292,7 @@ void CmdRun(ParseCursor& cursor) {
             PumpMessages();
             if (stop != 0 || CommandFileAbort != 0) break;
         }
+        run_report::FileEnded();
         --openFiles;
     } while (false);
 
