@@ -10,7 +10,7 @@ KELVO_PACKAGES=(
   libgtest-dev libyaml-cpp-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev libqt6svg6 libpulse-dev fonts-dejavu-core xdg-utils
-  xvfb xauth xdotool imagemagick pulseaudio
+  xvfb xauth xdotool xclip imagemagick pulseaudio
   make python3
   libxml2-utils dpkg-dev file lintian
 )

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     kelvo::app::MainWindow window(HistoryPath());
     QObject::connect(&window, &kelvo::app::MainWindow::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     WatchTerminationSignals(window);
-    window.move(100, 100);
+    window.RestoreGeometry();
     window.show();
     return app.exec();
 }

@@ -10,13 +10,17 @@
 
 #include "console/history.h"
 #include "console/history_file.h"
+#include "console/settings_file.h"
 
+class QLabel;
 class QPrinter;
+class QTimer;
 
 namespace kelvo::app {
 
 class ConsoleView;
 class GuiHost;
+class ManualWindow;
 
 // The caption of the window and of its message boxes: description and version.
 QString WindowTitle();
@@ -48,6 +52,16 @@ public:
     void SaveDisplayText(const QString& path);
     // The manual and how it is opened.
     static QString ManualPath();
+    ManualWindow* Manual() const { return manual_; }
+
+    // The status bar: what the window is doing, and the interface settings.
+    void RefreshStatus();
+    QString StateText() const;
+    QString SettingsText() const;
+    // The window's size and place as the settings file remembers them, or the
+    // first start's place.
+    void RestoreGeometry();
+    std::string SettingsPath() const { return settingsPath_; }
 
 signals:
     void ended();
@@ -63,8 +77,17 @@ private:
     void EndProgram();
     void ShowConsoleMessage(const QString& text);
     void BuildMenus();
+    void BuildStatusBar();
+    void ShowFirstStartHint();
+    void SaveWindowSettings();
 
     std::string historyPath_;
+    std::string settingsPath_;
+    SettingsFile settingsFile_;
+    ManualWindow* manual_ = nullptr;
+    QLabel* stateLabel_ = nullptr;
+    QLabel* settingsLabel_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
     ConsoleView* view_;
     std::unique_ptr<GuiHost> host_;
     CommandHistory history_;

@@ -42,10 +42,18 @@ constexpr std::int16_t kTcpCouldNotConnect = 133;
 int instrumentSocket = -1;
 bool established = false;  // the connection was made (as opposed to still being tried)
 
-// Reports a connection that ended or was never made, as its own TCP/IP error.
+// Reports a connection that ended or was never made, as its own TCP/IP error; one
+// that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost() {
     TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
-    return ReportTcpError();
+    const std::int16_t result = ReportTcpError();
+    if (TcpError != kTcpCouldNotConnect) return result;
+    PrintText(kAttrWords, "Instrument at ");
+    PrintText(kAttrValue, Settings.IpAddress);
+    PrintText(kAttrWords, " port ");
+    PrintLong(kAttrValue, Settings.TcpPort);
+    PrintNewLine();
+    return result;
 }
 
 void CloseSocket() {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bus/address_checks.h"
 #include "console/host.h"
 
 namespace kelvo {
@@ -83,12 +84,16 @@ bool HistoryFile::Load(const std::string& path, CommandHistory& history, Interfa
     settings.Protocol = Get16(image_.data() + kProtocol) == static_cast<std::uint16_t>(BusProtocol::TcpIp)
                             ? BusProtocol::TcpIp
                             : BusProtocol::Gpib;
-    settings.TcpPort = Get16(image_.data() + kTcpPort);
-    settings.SecondPort = Get16(image_.data() + kSecondPort);
-    const std::string ip = GetText(image_.data() + kIpAddress, kIpAddressSize);
-    const std::size_t n = std::min(ip.size(), sizeof settings.IpAddress - 1);
-    std::memcpy(settings.IpAddress, ip.data(), n);
-    settings.IpAddress[n] = '\0';
+    // Values the Interface dialog would refuse (a file edited by hand or written
+    // by an older version) fall back to their defaults.
+    const std::uint16_t port = Get16(image_.data() + kTcpPort);
+    settings.TcpPort = port != 0 ? port : kDefaultTcpPort;
+    const std::uint16_t second = Get16(image_.data() + kSecondPort);
+    settings.SecondPort = second != 0 ? second : kDefaultSecondPort;
+    std::string ip = GetText(image_.data() + kIpAddress, kIpAddressSize);
+    if (ip.size() >= sizeof settings.IpAddress || !IsIpv4Address(ip)) ip = kDefaultIpAddress;
+    std::memcpy(settings.IpAddress, ip.data(), ip.size());
+    settings.IpAddress[ip.size()] = '\0';
     return true;
 }
 

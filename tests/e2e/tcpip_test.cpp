@@ -156,7 +156,8 @@ TEST_F(TcpIpInstrument, AClosedOrMissingInstrumentIsReportedAndWhatArrivedIsKept
     // Port 1 on the loopback address: nobody listens there.
     const CliResult refused = RunCli({"--attrs", "--tcpip", "--port", "1"}, "ENTER ; *IDN?\n");
     EXPECT_EQ(refused.out,
-              ">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n{1}Could not connect to instrument\n");
+              ">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n{1}Could not connect to instrument\n"
+              "{3}Instrument at {1}127.0.0.1{3} port {1}1\n");
 }
 
 TEST_F(TcpIpInstrument, OutputSendsTheStringAndEndMessageWithoutAddressing) {
