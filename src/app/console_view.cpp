@@ -319,14 +319,16 @@ void ConsoleView::resizeEvent(QResizeEvent* event) {
     viewport()->update();
 }
 
+// The caret shows only with the focus; a selection outlives it (a context menu
+// takes the focus while it is open).
 void ConsoleView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
-    UpdateEditRow();
+    viewport()->update(0, 0, viewport()->width(), cellHeight_);
 }
 
 void ConsoleView::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
-    UpdateEditRow();
+    viewport()->update(0, 0, viewport()->width(), cellHeight_);
 }
 
 bool IsCtrlBreak(const QKeyEvent& event) {
@@ -426,6 +428,7 @@ TextPlace ConsoleView::PlaceAt(QPoint point) const {
 TextPlace ConsoleView::Clamped(TextPlace place, int line) const {
     if (line < 0) return {-1, std::clamp(place.column, 1, edit_.EditEnd())};
     const int lines = TheConsole().HasStore() ? TheConsole().CurrentLine() : 0;
+    if (lines == 0) return {0, 0};
     if (place.line < 0) place = {std::max(0, scroll_.vertical - 1), 0};
     if (place.line >= lines) return {std::max(0, lines - 1), static_cast<int>(RowText(lines - 1).size())};
     return {place.line, std::clamp(place.column, 0, static_cast<int>(RowText(place.line).size()))};
