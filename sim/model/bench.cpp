@@ -367,8 +367,8 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
     OnlyKeys(node, {"default", "getter", "setter", "specs"}, where);
     PropertySpec p;
     p.name = name;
-    if (!node["default"]) Fail(node, where + " has no default value");
-    const Value initial = Scalar(node["default"], where + " default");
+    // Without a default the value starts as empty text, as in pyvisa-sim.
+    const Value initial = node["default"] ? Scalar(node["default"], where + " default") : Value::Text("");
     p.type = initial.kind;
 
     if (const YAML::Node limits = node["specs"]) {
@@ -389,7 +389,7 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
                 p.valid.push_back(Convert(Scalar(v, where + " valid value"), p.type, v, where + " valid value"));
         }
     }
-    p.initial = Convert(initial, p.type, node["default"], where + " default");
+    p.initial = Convert(initial, p.type, node["default"] ? node["default"] : node, where + " default");
 
     if (const YAML::Node getter = node["getter"]) {
         ExpectMap(getter, where + " getter");
