@@ -18,6 +18,7 @@
 
 #include "console/console.h"
 #include "console/program_state.h"
+#include "interp/completion.h"
 
 namespace kelvo::app {
 namespace {
@@ -382,6 +383,13 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter: emit lineComplete(); return;
     case Qt::Key_Escape: edit_.Clear(); break;
+    case Qt::Key_Tab:
+        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+            event->ignore();
+            return;
+        }
+        CompleteAtCaret();
+        break;
     default: {
         const QString text = event->text();
         // Ctrl and Alt combinations are shortcuts (Alt+F opens the File menu).
@@ -405,6 +413,29 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
 }
 
 void ConsoleView::Refuse(const QString& reason) { emit refused(reason); }
+
+// The word before the caret completed from the command language or the folder;
+// several candidates are named in the status bar.
+void ConsoleView::CompleteAtCaret() {
+    const std::string line(edit_.Row() + 1, static_cast<std::size_t>(edit_.EditEnd() - 1));
+    const auto cursor = static_cast<std::size_t>(edit_.CaretColumn() - 1);
+    const Completion completion = CompleteWord(line, cursor);
+    if (completion.candidates.empty()) {
+        WarningBeep();
+        return;
+    }
+    const std::string typed = line.substr(completion.wordStart, cursor - completion.wordStart);
+    if (!edit_.ReplaceBeforeCaret(static_cast<int>(completion.wordStart), CompletedText(completion, typed))) {
+        WarningBeep();
+        Refuse(QStringLiteral("The command line is full: %1 characters at most").arg(kEditLineShown));
+        return;
+    }
+    if (completion.candidates.size() > 1) {
+        QStringList names;
+        for (const std::string& candidate : completion.candidates) names << QString::fromStdString(candidate);
+        emit completionsListed(names.join(QStringLiteral("  ")));
+    }
+}
 
 // ---- Selection, copy and paste ----
 
