@@ -21,10 +21,19 @@ add_test(NAME sim.real_library
   COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/sim/real_library_test.sh ${KELVO_THIRD_PARTY}
     $<TARGET_FILE:kelvo_gpib_sim> ${CMAKE_CURRENT_SOURCE_DIR}/sim ${CMAKE_BINARY_DIR}/sim-real)
 set_tests_properties(sim.real_library PROPERTIES SKIP_RETURN_CODE 77 LABELS sim TIMEOUT 300)
+# In a sanitizer build the library needs the sanitizer runtime loaded first by
+# programs that are not built with it (the C program, Python).
+set(KELVO_FOREIGN_HOST_ENV "")
+if(KELVO_SANITIZE)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
+    OUTPUT_VARIABLE KELVO_ASAN_RUNTIME OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(KELVO_FOREIGN_HOST_ENV "LD_PRELOAD=${KELVO_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0")
+  set_tests_properties(sim.real_library PROPERTIES ENVIRONMENT "${KELVO_FOREIGN_HOST_ENV}")
+endif()
 find_package(Python3 COMPONENTS Interpreter)
 if(Python3_Interpreter_FOUND)
   add_test(NAME sim.python_ctypes
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/sim/ctypes_test.py)
   set_tests_properties(sim.python_ctypes PROPERTIES LABELS sim TIMEOUT 120
-    ENVIRONMENT "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:kelvo_gpib_sim>;GPIB_SIM_CONFIG=${CMAKE_CURRENT_SOURCE_DIR}/sim/data/c_api_bench.yaml")
+    ENVIRONMENT "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:kelvo_gpib_sim>;GPIB_SIM_CONFIG=${CMAKE_CURRENT_SOURCE_DIR}/sim/data/c_api_bench.yaml;${KELVO_FOREIGN_HOST_ENV}")
 endif()
