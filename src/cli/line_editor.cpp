@@ -32,10 +32,12 @@ LineEditor::LineEditor(CommandHistory& history, KeyReader readKey) : history_(hi
     el_set(el_, EL_GETCFN, &OnKey);
     // Ctrl+C at the prompt is a key (it clears the line), not a signal.
     el_set(el_, EL_SETTY, "-d", "-isig", static_cast<const char*>(nullptr));
-    el_set(el_, EL_ADDFN, "kelvo-older", "Recall an older line", &OnOlder);
-    el_set(el_, EL_ADDFN, "kelvo-newer", "Recall a newer line", &OnNewer);
-    el_set(el_, EL_ADDFN, "kelvo-clear", "Clear the line", &OnClear);
-    el_set(el_, EL_ADDFN, "kelvo-complete", "Complete the word", &OnComplete);
+    // The wide form keeps the names as given; the narrow one copies them into
+    // memory that el_end does not free.
+    el_wset(el_, EL_ADDFN, L"kelvo-older", L"Recall an older line", &OnOlder);
+    el_wset(el_, EL_ADDFN, L"kelvo-newer", L"Recall a newer line", &OnNewer);
+    el_wset(el_, EL_ADDFN, L"kelvo-clear", L"Clear the line", &OnClear);
+    el_wset(el_, EL_ADDFN, L"kelvo-complete", L"Complete the word", &OnComplete);
     struct Binding {
         const char* keys;
         const char* function;
