@@ -11,6 +11,7 @@
 #include "console/history.h"
 #include "console/history_file.h"
 
+class QDialog;
 class QPrinter;
 
 namespace kelvo::app {
@@ -62,6 +63,8 @@ private:
     void CtrlBreakAtPrompt();
     void EndProgram();
     void ShowConsoleMessage(const QString& text);
+    void RunDialog(std::unique_ptr<QDialog> dialog, std::function<void(int)> done);
+    void PrintChosen();
     void BuildMenus();
 
     std::string historyPath_;

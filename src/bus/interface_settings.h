@@ -4,28 +4,10 @@
 
 #include <cstdint>
 
+#include "base/interface_record.h"
+#include "interp/command_table.h"
+
 namespace kelvo {
-
-// Stored as the numbers of the Interface dialog's two radio buttons.
-enum class BusProtocol : std::int16_t { Gpib = 17, TcpIp = 18 };
-
-inline constexpr char kDefaultIpAddress[] = "127.0.0.1";
-inline constexpr std::uint16_t kDefaultTcpPort = 5000;
-inline constexpr std::uint16_t kDefaultSecondPort = 5001;
-inline constexpr std::int16_t kDefaultDeviceAddress = 6;
-inline constexpr std::int16_t kEndMessageCrLf = 1;
-inline constexpr std::int16_t kEndMessageLf = 2;
-
-struct InterfaceSettings {
-    BusProtocol Protocol = BusProtocol::Gpib;
-    std::int16_t DeviceAddress = kDefaultDeviceAddress;  // 1 to 30
-    char IpAddress[32] = "127.0.0.1";                    // dotted decimal, at most 31 characters
-    std::uint16_t TcpPort = kDefaultTcpPort;
-    std::uint16_t SecondPort = kDefaultSecondPort;       // only stored and restored
-    std::int32_t TimeoutMs = 0;                          // 0: no timeout
-    std::int16_t EndMessage = kEndMessageLf;
-    std::int16_t BeepEnabled = 0;
-};
 
 inline InterfaceSettings Settings;
 
@@ -49,6 +31,10 @@ void GoOffline();
 // Closes the instrument connection, if one is open, and gives the instrument
 // 100 ms before the next one.
 void CloseConnection();
+
+// What the selected way to the instrument offers beyond messages: the GPIB board
+// every bus capability, the TCP/IP connection none.
+Capability ConnectionCapabilities();
 
 struct ParseCursor;
 // Reads the optional device address at the cursor: the default address when no

@@ -18,7 +18,6 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/handlers.h"
 
 namespace kelvo {
 namespace {
@@ -356,13 +355,6 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
     }
     SocketByteCount = count;
     return error;
-}
-
-void CmdRestore() {
-    if (Settings.Protocol != BusProtocol::TcpIp) return;
-    CloseConnection();
-    PumpMessagesFor(1000);
-    OpenConnection();
 }
 
 }  // namespace kelvo

@@ -6,7 +6,7 @@
 #include "bus/transfer_wait.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
-#include "interp/handlers.h"
+#include "commands/handlers.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"

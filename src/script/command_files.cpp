@@ -11,8 +11,8 @@
 #include "console/console.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
-#include "interp/dispatch.h"
-#include "interp/handlers.h"
+#include "script/command_language.h"
+#include "script/handlers.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
@@ -144,7 +144,7 @@ std::int16_t ExecuteFileLine(PreparedLine& line) {
     // The echo shows the line as written, before its alias is expanded.
     PrintText(kAttrStatus, line.text);
     PrintNewLine();
-    ExpandAlias(line);
+    ExpandAlias(line, kCommandLanguage);
     return ExecuteCommandLine(line.text, line.typed);
 }
 

@@ -1,10 +1,10 @@
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 
 #include "bus/interface_settings.h"
 #include "console/console.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
-#include "interp/dispatch.h"
+#include "script/command_language.h"
 
 namespace kelvo {
 
