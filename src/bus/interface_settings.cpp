@@ -11,10 +11,6 @@ namespace kelvo {
 
 void ResetInterfaceSettings() { Settings = InterfaceSettings{}; }
 
-Capability ConnectionCapabilities() {
-    return Settings.Protocol == BusProtocol::TcpIp ? Capability::None : kAllCapabilities;
-}
-
 std::int16_t InitInterface() {
     if (Settings.Protocol == BusProtocol::TcpIp) return 0;
     SetupRunning = 1;

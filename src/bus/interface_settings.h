@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "base/interface_record.h"
-#include "interp/command_table.h"
 
 namespace kelvo {
 
@@ -31,10 +30,6 @@ void GoOffline();
 // Closes the instrument connection, if one is open, and gives the instrument
 // 100 ms before the next one.
 void CloseConnection();
-
-// What the selected way to the instrument offers beyond messages: the GPIB board
-// every bus capability, the TCP/IP connection none.
-Capability ConnectionCapabilities();
 
 struct ParseCursor;
 // Reads the optional device address at the cursor: the default address when no

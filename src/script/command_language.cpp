@@ -4,6 +4,7 @@
 
 #include "bus/interface_settings.h"
 #include "bus/tcp_transport.h"
+#include "bus/transport.h"
 #include "commands/handlers.h"
 #include "interp/command_ids.h"
 #include "interp/dispatch.h"
