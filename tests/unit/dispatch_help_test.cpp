@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/command_language.h"
+#include "interp/dispatch.h"
 #include "interp/help.h"
 #include "unit/fake_host.h"
 
@@ -13,6 +14,17 @@ namespace kelvo::unit {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A command language of its own: a row is all a command needs.
+int probeCalls = 0;
+void Probe(ParseCursor&) { ++probeCalls; }
+Capability OffersNothing() { return Capability::None; }
+constexpr HelpLine kProbeSyntax[] = {{6, "Syntax: PROBE [address]", 1}};
+const CommandRow kProbeRows[] = {
+    {50, "PROBE", 'P', Probe, nullptr, {}, {}, kProbeSyntax, {}, Capability::None},
+    {51, "POKE", 0, Probe, nullptr, {}, {}, kProbeSyntax, {}, Capability::Trigger},
+};
+const CommandTable kProbeLanguage{kProbeRows, &OffersNothing};
 
 class DispatchTest : public CoreTest {};
 
@@ -58,6 +70,21 @@ TEST_F(DispatchTest, TcpIpRefusesEveryCommandThatNeedsTheBus) {
         ExecuteCommandLine(line);
         EXPECT_EQ(Display().front(), "? Cannot use TCP/IP with this function") << line;
     }
+}
+
+TEST_F(DispatchTest, ARowGivesWordAliasHelpAndRefusal) {
+    probeCalls = 0;
+    PreparedLine line;
+    ASSERT_TRUE(PrepareLine("p 5", line, kProbeLanguage));
+    EXPECT_STREQ(line.text, "PROBE 5");
+    EXPECT_EQ(ExecuteCommandLine(kProbeLanguage, line.text, line.typed), 0);
+    EXPECT_EQ(probeCalls, 1);
+    ExecuteCommandLine(kProbeLanguage, "PROBE ?");
+    EXPECT_EQ(Display(), Lines{"Syntax: PROBE [address]"});
+    ClearDisplay();
+    ExecuteCommandLine(kProbeLanguage, "POKE");  // needs what the connection lacks
+    EXPECT_EQ(probeCalls, 1);
+    EXPECT_EQ(Display(), (Lines{"? Cannot use TCP/IP with this function", "Syntax: PROBE [address]"}));
 }
 
 // Words, aliases and numbers are each unique; an alias is its word's first letter.
