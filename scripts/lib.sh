@@ -6,11 +6,13 @@ KELVO_JOBS=${KELVO_JOBS:-$(nproc 2>/dev/null || echo 2)}
 
 # Debian packages the build and the tests need.
 KELVO_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ make pkg-config
   libgtest-dev libyaml-cpp-dev libbenchmark-dev
   clang libclang-rt-14-dev
   qt6-base-dev libqt6svg6 libpulse-dev fonts-dejavu-core xdg-utils
-  xvfb xauth xdotool imagemagick pulseaudio
+  xvfb xauth xdotool xclip imagemagick pulseaudio
+  make python3
+  libxml2-utils dpkg-dev file lintian
 )
 
 log() { printf '==> %s\n' "$*" >&2; }
@@ -36,12 +38,14 @@ ensure_packages() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build DIR [cmake arguments...]
+# configure_and_build DIR [cmake arguments...]; DIR is relative to the source
+# tree unless absolute.
 configure_and_build() {
   local dir=$1; shift
+  case $dir in /*) ;; *) dir=$KELVO_ROOT/$dir ;; esac
   local launcher=()
   # ccache, when the machine has it, makes rebuilds of unchanged sources free.
   command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  cmake -S "$KELVO_ROOT" -B "$KELVO_ROOT/$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
-  cmake --build "$KELVO_ROOT/$dir" -j "$KELVO_JOBS"
+  cmake -S "$KELVO_ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
+  cmake --build "$dir" -j "$KELVO_JOBS"
 }

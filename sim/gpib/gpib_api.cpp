@@ -18,11 +18,13 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
 #include "gpib/bus.h"
 #include "gpib/gpib_codes.h"
+#include "gpib/lib_internal.h"
 #include "model/bench.h"
 
 // The library is built with hidden visibility; only these names are exported.
@@ -41,8 +43,9 @@ using namespace kelvo::gpibsim;
 namespace sim = kelvo::sim;
 using TimePoint = Clock::time_point;
 
-constexpr int kBoard = 0;         // ibfind("GPIB0") gives the board index, as the Linux driver does
-constexpr int kFirstDevice = 16;  // ibdev descriptors follow the board descriptors
+constexpr int kBoard = 0;             // the board index: a board descriptor without ibfind
+constexpr int kFirstDescriptor = 16;  // ibfind and ibdev descriptors follow the board indexes
+constexpr char kBoardName[] = "gpib0";  // the name installations give board 0
 constexpr int kDescriptors = 64;
 
 constexpr long long kTimeoutMicros[] = {0,        10,        30,        100,        300,       1000,
@@ -57,6 +60,9 @@ struct Descriptor {
     int timeout = T3s;
     int eos = 0;
     bool eot = true;
+    // The last read ended with END, or the last write sent EOI with its last
+    // byte: shown as END in every status until the next transfer starts.
+    bool end = false;
 };
 
 // The asynchronous transfer in progress, from its start until ibwait with CMPL
@@ -91,6 +97,10 @@ State state;
 thread_local int threadIbsta = 0;
 thread_local int threadIberr = 0;
 thread_local long threadIbcntl = 0;
+// The outcome of the last asynchronous transfer this thread collected.
+thread_local int asyncIbsta = 0;
+thread_local int asyncIberr = 0;
+thread_local long asyncIbcntl = 0;
 
 using Lock = std::lock_guard<std::mutex>;
 
@@ -109,9 +119,21 @@ void Count(long n) {
     ibcntl = n;
 }
 
+// Every call holds the library's lock and starts with iberr and the count at 0,
+// as the Linux driver's library does: only ibwait with CMPL in its mask brings an
+// asynchronous transfer's count and error back.
+struct Entry {
+    Lock lock{state.mutex};
+    Entry() {
+        iberr = 0;
+        Count(0);
+    }
+};
+
 // The status bits the board (or a device) shows now; CMPL while no transfer is under way.
 int Status(const Descriptor* d) {
     int sta = (!state.transfer.active || state.transfer.done) ? CMPL : 0;
+    if (d != nullptr && d->end) sta |= END;
     const Bus* bus = state.bus.get();
     if (bus == nullptr) return sta;
     if (d != nullptr && d->device) {
@@ -127,16 +149,23 @@ int Status(const Descriptor* d) {
     return sta;
 }
 
-int Fail(const Descriptor* d, int error) {
-    iberr = error;
-    return Report(Status(d) | ERR);
+int RememberAsync(int sta) {
+    asyncIbsta = sta | CMPL;
+    asyncIberr = (sta & ERR) ? iberr : 0;
+    asyncIbcntl = ibcntl;
+    return sta;
 }
 
-// Setting functions leave the previous setting in iberr.
-int Previous(const Descriptor* d, int previous) {
-    iberr = previous;
-    return Report(Status(d));
+// A failed call shows only ERR (and END), as the driver's library reports it
+// without asking the board.
+int Fail(const Descriptor* d, int error) {
+    iberr = error;
+    return Report(ERR | (d != nullptr && d->end ? END : 0));
 }
+
+// Setting functions succeed with iberr 0: the Linux driver's library does not
+// hand back the previous setting there.
+int Previous(const Descriptor* d, int /*previous*/) { return Report(Status(d)); }
 
 // --- Trace ------------------------------------------------------------------
 
@@ -173,6 +202,12 @@ bool AnyOpen() {
     return false;
 }
 
+// Each problem with a bench is told once: a program may look for the board many times.
+void Tell(const std::string& problem) {
+    static std::set<std::string> told;
+    if (told.insert(problem).second) std::fprintf(stderr, "gpib-sim: %s\n", problem.c_str());
+}
+
 // Loads the bench when none is loaded, or when it changed while no descriptor was open.
 bool EnsureBench() {
     const char* path = std::getenv("GPIB_SIM_CONFIG");
@@ -190,8 +225,9 @@ bool EnsureBench() {
         const sim::Bench bench =
             fromFile ? sim::LoadBenchFile(path) : sim::ParseBench(sim::DefaultBenchText(), "built-in bench");
         state.bus = std::make_unique<Bus>(bench);
+        for (const std::string& warning : bench.warnings) Tell("warning: " + warning);
     } catch (const sim::BenchError& e) {
-        std::fprintf(stderr, "gpib-sim: %s\n", e.what());
+        Tell(e.what());
         return false;
     }
     state.benchIdentity = identity;
@@ -201,18 +237,20 @@ bool EnsureBench() {
     return true;
 }
 
+bool OpenBoard();
+
 // The descriptor `ud` when the call may go on; otherwise nullptr, with the
 // failure reported in `result`.
 Descriptor* Use(int ud, int& result, bool boardOnly = false, bool whileBusy = false) {
+    // An unknown descriptor is an invalid argument, as with the driver's library.
     if (ud < 0 || ud >= kDescriptors) {
-        Count(EBADF);
-        result = Fail(nullptr, EDVR);
+        result = Fail(nullptr, EARG);
         return nullptr;
     }
     Descriptor* d = &state.descriptors[ud];
+    if (!d->open && ud == kBoard) OpenBoard();  // a configured board answers to its index
     if (!d->open) {
-        if (ud != kBoard) Count(EBADF);
-        result = Fail(nullptr, ud == kBoard ? ENEB : EDVR);
+        result = Fail(nullptr, ud == kBoard ? ENEB : EARG);
         return nullptr;
     }
     if (boardOnly && d->device) {
@@ -269,13 +307,16 @@ std::optional<TimePoint> NextEvent() {
     return Earliest(t.wake, t.deadline);
 }
 
-// Settles the finished transfer: its count, error, END and TIMO.
-int Collect(const Descriptor* d) {
+// Settles the finished transfer: its count, error, END and TIMO. A synchronous
+// call that failed shows only ERR, TIMO and END.
+int Collect(const Descriptor* d, bool sync = false) {
     const Transfer t = state.transfer;
     state.transfer = Transfer{};
     Count(t.count);
+    if (t.read && t.ud >= 0) state.descriptors[t.ud].end = t.end;
     int sta = Status(d);
     if (t.end) sta |= END;
+    if (t.error >= 0 && sync) sta = ERR | (t.end ? END : 0);
     if (t.timedOut) sta |= TIMO;
     if (t.error >= 0) {
         iberr = t.error;
@@ -335,6 +376,7 @@ int StartWrite(int ud, const void* data, long n, bool async) {
     const Descriptor* d = Use(ud, result);
     if (d == nullptr) return result;
     if (n < 0 || (n > 0 && data == nullptr)) return Fail(d, EARG);
+    state.descriptors[ud].end = false;
     if (d->device) {
         if (!state.bus->controllerInCharge) return Fail(d, ECIC);
         if (!AddressDevice(*d, true)) return Finish(d, ud, 0, ENOL, async);
@@ -346,6 +388,7 @@ int StartWrite(int ud, const void* data, long n, bool async) {
     if (n > 0 && !state.bus->Write(bytes, d->eot, eoiByte, Clock::now())) return Finish(d, ud, 0, ENOL, async);
     const bool eoi = n > 0 && (d->eot || static_cast<unsigned char>(bytes.back()) == eoiByte);
     if (n > 0) Trace("WRT", bytes, eoi ? " EOI" : "");
+    state.descriptors[ud].end = eoi;
     return Finish(d, ud, n, -1, async);
 }
 
@@ -354,6 +397,7 @@ int StartRead(int ud, void* buffer, long n, bool async) {
     const Descriptor* d = Use(ud, result);
     if (d == nullptr) return result;
     if (n < 0 || (n > 0 && buffer == nullptr)) return Fail(d, EARG);
+    state.descriptors[ud].end = false;
     if (d->device) {
         if (!state.bus->controllerInCharge) return Fail(d, ECIC);
         if (!AddressDevice(*d, false)) return Finish(d, ud, 0, ENOL, async);
@@ -382,7 +426,7 @@ int StartRead(int ud, void* buffer, long n, bool async) {
         }
         std::this_thread::sleep_until(*next);
     }
-    return Report(Collect(d));
+    return Report(Collect(d, true));
 }
 
 // --- Settings ---------------------------------------------------------------
@@ -530,20 +574,34 @@ bool OpenBoard() {
 extern "C" {
 
 EXPORT int ibfind(const char* name) {
-    const Lock lock(state.mutex);
-    if (name == nullptr || sim::Lowered(name) != "gpib0") {
-        if (std::getenv("IB_NO_ERROR") == nullptr)
-            std::fprintf(stderr, "gpib-sim: ibfind: no board named '%s' (the simulated board is GPIB0)\n",
-                         name ? name : "");
+    const Entry entry;
+    // Board names match exactly, as in the driver's configuration file; an
+    // unknown name is an invalid argument, and nothing is printed.
+    if (name == nullptr || std::string_view(name) != kBoardName) {
+        iberr = EARG;
+        Report(ERR);
+        return -1;
+    }
+    if (!EnsureBench()) {
         iberr = ENEB;
         Report(ERR);
         return -1;
     }
-    return OpenBoard() ? kBoard : -1;
+    for (int ud = kFirstDescriptor; ud < kDescriptors; ++ud) {
+        Descriptor& d = state.descriptors[ud];
+        if (d.open) continue;
+        d = Descriptor{};
+        d.open = true;
+        Report(Status(&d));
+        return ud;
+    }
+    iberr = ETAB;
+    Report(ERR);
+    return -1;
 }
 
 EXPORT int ibdev(int board, int pad, int sad, int timeout, int eot, int eos) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     iberr = EARG;
     if (board != 0) iberr = ENEB;
     const bool valid = pad >= 0 && pad <= 30 && (sad == 0 || (sad >= 0x60 && sad <= 0x7E)) && timeout >= TNONE &&
@@ -557,7 +615,7 @@ EXPORT int ibdev(int board, int pad, int sad, int timeout, int eot, int eos) {
         Report(ERR);
         return -1;
     }
-    for (int ud = kFirstDevice; ud < kDescriptors; ++ud) {
+    for (int ud = kFirstDescriptor; ud < kDescriptors; ++ud) {
         Descriptor& d = state.descriptors[ud];
         if (d.open) continue;
         d = Descriptor{true, true, pad, sad, timeout, eos, eot != 0};
@@ -570,7 +628,7 @@ EXPORT int ibdev(int board, int pad, int sad, int timeout, int eot, int eos) {
 }
 
 EXPORT int ibonl(int ud, int online) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     if (ud == kBoard && online) return OpenBoard() ? Report(Status(&state.descriptors[kBoard])) : ibsta;
     int result = 0;
     Descriptor* d = Use(ud, result, false, true);
@@ -580,44 +638,44 @@ EXPORT int ibonl(int ud, int online) {
         return Report(Status(d));
     }
     // Offline: the transfer in progress ends; the instruments are not touched.
-    if (state.transfer.active && (ud == kBoard || state.transfer.ud == ud)) state.transfer = Transfer{};
+    if (state.transfer.active && (!d->device || state.transfer.ud == ud)) state.transfer = Transfer{};
     d->open = false;
     if (!d->device) Trace("ONL 0");
     return Report(Status(nullptr));
 }
 
 EXPORT int ibcmd(int ud, const void* commands, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartCommand(ud, commands, count, false);
 }
 
 EXPORT int ibcmda(int ud, const void* commands, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartCommand(ud, commands, count, true);
 }
 
 EXPORT int ibwrt(int ud, const void* data, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartWrite(ud, data, count, false);
 }
 
 EXPORT int ibwrta(int ud, const void* data, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartWrite(ud, data, count, true);
 }
 
 EXPORT int ibrd(int ud, void* buffer, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartRead(ud, buffer, count, false);
 }
 
 EXPORT int ibrda(int ud, void* buffer, long count) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return StartRead(ud, buffer, count, true);
 }
 
 EXPORT int ibwait(int ud, int mask) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     int result = 0;
     const Descriptor* d = Use(ud, result, false, true);
     if (d == nullptr) return result;
@@ -635,25 +693,27 @@ EXPORT int ibwait(int ud, int mask) {
         Advance(Clock::now());
         sta = Status(d);
     }
-    if ((mask & CMPL) && state.transfer.active && state.transfer.done) return Report(Collect(d) | (sta & TIMO));
+    if ((mask & CMPL) && state.transfer.active && state.transfer.done)
+        return RememberAsync(Report(Collect(d) | (sta & TIMO)));
     return Report(sta);
 }
 
 EXPORT int ibstop(int ud) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     int result = 0;
     const Descriptor* d = Use(ud, result, false, true);
     if (d == nullptr) return result;
     if (!state.transfer.active) return Report(Status(d));
     Advance(Clock::now());
-    if (state.transfer.done) return Report(Collect(d));
+    if (state.transfer.done) return RememberAsync(Report(Collect(d)));
+    // Stopped before it ended: no error, nothing counted, as the driver's
+    // library reports a transfer it cancels.
     state.transfer = Transfer{};
-    Count(0);
-    return Fail(d, EABO);
+    return RememberAsync(Report(Status(d)));
 }
 
 EXPORT int ibrpp(int ud, char* response) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     int result = 0;
     const Descriptor* d = Use(ud, result, true);
     if (d == nullptr) return result;
@@ -666,7 +726,7 @@ EXPORT int ibrpp(int ud, char* response) {
 }
 
 EXPORT int ibsic(int ud) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     int result = 0;
     const Descriptor* d = Use(ud, result, true);
     if (d == nullptr) return result;
@@ -677,47 +737,47 @@ EXPORT int ibsic(int ud) {
 }
 
 EXPORT int ibsre(int ud, int on) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetRemoteEnable(ud, on);
 }
 
 EXPORT int ibrsc(int ud, int on) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetSystemController(ud, on);
 }
 
 EXPORT int ibtmo(int ud, int code) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetTimeout(ud, code);
 }
 
 EXPORT int ibeos(int ud, int mode) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetEos(ud, mode);
 }
 
 EXPORT int ibeot(int ud, int on) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetEot(ud, on);
 }
 
 EXPORT int ibpad(int ud, int address) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetPad(ud, address);
 }
 
 EXPORT int ibsad(int ud, int address) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetSad(ud, address);
 }
 
 EXPORT int ibdma(int ud, int on) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return SetDma(ud, on);
 }
 
 EXPORT int ibconfig(int ud, int option, int value) {
-    const Lock lock(state.mutex);
+    const Entry entry;
     return Configure(ud, option, value);
 }
 
@@ -725,5 +785,47 @@ EXPORT int ThreadIbsta(void) { return threadIbsta; }
 EXPORT int ThreadIberr(void) { return threadIberr; }
 EXPORT int ThreadIbcnt(void) { return static_cast<int>(threadIbcntl); }
 EXPORT long ThreadIbcntl(void) { return threadIbcntl; }
+EXPORT int AsyncIbsta(void) { return asyncIbsta; }
+EXPORT int AsyncIberr(void) { return asyncIberr; }
+EXPORT int AsyncIbcnt(void) { return static_cast<int>(asyncIbcntl); }
+EXPORT long AsyncIbcntl(void) { return asyncIbcntl; }
 
 }  // extern "C"
+
+// --- For the library's other calls (gpib_board.cpp) --------------------------
+
+namespace kelvo::gpibsim::lib {
+
+std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(state.mutex); }
+
+std::optional<Handle> Enter(int ud, int& result, bool boardOnly, bool whileBusy) {
+    const Descriptor* d = Use(ud, result, boardOnly, whileBusy);
+    if (d == nullptr) return std::nullopt;
+    return Handle{ud, d->device, d->pad, d->sad, d->timeout, d->eos, d->eot};
+}
+
+Bus& TheBus() { return *state.bus; }
+bool BenchReady() { return EnsureBench(); }
+int Ok(int ud) { return Report(Status(&state.descriptors[ud])); }
+int Fail(int ud, int error) { return ::Fail(&state.descriptors[ud], error); }
+int Previous(int ud, int previous) { return ::Previous(&state.descriptors[ud], previous); }
+void SetCount(long n) { Count(n); }
+void Trace(const char* tag, std::string_view bytes, const char* suffix) { ::Trace(tag, bytes, suffix); }
+bool Command(std::string_view bytes) { return SendCommand(bytes); }
+bool Address(int ud, bool toListen) { return AddressDevice(state.descriptors[ud], toListen); }
+int Read(int ud, void* buffer, long count) { return StartRead(ud, buffer, count, false); }
+int Write(int ud, const void* data, long count) { return StartWrite(ud, data, count, false); }
+int CommandSync(int ud, const void* data, long count) { return StartCommand(ud, data, count, false); }
+int Option(int option, int initial) {
+    const auto it = state.options.find(option);
+    return it == state.options.end() ? initial : it->second;
+}
+void SetOption(int option, int value) { state.options[option] = value; }
+bool Dma() { return state.dma; }
+int Report(int sta) { return ::Report(sta); }
+void SetEndMode(int ud, bool eot, int eos) {
+    state.descriptors[ud].eot = eot;
+    state.descriptors[ud].eos = eos;
+}
+
+}  // namespace kelvo::gpibsim::lib

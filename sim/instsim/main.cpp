@@ -37,8 +37,10 @@ constexpr char kUsage[] =
     "  --drip            send each reply one byte at a time, 1 ms apart\n"
     "  --hang            read messages but never reply\n"
     "  --close-after N   close the connection once N reply bytes were sent\n"
-    "  --leading-nul N   send N zero bytes before each reply\n"
+    "  --leading-nul N   send N zero bytes (at most 1000000) before each reply\n"
     "  --trace FILE      append CONNECT, RX, TX and CLOSE lines to FILE\n";
+
+constexpr long long kMostLeadingNul = 1'000'000;
 
 [[noreturn]] void UsageError(const std::string& problem) {
     std::fprintf(stderr, "kelvo-instsim: %s\n%s", problem.c_str(), kUsage);
@@ -59,6 +61,14 @@ bool ParseHost(const std::string& host, in_addr& out) {
 std::size_t Count(const std::string& option, const std::string& text) {
     long long n = 0;
     if (!sim::ParseInt(text, n) || n < 0 || text[0] == '+') UsageError(option + " needs a count of 0 or more, not '" + text + "'");
+    return static_cast<std::size_t>(n);
+}
+
+// A count of bytes the server holds in memory at once.
+std::size_t ByteCount(const std::string& option, const std::string& text, long long most) {
+    long long n = 0;
+    if (!sim::ParseInt(text, n) || n < 0 || n > most || text[0] == '+')
+        UsageError(option + " needs a count of 0 to " + std::to_string(most) + ", not '" + text + "'");
     return static_cast<std::size_t>(n);
 }
 
@@ -91,6 +101,9 @@ int main(int argc, char** argv) {
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (arg == "--version") {
+            std::printf("kelvo-instsim %s\n", KELVO_VERSION);
+            return 0;
         } else if (arg == "--config") {
             config = next();
         } else if (arg == "--device") {
@@ -104,7 +117,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--close-after") {
             settings.faults.closeAfter = Count(arg, next());
         } else if (arg == "--leading-nul") {
-            settings.faults.leadingNul = Count(arg, next());
+            settings.faults.leadingNul = ByteCount(arg, next(), kMostLeadingNul);
         } else if ((arg == "--drip" || arg == "--hang") && !inlineValue) {
             (arg == "--drip" ? settings.faults.drip : settings.faults.hang) = true;
         } else {
@@ -118,6 +131,7 @@ int main(int argc, char** argv) {
     } catch (const sim::BenchError& e) {
         Fail(e.what());
     }
+    for (const std::string& warning : bench.warnings) std::fprintf(stderr, "kelvo-instsim: warning: %s\n", warning.c_str());
 
     std::vector<instsim::Endpoint> endpoints;
     if (device.empty()) {

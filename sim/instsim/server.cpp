@@ -211,10 +211,7 @@ void Server::Accept(Listener& listener) {
         c.fd = fd;
         c.instrument = listener.instrument.get();
         c.terminator = listener.terminator;
-        if (!settings_.greeting.empty()) {
-            c.out = settings_.greeting + "\n";
-            trace_.Event("TX", c.out);
-        }
+        if (!settings_.greeting.empty()) c.out = settings_.greeting + "\n";
         Write(c);
     }
 }
@@ -270,6 +267,7 @@ void Server::Write(Connection& c) {
         if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         if (r < 0) return Close(c);
         c.sent += static_cast<std::size_t>(r);
+        if (!c.Sending()) trace_.Event("TX", c.out);  // the whole piece went out
         if (!c.outIsReply) continue;
         c.replyBytes += static_cast<std::size_t>(r);
         if (limit && c.replyBytes >= *limit) return Close(c);
@@ -304,12 +302,13 @@ bool Server::NextPiece(Connection& c) {
         }
         if (c.out.size() > room) c.out.resize(room);
     }
-    trace_.Event("TX", c.out);
     return true;
 }
 
 void Server::Close(Connection& c) {
     if (c.fd < 0) return;
+    // The trace tells what went out: a piece cut short shows only its bytes sent.
+    if (c.sent > 0 && c.Sending()) trace_.Event("TX", std::string_view(c.out).substr(0, c.sent));
     // Whatever the client sent last is read first, so that closing sends a
     // plain end of stream and not a reset that could discard the reply.
     char buffer[4096];

@@ -51,9 +51,37 @@ std::size_t FindDirective(std::string_view text, std::size_t pos, bool blocks, b
     return std::min(bytes, block);
 }
 
+// The two-character sequences \r and \n written in a single-quoted (or plain)
+// YAML string stand for CR and LF, as in pyvisa-sim.
+std::string Escapes(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == 'r' || text[i + 1] == 'n')) {
+            out += text[i + 1] == 'r' ? '\r' : '\n';
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Blanks (spaces only) removed at both ends, as pyvisa-sim reads q, r and e.
+std::string_view StripSpaces(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
 class Reader {
 public:
-    explicit Reader(std::string source) : source_(std::move(source)) {}
+    Reader(std::string source, std::vector<std::string>& warnings)
+        : source_(std::move(source)), warnings_(&warnings) {}
+
+    void Warn(const YAML::Node& at, const std::string& problem) const {
+        const int line = at.Mark().is_null() ? 0 : at.Mark().line + 1;
+        warnings_->push_back(BenchError(source_, line, problem).what());
+    }
 
     [[noreturn]] void Fail(const YAML::Node& at, const std::string& problem) const {
         const int line = at.Mark().is_null() ? 0 : at.Mark().line + 1;
@@ -62,7 +90,11 @@ public:
 
     std::string Text(const YAML::Node& node, const std::string& what) const {
         if (!node.IsScalar()) Fail(node, what + " must be a single value");
-        return node.Scalar();
+        if (channelId_.empty()) return node.Scalar();
+        // In a channel whose id is part of the query: {ch_id} is the id.
+        std::string text = node.Scalar();
+        for (std::size_t at; (at = text.find("{ch_id}")) != std::string::npos;) text.replace(at, 7, channelId_);
+        return text;
     }
 
     void ExpectMap(const YAML::Node& node, const std::string& what) const {
@@ -74,7 +106,7 @@ public:
             const std::string key = entry.first.Scalar();
             bool known = false;
             for (const char* k : keys) known = known || key == k;
-            if (!known) Fail(entry.first, "unknown key '" + key + "' in " + what);
+            if (!known) Warn(entry.first, "unknown key '" + key + "' in " + what + " ignored");
         }
     }
 
@@ -111,7 +143,7 @@ public:
 
     std::string Query(const YAML::Node& node, const std::string& what) const {
         try {
-            return Lowered(Trim(ExpandBytes(Text(node, what))));
+            return Lowered(Trim(ExpandBytes(Escapes(Text(node, what)))));
         } catch (const std::invalid_argument& e) {
             Fail(node, what + ": " + e.what());
         }
@@ -122,7 +154,7 @@ public:
         const std::string text = Text(node, what);
         if (text == "null_response") return std::nullopt;
         try {
-            return ReplyForm(text);
+            return ReplyForm(Escapes(StripSpaces(text)));
         } catch (const std::invalid_argument& e) {
             Fail(node, what + ": " + e.what());
         }
@@ -156,14 +188,78 @@ public:
     PropertySpec Property(const std::string& name, const YAML::Node& node, const std::string& device) const;
     Resource ResourceEntry(const std::string& name, const YAML::Node& key, const YAML::Node& node) const;
 
+    void Channels(DeviceSpec& device, const YAML::Node& node, const std::string& where) const;
+    std::vector<Dialogue> Dialogues(const YAML::Node& node, const std::string& where) const;
+
 private:
     std::string source_;
+    std::vector<std::string>* warnings_;
+    mutable std::string channelId_;  // while a selectable channel's items are read
 };
+
+std::vector<Dialogue> Reader::Dialogues(const YAML::Node& dialogues, const std::string& where) const {
+    std::vector<Dialogue> out;
+    if (!dialogues.IsSequence()) Fail(dialogues, where + ": dialogues must be a list of '- q: ...' entries");
+    for (const YAML::Node& d : dialogues) {
+        const std::string what = where + ": dialogue";
+        ExpectMap(d, what);
+        OnlyKeys(d, {"q", "r"}, what);
+        if (!d["q"]) Fail(d, what + " without a query 'q'");
+        Dialogue dialogue;
+        dialogue.query = Query(d["q"], what + " q");
+        dialogue.reply = Reply(d["r"], what + " r");
+        out.push_back(std::move(dialogue));
+    }
+    return out;
+}
+
+// channels: groups of ids sharing dialogues and properties, each channel with
+// values of its own. With can_select (the default) the queries name the channel
+// as {ch_id}; without it the device's selected_channel property picks it.
+void Reader::Channels(DeviceSpec& device, const YAML::Node& node, const std::string& where) const {
+    ExpectMap(node, where + ": channels");
+    for (const auto& entry : node) {
+        const std::string group = where + ": channels '" + entry.first.Scalar() + "'";
+        ExpectMap(entry.second, group);
+        OnlyKeys(entry.second, {"ids", "can_select", "dialogues", "properties"}, group);
+        const YAML::Node ids = entry.second["ids"];
+        if (!ids || !ids.IsSequence() || ids.size() == 0) Fail(entry.first, group + " needs a list of channel ids");
+        if (ids.size() > 1000) Fail(ids, group + ": at most 1000 channel ids");
+        const YAML::Node select = entry.second["can_select"];
+        const bool canSelect = !select || Text(select, group + " can_select") != "False";
+        for (const YAML::Node& idNode : ids) {
+            const std::string id = Text(idNode, group + " id");
+            ChannelTag tag{true, canSelect ? std::string() : id};
+            if (canSelect) channelId_ = id;
+            try {
+                if (const YAML::Node dialogues = entry.second["dialogues"]) {
+                    for (Dialogue& d : Dialogues(dialogues, group)) {
+                        d.channel = tag;
+                        device.dialogues.push_back(std::move(d));
+                    }
+                }
+                if (const YAML::Node properties = entry.second["properties"]) {
+                    ExpectMap(properties, group + ": properties");
+                    for (const auto& p : properties) {
+                        PropertySpec spec = Property(p.first.Scalar(), p.second, group);
+                        spec.channel = tag;
+                        device.properties.push_back(std::move(spec));
+                    }
+                }
+            } catch (...) {
+                channelId_.clear();
+                throw;
+            }
+            channelId_.clear();
+        }
+    }
+}
 
 std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::Node& node) const {
     const std::string where = "device '" + name + "'";
     ExpectMap(node, where);
-    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "status_byte", "ist", "delay_ms"}, where);
+    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "channels", "delimiter", "status_byte", "ist", "delay_ms"},
+             where);
     auto device = std::make_shared<DeviceSpec>();
     device->name = name;
 
@@ -175,35 +271,25 @@ std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::
             ExpectMap(entry.second, what);
             OnlyKeys(entry.second, {"q", "r"}, what);
             Eom e;
-            if (entry.second["q"]) e.query = Text(entry.second["q"], what + " q");
-            if (entry.second["r"]) e.reply = Text(entry.second["r"], what + " r");
+            if (entry.second["q"]) e.query = Escapes(StripSpaces(Text(entry.second["q"], what + " q")));
+            if (entry.second["r"]) e.reply = Escapes(StripSpaces(Text(entry.second["r"], what + " r")));
             if (kind == "GPIB INSTR") device->eoms[Interface::Gpib] = e;
             else if (kind == "TCPIP SOCKET") device->eoms[Interface::TcpipSocket] = e;
             // Other kinds (ASRL INSTR, USB INSTR, ...) belong to resources no simulator here serves.
         }
     }
 
+    if (const YAML::Node delimiter = node["delimiter"]) device->delimiter = Escapes(Text(delimiter, where + ": delimiter"));
     if (const YAML::Node error = node["error"]) Errors(*device, error);
 
-    if (const YAML::Node dialogues = node["dialogues"]) {
-        if (!dialogues.IsSequence()) Fail(dialogues, where + ": dialogues must be a list of '- q: ...' entries");
-        for (const YAML::Node& d : dialogues) {
-            const std::string what = where + ": dialogue";
-            ExpectMap(d, what);
-            OnlyKeys(d, {"q", "r"}, what);
-            if (!d["q"]) Fail(d, what + " without a query 'q'");
-            Dialogue dialogue;
-            dialogue.query = Query(d["q"], what + " q");
-            dialogue.reply = Reply(d["r"], what + " r");
-            device->dialogues.push_back(std::move(dialogue));
-        }
-    }
-
+    if (const YAML::Node dialogues = node["dialogues"]) device->dialogues = Dialogues(dialogues, where);
     if (const YAML::Node properties = node["properties"]) {
         ExpectMap(properties, where + ": properties");
         for (const auto& entry : properties)
             device->properties.push_back(Property(entry.first.Scalar(), entry.second, where));
     }
+
+    if (const YAML::Node channels = node["channels"]) Channels(*device, channels, where);
 
     if (const YAML::Node sb = node["status_byte"]) {
         const long long v = Integer(sb, where + ": status_byte");
@@ -227,7 +313,7 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
     const std::string where = "device '" + device.name + "': error";
     if (node.IsScalar()) {
         const std::string text = node.Scalar();
-        if (text != "null_response") device.error.commandError = device.error.queryError = text;
+        if (text != "null_response") device.error.commandError = device.error.queryError = Escapes(text);
         return;
     }
     ExpectMap(node, where);
@@ -239,7 +325,7 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
             if (!response[key]) continue;
             const std::string text = Text(response[key], where + " response " + key);
             auto& slot = std::string(key) == "command_error" ? device.error.commandError : device.error.queryError;
-            if (text != "null_response") slot = text;
+            if (text != "null_response") slot = Escapes(text);
         }
     }
     if (const YAML::Node registers = node["status_register"]) {
@@ -264,11 +350,11 @@ void Reader::Errors(DeviceSpec& device, const YAML::Node& node) const {
             if (!q["default"]) Fail(q, where + " error_queue entry without a 'default' reply for an empty queue");
             ErrorQueueSpec spec;
             spec.query = Query(q["q"], where + " error_queue q");
-            spec.emptyReply = Text(q["default"], where + " error_queue default");
+            spec.emptyReply = Escapes(Text(q["default"], where + " error_queue default"));
             for (const auto& entry : q) {
                 const std::string key = entry.first.Scalar();
                 if (key != "q" && key != "default" && key != "strict")
-                    spec.messages[key] = Text(entry.second, where + " error_queue " + key);
+                    spec.messages[key] = Escapes(Text(entry.second, where + " error_queue " + key));
             }
             device.error.queues.push_back(std::move(spec));
         }
@@ -320,7 +406,7 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
         if (query.FieldCount() != 1) Fail(setter["q"], where + " setter q must hold exactly one format field such as {:f}");
         p.setterQuery = std::move(query);
         p.setterReply = Reply(setter["r"], where + " setter r");
-        if (setter["e"]) p.setterError = Text(setter["e"], where + " setter e");
+        if (setter["e"]) p.setterError = Escapes(std::string(StripSpaces(Text(setter["e"], where + " setter e"))));
     }
     return p;
 }
@@ -334,7 +420,7 @@ Resource Reader::ResourceEntry(const std::string& name, const YAML::Node& key, c
     r.device = Text(node["device"], where + " device");
     for (const auto& entry : node) {
         const std::string k = entry.first.Scalar();
-        if (k != "device") Fail(entry.first, where + ": key '" + k + "' is not supported (only 'device')");
+        if (k != "device") Warn(entry.first, where + ": key '" + k + "' is not supported (only 'device'): ignored");
     }
 
     std::vector<std::string> parts;
@@ -392,29 +478,44 @@ ReplyForm::ReplyForm(std::string_view text) {
         const std::size_t at = FindDirective(text, pos, true, isBlock);
         const std::size_t close = at == std::string_view::npos ? at : text.find(')', at);
         if (at == std::string_view::npos || close == std::string_view::npos) {
-            segments_.push_back({std::string(text.substr(pos)), 0, false});
+            AddText(text.substr(pos));
             break;
         }
-        segments_.push_back({std::string(text.substr(pos, at - pos)), 0, false});
+        AddText(text.substr(pos, at - pos));
         const std::string_view inside = text.substr(at + 6, close - at - 6);
         if (isBlock) {
             long long n = -1;
             if (!ParseInt(Trim(inside), n) || n < 0 || static_cast<std::size_t>(n) > kMaxBlock)
                 throw std::invalid_argument("BLOCK(" + std::string(inside) + ") needs a byte count of 0 to 100000000");
-            segments_.push_back({"", static_cast<std::size_t>(n), true});
+            segments_.push_back({"", static_cast<std::size_t>(n), true, std::nullopt});
         } else if (Trim(inside).empty()) {
-            segments_.push_back({"BYTES()", 0, false});  // not a directive
+            segments_.push_back({"BYTES()", 0, false, std::nullopt});  // not a directive
         } else {
-            segments_.push_back({HexBytes(inside), 0, false});
+            segments_.push_back({HexBytes(inside), 0, false, std::nullopt});
             raw_ = true;
         }
         pos = close + 1;
     }
 }
 
+void ReplyForm::AddText(std::string_view text) {
+    for (std::size_t at; (at = text.find("{RANDOM(")) != std::string_view::npos;) {
+        const std::size_t close = text.find('}', at);
+        if (close == std::string_view::npos) break;
+        segments_.push_back({std::string(text.substr(0, at)), 0, false, std::nullopt});
+        segments_.push_back({"", 0, false, ParseRandomField(text.substr(at + 1, close - at - 1))});
+        text.remove_prefix(close + 1);
+    }
+    segments_.push_back({std::string(text), 0, false, std::nullopt});
+}
+
 std::string ReplyForm::Bytes() const {
     std::string out;
     for (const Segment& s : segments_) {
+        if (s.random) {
+            out += RandomText(*s.random);
+            continue;
+        }
         if (!s.isBlock) {
             out += s.text;
             continue;
@@ -465,8 +566,27 @@ Eom DeviceSpec::EomFor(Interface where) const {
     return it == eoms.end() ? Eom{} : it->second;
 }
 
+namespace {
+// Bytes that do not print (a NUL would cut the message short) as \xNN.
+std::string Printable(const std::string& text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b != 0x7F) {
+            out += c;
+        } else {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+}  // namespace
+
 BenchError::BenchError(std::string file, int line, std::string problem)
-    : std::runtime_error(file + ":" + std::to_string(line) + ": " + problem),
+    : std::runtime_error(Printable(file) + ":" + std::to_string(line) + ": " + Printable(problem)),
       file_(std::move(file)),
       line_(line),
       problem_(std::move(problem)) {}
@@ -478,7 +598,8 @@ Bench ParseBench(const std::string& yamlText, const std::string& source) {
     } catch (const YAML::Exception& e) {
         throw BenchError(source, e.mark.is_null() ? 0 : e.mark.line + 1, e.msg);
     }
-    const Reader reader(source);
+    Bench bench;
+    const Reader reader(source, bench.warnings);
     if (!root.IsMap()) reader.Fail(root, "a bench is a mapping with the keys 'devices' and 'resources'");
     reader.OnlyKeys(root, {"spec", "devices", "resources"}, "the bench");
     if (const YAML::Node version = root["spec"]) {
@@ -486,7 +607,6 @@ Bench ParseBench(const std::string& yamlText, const std::string& source) {
         if (v != "1.0" && v != "1.1") reader.Fail(version, "format version '" + v + "' is not supported (use \"1.1\")");
     }
 
-    Bench bench;
     bench.source = source;
     const YAML::Node devices = root["devices"];
     if (!devices) reader.Fail(root, "the bench has no 'devices'");

@@ -18,7 +18,8 @@ namespace kelvo::sim {
 
 enum class Interface { Gpib, TcpipSocket };
 
-// A reply as the bench writes it: plain text, with BYTES(41 42 0a) anywhere
+// A reply as the bench writes it: plain text, with {RANDOM(min, max, n):spec}
+// fields (n random numbers, a new draw at each reply), BYTES(41 42 0a) anywhere
 // (those exact bytes; a reply that uses them gets no terminator), BLOCK(n) (a
 // definite-length block of n bytes, byte i being i mod 256), or STREAM(text)
 // as the whole reply (the text repeated for ever).
@@ -39,7 +40,10 @@ private:
         std::string text;
         std::size_t block = 0;  // BLOCK(n): n; text is empty
         bool isBlock = false;
+        std::optional<RandomField> random;  // {RANDOM(...)}: text is empty
     };
+    // Literal text, with its {RANDOM(...)} fields as segments of their own.
+    void AddText(std::string_view text);
     std::vector<Segment> segments_;
     bool raw_ = false;
     bool stream_ = false;
@@ -58,9 +62,19 @@ struct Eom {
     std::string reply = "\n";
 };
 
+// Where a dialogue or property comes from: the device itself, or one of its
+// channels. A channel's items are tried after the device's; those of a channel
+// that cannot be selected in the query serve only while the device's
+// selected_channel property holds their channel id.
+struct ChannelTag {
+    bool fromChannel = false;
+    std::string whenSelected;  // the channel id, or empty: always
+};
+
 struct Dialogue {
     std::string query;  // trimmed, lower case
     std::optional<ReplyForm> reply;
+    ChannelTag channel;
 };
 
 struct PropertySpec {
@@ -75,6 +89,7 @@ struct PropertySpec {
     std::optional<double> min;
     std::optional<double> max;
     std::vector<Value> valid;
+    ChannelTag channel;
 };
 
 struct StatusRegisterSpec {
@@ -104,6 +119,8 @@ struct DeviceSpec {
     int statusByte = 0;
     bool ist = false;
     double delayMs = 0;
+    // What separates several commands in one message; empty: no separation.
+    std::string delimiter = ";";
 
     // LF both ways when the bench names none for the interface.
     Eom EomFor(Interface where) const;
@@ -122,6 +139,8 @@ struct Resource {
 
 struct Bench {
     std::string source;
+    // What the bench holds that is ignored (unknown keys), each as "file:line: problem".
+    std::vector<std::string> warnings;
     std::map<std::string, std::shared_ptr<const DeviceSpec>> devices;
     std::vector<Resource> resources;
 };

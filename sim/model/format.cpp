@@ -1,5 +1,7 @@
 #include "model/format.h"
 
+#include <random>
+
 #include <algorithm>
 #include <charconv>
 #include <cctype>
@@ -237,6 +239,50 @@ std::string FormatValue(const Value& value, const FieldSpec& spec) {
     }
 }
 
+std::optional<RandomField> ParseRandomField(std::string_view inside) {
+    constexpr std::string_view kName = "RANDOM(";
+    if (inside.substr(0, kName.size()) != kName) return std::nullopt;
+    const auto bad = [&] {
+        return std::invalid_argument("malformed '{" + std::string(inside) +
+                                     "}': write {RANDOM(min, max, count):format}, count 1 to 100000");
+    };
+    const std::size_t close = inside.find(')');
+    if (close == std::string_view::npos) throw bad();
+    std::vector<std::string_view> args;
+    for (std::string_view rest = inside.substr(kName.size(), close - kName.size());;) {
+        const std::size_t comma = rest.find(',');
+        std::string_view arg = rest.substr(0, comma);
+        while (!arg.empty() && arg.front() == ' ') arg.remove_prefix(1);
+        while (!arg.empty() && arg.back() == ' ') arg.remove_suffix(1);
+        args.push_back(arg);
+        if (comma == std::string_view::npos) break;
+        rest.remove_prefix(comma + 1);
+    }
+    RandomField field;
+    long long count = 0;
+    if (args.size() != 3 || !ParseDouble(args[0], field.min) || !ParseDouble(args[1], field.max) ||
+        !ParseInt(args[2], count) || count < 1 || count > 100000 || field.min > field.max)
+        throw bad();
+    field.count = static_cast<int>(count);
+    const std::string_view after = inside.substr(close + 1);
+    if (!after.empty()) {
+        if (after[0] != ':') throw bad();
+        field.spec = ParseFieldSpec(after.substr(1));
+    }
+    return field;
+}
+
+std::string RandomText(const RandomField& field) {
+    thread_local std::mt19937_64 engine{std::random_device{}()};
+    std::uniform_real_distribution<double> uniform(field.min, field.max);
+    std::string out;
+    for (int i = 0; i < field.count; ++i) {
+        if (i > 0) out += ',';
+        out += FormatValue(Value::Float(uniform(engine)), field.spec);
+    }
+    return out;
+}
+
 FieldTemplate::FieldTemplate(std::string_view text) {
     std::string literal;
     auto flush = [&] {
@@ -259,6 +305,15 @@ FieldTemplate::FieldTemplate(std::string_view text) {
             const std::size_t close = text.find('}', i);
             if (close == std::string_view::npos) throw std::invalid_argument("format field '{' without '}'");
             const std::string_view inside = text.substr(i + 1, close - i - 1);
+            if (std::optional<RandomField> random = ParseRandomField(inside)) {
+                flush();
+                Piece piece;
+                piece.field = true;
+                piece.random = std::move(random);
+                pieces_.push_back(std::move(piece));
+                i = close;
+                continue;
+            }
             const std::size_t colon = inside.find(':');
             const std::string_view name = inside.substr(0, colon);
             for (char n : name)
@@ -282,7 +337,10 @@ FieldTemplate::FieldTemplate(std::string_view text) {
 
 std::string FieldTemplate::Format(const Value& value) const {
     std::string out;
-    for (const Piece& piece : pieces_) out += piece.field ? FormatValue(value, piece.spec) : piece.original;
+    for (const Piece& piece : pieces_) {
+        if (piece.random) out += RandomText(*piece.random);
+        else out += piece.field ? FormatValue(value, piece.spec) : piece.original;
+    }
     return out;
 }
 
@@ -302,6 +360,7 @@ bool FieldTemplate::MatchFrom(std::size_t index, std::string_view text, std::siz
             if (Lower(text[pos + k]) != piece.text[k]) return false;
         return MatchFrom(index + 1, text, pos + piece.text.size(), first);
     }
+    if (piece.random) return false;  // random values are never matched
     const char type = piece.spec.type;
     const bool keep = !first.has_value();
     if (type == 'd' || (type != 0 && type != 's')) {

@@ -41,6 +41,19 @@ struct FieldSpec {
     char type = 0;  // d f F e E g G s, or 0 (none)
 };
 
+// {RANDOM(min, max, count):spec} in a reply: `count` random real numbers from
+// min to max, each formatted by the spec, joined by ','.
+struct RandomField {
+    double min = 0;
+    double max = 0;
+    int count = 1;
+    FieldSpec spec;
+};
+// The field (the text between the braces) when it is a RANDOM directive, nullopt
+// when it is some other field; throws std::invalid_argument when it is malformed.
+std::optional<RandomField> ParseRandomField(std::string_view inside);
+std::string RandomText(const RandomField& field);
+
 // Formats one value as Python's format(value, spec) does for the supported types.
 std::string FormatValue(const Value& value, const FieldSpec& spec);
 
@@ -69,6 +82,7 @@ private:
         std::string text;  // literal text, lower case
         std::string original;
         FieldSpec spec;
+        std::optional<RandomField> random;  // a field of its own values, not the property's
     };
     bool MatchFrom(std::size_t piece, std::string_view text, std::size_t pos,
                    std::optional<Value>& first) const;

@@ -36,27 +36,28 @@ void Instrument::Receive(std::string_view bytes, bool end, Clock::time_point now
 }
 
 void Instrument::Execute(std::string_view message, Clock::time_point now) {
-    Reply reply;
+    const Clock::time_point readyAt =
+        now + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double, std::milli>(spec_->delayMs));
+    const std::string& delimiter = spec_->delimiter;
     std::size_t start = 0;
     while (start <= message.size()) {
-        std::size_t end = message.find(';', start);
+        std::size_t end = delimiter.empty() ? std::string_view::npos : message.find(delimiter, start);
         if (end == std::string_view::npos) end = message.size();
         const std::string_view command = Trim(message.substr(start, end - start));
-        start = end + 1;
+        start = end == message.size() ? end + 1 : end + delimiter.size();
         if (command.empty()) continue;
         const Answer answer = Respond(command);
         if (!answer.reply) continue;
-        reply.bytes += answer.bytes;
+        // Each command's reply is a message of its own, ended with END.
+        Reply reply;
+        reply.bytes = answer.bytes;
         if (answer.terminate) reply.bytes += eom_.reply;
-        if (!answer.stream.empty()) {
-            reply.stream = answer.stream;
-            break;  // a stream never ends: later commands are never answered
-        }
+        reply.stream = answer.stream;
+        reply.readyAt = readyAt;
+        if (reply.bytes.empty() && reply.stream.empty()) continue;
+        output_.push_back(std::move(reply));
+        if (!answer.stream.empty()) break;  // a stream never ends: later commands are never answered
     }
-    if (reply.bytes.empty() && reply.stream.empty()) return;
-    reply.readyAt = now + std::chrono::duration_cast<Clock::duration>(
-                              std::chrono::duration<double, std::milli>(spec_->delayMs));
-    output_.push_back(std::move(reply));
 }
 
 void Instrument::Trigger(Clock::time_point now) {
@@ -158,35 +159,55 @@ Instrument::Answer Instrument::FromText(const std::optional<std::string>& text) 
     return a;
 }
 
+// The device's own dialogues, getters, status registers, error queues and
+// setters are tried first, then its channels' dialogues, getters and setters.
 Instrument::Answer Instrument::Respond(std::string_view command) {
     const std::string key = Lowered(command);
     const DeviceSpec& spec = *spec_;
-    for (const Dialogue& d : spec.dialogues)
-        if (d.query == key) return FromForm(d.reply);
-    for (std::size_t i = 0; i < spec.properties.size(); ++i)
-        if (spec.properties[i].getterQuery == key) return FromText(spec.properties[i].getterReply.Format(values_[i]));
-    for (std::size_t i = 0; i < registers_.size(); ++i) {
-        if (spec.error.registers[i].query == key) {
-            const int value = registers_[i];
-            registers_[i] = 0;
-            return FromText(std::to_string(value));
+    std::optional<std::string> selected;  // the selected_channel property, read when needed
+    const auto serves = [&](const ChannelTag& tag, bool channels) {
+        if (tag.fromChannel != channels) return false;
+        if (tag.whenSelected.empty()) return true;
+        if (!selected) {
+            selected = "";
+            for (std::size_t i = 0; i < spec.properties.size(); ++i)
+                if (!spec.properties[i].channel.fromChannel && spec.properties[i].name == "selected_channel")
+                    selected = values_[i].ToString();
         }
-    }
-    for (std::size_t i = 0; i < queues_.size(); ++i) {
-        if (spec.error.queues[i].query != key) continue;
-        if (queues_[i].empty()) return FromText(spec.error.queues[i].emptyReply);
-        std::string entry = std::move(queues_[i].front());
-        queues_[i].pop_front();
-        return FromText(entry);
-    }
-    for (std::size_t i = 0; i < spec.properties.size(); ++i) {
-        const PropertySpec& p = spec.properties[i];
-        if (!p.setterQuery) continue;
-        const std::optional<Value> value = p.setterQuery->Match(command);
-        if (!value) continue;
-        if (Store(i, *value)) return FromForm(p.setterReply);
-        RecordError("command_error");
-        return FromText(p.setterError ? p.setterError : spec.error.commandError);
+        return *selected == tag.whenSelected;
+    };
+    for (const bool channels : {false, true}) {
+        for (const Dialogue& d : spec.dialogues)
+            if (d.query == key && serves(d.channel, channels)) return FromForm(d.reply);
+        for (std::size_t i = 0; i < spec.properties.size(); ++i) {
+            const PropertySpec& p = spec.properties[i];
+            if (p.getterQuery == key && serves(p.channel, channels)) return FromText(p.getterReply.Format(values_[i]));
+        }
+        if (!channels) {
+            for (std::size_t i = 0; i < registers_.size(); ++i) {
+                if (spec.error.registers[i].query == key) {
+                    const int value = registers_[i];
+                    registers_[i] = 0;
+                    return FromText(std::to_string(value));
+                }
+            }
+            for (std::size_t i = 0; i < queues_.size(); ++i) {
+                if (spec.error.queues[i].query != key) continue;
+                if (queues_[i].empty()) return FromText(spec.error.queues[i].emptyReply);
+                std::string entry = std::move(queues_[i].front());
+                queues_[i].pop_front();
+                return FromText(entry);
+            }
+        }
+        for (std::size_t i = 0; i < spec.properties.size(); ++i) {
+            const PropertySpec& p = spec.properties[i];
+            if (!p.setterQuery || !serves(p.channel, channels)) continue;
+            const std::optional<Value> value = p.setterQuery->Match(command);
+            if (!value) continue;
+            if (Store(i, *value)) return FromForm(p.setterReply);
+            RecordError("command_error");
+            return FromText(p.setterError ? p.setterError : spec.error.commandError);
+        }
     }
     RecordError("command_error");
     return FromText(spec.error.commandError);

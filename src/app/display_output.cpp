@@ -8,6 +8,7 @@
 #include "app/print_glyphs.h"
 #include "console/console.h"
 #include "console/edit_line.h"
+#include "console/host.h"
 
 namespace kelvo::app {
 namespace {
@@ -24,7 +25,7 @@ int Truncate(long long dots, float factor) {
 }  // namespace
 
 SaveOutcome WriteDisplayText(const Console& console, const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenPlainFile(path, FileAccess::Replace);
     if (file == nullptr) return SaveOutcome::CannotOpen;
     SaveOutcome outcome = SaveOutcome::Saved;
     for (int i = 0; i < console.CurrentLine(); ++i) {

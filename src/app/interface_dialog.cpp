@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/address_checks.h"
 #include "bus/interface_settings.h"
 #include "console/program_state.h"
 
@@ -98,9 +99,16 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, QWidget* parent)
     buttons->addWidget(cancel);
     buttons->addStretch();
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addWidget(frame);
-    layout->addLayout(buttons);
+    auto* row = new QHBoxLayout;
+    row->addWidget(frame);
+    row->addLayout(buttons);
+    refusal_ = new QLabel(this);
+    refusal_->setWordWrap(true);
+    refusal_->setStyleSheet(QStringLiteral("color: #b00000"));
+    refusal_->hide();
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addWidget(refusal_);
 
     // Opening: the settings as they are.
     address_->setCurrentIndex(std::clamp<int>(settings_.DeviceAddress - 1, 0, 29));
@@ -109,16 +117,40 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, QWidget* parent)
     port_->setText(QString::number(static_cast<unsigned>(settings_.TcpPort)));
 }
 
+QString InterfaceDialog::Refusal() const { return refusal_->isHidden() ? QString() : refusal_->text(); }
+
 void InterfaceDialog::accept() {
+    // Values the connection could not use are refused here, with the reason.
+    const QString ipText = ip_->text().trimmed();
+    const std::optional<std::uint16_t> port = ParsePort(port_->text().toStdString());
+    QLineEdit* wrong = nullptr;
+    if (!IsIpv4Address(ipText.toStdString())) {
+        refusal_->setText(QStringLiteral("The IP address \"%1\" is not four numbers from 0 to 255 separated by "
+                                         "dots, such as 192.168.1.20.")
+                              .arg(ipText));
+        wrong = ip_;
+    } else if (!port) {
+        refusal_->setText(
+            QStringLiteral("The TCP port \"%1\" is not a number from 1 to 65535.").arg(port_->text().trimmed()));
+        wrong = port_;
+    }
+    if (wrong != nullptr) {
+        refusal_->show();
+        wrong->setFocus();
+        wrong->selectAll();
+        return;
+    }
+    refusal_->hide();
+
     if (gpib_->isChecked()) settings_.Protocol = BusProtocol::Gpib;
     else if (tcpip_->isChecked()) settings_.Protocol = BusProtocol::TcpIp;
     if (WinsockAvailable == 0) settings_.Protocol = BusProtocol::Gpib;
     settings_.DeviceAddress = static_cast<std::int16_t>(address_->currentIndex() + 1);
-    const std::string ip = ParseIpText(ip_->text().toStdString());
+    const std::string ip = ParseIpText(ipText.toStdString());
     const std::size_t n = std::min(ip.size(), sizeof settings_.IpAddress - 1);
     std::memcpy(settings_.IpAddress, ip.data(), n);
     settings_.IpAddress[n] = '\0';
-    settings_.TcpPort = ParsePortText(port_->text().toStdString());
+    settings_.TcpPort = *port;
     QDialog::accept();
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QRadioButton;
 
@@ -33,6 +34,8 @@ public:
     QLineEdit* PortEdit() const { return port_; }
     QLineEdit* IpEdit() const { return ip_; }
     QComboBox* AddressList() const { return address_; }
+    // Why OK was refused, empty while nothing was refused.
+    QString Refusal() const;
 
     void accept() override;
 
@@ -43,6 +46,7 @@ private:
     QLineEdit* port_;
     QLineEdit* ip_;
     QComboBox* address_;
+    QLabel* refusal_;
 };
 
 }  // namespace kelvo::app

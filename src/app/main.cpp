@@ -9,6 +9,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <string_view>
+
 #include "app/app_identity.h"
 #include "app/main_window.h"
 #include "console/console.h"
@@ -58,11 +61,18 @@ void WatchTerminationSignals(QWidget& window) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
+    // A file that reaches the size limit is a failed write, reported as such.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before Qt starts, so that it needs no display.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("%s %s\n", KELVO_EXECUTABLE_NAME, KELVO_PRODUCT_VERSION);
+        return 0;
+    }
     kelvo::TheConsole();  // the console exists before the window
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(KELVO_PRODUCT_NAME));
@@ -71,7 +81,7 @@ int main(int argc, char** argv) {
     kelvo::app::MainWindow window(HistoryPath());
     QObject::connect(&window, &kelvo::app::MainWindow::ended, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     WatchTerminationSignals(window);
-    window.move(100, 100);
+    window.RestoreGeometry();
     window.show();
     return app.exec();
 }

@@ -17,7 +17,10 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -28,6 +31,7 @@
 #include "app/display_output.h"
 #include "app/gui_host.h"
 #include "app/interface_dialog.h"
+#include "app/manual_window.h"
 #include "app/resources.h"
 #include "bus/interface_settings.h"
 #include "console/console.h"
@@ -52,18 +56,35 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     ResetInterfaceSettings();
     ResetProgramState();
     WinsockAvailable = 1;  // the socket layer needs no start-up here
+    const bool firstStart = !QFileInfo::exists(QString::fromStdString(historyPath_));
     historyFile_.Load(historyPath_, history_, Settings, saveDialog_);
+    // What the history file has no room for: the window's size and place, the
+    // text size.
+    settingsPath_ = SettingsFileBeside(historyPath_);
+    settingsFile_.Load(settingsPath_);
 
     view_ = new ConsoleView(this);
     setCentralWidget(view_);
     host_ = makeHost ? makeHost(*view_) : std::make_unique<GuiHost>(*view_);
     SetHost(host_.get());
+    view_->SetFontPointSize(static_cast<int>(settingsFile_.Integer(
+        "font.size", ConsoleView::kMinPoints, ConsoleView::kMaxPoints, view_->DefaultFontPointSize())));
     TheConsole().ClearDisplay();
     BuildMenus();
+    BuildStatusBar();
+    if (firstStart) {
+        // Written before the window has its size: laid out for the size it opens with.
+        TheConsole().SetLayout(view_->CellWidth(), view_->CellHeight(), view_->CellsSize(80, 30).width(),
+                               view_->CellsSize(80, 30).height());
+        ShowFirstStartHint();
+    }
 
     connect(view_, &ConsoleView::lineComplete, this, &MainWindow::RunLine);
     connect(view_, &ConsoleView::recallRequested, this, &MainWindow::Recall);
     connect(view_, &ConsoleView::ctrlBreak, this, &MainWindow::CtrlBreakAtPrompt);
+    connect(view_, &ConsoleView::refused, this, [this](const QString& reason) {
+        statusBar()->showMessage(reason, 6000);
+    });
     view_->installEventFilter(this);
 
     // Room for 80 columns and 30 rows of the console's font.
@@ -71,8 +92,100 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     const QSize cells = view_->CellsSize(80, 30);
     const int barWidth = view_->verticalScrollBar()->sizeHint().width();
     const int barHeight = view_->horizontalScrollBar()->sizeHint().height();
-    resize(cells.width() + barWidth, cells.height() + barHeight + menuBar()->sizeHint().height());
+    resize(cells.width() + barWidth,
+           cells.height() + barHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     view_->setFocus();
+}
+
+void MainWindow::RestoreGeometry() {
+    const SettingsFile& s = settingsFile_;
+    const int width = static_cast<int>(s.Integer("window.width", 200, 16384, 0));
+    const int height = static_cast<int>(s.Integer("window.height", 150, 16384, 0));
+    if (width > 0 && height > 0) resize(width, height);
+    QPoint place(100, 100);
+    if (s.Has("window.x") && s.Has("window.y")) {
+        const QPoint saved(static_cast<int>(s.Integer("window.x", -16384, 16384, 100)),
+                           static_cast<int>(s.Integer("window.y", -16384, 16384, 100)));
+        // Only where a screen still shows the window's top part.
+        for (const QScreen* screen : QGuiApplication::screens()) {
+            if (screen->availableGeometry().intersects(QRect(saved, QSize(width > 0 ? width : 200, 40)))) {
+                place = saved;
+                break;
+            }
+        }
+    }
+    move(place);
+    if (s.Flag("window.maximized", false)) setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+void MainWindow::SaveWindowSettings() {
+    const QRect normal = isMaximized() || isFullScreen() ? normalGeometry() : geometry();
+    if (normal.isValid()) {
+        // The frame's place, as move() takes it.
+        const QPoint place = isMaximized() ? normal.topLeft() : pos();
+        settingsFile_.SetInteger("window.x", place.x());
+        settingsFile_.SetInteger("window.y", place.y());
+        settingsFile_.SetInteger("window.width", normal.width());
+        settingsFile_.SetInteger("window.height", normal.height());
+    }
+    settingsFile_.SetFlag("window.maximized", isMaximized());
+    settingsFile_.SetInteger("font.size", view_->FontPointSize());
+    settingsFile_.Save(settingsPath_);  // a folder that cannot be written loses them silently
+}
+
+// On the very first start: where help is, where the interface is chosen, and one
+// line to try.
+void MainWindow::ShowFirstStartHint() {
+    PrintText(kAttrWords, "Welcome. Type ");
+    PrintText(kAttrValue, "?");
+    PrintText(kAttrWords, " and Enter for the list of commands; F1 opens the manual.");
+    PrintNewLine();
+    PrintText(kAttrWords, "Choose GPIB or TCP/IP and the addresses under ");
+    PrintText(kAttrValue, "Interface");
+    PrintText(kAttrWords, " on the menu bar.");
+    PrintNewLine();
+    PrintText(kAttrWords, "Try ");
+    PrintText(kAttrValue, "e 5;*idn?");
+    PrintText(kAttrWords, " : asks the device at GPIB address 5 who it is.");
+    PrintNewLine();
+}
+
+void MainWindow::BuildStatusBar() {
+    stateLabel_ = new QLabel(this);
+    settingsLabel_ = new QLabel(this);
+    statusBar()->addWidget(stateLabel_, 1);
+    statusBar()->addPermanentWidget(settingsLabel_);
+    // While a line runs, the state is looked at again as the line pumps messages.
+    statusTimer_ = new QTimer(this);
+    statusTimer_->setInterval(100);
+    connect(statusTimer_, &QTimer::timeout, this, &MainWindow::RefreshStatus);
+    RefreshStatus();
+}
+
+QString MainWindow::StateText() const {
+    if (KeyWaitActive != 0) return QStringLiteral("Waiting for a key\u2026");
+    if (TransferWaitActive != 0) return QStringLiteral("Waiting for response\u2026");
+    if (CommandBusy != 0) return QStringLiteral("Running\u2026");
+    return QStringLiteral("Ready");
+}
+
+QString MainWindow::SettingsText() const {
+    QString where;
+    if (Settings.Protocol == BusProtocol::TcpIp)
+        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(Settings.IpAddress)).arg(Settings.TcpPort);
+    else
+        where = QStringLiteral("GPIB device %1").arg(Settings.DeviceAddress);
+    const QString timeout = Settings.TimeoutMs > 0
+                                ? QStringLiteral("timeout %1 s").arg(Settings.TimeoutMs / 1000.0, 0, 'g', 6)
+                                : QStringLiteral("no timeout");
+    const QString end = Settings.EndMessage == kEndMessageCrLf ? QStringLiteral("end CR LF") : QStringLiteral("end LF");
+    return QStringLiteral("%1  |  %2  |  %3").arg(where, timeout, end);
+}
+
+void MainWindow::RefreshStatus() {
+    if (stateLabel_ == nullptr) return;
+    stateLabel_->setText(StateText());
+    settingsLabel_->setText(SettingsText());
 }
 
 MainWindow::~MainWindow() {
@@ -81,15 +194,17 @@ MainWindow::~MainWindow() {
 
 void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    file->addAction(QStringLiteral("&Save Display Text..."), this, &MainWindow::SaveDisplayTextCommand);
-    file->addAction(QStringLiteral("&Print Display Text..."), this, &MainWindow::PrintDisplayTextCommand);
+    file->addAction(QStringLiteral("&Save Display Text..."), QKeySequence::Save, this,
+                    &MainWindow::SaveDisplayTextCommand);
+    file->addAction(QStringLiteral("&Print Display Text..."), QKeySequence::Print, this,
+                    &MainWindow::PrintDisplayTextCommand);
     file->addSeparator();
     // Exit asks to close the window, exactly as the window's close button does.
-    file->addAction(QStringLiteral("&Exit..."), this, &QWidget::close);
+    file->addAction(QStringLiteral("&Exit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, &QWidget::close);
     menuBar()->addAction(QStringLiteral("&Interface"), this, &MainWindow::InterfaceCommand);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About..."), this, &MainWindow::AboutCommand);
-    help->addAction(QStringLiteral("&Help..."), this, &MainWindow::HelpCommand);
+    help->addAction(QStringLiteral("&Help..."), QKeySequence(Qt::Key_F1), this, &MainWindow::HelpCommand);
 }
 
 // Enter: take the line, prepare it, show it back, keep it in the history, and run
@@ -103,8 +218,14 @@ void MainWindow::RunLine() {
     history_.Add(line.text, view_->Edit().LineEdited());
 
     const bool nested = CommandBusy != 0;
+    if (!nested) {
+        stateLabel_->setText(QStringLiteral("Running\u2026"));
+        statusTimer_->start();
+    }
     const std::int32_t end = RunCommandLine(line);
     if (nested) return;  // only the completion-beep check ran
+    statusTimer_->stop();
+    RefreshStatus();
     view_->RedrawPrompt();
     if (end != 0 || endAfterLine_) {
         EndProgram();
@@ -141,6 +262,8 @@ void MainWindow::EndProgram() {
     GoOffline();
     CloseConnection();
     historyFile_.Save(historyPath_, history_, Settings, saveDialog_);
+    SaveWindowSettings();
+    if (manual_ != nullptr) manual_->close();
     CloseSound();
     emit ended();
 }
@@ -286,7 +409,9 @@ void MainWindow::PrintChosen() {
     }
 }
 
-void MainWindow::InterfaceCommand() { RunDialog(std::make_unique<InterfaceDialog>(Settings, this), {}); }
+void MainWindow::InterfaceCommand() {
+    RunDialog(std::make_unique<InterfaceDialog>(Settings, this), [this](int) { RefreshStatus(); });
+}
 
 void MainWindow::AboutCommand() {
     auto dialog = std::make_unique<QDialog>(this);
@@ -294,8 +419,11 @@ void MainWindow::AboutCommand() {
     about.setWindowTitle(QStringLiteral("About " KELVO_FILE_DESCRIPTION));
     auto* icon = new QLabel(&about);
     icon->setPixmap(windowIcon().pixmap(48, 48));
-    auto* text = new QLabel(QStringLiteral(KELVO_FILE_DESCRIPTION "\n" KELVO_EXECUTABLE_NAME "\n" KELVO_RIGHTS_HOLDER),
+    auto* text = new QLabel(QStringLiteral(KELVO_FILE_DESCRIPTION "\nVersion " KELVO_PRODUCT_VERSION
+                                           "\n" KELVO_EXECUTABLE_NAME "\n" KELVO_RIGHTS_HOLDER),
                             &about);
+    text->setObjectName(QStringLiteral("aboutText"));
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
     connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
     auto* row = new QHBoxLayout;
@@ -316,8 +444,17 @@ QString MainWindow::ManualPath() {
     return QStringLiteral(KELVO_INSTALL_DOCDIR "/KELVO.TXT");
 }
 
-// The manual opens in the desktop's viewer for text; the program neither waits
-// nor looks at the result.
-void MainWindow::HelpCommand() { QProcess::startDetached(QStringLiteral("xdg-open"), {ManualPath()}); }
+// The manual opens in a window of the program, so that it works wherever the
+// program does; that window offers the desktop's own viewer too.
+void MainWindow::HelpCommand() {
+    if (manual_ == nullptr) {
+        manual_ = new ManualWindow(this);
+        manual_->Load(ManualPath());
+    }
+    manual_->show();
+    manual_->raise();
+    manual_->activateWindow();
+    manual_->FocusSearch();
+}
 
 }  // namespace kelvo::app

@@ -10,14 +10,18 @@
 
 #include "console/history.h"
 #include "console/history_file.h"
+#include "console/settings_file.h"
 
 class QDialog;
+class QLabel;
 class QPrinter;
+class QTimer;
 
 namespace kelvo::app {
 
 class ConsoleView;
 class GuiHost;
+class ManualWindow;
 
 // The caption of the window and of its message boxes: description and version.
 QString WindowTitle();
@@ -49,6 +53,16 @@ public:
     void SaveDisplayText(const QString& path);
     // The manual and how it is opened.
     static QString ManualPath();
+    ManualWindow* Manual() const { return manual_; }
+
+    // The status bar: what the window is doing, and the interface settings.
+    void RefreshStatus();
+    QString StateText() const;
+    QString SettingsText() const;
+    // The window's size and place as the settings file remembers them, or the
+    // first start's place.
+    void RestoreGeometry();
+    std::string SettingsPath() const { return settingsPath_; }
 
 signals:
     void ended();
@@ -66,8 +80,17 @@ private:
     void RunDialog(std::unique_ptr<QDialog> dialog, std::function<void(int)> done);
     void PrintChosen();
     void BuildMenus();
+    void BuildStatusBar();
+    void ShowFirstStartHint();
+    void SaveWindowSettings();
 
     std::string historyPath_;
+    std::string settingsPath_;
+    SettingsFile settingsFile_;
+    ManualWindow* manual_ = nullptr;
+    QLabel* stateLabel_ = nullptr;
+    QLabel* settingsLabel_ = nullptr;
+    QTimer* statusTimer_ = nullptr;
     ConsoleView* view_;
     std::unique_ptr<GuiHost> host_;
     CommandHistory history_;

@@ -19,12 +19,14 @@ const CodeText kErrorMessages[] = {
     {5, "Function requires GPIB board to be SAC"},
     {6, "I/O operation aborted"},
     {7, "Non-existent interface board"},
+    {8, "DMA hardware error detected"},
     {10, "I/O operation started before previous operation completed"},
     {11, "No capability for intended operation"},
     {12, "File system operation error"},
     {14, "Command error during device call"},
     {15, "Serial poll status byte lost"},
     {16, "SRQ remains asserted"},
+    {17, "Error in the GPIB configuration file"},
     {20, "The return buffer is full"},
     {129, "Terminated from keyboard after "},
     {128, "Terminated on timeout after "},
@@ -69,6 +71,7 @@ const CodeText kOperations[] = {
     {32, "setting slow timing"},
     {33, "taking control"},
     {34, "connecting socket"},
+    {35, "finding board"},
     {255, "performing unknown operation"},
 };
 
@@ -87,6 +90,21 @@ bool PrintMessage(std::int32_t code) {
     }
     PrintNewLine();
     return false;
+}
+
+// What to check when the driver or the board could not be reached at all.
+void PrintAdvice(std::int32_t status, std::int32_t error) {
+    if (BusOperation == kOpFindBoard) {
+        PrintText(kAttrWords,
+                  "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and that /dev/gpib0 "
+                  "exists and may be opened");
+        PrintNewLine();
+    } else if (status == kStatusErr && error == kErrDos && gpib::LoadedLibrary().empty()) {
+        PrintText(kAttrWords, "No GPIB driver library could be loaded (tried " + gpib::TriedLibraries() +
+                                        "): install the Linux GPIB driver, or point LD_LIBRARY_PATH at the "
+                                        "simulated bus");
+        PrintNewLine();
+    }
 }
 
 }  // namespace
@@ -108,6 +126,7 @@ const char* OperationDescription(std::int32_t code) {
 
 std::int16_t ReportGpibError() {
     if ((ibsta & kStatusErr) == 0) return 0;
+    if (BoardUnavailable != 0) return 1;
     // The values as they were when the report began: the set-up run below makes
     // driver calls of its own.
     const std::int32_t status = ibsta;
@@ -132,8 +151,9 @@ std::int16_t ReportGpibError() {
     PrintNewLine();
 
     if (PrintMessage(error) && SetupRunning == 0) InitInterface();
+    PrintAdvice(status, error);
     SignalError();
-    gpib::ibsic(BoardDescriptor);
+    if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);
     return 1;
 }
 

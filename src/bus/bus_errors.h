@@ -42,6 +42,7 @@ enum BusOperationCode : std::int16_t {
     kOpSlowTiming = 32,
     kOpTakeControl = 33,
     kOpConnectSocket = 34,
+    kOpFindBoard = 35,
 };
 
 inline std::int16_t BusOperation = 0;
@@ -62,7 +63,10 @@ const char* ErrorMessage(std::int32_t code);
 const char* OperationDescription(std::int32_t code);
 
 // Reports the last driver call when ibsta has ERR set: the operation, the status
-// values and the message. Returns 1 when it reported, 0 otherwise.
+// values and the message. Returns 1 when it reported, 0 otherwise. When no driver
+// library could be loaded, or no board found, one more line says what to check.
+// While the board is unavailable for the command line (already reported), a
+// failed call returns 1 without a report.
 std::int16_t ReportGpibError();
 // Reports the last TCP/IP wait when TcpError is set. Returns 1 when it reported.
 std::int16_t ReportTcpError();

@@ -60,12 +60,14 @@ void Fail(std::int32_t systemError) {
     ibcntl = systemError;
 }
 
+// The Linux GPIB driver's library, then National Instruments' NI-488.2 for Linux.
+const char* const kCandidates[] = {
+    "libgpib.so.0", "libni4882.so.1", "libni4882.so", "libgpibapi.so.0", "libgpibapi.so",
+};
+
 bool Load() {
     if (driver.handle != nullptr) return true;
     const char* chosen = std::getenv("KELVO_GPIB_LIBRARY");
-    static const char* const kCandidates[] = {
-        "libgpib.so.0", "libni4882.so.1", "libni4882.so", "libgpibapi.so.0", "libgpibapi.so",
-    };
     const char* const* list = kCandidates;
     std::size_t count = sizeof kCandidates / sizeof kCandidates[0];
     if (chosen != nullptr && chosen[0] != '\0') {
@@ -121,9 +123,13 @@ void CopyStatus() {
 
 // Calls an operation with its arguments, or fails as described in the header.
 template <typename Fn, typename... Args>
-std::int32_t Call(Op op, Args... args) {
+std::int32_t Call(Op op, int ud, Args... args) {
     if (!Load()) {
         Fail(kSystemErrorNoLibrary);
+        return ibsta;
+    }
+    if (ud < 0) {
+        Fail(kSystemErrorBadDescriptor);
         return ibsta;
     }
     void* entry = Lookup(op);
@@ -131,7 +137,7 @@ std::int32_t Call(Op op, Args... args) {
         Fail(kSystemErrorNoOperation);
         return ibsta;
     }
-    reinterpret_cast<Fn>(entry)(args...);
+    reinterpret_cast<Fn>(entry)(ud, args...);
     CopyStatus();
     return ibsta;
 }
@@ -175,9 +181,7 @@ int ibfind(const char* name) {
     else
         unsetenv("IB_NO_ERROR");
     CopyStatus();
-    // Its board descriptors are the board indexes: without the name, board 0.
-    if (ud < 0 && driver.linuxGpib) ud = 0;
-    return ud;
+    return ud < 0 ? -1 : ud;
 }
 
 std::int32_t ibpad(int ud, int address) { return CallOrConfig(kIbpad, ud, address, kIbcPad); }
@@ -220,8 +224,21 @@ std::int32_t ibrpp(int ud, char* response) { return Call<UdChar>(kIbrpp, ud, res
 std::int32_t ibwait(int ud, int mask) { return Call<UdInt>(kIbwait, ud, mask); }
 std::int32_t ibstop(int ud) { return Call<Ud>(kIbstop, ud); }
 
-void CollectCompletion(int ud) {
-    if (driver.handle != nullptr && driver.linuxGpib) ibwait(ud, kCmplMask);
+void CollectCompletion(int ud, bool refresh) {
+    if (driver.handle != nullptr && driver.linuxGpib)
+        ibwait(ud, kCmplMask);
+    else if (refresh)
+        ibwait(ud, 0);
+}
+
+bool LinuxGpibLibrary() { return driver.handle != nullptr && driver.linuxGpib; }
+
+std::string TriedLibraries() {
+    const char* chosen = std::getenv("KELVO_GPIB_LIBRARY");
+    if (chosen != nullptr && chosen[0] != '\0') return std::string("$KELVO_GPIB_LIBRARY (") + chosen + ")";
+    std::string list;
+    for (const char* name : kCandidates) list += (list.empty() ? "" : ", ") + std::string(name);
+    return list;
 }
 
 std::string LoadedLibrary() { return driver.name; }

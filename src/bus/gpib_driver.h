@@ -5,7 +5,9 @@
 // After every call the driver's status word, error code and byte count are copied
 // into ibsta, iberr and ibcntl. When no library can be loaded, or an operation is
 // missing, the call is not made: ibsta becomes ERR, iberr 0 ("DOS error") and
-// ibcntl the system's error code; the next call tries to load again.
+// ibcntl the system's error code; the next call tries to load again. A call on a
+// negative descriptor (no board could be opened) is not made either: ERR, iberr
+// 0, ibcntl EBADF.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@ inline constexpr std::int32_t kStatusCmpl = 0x0100;
 // Error codes of the driver, and the program's own.
 inline constexpr std::int32_t kErrDos = 0;
 inline constexpr std::int32_t kErrNoListeners = 2;
+inline constexpr std::int32_t kErrArgument = 4;
 inline constexpr std::int32_t kErrTimeout = 128;
 inline constexpr std::int32_t kErrKeyboardAbort = 129;
 inline constexpr std::int32_t kErrShortTransfer = 130;
@@ -29,6 +32,7 @@ inline constexpr std::int32_t kErrShortTransfer = 130;
 // The system error codes reported in ibcntl when the driver cannot be used.
 inline constexpr std::int32_t kSystemErrorNoLibrary = 2;    // ENOENT
 inline constexpr std::int32_t kSystemErrorNoOperation = 38; // ENOSYS
+inline constexpr std::int32_t kSystemErrorBadDescriptor = 9; // EBADF
 
 // The status values after the last driver call.
 inline std::int32_t ibsta = 0;
@@ -37,7 +41,8 @@ inline std::int32_t ibcntl = 0;
 
 namespace gpib {
 
-// Returns a board descriptor, or a negative value on failure.
+// Returns a board descriptor, or a negative value on failure (with the driver's
+// status values: a missing configuration file, an unknown name...).
 int ibfind(const char* name);
 std::int32_t ibpad(int ud, int address);
 std::int32_t ibsad(int ud, int address);
@@ -60,9 +65,21 @@ std::int32_t ibwait(int ud, int mask);
 std::int32_t ibstop(int ud);
 
 // After an asynchronous transfer has shown CMPL: makes the driver settle the
-// transfer's byte count and error (the Linux driver does so only when ibwait is
-// called with CMPL in its mask) and refreshes ibsta, iberr and ibcntl.
-void CollectCompletion(int ud);
+// transfer's byte count and error and refreshes ibsta, iberr and ibcntl. The
+// Linux driver's library resets iberr and ibcnt on entry to every call and puts
+// the transfer's values back only in an ibwait with CMPL in its mask, so that is
+// the call made there, and it must be the last one before the values are read.
+// With other drivers a plain status poll refreshes them when `refresh` is set.
+void CollectCompletion(int ud, bool refresh);
+
+// Whether the loaded library is the Linux GPIB driver's (or stands in for it):
+// its board descriptors are not board indexes, and a board index must never be
+// taken offline.
+bool LinuxGpibLibrary();
+
+// What was tried when no library could be loaded, for the error report:
+// "$KELVO_GPIB_LIBRARY (path)" alone when that is set, else the built-in list.
+std::string TriedLibraries();
 
 // The timeout code this program last set with ibtmo (0, T NONE, at first).
 int LastTimeoutCode();

@@ -11,16 +11,45 @@ namespace kelvo {
 
 void ResetInterfaceSettings() { Settings = InterfaceSettings{}; }
 
+namespace {
+
+// Opens the board: by name, then by board index 0. Returns false, with the
+// failure reported when a driver library is there, when no board answers.
+bool OpenBoard() {
+    BoardIsIndex = 0;
+    for (const char* name : kBoardNames) {
+        const int ud = gpib::ibfind(name);
+        if (ud >= 0) {
+            BoardDescriptor = static_cast<std::int16_t>(ud);
+            return true;
+        }
+        if (gpib::LoadedLibrary().empty()) return false;  // the first bus call says so
+    }
+    // A board configured under another name still answers to its index, unless
+    // the configuration itself is missing or broken (then only the name lookup
+    // failed with an invalid argument).
+    if (iberr == kErrArgument && (gpib::ibwait(0, 0) & kStatusErr) == 0) {
+        BoardDescriptor = 0;
+        BoardIsIndex = 1;
+        return true;
+    }
+    BusOperation = kOpFindBoard;
+    ibsta |= kStatusErr;
+    ReportGpibError();
+    BoardUnavailable = 1;
+    return false;
+}
+
+}  // namespace
+
 std::int16_t InitInterface() {
     if (Settings.Protocol == BusProtocol::TcpIp) return 0;
+    if (BoardUnavailable != 0) return 1;  // reported once for this command line
     SetupRunning = 1;
-    if (BoardDescriptor < 0) {
-        BoardDescriptor = static_cast<std::int16_t>(gpib::ibfind("GPIB0"));
-        if (BoardDescriptor < 0) {
-            BoardDescriptor = -1;
-            SetupRunning = 0;
-            return 1;
-        }
+    if (BoardDescriptor < 0 && !OpenBoard()) {
+        BoardDescriptor = -1;
+        SetupRunning = 0;
+        return 1;
     }
     const int ud = BoardDescriptor;
     struct Step {
@@ -48,14 +77,17 @@ std::int16_t InitInterface() {
         }
     }
     gpib::ibconfig(ud, 9, 1);  // interrupts on, unchecked
-    gpib::ibdma(ud, 1);        // DMA on, unchecked
+    // DMA is the driver's own business: the Linux driver's library has no ibdma
+    // and says so on standard error at every call.
     SetupRunning = 0;
     return 0;
 }
 
 void GoOffline() {
-    if (BoardDescriptor >= 0) gpib::ibonl(BoardDescriptor, 0);
+    if (BoardDescriptor >= 0 && BoardIsIndex == 0) gpib::ibonl(BoardDescriptor, 0);
     BoardDescriptor = -1;
+    BoardIsIndex = 0;
+    BoardUnavailable = 0;
 }
 
 std::int16_t ParseDeviceAddress(ParseCursor& cursor) {

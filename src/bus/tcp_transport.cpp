@@ -3,11 +3,14 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -26,7 +29,11 @@ namespace {
 // window's events: ESC, Ctrl-Break and a close request are seen well within 50 ms.
 constexpr int kSlicesMs = 20;
 constexpr std::int32_t kRequestSize = 16384;
+// The most of an over-long reply that is read only to be dropped.
+constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
 constexpr char kGreeting[] = "100 Connection accepted";
+constexpr std::int32_t kGreetingKept = 256;        // of the greeting line, kept and shown
+constexpr std::int64_t kGreetingLimit = 64 * 1024;  // read of a greeting line at most
 constexpr std::int16_t kTcpTimeout = 128;
 constexpr std::int16_t kTcpKeyboardAbort = 129;
 constexpr std::int16_t kTcpWaitFailed = 131;
@@ -36,16 +43,81 @@ constexpr std::int16_t kTcpCouldNotConnect = 133;
 int instrumentSocket = -1;
 bool established = false;  // the connection was made (as opposed to still being tried)
 
-// Reports a connection that ended or was never made, as its own TCP/IP error.
+// Reports a connection that ended or was never made, as its own TCP/IP error; one
+// that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost() {
     TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
-    return ReportTcpError();
+    const std::int16_t result = ReportTcpError();
+    if (TcpError != kTcpCouldNotConnect) return result;
+    PrintText(kAttrWords, "Instrument at ");
+    PrintText(kAttrValue, Settings.IpAddress);
+    PrintText(kAttrWords, " port ");
+    PrintLong(kAttrValue, Settings.TcpPort);
+    PrintNewLine();
+    return result;
 }
 
 void CloseSocket() {
     if (instrumentSocket >= 0) close(instrumentSocket);
     instrumentSocket = -1;
     established = false;
+}
+
+// The greeting line, read as it comes in: whole pieces up to its line feed, under
+// the timeout and the abort key. At most 256 bytes of it are kept and shown; the
+// rest of a longer line is read and dropped, so that none of it is taken for the
+// reply. A text that cannot be the expected greeting ends the wait at once.
+// Returns 0 when the greeting was the expected one, otherwise 1 (reported).
+std::int16_t ReadGreeting() {
+    char kept[kGreetingKept + 1] = {};
+    std::int32_t length = 0;
+    std::int64_t total = 0;
+    bool lineEnded = false;
+    bool closed = false;
+    auto couldStillMatch = [&] {
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(length), sizeof kGreeting - 1);
+        return std::memcmp(kept, kGreeting, n) == 0;
+    };
+    while (!lineEnded && total < kGreetingLimit && couldStillMatch()) {
+        char piece[kGreetingKept];
+        ssize_t n = recv(instrumentSocket, piece, sizeof piece, MSG_PEEK);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (WaitSocketEvent(SocketEvent::Read) != 0) return 1;
+            continue;
+        }
+        if (n < 0) return 1;  // a failed receive ends the connection without a word
+        if (n == 0) {
+            closed = true;
+            break;
+        }
+        // Only the line is taken: what follows it is the instrument's business.
+        if (const void* lf = std::memchr(piece, '\n', static_cast<std::size_t>(n))) {
+            n = static_cast<const char*>(lf) - piece + 1;
+            lineEnded = true;
+        }
+        n = recv(instrumentSocket, piece, static_cast<std::size_t>(n), 0);
+        if (n <= 0) return 1;
+        const std::int32_t room = kGreetingKept - length;
+        const std::int32_t keep = static_cast<std::int32_t>(std::min<ssize_t>(n, room));
+        std::memcpy(kept + length, piece, static_cast<std::size_t>(keep));
+        length += keep;
+        total += n;
+    }
+    if (length > 0) {
+        PrintText(kAttrWords, std::string_view(kept, static_cast<std::size_t>(length)));
+    }
+    PrintNewLine();
+    if (closed) return ReportConnectionLost();
+    if (length >= static_cast<std::int32_t>(sizeof kGreeting - 1) && couldStillMatch()) return 0;
+    // Anything else is not the instrument that was meant, and says so.
+    std::int32_t shown = length;
+    while (shown > 0 && (kept[shown - 1] == '\n' || kept[shown - 1] == '\r')) --shown;
+    PrintText(kAttrError, "? Unexpected greeting from instrument: '");
+    PrintText(kAttrValue, std::string_view(kept, static_cast<std::size_t>(shown)));
+    PrintText(kAttrError, "'");
+    PrintNewLine();
+    SignalError();
+    return 1;
 }
 
 }  // namespace
@@ -71,6 +143,7 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
             outcome = kTcpWaitFailed;
             break;
         }
+        bool done = false;
         if (ready > 0) {
             if (fd.revents & POLLNVAL) {
                 outcome = kTcpWaitFailed;
@@ -87,28 +160,24 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
                     }
                     established = true;
                 }
-                break;
-            }
-            if (fd.revents & (POLLERR | POLLHUP)) {
+                done = true;
+            } else if (fd.revents & (POLLERR | POLLHUP)) {
                 lost = true;
                 break;
             }
-        } else {
-            if (TransferAbort != 0) {
-                outcome = kTcpKeyboardAbort;
-                break;
-            }
-            if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
-                outcome = kTcpTimeout;
-                break;
-            }
         }
+        // The user and the clock are heard on every pass, also while bytes keep
+        // trickling in: a reply that never ends is ended by ESC or the timeout.
         PumpMessages();
-        // An abort seen in this pass ends the wait at once.
         if (TransferAbort != 0) {
             outcome = kTcpKeyboardAbort;
             break;
         }
+        if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+            outcome = kTcpTimeout;
+            break;
+        }
+        if (done) break;
     }
     TransferWaitActive = 0;
     if (lost) return ReportConnectionLost();
@@ -147,29 +216,10 @@ std::int16_t OpenConnection() {
         return 1;
     }
 
-    // The greeting: at most 256 bytes, received once.
-    char greeting[257] = {};
-    const ssize_t n = recv(s, greeting, 256, 0);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        StopTiming();
-        return 0;
-    }
-    if (n <= 0) {
-        // Refused or closed at once by the instrument.
-        if (n == 0) {
-            PrintNewLine();
-            ReportConnectionLost();
-        }
-        CloseConnection();
-        StopTiming();
-        return 1;
-    }
-    PrintText(kAttrWords, std::string_view(greeting, static_cast<std::size_t>(n)));
-    PrintNewLine();
+    const std::int16_t greeted = ReadGreeting();
     StopTiming();
-    if (n >= 23 && std::memcmp(greeting, kGreeting, 23) == 0) return 0;
-    CloseConnection();
-    return 1;
+    if (greeted != 0) CloseConnection();
+    return greeted;
 }
 
 void CloseConnection() {
@@ -215,6 +265,12 @@ std::int16_t SocketSendAll(const void* data, std::int32_t length) {
     return status;
 }
 
+std::int32_t UnacknowledgedBytes() {
+    int queued = 0;
+    if (instrumentSocket < 0 || ioctl(instrumentSocket, SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+    return queued;
+}
+
 std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
     const bool digit = byte >= '0' && byte <= '9';
     if (digitsToCome_ == 0) {
@@ -234,6 +290,8 @@ std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
 
 std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
     SocketByteCount = 0;
+    TcpReplyRest = ReplyRest::None;
+    TcpBytesDropped = 0;
     if (maxCount <= 0) return 0;
     enum class State { Scan, BlockData, BlockHeader };
     std::int32_t count = 0;
@@ -243,16 +301,25 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
     std::int16_t error = 0;
     BlockHeaderParser parser;
     parser.Reset();
+    // Once the buffer is full, the rest of the reply is read here and dropped, so
+    // that the next command does not take it for its own reply.
+    static unsigned char scratch[kRequestSize];
+    bool cut = false;
 
-    for (bool stop = false; !stop;) {
-        if (error != 0 || count == maxCount) break;
-        if (request > maxCount - count) request = maxCount - count;
+    bool stop = false;
+    while (!stop) {
+        if (error != 0) break;
+        if (count == maxCount) cut = true;  // and the reply goes on
+        if (cut && TcpBytesDropped >= kDiscardLimit) break;
+        // What the state asks for stays in `request` (a block's remaining bytes);
+        // one receive takes no more than there is room for.
+        const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
         if (WaitSocketEvent(SocketEvent::Read) != 0) {
             error = 1;
             break;
         }
-        unsigned char* in = buffer + count;
-        ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(request), 0);
+        unsigned char* in = cut ? scratch : buffer + count;
+        ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == ECONNRESET) ReportConnectionLost();
@@ -277,7 +344,9 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
             first = false;
         }
 
-        // Handles the n bytes at `in` (the Scan state may go round more than once).
+        // Handles the n bytes at `in` (the Scan state may go round more than
+        // once); `taken` counts those that belong to the reply.
+        std::int32_t taken = 0;
         for (bool again = true; again && !stop;) {
             again = false;
             switch (state) {
@@ -287,40 +356,40 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
                     const std::int32_t lfAt = lf ? static_cast<std::int32_t>(static_cast<const unsigned char*>(lf) - in) : -1;
                     const std::int32_t hashAt = hash ? static_cast<std::int32_t>(static_cast<const unsigned char*>(hash) - in) : -1;
                     if (lfAt < 0 && hashAt < 0) {
-                        count += n;
+                        taken += n;
                     } else if (lfAt >= 0 && (hashAt < 0 || lfAt < hashAt)) {
-                        count += lfAt + 1;  // the rest of this receive is dropped
+                        taken += lfAt + 1;  // the rest of this receive is dropped
                         stop = true;
                     } else {
                         std::int32_t i = hashAt + 1;
                         std::int32_t answer = BlockHeaderParser::kNeedMore;
                         while (i < n && answer == BlockHeaderParser::kNeedMore) answer = parser.Feed(in[i++]);
                         if (answer == BlockHeaderParser::kNeedMore) {
-                            count += n;
+                            taken += n;
                             state = State::BlockHeader;
                             request = 1;
                         } else if (answer == BlockHeaderParser::kNotABlock) {
                             const void* after = std::memchr(in + i, '\n', static_cast<std::size_t>(n - i));
                             if (after != nullptr) {
-                                count += static_cast<std::int32_t>(static_cast<const unsigned char*>(after) - in) + 1;
+                                taken += static_cast<std::int32_t>(static_cast<const unsigned char*>(after) - in) + 1;
                                 stop = true;
                             } else {
-                                count += n;
+                                taken += n;
                                 request = kRequestSize;
                             }
                         } else {
                             const std::int32_t r = n - i;  // bytes after the header
                             if (answer < r) {
                                 const std::int32_t used = i + answer;
-                                count += used;
+                                taken += used;
                                 in += used;
                                 n -= used;
                                 again = true;  // the rest is scanned again
                             } else if (answer == r) {
-                                count += n;
+                                taken += n;
                                 request = kRequestSize;
                             } else {
-                                count += n;
+                                taken += n;
                                 state = State::BlockData;
                                 request = answer - r;
                             }
@@ -334,10 +403,10 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
                         state = State::Scan;
                         request = kRequestSize;
                     }
-                    count += n;
+                    taken += n;
                     break;
                 case State::BlockHeader: {
-                    count += 1;
+                    taken += 1;
                     const std::int32_t answer = parser.Feed(in[0]);
                     if (answer == BlockHeaderParser::kNotABlock) {
                         if (in[0] == '\n') {
@@ -354,7 +423,12 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
                 }
             }
         }
+        if (cut)
+            TcpBytesDropped += taken;
+        else
+            count += taken;
     }
+    if (cut) TcpReplyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
     SocketByteCount = count;
     return error;
 }

@@ -28,14 +28,29 @@ std::int16_t WaitSocketEvent(SocketEvent event);
 // bytes actually sent.
 std::int16_t SocketSendAll(const void* data, std::int32_t length);
 
+// The bytes handed to the connection that the instrument has not acknowledged;
+// after a failed send they never reached it. 0 without a connection.
+std::int32_t UnacknowledgedBytes();
+
 // Holds the small writes of one message back (hold true) and sends them together
 // as one segment when released, so that the instrument sees the message at once
 // rather than piece by piece. Nothing happens without a connection.
 void HoldWrites(bool hold);
 
 // Receives one reply into `buffer` (not terminated), at most maxCount bytes.
-// Returns 0, or 1 on failure; SocketByteCount holds the bytes stored.
+// Returns 0, or 1 on failure; SocketByteCount holds the bytes stored. Of a reply
+// longer than maxCount the rest is read and dropped (up to 16 MiB, under the
+// timeout and the abort key), so that the next reply starts clean; TcpReplyRest
+// and TcpBytesDropped say how that went.
 std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount);
+
+enum class ReplyRest {
+    None,     // the reply fitted
+    Dropped,  // the rest was read to the reply's end and dropped
+    Left,     // the rest could not all be read (an error, or too much)
+};
+inline ReplyRest TcpReplyRest = ReplyRest::None;
+inline std::int64_t TcpBytesDropped = 0;
 
 // Recognises an IEEE 488.2 definite-length block header after its '#', one byte
 // at a time.

@@ -47,9 +47,10 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
     }
     if ((ibsta & kStatusCmpl) == 0) return ReportGpibError();  // the poll failed
 
-    gpib::CollectCompletion(ud);
+    // The transfer's own count and error, as the completion left them: any
+    // further call would reset them with the Linux driver's library.
+    gpib::CollectCompletion(ud, expectedCount > 1);
     if (expectedCount > 1) {
-        gpib::ibwait(ud, 0);
         if (ibcntl != expectedCount) {
             ibsta |= kStatusErr;
             if (iberr == 0) iberr = kErrShortTransfer;
@@ -79,7 +80,8 @@ std::int16_t AwaitTransfer(std::int32_t startStatus, std::int32_t expectedCount)
 }
 
 void ShowWaiting() {
-    if (CommandFileActive != 0) return;
+    // Without a board (reported once for the line) nothing will be waited for.
+    if (CommandFileActive != 0 || BoardUnavailable != 0) return;
     PrintText(kAttrStatus, "Waiting for completion...");
     ReturnToLineStart();
 }

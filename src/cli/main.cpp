@@ -13,11 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bus/interface_settings.h"
 #include "cli/cli_format.h"
+#include "cli/junit_report.h"
 #include "console/console.h"
 #include "console/history.h"
 #include "console/host.h"
@@ -29,7 +33,7 @@
 namespace kelvo::cli {
 namespace {
 
-constexpr std::size_t kMaxLineLength = kLineBufferSize - 2;  // 254 characters
+constexpr std::size_t kMaxLineLength = kMaxCommandLine;  // 254 characters
 constexpr int kExitInterrupt = 130;
 constexpr int kExitTerminate = 143;
 
@@ -54,13 +58,31 @@ void DrainSignalPipe() {
     }
 }
 
+// Exit statuses of batch runs (--run).
+constexpr int kExitErrorsCounted = 1;
+constexpr int kExitBadArguments = 2;
+constexpr int kExitNotRun = 3;
+
+struct BatchRun {
+    std::string file;
+    std::string response;  // empty: none
+};
+
 struct Options {
     bool attributes = false;
     bool beeps = false;
+    std::vector<BatchRun> runs;  // --run: no standard input is read
+    std::string junit;           // --junit: the report's file
 };
 
 // The exit status the program ends with, once a signal has decided it.
 int exitStatus = 0;
+// The status of the first signal a running line took (130 or 143), 0 when none.
+int interruptStatus = 0;
+// Batch runs wait for no key: PAUSE goes on at once.
+bool batchMode = false;
+// Writes the JUnit report, if one was asked for, before the program ends.
+void (*finishReport)() = nullptr;
 
 class CliHost final : public Host {
 public:
@@ -85,10 +107,12 @@ public:
         if (signalPipe[0] >= 0) DrainSignalPipe();
         if (pendingInterrupt) {
             pendingInterrupt = 0;
+            if (interruptStatus == 0) interruptStatus = kExitInterrupt;
             if (!DeliverInterrupt(Interrupt::Escape)) EndNow(kExitInterrupt);
         }
         if (pendingTerminate) {
             pendingTerminate = 0;
+            if (interruptStatus == 0) interruptStatus = kExitTerminate;
             if (!DeliverInterrupt(Interrupt::CloseRequest)) EndNow(kExitTerminate);
             if (ExitRequested != 0) exitStatus = kExitTerminate;
         }
@@ -105,7 +129,7 @@ public:
     // PAUSE takes one key from the terminal. Without a terminal on standard input
     // there is no key to wait for (the input is command lines): PAUSE goes on.
     void WaitForEvent() override {
-        if (isatty(0) != 1) {
+        if (batchMode || isatty(0) != 1) {
             KeyWaitActive = 0;
             return;
         }
@@ -147,6 +171,7 @@ public:
 
     [[noreturn]] static void EndNow(int status) {
         CloseCommandFiles();
+        if (finishReport != nullptr) finishReport();
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
@@ -161,6 +186,8 @@ private:
 void Usage(std::FILE* to) {
     std::fputs(
         "usage: kelvo-cli [--attrs] [--beeps] [--tcpip] [--ip ADDRESS] [--port N] [--address N]\n"
+        "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
+        "       kelvo-cli --version | --help\n"
         "\n"
         "Reads command lines from standard input and runs each as if typed at the prompt.\n"
         "After every line it writes '>' and the prepared line, then the display.\n"
@@ -171,18 +198,45 @@ void Usage(std::FILE* to) {
         "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
         "  --port N       the instrument's TCP port, 1 to 65535 (default 5000)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
+        "  --run FILE     run the command file FILE (as RUN FILE) instead of reading\n"
+        "                 standard input; may be given several times\n"
+        "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
+        "  --junit REPORT.xml  write a JUnit report of the command files run\n"
+        "  --version      show the version\n"
         "  --help         show this text\n"
         "\n"
         "PAUSE waits for a key only when standard input is a terminal, and goes on at\n"
         "once otherwise. Programs started by SHELL read /dev/null and write their\n"
-        "output to standard error.\n",
+        "output to standard error.\n"
+        "\n"
+        "Exit status with --run: 0 no error was counted, 1 errors were counted (failed\n"
+        "TEST checks, bus errors, refused lines), 3 a file could not be run at all,\n"
+        "2 bad arguments, 130 interrupted (SIGINT), 143 terminated (SIGTERM).\n",
         to);
 }
 
 [[noreturn]] void UsageError(const std::string& message) {
     std::fprintf(stderr, "kelvo-cli: %s\n", message.c_str());
     Usage(stderr);
-    std::exit(2);
+    std::exit(kExitBadArguments);
+}
+
+// A name that RUN and FR can take: one word of at most 127 characters, without
+// ';' or control characters.
+void CheckFileName(std::string_view option, std::string_view name) {
+    if (name.empty()) UsageError(std::string(option) + " needs a file name");
+    bool plain = name.size() <= 127;
+    for (const char c : name) plain = plain && c != ' ' && c != ';' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F;
+    if (!plain)
+        UsageError(std::string(option) + " takes a name of at most 127 characters without blanks, control characters or ';', not '" +
+                   std::string(name) + "'");
+}
+
+// The command line a --run stands for.
+std::string BatchLine(const BatchRun& run) {
+    std::string line = "RUN " + run.file;
+    if (!run.response.empty()) line += " FR " + run.response;
+    return line;
 }
 
 bool ParseNumber(std::string_view text, long low, long high, long& value) {
@@ -243,12 +297,34 @@ Options ParseArguments(int argc, char** argv) {
             if (!ParseNumber(text, 1, 30, address))
                 UsageError("--address needs a number from 1 to 30, not '" + std::string(text) + "'");
             Settings.DeviceAddress = static_cast<std::int16_t>(address);
+        } else if (arg == "--run") {
+            const std::string_view name = takeValue();
+            CheckFileName(arg, name);
+            options.runs.push_back({std::string(name), ""});
+        } else if (arg == "--response") {
+            const std::string_view name = takeValue();
+            CheckFileName(arg, name);
+            if (options.runs.empty()) UsageError("--response belongs to a --run before it");
+            if (!options.runs.back().response.empty()) UsageError("--run takes one --response");
+            options.runs.back().response = name;
+        } else if (arg == "--junit") {
+            const std::string_view name = takeValue();
+            if (name.empty()) UsageError("--junit needs a file name");
+            options.junit = name;
+        } else if (arg == "--version") {
+            noValue();
+            std::printf("kelvo-cli %s\n", KELVO_VERSION);
+            std::exit(0);
         } else if (arg == "--help" || arg == "-h") {
             Usage(stdout);
             std::exit(0);
         } else {
             UsageError("unknown argument '" + std::string(arg) + "'");
         }
+    }
+    for (const BatchRun& run : options.runs) {
+        if (BatchLine(run).size() > kMaxLineLength)
+            UsageError("--run " + run.file + " and its --response make a RUN line longer than 254 characters");
     }
     return options;
 }
@@ -267,6 +343,8 @@ void InstallSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // A file that reaches the size limit is a failed write, reported as such.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 void WriteOut(const std::string& text) {
@@ -280,13 +358,7 @@ bool RunLine(std::string_view raw, std::size_t fullLength, CommandHistory& histo
     if (fullLength > kMaxLineLength) {
         ErrorFlag = 0;
         ClearDisplay();
-        PrintText(kAttrError, "? Command line too long: ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(std::min<std::size_t>(fullLength, INT32_MAX)));
-        PrintText(kAttrError, " characters, at most ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(kMaxLineLength));
-        PrintText(kAttrError, " are allowed; the line was not run");
-        PrintNewLine();
-        SignalError();
+        ReportLineTooLong(fullLength);
         WriteOut(FormatTranscript("", TheConsole(), options.attributes));
         return false;
     }
@@ -298,8 +370,94 @@ bool RunLine(std::string_view raw, std::size_t fullLength, CommandHistory& histo
     return end != 0;
 }
 
+// The JUnit report being collected, and where it goes.
+std::unique_ptr<JUnitReport> report;
+std::string reportPath;
+
+bool WriteReport() {
+    if (!report) return true;
+    const std::string xml = report->Xml();
+    std::FILE* file = std::fopen(reportPath.c_str(), "wb");
+    bool ok = file != nullptr && std::fwrite(xml.data(), 1, xml.size(), file) == xml.size();
+    if (file != nullptr && std::fclose(file) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "kelvo-cli: cannot write the report '%s': %s\n", reportPath.c_str(), std::strerror(errno));
+    return ok;
+}
+
+void FinishReport() {
+    WriteReport();
+    report.reset();
+}
+
+std::string Timestamp() {
+    std::tm local{};
+    char text[32] = "1970-01-01T00:00:00";
+    if (CurrentHost().LocalTime(CurrentHost().TimeOfDay(), local)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+// Watches whether the outermost command file of a RUN line got as far as its
+// first line, and passes everything on to the JUnit report.
+class BatchWatch final : public RunObserver {
+public:
+    explicit BatchWatch(RunObserver* next) : next_(next) {}
+    void FileStarted(std::string_view name, int depth) override {
+        if (depth == 0) started = true;
+        if (next_) next_->FileStarted(name, depth);
+    }
+    void FileEnded(std::uint32_t ms, std::int32_t errors) override {
+        if (next_) next_->FileEnded(ms, errors);
+    }
+    void Check(const CheckReport& r) override {
+        if (next_) next_->Check(r);
+    }
+    void ErrorLine(const ErrorLineReport& r) override {
+        if (next_) next_->ErrorLine(r);
+    }
+    bool started = false;
+
+private:
+    RunObserver* next_;
+};
+
+// --run: each file as a RUN line of its own. The status covers them all: 3 when
+// a file could not be run, else 1 when errors were counted, else 0.
+int RunBatch(const Options& options, CommandHistory& history) {
+    BatchWatch watch(report.get());
+    SetRunObserver(&watch);
+    bool notRun = false;
+    bool errors = false;
+    for (const BatchRun& run : options.runs) {
+        if (pendingInterrupt && interruptStatus == 0) interruptStatus = kExitInterrupt;
+        if (pendingTerminate && interruptStatus == 0) interruptStatus = kExitTerminate;
+        if (interruptStatus != 0) break;
+        const std::string line = BatchLine(run);
+        watch.started = false;
+        const bool end = RunLine(line, line.size(), history, options);
+        if (!watch.started) notRun = true;
+        else if (ErrorFlag != 0) errors = true;
+        if (end || ExitRequested != 0) break;
+    }
+    SetRunObserver(nullptr);
+    if (!WriteReport()) notRun = true;
+    report.reset();
+    if (interruptStatus != 0) return interruptStatus;
+    if (exitStatus != 0) return exitStatus;
+    return notRun ? kExitNotRun : errors ? kExitErrorsCounted : 0;
+}
+
 int Run(int argc, char** argv) {
     const Options options = ParseArguments(argc, argv);
+    if (!options.junit.empty()) {
+        // Found out now, before anything runs, that the report cannot be written.
+        std::FILE* probe = std::fopen(options.junit.c_str(), "wb");
+        if (probe == nullptr)
+            UsageError("cannot write the report '" + options.junit + "': " + std::strerror(errno));
+        std::fclose(probe);
+        reportPath = options.junit;
+        report = std::make_unique<JUnitReport>(Timestamp());
+        finishReport = FinishReport;
+    }
     InstallSignals();
     CliHost host(options.beeps);
     SetHost(&host);
@@ -307,6 +465,11 @@ int Run(int argc, char** argv) {
     TheConsole().SetLayout(8, 16, 640, 480);
 
     CommandHistory history;
+    if (!options.runs.empty()) {
+        batchMode = true;
+        return RunBatch(options, history);
+    }
+    SetRunObserver(report.get());
     std::string pending;            // the line being read, as far as it can be run
     std::size_t pendingLength = 0;  // its full length
     char lastChar = '\0';
@@ -316,6 +479,9 @@ int Run(int argc, char** argv) {
         std::size_t length = pendingLength;
         if (lastChar == '\r') --length;  // a CR LF ending
         const bool end = RunLine(std::string_view(pending).substr(0, length), length, history, options);
+        // A close request that aborted a transfer inside a command file left the
+        // program open: its exit status is not the program's.
+        if (!end) exitStatus = 0;
         pending.clear();
         pendingLength = 0;
         lastChar = '\0';
@@ -343,7 +509,10 @@ int Run(int argc, char** argv) {
         for (ssize_t i = 0; i < n; ++i) {
             const char c = buffer[i];
             if (c == '\n') {
-                if (finishLine()) return exitStatus;
+                if (finishLine()) {
+                    FinishReport();
+                    return exitStatus;
+                }
                 continue;
             }
             ++pendingLength;
@@ -353,6 +522,7 @@ int Run(int argc, char** argv) {
         }
     }
     if (pendingLength > 0) finishLine();
+    FinishReport();
     return exitStatus;
 }
 

@@ -11,14 +11,17 @@
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
+#include "console/program_state.h"
 
 namespace kelvo {
 namespace {
 
 bool HasArgument(ParseCursor& cursor) { return cursor.SkipBlanks() != '\0'; }
 
-// "Sending <what>[ to device <address>]"
+// "Sending <what>[ to device <address>]": a progress line, not printed while a
+// command file runs.
 void Announce(const char* what, std::int16_t address, bool withAddress) {
+    if (CommandFileActive != 0) return;
     PrintText(kAttrWords, "Sending ");
     PrintText(kAttrValue, what);
     if (withAddress) {
@@ -43,10 +46,12 @@ std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsi
 }
 
 void CmdAbort() {
-    PrintText(kAttrWords, "Sending ");
-    PrintText(kAttrValue, "IFC");
-    PrintText(kAttrWords, " to all devices");
-    PrintNewLine();
+    if (CommandFileActive == 0) {
+        PrintText(kAttrWords, "Sending ");
+        PrintText(kAttrValue, "IFC");
+        PrintText(kAttrWords, " to all devices");
+        PrintNewLine();
+    }
     ShowWaiting();
     BusOperation = kOpInterfaceClear;
     StartTiming();
@@ -111,11 +116,13 @@ void CmdRemote(ParseCursor& cursor) {
         return;
     }
     CurrentDeviceAddress = address;
-    PrintText(kAttrWords, "Sending device ");
-    PrintLong(kAttrValue, address);
-    PrintText(kAttrWords, " to ");
-    PrintText(kAttrValue, "REMOTE");
-    PrintNewLine();
+    if (CommandFileActive == 0) {
+        PrintText(kAttrWords, "Sending device ");
+        PrintLong(kAttrValue, address);
+        PrintText(kAttrWords, " to ");
+        PrintText(kAttrValue, "REMOTE");
+        PrintNewLine();
+    }
     ShowWaiting();
     BusOperation = kOpListenAddress;
     const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};

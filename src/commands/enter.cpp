@@ -1,5 +1,10 @@
 // ENTER: optionally send, then read one reply, capture it and show it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "bus/bus_errors.h"
@@ -13,6 +18,7 @@
 #include "commands/received_display.h"
 #include "commands/transfer.h"
 #include "console/console.h"
+#include "console/host.h"
 #include "console/program_state.h"
 #include "commands/handlers.h"
 #include "interp/help.h"
@@ -30,10 +36,76 @@ constexpr int kEosLineFeed = 0x140A;  // LF, end the read on it, compare all 8 b
 
 bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
 
-// Creates or empties a file; returns it open for writing, or null.
-std::FILE* CreateFile(const char* typedName) {
-    const std::string path = ResolveNewFile(typedName);
-    return std::fopen(path.c_str(), "wb");
+// Whether the capture file can be written: created when missing, its contents
+// left as they are (a failed read must not wipe the last capture).
+bool CanWriteCapture(const char* typedName) {
+    std::FILE* file = OpenPlainFile(ResolveNewFile(typedName), FileAccess::Keep);
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
+// Replaces the contents of the file at `path` with n bytes: they are written to a
+// new file beside it, which then takes its name, so that the old contents stay
+// whole until the new ones are. Where no file can be made beside it, the file is
+// rewritten in place. Returns false when the bytes could not all be written.
+bool ReplaceContents(const std::string& path, const unsigned char* data, std::int32_t n) {
+    std::string target = path;
+    if (char* real = realpath(path.c_str(), nullptr)) {  // a link: replace what it points to
+        target = real;
+        std::free(real);
+    }
+    std::string temporary = target + ".kelvo-XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    std::FILE* file = nullptr;
+    if (fd >= 0) {
+        struct stat info;
+        if (stat(target.c_str(), &info) == 0) {
+            fchmod(fd, info.st_mode & 07777);
+        } else {
+            const mode_t mask = umask(0);
+            umask(mask);
+            fchmod(fd, 0666 & ~mask);
+        }
+        file = fdopen(fd, "wb");
+        if (file == nullptr) {
+            close(fd);
+            unlink(temporary.c_str());
+            return false;
+        }
+    } else {
+        temporary.clear();
+        file = OpenPlainFile(target, FileAccess::Replace);
+        if (file == nullptr) return false;
+    }
+    bool written = n <= 0 || std::fwrite(data, 1, static_cast<std::size_t>(n), file) == static_cast<std::size_t>(n);
+    if (std::fclose(file) != 0) written = false;
+    if (temporary.empty()) return written;
+    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// A reply longer than the buffer: it was cut, and this says what became of the
+// rest of it.
+void ReportCutReply() {
+    PrintText(kAttrStatus, "? The buffer holds ");
+    PrintLong(kAttrValue, kDataBufferSize);
+    if (Gpib()) {
+        PrintText(kAttrStatus, " bytes: the rest of the reply was not read;");
+        PrintNewLine();
+        PrintText(kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
+    } else if (TcpReplyRest == ReplyRest::Dropped) {
+        PrintText(kAttrStatus, " bytes: ");
+        PrintLong(kAttrValue, static_cast<std::int32_t>(TcpBytesDropped));
+        PrintText(kAttrStatus, TcpBytesDropped == 1 ? " more byte of the reply was dropped"
+                                                    : " more bytes of the reply were dropped");
+    } else {
+        PrintText(kAttrStatus, " bytes: the rest of the reply was not read");
+    }
+    PrintNewLine();
 }
 
 }  // namespace
@@ -51,8 +123,8 @@ std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_
 }
 
 std::int32_t WriteCaptureFile(std::int32_t count) {
-    std::FILE* file = CreateFile(Parsed.CaptureFileName.typed);
-    if (file == nullptr) return 0;
+    // Without a reply the last capture stays as it was.
+    if (count <= 0) return 0;
     const unsigned char* data = ResponseBuffer;
     std::int32_t n = count;
     if (Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
@@ -74,17 +146,15 @@ std::int32_t WriteCaptureFile(std::int32_t count) {
             n = static_cast<std::int32_t>(value);
         }
     }
-    std::int32_t written = 0;
-    if (n > 0) written = static_cast<std::int32_t>(std::fwrite(data, 1, static_cast<std::size_t>(n), file));
-    if (std::fclose(file) != 0 && written == n) written = 0;
-    if (written != n) {
+    if (!ReplaceContents(ResolveNewFile(Parsed.CaptureFileName.typed), data, n)) {
         PrintText(kAttrError, "? Could not write all of the data to file '");
         PrintText(kAttrValue, Parsed.CaptureFileName.typed);
         PrintText(kAttrError, "'");
         PrintNewLine();
         SignalError();
+        return 0;
     }
-    return written;
+    return n > 0 ? n : 0;
 }
 
 void CmdEnter(ParseCursor& cursor) {
@@ -108,8 +178,7 @@ void CmdEnter(ParseCursor& cursor) {
             const char* text = StringToSend(cursor);
             bool go = true;
             if (Parsed.CaptureFileName.given) {
-                std::FILE* file = CreateFile(Parsed.CaptureFileName.typed);
-                if (file == nullptr) {
+                if (!CanWriteCapture(Parsed.CaptureFileName.typed)) {
                     PrintText(kAttrError, "? Can't write to file '");
                     PrintText(kAttrValue, Parsed.CaptureFileName.typed);
                     PrintText(kAttrError, "'");
@@ -117,8 +186,6 @@ void CmdEnter(ParseCursor& cursor) {
                     SignalError();
                     ShowSyntaxHelp();
                     go = false;
-                } else {
-                    std::fclose(file);
                 }
             }
             if (go && (text[0] != '\0' || Parsed.OutputFileName.given)) {
@@ -142,6 +209,9 @@ void CmdEnter(ParseCursor& cursor) {
                 std::int32_t written = 0;
                 if (Parsed.CaptureFileName.given) written = WriteCaptureFile(count);
                 ShowReceived(ResponseBuffer, count);
+                const bool cut = Gpib() ? status == 0 && count == kDataBufferSize && (ibsta & kStatusEnd) == 0
+                                        : TcpReplyRest != ReplyRest::None;
+                if (cut) ReportCutReply();
                 if (!CommandFileActive && Parsed.CaptureFileName.given) {
                     PrintCount(kAttrValue, written, kAttrWords, " byte");
                     PrintText(kAttrWords, " written to ");

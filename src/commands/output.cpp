@@ -1,4 +1,5 @@
 // OUTPUT, and the sending routine that ENTER and GET share.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@
 #include "commands/file_names.h"
 #include "commands/transfer.h"
 #include "console/console.h"
+#include "console/host.h"
 #include "console/program_state.h"
 #include "commands/handlers.h"
 #include "interp/help.h"
@@ -45,7 +47,7 @@ std::int16_t SendAddressBytes(std::int16_t operation, unsigned char a, unsigned 
 // could not be opened (reported).
 std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
     const std::string path = ResolveExistingFile(typedName);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenPlainFile(path, FileAccess::Read);
     if (file == nullptr) {
         PrintText(kAttrError, "? File '");
         PrintText(kAttrValue, typedName);
@@ -102,6 +104,9 @@ struct Writer {
         }
         if (moved < 0) moved = 0;
         total += moved;
+        // What the connection took but the instrument never acknowledged was not
+        // sent: it went down with the connection.
+        if (status != 0 && !Gpib()) total = std::max(0, total - UnacknowledgedBytes());
         return moved;
     }
 };

@@ -7,6 +7,7 @@
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
+#include "console/program_state.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
@@ -30,6 +31,19 @@ void Refuse(const char* message) {
     ShowSyntaxHelp();
 }
 
+// "Sending Parallel Poll <what>[ to device <address>]": a progress line, not
+// printed while a command file runs.
+void AnnounceParallelPoll(const char* what, std::int16_t address) {
+    if (CommandFileActive != 0) return;
+    PrintText(kAttrWords, "Sending Parallel Poll ");
+    PrintText(kAttrValue, what);
+    if (address != 0) {
+        PrintText(kAttrWords, " to device ");
+        PrintLong(kAttrValue, address);
+    }
+    PrintNewLine();
+}
+
 // Reads the address and LINE/HIGH/LOW, then sends the configuration. Returns 0
 // when it was sent and completed.
 std::int16_t ConfigureParallelPoll(ParseCursor& cursor) {
@@ -47,11 +61,13 @@ std::int16_t ConfigureParallelPoll(ParseCursor& cursor) {
         Refuse("? No sense for the selected line was specified");
         return 1;
     }
-    PrintText(kAttrWords, "Sending ");
-    PrintText(kAttrValue, "CONFIGURATION");
-    PrintText(kAttrWords, " to device ");
-    PrintLong(kAttrValue, address);
-    PrintNewLine();
+    if (CommandFileActive == 0) {
+        PrintText(kAttrWords, "Sending ");
+        PrintText(kAttrValue, "CONFIGURATION");
+        PrintText(kAttrWords, " to device ");
+        PrintLong(kAttrValue, address);
+        PrintNewLine();
+    }
     ShowWaiting();
     const auto ppe = static_cast<unsigned char>(0x60 + (Parsed.PollSense == 2 ? 0x08 : 0) + Parsed.PollLine);
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
@@ -123,17 +139,11 @@ void CmdPpunc(ParseCursor& cursor) {
         const std::int16_t address = ParseDeviceAddress(cursor);
         if (address == kAddressRefused) return;
         CurrentDeviceAddress = address;
-        PrintText(kAttrWords, "Sending Parallel Poll ");
-        PrintText(kAttrValue, "DISABLE");
-        PrintText(kAttrWords, " to device ");
-        PrintLong(kAttrValue, address);
-        PrintNewLine();
+        AnnounceParallelPoll("DISABLE", address);
         SendCommandBytes(kOpParallelPollDisable, {kUnl, kUnt, Mla(address), kPpc, kPpd});
         return;
     }
-    PrintText(kAttrWords, "Sending Parallel Poll ");
-    PrintText(kAttrValue, "UNCONFIGURE");
-    PrintNewLine();
+    AnnounceParallelPoll("UNCONFIGURE", 0);
     SendCommandBytes(kOpParallelPollUnconfigure, {kPpu});
 }
 

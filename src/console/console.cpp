@@ -74,7 +74,8 @@ void Console::PrintText(int attribute, std::string_view text) {
     // file as on the screen.
     const auto end = text.find('\0');
     if (end != std::string_view::npos) text = text.substr(0, end);
-    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty())
+    // After a failed write nothing more goes to the file (RUN reports it once).
+    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty() && std::ferror(ResponseFile) == 0)
         std::fwrite(text.data(), 1, text.size(), ResponseFile);
     AppendText(text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX)), attribute);
 }
@@ -86,7 +87,8 @@ void Console::PrintLong(int attribute, std::int32_t value) {
 }
 
 void Console::PrintNewLine() {
-    if (ResponseFileActive == 1 && ResponseFile != nullptr) std::fwrite("\r\n", 1, 2, ResponseFile);
+    if (ResponseFileActive == 1 && ResponseFile != nullptr && std::ferror(ResponseFile) == 0)
+        std::fwrite("\r\n", 1, 2, ResponseFile);
     NewLine();
 }
 

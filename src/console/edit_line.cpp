@@ -7,9 +7,8 @@ namespace kelvo {
 
 EditLine::EditLine() { Clear(); }
 
-bool EditLine::Insert(char c, int visibleColumns) {
-    const int limit = std::min(visibleColumns, kEditLineSize);
-    if (caret_ >= limit || end_ >= limit) return false;
+bool EditLine::Insert(char c) {
+    if (caret_ >= kEditLineSize || end_ >= kEditLineSize) return false;
     std::memmove(row_ + caret_ + 1, row_ + caret_, static_cast<std::size_t>(end_ - caret_));
     row_[caret_] = c;
     ++caret_;
@@ -75,13 +74,10 @@ void EditLine::Set(std::string_view text) {
     caret_ = end_ = n + 1;
 }
 
-void EditLine::RecomputeEnd(int visibleColumns) {
-    const int limit = std::clamp(visibleColumns, 1, kEditLineSize);
+void EditLine::RecomputeEnd() {
     int end = 1;
-    for (int column = 1; column < limit; ++column)
+    for (int column = 1; column < kEditLineSize; ++column)
         if (!Blank(column)) end = column + 1;
-    // What lies beyond the new width is gone.
-    std::memset(row_ + end, ' ', static_cast<std::size_t>(kEditLineSize - end));
     end_ = caret_ = end;
 }
 

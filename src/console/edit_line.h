@@ -7,8 +7,10 @@
 
 namespace kelvo {
 
-inline constexpr int kEditLineSize = 200;       // columns, the prompt included
-inline constexpr int kEditLineShown = 198;      // characters SetEditLine shows
+// The typed line holds up to 254 characters, as many as a command line can have;
+// the window scrolls the row sideways to keep the caret in view.
+inline constexpr int kEditLineSize = 255;       // columns, the prompt included
+inline constexpr int kEditLineShown = 254;      // characters SetEditLine shows
 
 class EditLine {
 public:
@@ -22,8 +24,8 @@ public:
     void ClearLineEdited() { edited_ = false; }
 
     // A printable character (32 to 126) typed at the caret. Returns false when the
-    // line is full for a window of `visibleColumns` columns; the caller beeps.
-    bool Insert(char c, int visibleColumns);
+    // line is full (254 characters); the caller beeps.
+    bool Insert(char c);
     void Delete();     // the character under the caret
     void Backspace();  // the character before the caret
     void Clear();      // ESC: an empty line, caret at column 1
@@ -37,12 +39,12 @@ public:
     // Copies the typed characters into `destination` (filled with NULs first), at
     // most size - 1 of them. Returns the number copied.
     std::size_t Take(char* destination, std::size_t size) const;
-    // The row becomes ">" and at most 198 characters of `text`; caret and end
+    // The row becomes ">" and at most 254 characters of `text`; caret and end
     // behind the text.
     void Set(std::string_view text);
-    // After a resize: the end behind the last non-blank character among columns 1
-    // to visibleColumns - 1 (what lies beyond is cut off), the caret at the end.
-    void RecomputeEnd(int visibleColumns);
+    // After a resize: the end behind the last non-blank character (trailing
+    // blanks dropped), the caret at the end.
+    void RecomputeEnd();
 
 private:
     bool Blank(int column) const { return row_[column] == ' '; }

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/address_checks.h"
+#include "console/host.h"
+
 namespace kelvo {
 namespace {
 
@@ -51,7 +54,8 @@ bool HistoryFile::Load(const std::string& path, CommandHistory& history, Interfa
                        SaveDialogState& dialog) {
     std::memcpy(image_.data() + kMarker, "Fail", 5);  // what a missing file leaves
     std::size_t got = 0;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+    // A FIFO or a device in the file's place reads as a missing file.
+    if (std::FILE* file = OpenPlainFile(path, FileAccess::Read)) {
         got = std::fread(image_.data(), 1, image_.size(), file);
         std::fclose(file);
     }
@@ -80,12 +84,16 @@ bool HistoryFile::Load(const std::string& path, CommandHistory& history, Interfa
     settings.Protocol = Get16(image_.data() + kProtocol) == static_cast<std::uint16_t>(BusProtocol::TcpIp)
                             ? BusProtocol::TcpIp
                             : BusProtocol::Gpib;
-    settings.TcpPort = Get16(image_.data() + kTcpPort);
-    settings.SecondPort = Get16(image_.data() + kSecondPort);
-    const std::string ip = GetText(image_.data() + kIpAddress, kIpAddressSize);
-    const std::size_t n = std::min(ip.size(), sizeof settings.IpAddress - 1);
-    std::memcpy(settings.IpAddress, ip.data(), n);
-    settings.IpAddress[n] = '\0';
+    // Values the Interface dialog would refuse (a file edited by hand or written
+    // by an older version) fall back to their defaults.
+    const std::uint16_t port = Get16(image_.data() + kTcpPort);
+    settings.TcpPort = port != 0 ? port : kDefaultTcpPort;
+    const std::uint16_t second = Get16(image_.data() + kSecondPort);
+    settings.SecondPort = second != 0 ? second : kDefaultSecondPort;
+    std::string ip = GetText(image_.data() + kIpAddress, kIpAddressSize);
+    if (ip.size() >= sizeof settings.IpAddress || !IsIpv4Address(ip)) ip = kDefaultIpAddress;
+    std::memcpy(settings.IpAddress, ip.data(), ip.size());
+    settings.IpAddress[ip.size()] = '\0';
     return true;
 }
 
@@ -104,7 +112,7 @@ bool HistoryFile::Save(const std::string& path, const CommandHistory& history, c
     Put16(image_.data() + kSecondPort, settings.SecondPort);
     PutText(image_.data() + kIpAddress, kIpAddressSize, settings.IpAddress);
 
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    std::FILE* file = OpenPlainFile(path, FileAccess::Replace);
     if (file == nullptr) return false;
     const bool written = std::fwrite(image_.data(), 1, image_.size(), file) == image_.size();
     return std::fclose(file) == 0 && written;

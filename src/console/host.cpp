@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -58,7 +59,7 @@ int SpawnProgram(const std::vector<std::string>& arguments, ProgramStreams strea
     posix_spawnattr_init(&attributes);
     sigset_t defaults;
     sigemptyset(&defaults);
-    for (const int signal : {SIGPIPE, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD})
+    for (const int signal : {SIGPIPE, SIGXFSZ, SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGCHLD})
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     sigset_t none;
@@ -101,6 +102,31 @@ Host* SetHost(Host* host) {
     Host* previous = currentHost == &silentHost ? nullptr : currentHost;
     currentHost = host ? host : &silentHost;
     return previous;
+}
+
+std::FILE* OpenPlainFile(const std::string& path, FileAccess access) {
+    // O_NONBLOCK keeps open() itself from waiting for the other end of a FIFO;
+    // the file is then checked before anything is read or written.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    const char* mode = "rb";
+    switch (access) {
+        case FileAccess::Read: flags |= O_RDONLY; break;
+        case FileAccess::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; mode = "ab"; break;
+        case FileAccess::Replace: flags |= O_WRONLY | O_CREAT | O_TRUNC; mode = "wb"; break;
+        case FileAccess::Keep: flags |= O_WRONLY | O_CREAT; mode = "wb"; break;
+    }
+    const int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0) return nullptr;
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    std::FILE* file = fdopen(fd, mode);
+    if (file == nullptr) close(fd);
+    return file;
 }
 
 }  // namespace kelvo

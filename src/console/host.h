@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -72,6 +73,20 @@ enum class ProgramStreams {
 
 // The POSIX program start behind StartProgram, for hosts that choose the streams.
 int SpawnProgram(const std::vector<std::string>& arguments, ProgramStreams streams, std::int64_t& process);
+
+// How OpenPlainFile opens a file (always in binary mode).
+enum class FileAccess {
+    Read,     // read from the start
+    Append,   // write at the end; created when missing
+    Replace,  // written from empty; created when missing, emptied when present
+    Keep,     // written; created when missing, its contents left as they are
+};
+
+// Opens a file the user named for data, without ever blocking: a FIFO with no
+// other end, a device or a folder is refused like a file that cannot be opened,
+// since reading or writing it may never end. Null when the file cannot be
+// opened or is not a regular file.
+std::FILE* OpenPlainFile(const std::string& path, FileAccess access);
 
 // The host in force. Never null: until one is installed, a silent host with a
 // steady clock stands in.

@@ -30,20 +30,24 @@ bool DeliverInterrupt(Interrupt interrupt) {
         KeyWaitActive = 0;  // any key, or a close request, ends PAUSE
         return true;
     }
-    if (CommandFileActive != 0) {
-        // Ends the file (and a transfer or a WAIT in progress) but not the
-        // program: a command file is left, never the program from inside one.
-        if (TransferWaitActive != 0) TransferAbort = 1;
-        CommandFileAbort = 1;
-        WaitInProgress = 0;
-        return true;
-    }
     if (TransferWaitActive != 0) {
+        // ESC ends the transfer alone: inside a command file the file goes on
+        // with its next line. Ctrl-Break and a close request also end the
+        // program after the line (silently from now on), or, inside a command
+        // file, every running file instead.
         TransferAbort = 1;
         if (interrupt != Interrupt::Escape) {
             ExitRequested = 1;
             CurrentCommandId = kExit;
+            if (CommandFileActive != 0) CommandFileAbort = 1;
         }
+        return true;
+    }
+    if (CommandFileActive != 0) {
+        // Ends the file (and a WAIT in progress) but not the program: a command
+        // file is left, never the program from inside one.
+        CommandFileAbort = 1;
+        WaitInProgress = 0;
         return true;
     }
     return false;

@@ -22,12 +22,12 @@ enum class Interrupt {
     CloseRequest,  // the window's close button, or a termination request
 };
 
-// Hands an interrupt to whatever is running: a PAUSE; a command file, which every
-// interrupt aborts together with a transfer in progress, leaving the program
-// open; or a transfer wait at the prompt, which Ctrl-Break and a close request
-// also end the program from. Returns true when one of them took it; false means
-// nothing was running that listens for it, and the front end treats it as at an
-// idle prompt.
+// Hands an interrupt to whatever is running: a PAUSE, which any interrupt ends;
+// a transfer, which any interrupt aborts (Ctrl-Break and a close request also
+// end the program after the line, or abort the command files that run); or a
+// command file, which any interrupt aborts, leaving the program open. Returns
+// true when one of them took it; false means nothing was running that listens
+// for it, and the front end treats it as at an idle prompt.
 bool DeliverInterrupt(Interrupt interrupt);
 
 }  // namespace kelvo

@@ -3,12 +3,15 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "commands/file_names.h"
 #include "console/console.h"
+#include "console/host.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
 #include "script/command_language.h"
@@ -16,6 +19,7 @@
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
+#include "script/run_report.h"
 
 namespace kelvo {
 namespace {
@@ -48,10 +52,20 @@ bool IsRunningCommandFile(std::FILE* file) {
     return false;
 }
 
-// Only a plain file is a command file: a device or a pipe may never end.
-bool IsPlainFile(std::FILE* file) {
-    struct stat info;
-    return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
+// The response file this program opened, as typed, and whether a failed write
+// to it has been reported: once, after which nothing more is written to it.
+std::string responseFileName;
+bool responseFailureReported = false;
+
+void CheckResponseFile() {
+    if (ResponseFileActive != 1 || ResponseFile == nullptr || responseFailureReported) return;
+    if (std::ferror(ResponseFile) == 0) return;
+    responseFailureReported = true;
+    PrintText(kAttrError, "? Could not write all of the data to file '");
+    PrintText(kAttrValue, responseFileName);
+    PrintText(kAttrError, "'");
+    PrintNewLine();
+    SignalError();
 }
 
 void PrintFileError(const char* what, const char* name) {
@@ -106,17 +120,40 @@ void PrintSummary() {
 
 }  // namespace
 
+void ReportLineTooLong(std::size_t length) {
+    PrintText(kAttrError, "? Command line too long: ");
+    PrintLong(kAttrValue, static_cast<std::int32_t>(std::min<std::size_t>(length, INT32_MAX)));
+    PrintText(kAttrError, " characters, at most ");
+    PrintLong(kAttrValue, static_cast<std::int32_t>(kMaxCommandLine));
+    PrintText(kAttrError, " are allowed; the line was not run");
+    PrintNewLine();
+    SignalError();
+}
+
 bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length) {
-    length = 0;
-    // 254 characters at most: a longer line goes on in the next read.
-    while (length < kLineBufferSize - 2) {
-        const int c = std::getc(file);
-        if (c == EOF) break;
-        raw[length++] = static_cast<char>(c);
-        if (c == '\n') break;
+    for (;;) {
+        length = 0;
+        std::size_t full = 0;  // the line's length, also beyond what is kept
+        bool any = false;
+        for (int c; (c = std::getc(file)) != EOF;) {
+            any = true;
+            if (c == '\n') break;
+            if (c == '\r') {
+                // CR LF, or a CR alone, ends the line.
+                const int next = std::getc(file);
+                if (next != '\n' && next != EOF) std::ungetc(next, file);
+                break;
+            }
+            if (full < kMaxCommandLine) raw[length++] = static_cast<char>(c);
+            ++full;
+        }
+        raw[length] = '\0';
+        if (!any) return false;
+        run_report::LineRead(file, true);
+        if (full <= kMaxCommandLine) return true;
+        // Never run a part of a line: the rest would run as a line of its own.
+        ReportLineTooLong(full);
     }
-    raw[length] = '\0';
-    return length > 0;
 }
 
 void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line) {
@@ -144,8 +181,11 @@ std::int16_t ExecuteFileLine(PreparedLine& line) {
     // The echo shows the line as written, before its alias is expanded.
     PrintText(kAttrStatus, line.text);
     PrintNewLine();
+    const run_report::LineMark mark = run_report::LineStarting(line.text);
     ExpandAlias(line, kCommandLanguage);
-    return ExecuteCommandLine(line.text, line.typed);
+    const std::int16_t end = ExecuteCommandLine(line.text, line.typed);
+    run_report::LineEnded(mark);
+    return end;
 }
 
 void CloseCommandFiles() {
@@ -195,9 +235,9 @@ void CmdRun(ParseCursor& cursor) {
             CommandFileAbort = 1;
             break;
         }
-        file = std::fopen(ResolveExistingFile(name.typed).c_str(), "r");
+        file = OpenPlainFile(ResolveExistingFile(name.typed), FileAccess::Read);
         FileIdentity identity{};
-        if (file == nullptr || !IsPlainFile(file) || !IdentityOf(file, identity)) {
+        if (file == nullptr || !IdentityOf(file, identity)) {
             PrintFileError("? Can't open command file '", name.typed);
             break;
         }
@@ -214,7 +254,7 @@ void CmdRun(ParseCursor& cursor) {
         if (Parsed.ResponseFileName.given && !outerResponse) {
             Parsed.ResponseFileName.given = 0;
             const std::string responseName = Parsed.ResponseFileName.typed;
-            ResponseFile = std::fopen(ResolveNewFile(responseName).c_str(), "ab");
+            ResponseFile = OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append);
             if (ResponseFile == nullptr) {
                 PrintFileError("? Can't open response file '", responseName.c_str());
             } else if (IsRunningCommandFile(ResponseFile)) {
@@ -222,9 +262,15 @@ void CmdRun(ParseCursor& cursor) {
                 ResponseFile = nullptr;
                 PrintFileError("? Response file is a running command file: '", responseName.c_str());
             } else {
+                // Each line reaches the file at its end, so that a full disk
+                // shows while the file runs, not after its summary.
+                std::setvbuf(ResponseFile, nullptr, _IOLBF, BUFSIZ);
+                responseFileName = responseName;
+                responseFailureReported = false;
                 ResponseFileActive = 1;
                 ownResponse = true;
                 PrintBanner(responseName.c_str());
+                CheckResponseFile();
             }
             if (!ownResponse) {
                 --openFiles;
@@ -233,6 +279,7 @@ void CmdRun(ParseCursor& cursor) {
         }
 
         CommandFileAbort = 0;
+        run_report::FileStarted(file, name.typed);
         for (;;) {
             char raw[kLineBufferSize];
             std::size_t length = 0;
@@ -241,9 +288,11 @@ void CmdRun(ParseCursor& cursor) {
             PrepareFileLine(raw, length, line);
             const std::int16_t stop = ExecuteFileLine(line);
             CurrentCommandId = kNoCommand;
+            CheckResponseFile();
             PumpMessages();
             if (stop != 0 || CommandFileAbort != 0) break;
         }
+        run_report::FileEnded();
         --openFiles;
     } while (false);
 
@@ -255,6 +304,7 @@ void CmdRun(ParseCursor& cursor) {
         CommandFileActive = 0;
         CommandFile = nullptr;
         PrintSummary();
+        CheckResponseFile();  // the box itself may not have reached the file
     }
     if (ownResponse && ResponseFile != nullptr) {
         std::fclose(ResponseFile);

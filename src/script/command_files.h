@@ -18,8 +18,16 @@ inline std::FILE* CommandFile = nullptr;
 // stack.
 inline constexpr int kMaxCommandFileDepth = 32;
 
-// Reads the next line of `file`: at most 254 characters, a longer line being read
-// as several. Returns false at the end of the file or on a read error.
+// The longest command line, in a file as at the prompt.
+inline constexpr std::size_t kMaxCommandLine = kLineBufferSize - 2;  // 254 characters
+
+// Refuses a line longer than kMaxCommandLine: the message, counted as an error.
+void ReportLineTooLong(std::size_t length);
+
+// Reads the next line of `file` without its line end (LF, CR LF, or a CR alone).
+// A line longer than 254 characters is refused with ReportLineTooLong and passed
+// over, never run in part. Returns false at the end of the file or on a read
+// error.
 bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
 
 // Removes the line end (LF and a CR before it) and prepares the line and its

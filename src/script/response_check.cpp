@@ -1,9 +1,12 @@
 // IF and TEST: compare the last response and branch inside the command file.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <utility>
 
 #include "commands/data_buffers.h"
 #include "console/console.h"
@@ -14,6 +17,7 @@
 #include "interp/parsed_command.h"
 #include "script/command_files.h"
 #include "script/response_check.h"
+#include "script/run_report.h"
 
 namespace kelvo {
 namespace {
@@ -57,6 +61,36 @@ bool WithinTolerance(const char* text) {
         Parsed.Tolerance = Parsed.TestValue * Parsed.Tolerance;
     const double number = std::strtod(text, nullptr);
     return std::fabs(number - Parsed.TestValue) <= std::fabs(Parsed.Tolerance);
+}
+
+std::string Number(double value) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
+// What the check expected and what it found, in the command language's terms,
+// for the run report. `tolerance` is TOL as given.
+void DescribeCheck(const char* text, double tolerance, std::string& expected, std::string& received) {
+    const std::string quoted = std::string("\"") + text + "\"";
+    if (Parsed.TestString.given) {
+        expected = std::string("STR ") + Parsed.TestString.text;
+        received = quoted;
+    } else if (Parsed.AndMaskGiven) {
+        const std::int64_t number = LeadingLong(text);
+        expected = "AND " + std::to_string(Parsed.AndMask) + " VAL " + Number(Parsed.TestValue) + ": (number AND " +
+                   std::to_string(Parsed.AndMask) + ") = " + Number(std::trunc(Parsed.TestValue));
+        received = quoted + ": " + std::to_string(number) + " AND " + std::to_string(Parsed.AndMask) + " = " +
+                   std::to_string(number & static_cast<std::int64_t>(Parsed.AndMask));
+    } else {
+        expected = "VAL " + Number(Parsed.TestValue);
+        if (Parsed.ToleranceGiven) expected += " TOL " + Number(tolerance);
+        const double allowed = std::fabs(Parsed.Tolerance);
+        expected += ": " + Number(Parsed.TestValue - allowed) + " to " + Number(Parsed.TestValue + allowed);
+        received = quoted + ": " + Number(std::strtod(text, nullptr));
+    }
+    if (Parsed.MidPositionGiven) expected += " (MID " + std::to_string(Parsed.MidPosition) + ")";
+    if (Parsed.CompareWidthGiven) expected += " (WID " + std::to_string(Parsed.CompareWidth) + ")";
 }
 
 bool StartsWith(const char* line, const char* keyword) {
@@ -152,6 +186,7 @@ void CheckResponse(ParseCursor& cursor, bool isTest) {
     char text[kMaxCompareWidth + 1];
     ComparedText(Parsed.MidPosition, Parsed.CompareWidth, text);
 
+    const double givenTolerance = Parsed.Tolerance;
     bool result = false;
     if (Parsed.TestString.given) {
         result = Parsed.CompareWidthGiven
@@ -165,6 +200,11 @@ void CheckResponse(ParseCursor& cursor, bool isTest) {
         return;  // nothing to compare: TRUE, FALSE and CONT are ordinary lines then
     }
     TestResult = result ? kTestTrue : kTestFalse;
+    if (run_report::Observing()) {
+        std::string expected, received;
+        DescribeCheck(text, givenTolerance, expected, received);
+        run_report::CheckMade(cursor.start, isTest, result, std::move(expected), std::move(received));
+    }
 
     if (!result && isTest) {
         PrintText(kAttrError, "****************");

@@ -323,6 +323,8 @@ TEST_F(CommandFiles, ACloseRequestDuringATransferInAFileAbortsBothAndTheProgramS
         EXPECT_NE(out.find("Terminated from keyboard"), std::string::npos) << out;
         EXPECT_NE(out.find(ErrorsBox(1)), std::string::npos) << out;
     }
+    // After a close request nothing beeps: only the BEEP before it did.
+    EXPECT_EQ(cli.Err(), kCompletionBeep);
 }
 
 TEST_F(CommandFiles, ChecksSeeWhatReceiveAndZipReadLast) {

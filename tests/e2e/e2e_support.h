@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -75,14 +76,17 @@ inline std::string MaskTimes(const std::string& text) {
 }
 
 // The simulated bus's trace cut into what each command line did: every line
-// sets the board up ("IFC", "REN 1") and takes it off line ("ONL 0") at its end;
-// each part holds the events in between.
+// sets the board up ("IFC", "REN 1"; the Linux driver's library raises REN once
+// more before, as it takes system control) and takes it off line ("ONL 0") at
+// its end; each part holds the events in between.
 inline std::vector<std::vector<std::string>> PerCommandLine(const std::vector<std::string>& trace) {
     std::vector<std::vector<std::string>> parts(1);
     for (const std::string& event : trace) {
         if (event == "ONL 0") {
             std::vector<std::string>& part = parts.back();
-            const std::size_t setUp = part.size() >= 2 && part[0] == "IFC" && part[1] == "REN 1" ? 2 : 0;
+            const std::size_t ren = !part.empty() && part[0] == "REN 1" ? 1 : 0;
+            const std::size_t setUp =
+                part.size() >= ren + 2 && part[ren] == "IFC" && part[ren + 1] == "REN 1" ? ren + 2 : 0;
             part.erase(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(setUp));
             parts.emplace_back();
         } else {
@@ -91,6 +95,48 @@ inline std::vector<std::vector<std::string>> PerCommandLine(const std::vector<st
     }
     parts.pop_back();  // events after the last "ONL 0": none in a finished run
     return parts;
+}
+
+// The GPIB driver kelvo-cli runs against. By default the simulated library. With
+// KELVO_E2E_REAL_LIBGPIB naming the Linux GPIB driver's real libgpib.so.0 and
+// KELVO_E2E_KERNEL_SIM the emulated kernel driver, it is the real library over
+// the emulation, with a configuration file naming board 0 KELVO_E2E_BOARD_NAME
+// (gpib0 unless set). Both serve the same bench and write the same trace.
+inline bool RealGpibLibrary() {
+    const char* real = std::getenv("KELVO_E2E_REAL_LIBGPIB");
+    return real != nullptr && real[0] != '\0';
+}
+
+inline std::string GpibConf(const std::string& boardName) {
+    return "interface {\n"
+           "  minor = 0\n"
+           "  board_type = \"ni_pci\"\n"
+           "  name = \"" + boardName + "\"\n"
+           "  pad = 0\n"
+           "  sad = 0\n"
+           "  timeout = T3s\n"
+           "  eos = 0x0a\n"
+           "  set-reos = no\n"
+           "  set-bin = no\n"
+           "  set-xeos = no\n"
+           "  set-eot = yes\n"
+           "  master = yes\n"
+           "}\n";
+}
+
+// The environment entries for kelvo-cli; `simLibrary` is the simulated library.
+inline std::vector<std::string> GpibDriverEnvironment(const ScratchDir& scratch, const std::string& simLibrary) {
+    if (!RealGpibLibrary()) return {"KELVO_GPIB_LIBRARY=" + simLibrary};
+    const char* name = std::getenv("KELVO_E2E_BOARD_NAME");
+    const char* kernel = std::getenv("KELVO_E2E_KERNEL_SIM");
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // The emulation is preloaded ahead of a sanitizer runtime.
+    const std::string asanOptions = std::string(asan != nullptr ? asan : "") + (asan != nullptr && asan[0] ? ":" : "") +
+                                    "verify_asan_link_order=0";
+    return {std::string("KELVO_GPIB_LIBRARY=") + std::getenv("KELVO_E2E_REAL_LIBGPIB"),
+            std::string("LD_PRELOAD=") + (kernel != nullptr ? kernel : ""),
+            "IB_CONFIG=" + scratch.Write("gpib.conf", GpibConf(name != nullptr && name[0] ? name : "gpib0")),
+            "ASAN_OPTIONS=" + asanOptions};
 }
 
 #ifdef KELVO_INSTSIM_PATH

@@ -57,13 +57,19 @@ protected:
 
     // Runs the lines (each ended by a line feed here) and reads the bus trace.
     CliResult Run(const std::string& lines) {
-        CliResult result = RunCli({"--attrs", "--beeps"}, lines,
-                                  {std::string("KELVO_GPIB_LIBRARY=") + KELVO_GPIB_SIM_PATH,
-                                   "GPIB_SIM_CONFIG=" + scratch_.Path("bench.yaml"),
-                                   "GPIB_SIM_TRACE=" + scratch_.Path("trace.txt")});
+        CliResult result = RunCli({"--attrs", "--beeps"}, lines, Environment());
         result.out = MaskTimes(result.out);
         bus_ = PerCommandLine(scratch_.Lines("trace.txt"));
         return result;
+    }
+
+    // The driver (simulated, or the real library over the emulated kernel), the
+    // bench and the trace.
+    std::vector<std::string> Environment() const {
+        std::vector<std::string> env = GpibDriverEnvironment(scratch_, KELVO_GPIB_SIM_PATH);
+        env.push_back("GPIB_SIM_CONFIG=" + scratch_.Path("bench.yaml"));
+        env.push_back("GPIB_SIM_TRACE=" + scratch_.Path("trace.txt"));
+        return env;
     }
 
     // The bus events of the n-th command line of the last run.
@@ -205,6 +211,7 @@ TEST_F(GpibBench, TriggeredReadingIsReadByCountAndSendShowsItsByteList) {
 
 
 TEST_F(GpibBench, TheSimulatedBusIsFoundThroughTheLibraryPathAndFramesEveryLine) {
+    if (RealGpibLibrary()) GTEST_SKIP() << "about the simulated library only";
     const std::string folder = std::filesystem::path(KELVO_GPIB_SIM_PATH).parent_path().string();
     const CliResult r = RunCli({"--attrs"}, "CLEAR 5\nREMOTE 5\n",
                                {"KELVO_GPIB_LIBRARY=", "LD_LIBRARY_PATH=" + folder,
@@ -231,13 +238,18 @@ TEST(GpibWithoutDriver, ABusCommandReportsTheMissingLibraryAtOnce) {
               std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("Not all bytes"), std::string::npos) << r.out;
+    // Each report then says what was tried and what to do.
+    std::size_t advice = 0;
+    for (std::size_t at = 0; (at = r.out.find("{1}DOS error\n{3}No GPIB driver library could be loaded (tried ", at)) !=
+                             std::string::npos;
+         ++at)
+        ++advice;
+    EXPECT_EQ(advice, 2u) << r.out;
     EXPECT_EQ(r.err, "BEEP 1661 157\nBEEP 1661 157\n");
 }
 
 TEST_F(GpibBench, EscEndsAReadThatWouldWaitForever) {
-    CliProcess cli({"--attrs"}, {std::string("KELVO_GPIB_LIBRARY=") + KELVO_GPIB_SIM_PATH,
-                                 "GPIB_SIM_CONFIG=" + scratch_.Path("bench.yaml"),
-                                 "GPIB_SIM_TRACE=" + scratch_.Path("trace.txt")});
+    CliProcess cli({"--attrs"}, Environment());
     cli.Send("ENTER 5\n");  // nothing queued, and no timeout set
     // The read has started once the device was addressed to talk.
     const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
@@ -277,6 +289,53 @@ TEST_F(GpibBench, ZipCountsWhatAPartlyReadReplyStillHeld) {
     EXPECT_EQ(Bus(1).at(0), "CMD 3f 5f 45 20");
     EXPECT_EQ(Bus(1).at(1), "RD 56 4f 2c 44 4d 4d 2c 31 2c 31 2e 30 0a END");
     EXPECT_NE(r.out.find("{1}13{3} byte{3}s{3} zipped, {1}T{3} seconds\n"), std::string::npos) << r.out;
+}
+
+// What only the real library over the emulated kernel can show: how the board is
+// found through the driver's configuration file.
+class GpibRealLibrary : public GpibBench {
+protected:
+    void SetUp() override {
+        if (!RealGpibLibrary()) GTEST_SKIP() << "needs the real library (KELVO_E2E_REAL_LIBGPIB)";
+        GpibBench::SetUp();
+    }
+    // Runs the lines with IB_CONFIG naming `conf`.
+    CliResult RunWithConfig(const std::string& lines, const std::string& conf) {
+        std::vector<std::string> env = Environment();
+        for (std::string& entry : env)
+            if (entry.rfind("IB_CONFIG=", 0) == 0) entry = "IB_CONFIG=" + conf;
+        CliResult result = RunCli({"--attrs", "--beeps"}, lines, env);
+        result.out = MaskTimes(result.out);
+        return result;
+    }
+};
+
+TEST_F(GpibRealLibrary, WithoutAConfigurationFileEachLineSaysSoOnce) {
+    const CliResult r = RunWithConfig("CLEAR 5\nENTER 5 ; *IDN?\nBEEP ON\n", scratch_.Path("missing.conf"));
+    const std::string report =
+        "{7}GPIB error{1} while {1}finding board\n"
+        "{6}ibcntl: {1}2{6}, ibsta: {1}8000{7} H{6}, iberr: {1}0\n"
+        "{1}DOS error\n"
+        "{3}Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and th\n"
+        "{3}at /dev/gpib0 exists and may be opened\n";
+    EXPECT_NE(r.out.find(">CLEAR 5\n\n" + report + "{3}Sending {1}SDC{3} to device {1}5\n>"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(">ENTER 5 ; *IDN?\n\n" + report + "{3}Sending '{1} *IDN?{3}'\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find(">BEEP ON\n\n" + report), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("sending"), std::string::npos) << r.out;  // no second report
+    // One error beep a line; the library itself also complains on standard error.
+    std::size_t beeps = 0;
+    for (std::size_t at = 0; (at = r.err.find("BEEP 1661 157\n", at)) != std::string::npos; ++at) ++beeps;
+    EXPECT_EQ(beeps, 3u) << r.err;
+}
+
+TEST_F(GpibRealLibrary, ABoardUnderAnotherNameAnswersToItsIndex) {
+    const CliResult r = RunWithConfig("CLEAR 5\nCLEAR 5\n", scratch_.Write("violet.conf", GpibConf("violet")));
+    // The board index is never taken off line: no "ONL 0".
+    EXPECT_EQ(scratch_.Lines("trace.txt"), (Events{"REN 1", "IFC", "REN 1", "CMD 3f 5f 25 04", "REN 1", "IFC", "REN 1",
+                                                   "CMD 3f 5f 25 04"}));
+    EXPECT_EQ(r.err, "");
 }
 
 }  // namespace

@@ -1,6 +1,11 @@
 // kelvo-cli over TCP/IP against kelvo-instsim: the greeting, the reply framing,
 // captures, and an instrument that misbehaves in each of the ways a real one can.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -119,7 +124,8 @@ TEST_F(TcpIpInstrument, AReplyLongerThanTheBufferStopsAtItsSize) {
 
 TEST_F(TcpIpInstrument, AForeignGreetingEndsTheCommandAfterShowingIt) {
     const CliResult r = Run("ENTER ; *IDN?\n", {"--greeting", "HELLO"});
-    EXPECT_EQ(r.out, ">ENTER ; *IDN?\n{3}HELLO\\x0a\n");
+    EXPECT_EQ(r.out, ">ENTER ; *IDN?\n{3}HELLO\\x0a\n{7}? Unexpected greeting from instrument: '{1}HELLO{7}'\n");
+    EXPECT_EQ(r.err, "BEEP 1661 157\n");
     EXPECT_EQ(Trace(), (std::vector<std::string>{"CONNECT", "TX 48 45 4c 4c 4f 0a", "CLOSE"}));
 }
 
@@ -150,7 +156,8 @@ TEST_F(TcpIpInstrument, AClosedOrMissingInstrumentIsReportedAndWhatArrivedIsKept
     // Port 1 on the loopback address: nobody listens there.
     const CliResult refused = RunCli({"--attrs", "--tcpip", "--port", "1"}, "ENTER ; *IDN?\n");
     EXPECT_EQ(refused.out,
-              ">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n{1}Could not connect to instrument\n");
+              ">ENTER ; *IDN?\n{7}TCP/IP error{1} while {1}connecting socket\n{1}Could not connect to instrument\n"
+              "{3}Instrument at {1}127.0.0.1{3} port {1}1\n");
 }
 
 TEST_F(TcpIpInstrument, OutputSendsTheStringAndEndMessageWithoutAddressing) {
@@ -159,6 +166,34 @@ TEST_F(TcpIpInstrument, OutputSendsTheStringAndEndMessageWithoutAddressing) {
     const std::vector<std::string> trace = Trace();
     ASSERT_GE(trace.size(), 3u);
     EXPECT_EQ(trace[2], "RX 20 58 20 23 31 33 61 62 63 20 0d 0a");
+}
+
+// The trace shows what went out: a client that leaves early in a dripped reply
+// gets a TX line of the bytes sent before it left, not of the whole reply.
+TEST_F(TcpIpInstrument, TheTraceShowsOnlyTheBytesSent) {
+    {
+        InstrumentServer server({"--config", scratch_.Path("bench.yaml"), "--device", "dmm", "--trace",
+                                 scratch_.Path("trace.txt"), "--drip"});
+        const int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+        std::string got;
+        char c = 0;
+        while (got.find('\n') == std::string::npos && read(fd, &c, 1) == 1) got += c;  // the greeting
+        ASSERT_EQ(write(fd, "BIG?\n", 5), 5);
+        for (int i = 0; i < 3 && read(fd, &c, 1) == 1; ++i) got += c;
+        close(fd);
+    }
+    const std::vector<std::string> trace = scratch_.Lines("trace.txt");
+    ASSERT_GE(trace.size(), 4u);
+    EXPECT_EQ(trace[1], kGreeting);
+    const std::string& tx = trace[trace.size() - 2];
+    EXPECT_EQ(tx.rfind("TX 23 36 36", 0), 0u) << tx;  // "#66..." cut short
+    EXPECT_LT(tx.size(), 3u + 3u * 1000u);
+    EXPECT_EQ(trace.back(), "CLOSE");
 }
 
 }  // namespace

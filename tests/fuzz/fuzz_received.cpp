@@ -6,7 +6,9 @@
 // bit 3: suppress the data lines), byte 1 the window width (x 8 pixels), byte 2
 // and 3 the most bytes to receive; the rest is the byte stream the instrument
 // sends, after which it closes the connection. Nothing is started and no file is
-// written; the clock jumps on every read, so no wait can last.
+// written. No wait can last (the instrument has hung up); the clock moves a
+// millisecond at every read, so that the timeout, checked on every pass of the
+// wait, never cuts a stream short.
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,7 +33,7 @@ class SandboxHost final : public kelvo::Host {
 public:
     void Beep(unsigned, unsigned) override {}
     void PumpMessages() override {}
-    std::uint32_t TickCount() override { return now_ += 997; }
+    std::uint32_t TickCount() override { return now_ += 1; }
 
 private:
     std::uint32_t now_ = 0;

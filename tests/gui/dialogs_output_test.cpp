@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPrinter>
@@ -15,7 +17,9 @@
 #include <QTest>
 
 #include "app/display_output.h"
+#include "app/app_identity.h"
 #include "app/interface_dialog.h"
+#include "app/manual_window.h"
 #include "app/print_glyphs.h"
 #include "bus/interface_settings.h"
 #include "gui_fixture.h"
@@ -79,16 +83,57 @@ private slots:
             InterfaceDialog dialog(Settings);
             dialog.TcpIpButton()->setChecked(true);
             dialog.AddressList()->setCurrentIndex(21);
-            dialog.IpEdit()->setText(QStringLiteral("10.0.5"));
+            dialog.IpEdit()->setText(QStringLiteral(" 10.0.05.9 "));
             dialog.PortEdit()->setText(QStringLiteral("40000"));
             dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Accepted));
         }
         QCOMPARE(Settings.Protocol, BusProtocol::TcpIp);
         QCOMPARE(Settings.DeviceAddress, std::int16_t{22});
-        QCOMPARE(std::string(Settings.IpAddress), std::string("10.0.5.0"));
+        QCOMPARE(std::string(Settings.IpAddress), std::string("10.0.5.9"));
         QCOMPARE(Settings.TcpPort, std::uint16_t{40000});
         InterfaceDialog again(Settings);
         QCOMPARE(again.PortEdit()->text(), QStringLiteral("40000"));
+    }
+
+    // What the connection could not use is refused with the reason, and nothing
+    // is stored until it is put right.
+    void refusesAddressesAndPortsOutOfRange_data() {
+        QTest::addColumn<QString>("ip");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("port too big") << "127.0.0.1" << "70000" << "TCP port \"70000\"";
+        QTest::newRow("negative port") << "127.0.0.1" << "-1" << "TCP port \"-1\"";
+        QTest::newRow("port not a number") << "127.0.0.1" << "abc" << "TCP port \"abc\"";
+        QTest::newRow("port 0") << "127.0.0.1" << "0" << "TCP port \"0\"";
+        QTest::newRow("empty port") << "127.0.0.1" << "" << "TCP port \"\"";
+        QTest::newRow("not an address") << "abc.999.1" << "5000" << "IP address \"abc.999.1\"";
+        QTest::newRow("three parts") << "10.0.5" << "5000" << "IP address \"10.0.5\"";
+        QTest::newRow("part above 255") << "10.0.0.256" << "5000" << "IP address \"10.0.0.256\"";
+        QTest::newRow("empty address") << "" << "5000" << "IP address \"\"";
+    }
+    void refusesAddressesAndPortsOutOfRange() {
+        QFETCH(QString, ip);
+        QFETCH(QString, port);
+        QFETCH(QString, reason);
+        InterfaceDialog dialog(Settings);
+        dialog.show();
+        dialog.TcpIpButton()->setChecked(true);
+        dialog.IpEdit()->setText(ip);
+        dialog.PortEdit()->setText(port);
+        dialog.accept();
+        QVERIFY(dialog.isVisible());
+        QVERIFY2(dialog.Refusal().contains(reason), qPrintable(dialog.Refusal()));
+        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
+        QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
+        QCOMPARE(std::string(Settings.IpAddress), std::string("127.0.0.1"));
+        // Put right, it is taken.
+        dialog.IpEdit()->setText(QStringLiteral("192.168.1.20"));
+        dialog.PortEdit()->setText(QStringLiteral("65535"));
+        dialog.accept();
+        QVERIFY(dialog.Refusal().isEmpty());
+        QCOMPARE(Settings.TcpPort, std::uint16_t{65535});
+        QCOMPARE(std::string(Settings.IpAddress), std::string("192.168.1.20"));
     }
 
     void cancelChangesNothing() {
@@ -260,7 +305,7 @@ private slots:
         for (QAction* action : w->menuBar()->actions()[0]->menu()->actions())
             file << (action->isSeparator() ? QStringLiteral("-") : action->text());
         for (QAction* action : w->menuBar()->actions()[2]->menu()->actions()) help << action->text();
-        QCOMPARE(file, (QStringList{"&Save Display Text...", "&Print Display Text...", "-", "&Exit..."}));
+        QCOMPARE(file, (QStringList{"&Save Display Text...", "&Print Display Text...", "-", "&Exit"}));
         QCOMPARE(help, (QStringList{"&About...", "&Help..."}));
     }
 
@@ -270,6 +315,49 @@ private slots:
         w->menuBar()->actions()[0]->menu()->actions()[3]->trigger();
         QVERIFY(w->HasEnded());
         QCOMPARE(QFileInfo(w.HistoryPath()).size(), 6996);
+    }
+
+    void theManualWindowShowsTheManualAndFinds() {
+        Window w;
+        QTest::keyClick(&w.View(), Qt::Key_F1);
+        ManualWindow* manual = w->Manual();
+        QVERIFY(manual && manual->isVisible());
+        QVERIFY(manual->Text()->toPlainText().contains(QStringLiteral("ENTER")));
+        QVERIFY(manual->Find(QStringLiteral("serial poll")));
+        QCOMPARE(manual->Text()->textCursor().selectedText().toLower(), QStringLiteral("serial poll"));
+        const int first = manual->Text()->textCursor().selectionStart();
+        QVERIFY(manual->Find(QStringLiteral("serial poll")));
+        QVERIFY(manual->Text()->textCursor().selectionStart() > first);
+        QVERIFY(manual->Find(QStringLiteral("serial poll"), true));
+        QCOMPARE(manual->Text()->textCursor().selectionStart(), first);
+        QVERIFY(!manual->Find(QStringLiteral("no such words zq")));
+        QCOMPARE(manual->SearchStatus()->text(), QStringLiteral("Not found"));
+        // Typing in the search field finds as one types.
+        manual->FocusSearch();
+        QTest::keyClicks(manual->SearchField(), QStringLiteral("Ctrl+Break"));
+        QCOMPARE(manual->Text()->textCursor().selectedText(), QStringLiteral("Ctrl+Break"));
+
+        ManualWindow missing;
+        QVERIFY(!missing.Load(QStringLiteral("/nonexistent/KELVO.TXT")));
+        QVERIFY(missing.Text()->toPlainText().contains(QStringLiteral("/nonexistent/KELVO.TXT")));
+    }
+
+    void desktopShortcutsAndAboutWithVersion() {
+        Window w;
+        QMenu* file = w->menuBar()->actions()[0]->menu();
+        QCOMPARE(file->actions()[0]->shortcut(), QKeySequence(QKeySequence::Save));
+        QCOMPARE(file->actions()[1]->shortcut(), QKeySequence(QKeySequence::Print));
+        QCOMPARE(file->actions()[3]->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+        QCOMPARE(w->menuBar()->actions()[2]->menu()->actions()[1]->shortcut(), QKeySequence(Qt::Key_F1));
+        QString about;
+        QTimer::singleShot(0, [&about] {
+            if (QWidget* dialog = QApplication::activeModalWidget()) {
+                if (auto* text = dialog->findChild<QLabel*>(QStringLiteral("aboutText"))) about = text->text();
+                dialog->close();
+            }
+        });
+        w->AboutCommand();
+        QVERIFY2(about.contains(QStringLiteral("Version " KELVO_PRODUCT_VERSION)), qPrintable(about));
     }
 
     void helpOpensTheManualInTheDesktopsViewer() {
@@ -284,6 +372,12 @@ private slots:
         qputenv("PATH", bin.path().toLocal8Bit() + ":" + path);
         Window w;
         w->HelpCommand();
+        QVERIFY(w->Manual() && w->Manual()->isVisible());
+        QPushButton* external = nullptr;
+        for (QPushButton* button : w->Manual()->findChildren<QPushButton*>())
+            if (button->text().contains(QStringLiteral("External"))) external = button;
+        QVERIFY(external);
+        external->click();
         qputenv("PATH", path);
         QTRY_VERIFY(QFileInfo(record).size() > 0);
         QCOMPARE(QString::fromLocal8Bit(ReadAll(record)).trimmed(), app::MainWindow::ManualPath());

@@ -1,6 +1,7 @@
 // The command-line editor and the command history, driven by keys as a user
 // types them, and the history file that carries both across a restart.
 #include <QFile>
+#include <QStatusBar>
 #include <QTest>
 
 #include <cstring>
@@ -94,21 +95,31 @@ private slots:
         QCOMPARE(w->History().empty, 1);
     }
 
-    void theEightiethCharacterBeepsAndIsRefused() {
+    // The line goes on past the window's width, up to 254 characters, the row
+    // scrolling sideways to keep the caret in view.
+    void theTwoHundredFiftyFifthCharacterBeepsAndIsRefused() {
         Window w;
         QCOMPARE(TheConsole().VisibleColumns(), 80);
-        w.Type(std::string(79, 'a').c_str());
-        QCOMPARE(w.View().Edit().EditEnd(), 80);
+        std::string typed;
+        for (int i = 0; i < 254; ++i) typed += static_cast<char>('a' + i % 26);
+        w.Type(typed.c_str());
+        QCOMPARE(w.View().Edit().EditEnd(), 255);
         QVERIFY(w.Host().beeps.empty());
+        QCOMPARE(w.View().EditScroll(), 255 - 80 + 1);  // the caret in the last column
         w.Type("b");
-        QCOMPARE(w.View().Edit().EditEnd(), 80);
+        QCOMPARE(w.View().Edit().EditEnd(), 255);
         QCOMPARE(w.Host().beeps, Beeps{kWarningBeep});
-        QCOMPARE(w.EditText(), std::string(79, 'a'));
-        // Not even in the middle of a full line.
+        QVERIFY(w->statusBar()->currentMessage().contains(QStringLiteral("254 characters")));
+        QCOMPARE(w.EditText(), typed);
+        // Not even in the middle of a full line; Home shows the row's start again.
         w.Key(Qt::Key_Home);
+        QCOMPARE(w.View().EditScroll(), 0);
         w.Type("c");
-        QCOMPARE(w.EditText(), std::string(79, 'a'));
+        QCOMPARE(w.EditText(), typed);
         QCOMPARE(w.Host().beeps.size(), std::size_t{2});
+        // The whole line runs.
+        w.Key(Qt::Key_Return);
+        QCOMPARE(w.EditText().size(), std::size_t{254});
     }
 
     void editingKeys() {
@@ -159,18 +170,19 @@ private slots:
         }
     }
 
-    void aNarrowerWindowCutsTheEditLine() {
+    void aNarrowerWindowKeepsTheEditLineAndScrollsIt() {
         Window w;
         w.Type("0123456789ABCDEFGHIJ   ");
         const int cell = w.View().CellWidth();
         const QSize before = w->size();
         w->resize(before.width() - w.View().viewport()->width() + 11 * cell, before.height());
         QTRY_COMPARE(TheConsole().VisibleColumns(), 11);
-        QCOMPARE(w.EditText(), std::string("0123456789"));
-        QCOMPARE(w.View().Edit().CaretColumn(), 11);
+        QCOMPARE(w.EditText(), std::string("0123456789ABCDEFGHIJ"));  // trailing blanks dropped
+        QCOMPARE(w.View().Edit().CaretColumn(), 21);
+        QCOMPARE(w.View().EditScroll(), 11);
         w.Type("Z");
-        QCOMPARE(w.EditText(), std::string("0123456789"));  // full: beeps
-        QCOMPARE(w.Host().beeps, Beeps{kWarningBeep});
+        QCOMPARE(w.EditText(), std::string("0123456789ABCDEFGHIJZ"));
+        QVERIFY(w.Host().beeps.empty());
     }
 };
 

@@ -46,7 +46,9 @@ public:
 
 class Window {
 public:
-    explicit Window(const QString& historyPath = {}) {
+    // The display starts empty unless `keepFirstStartHint` (a first start
+    // writes a hint there).
+    explicit Window(const QString& historyPath = {}, bool keepFirstStartHint = false) {
         path_ = historyPath.isEmpty() ? dir_.filePath(QStringLiteral("kelvo.HIS")) : historyPath;
         window_ = std::make_unique<app::MainWindow>(path_.toStdString(), [this](app::ConsoleView& view) {
             auto host = std::make_unique<RecordingHost>(view);
@@ -56,6 +58,7 @@ public:
         window_->show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
         window_->View().setFocus();
+        if (!keepFirstStartHint) TheConsole().ClearDisplay();
     }
 
     app::MainWindow& operator*() { return *window_; }

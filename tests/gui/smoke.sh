@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Smoke test of the real program: under a virtual X server it types a command
 # line into the window, captures the window, and checks that the picture shows
-# the prompt row above coloured output.
+# the prompt row above coloured output; then it selects a reply with the mouse,
+# copies it and reads the clipboard, and pastes command lines that run.
 #
 #   smoke.sh PATH-TO-kelvo
+# KELVO_SMOKE_SHOT=FILE keeps the last screenshot (with the status bar) there.
 set -euo pipefail
 
 if [ "${1:-}" != "--inside" ]; then
@@ -72,3 +74,64 @@ for _ in $(seq 50); do
 done
 [ -n "$found" ] || fail "the picture shows no prompt above coloured output ($result)"
 echo "smoke: window '$title': $found"
+
+# The top left of the dark blue words of the first reply line, in the picture.
+blue_text_at() {
+  import -window "$wid" "$work/shot.png"
+  convert "$work/shot.png" -depth 8 txt:- | awk '
+    NR > 1 {
+      split($1, p, "[,:]"); x = p[1]; y = p[2]
+      c = $2; gsub(/[()]/, "", c); split(c, v, ",")
+      if (v[1] < 40 && v[2] < 40 && v[3] > 100 && v[3] < 160 && y > 20) {
+        if (top == "" || y < top) { top = y; left = x }
+        if (y == top && x < left) left = x
+      }
+    }
+    END { if (top != "") print left, top }'
+}
+
+# Selects the reply line with a triple click, copies it with Ctrl+Shift+C and
+# prints what the clipboard then holds.
+copy_reply_line() {
+  read -r x y <<<"$place"
+  xdotool mousemove --window "$wid" $((x + 4)) $((y + 4))
+  xdotool click --repeat 3 --delay 60 1
+  xdotool key ctrl+shift+c
+  sleep 0.2
+  xclip -o -selection clipboard 2>/dev/null || true
+}
+
+# Waits until the first reply line, selected and copied, reads "$1".
+expect_reply() {
+  copied=""
+  for _ in $(seq 40); do
+    sleep 0.1
+    place=$(blue_text_at)
+    [ -n "$place" ] || continue
+    copied=$(copy_reply_line)
+    [ "$copied" = "$1" ] && return 0
+  done
+  fail "the clipboard holds '$copied' after copying the reply, not '$1'"
+}
+
+xdotool key --window "$wid" Escape
+xdotool type --delay 20 'end'
+xdotool key Return
+expect_reply "END message: LF"
+primary=$(xclip -o -selection primary 2>/dev/null || true)
+[ "$primary" = "END message: LF" ] || fail "the primary selection holds '$primary'"
+
+# Two command lines pasted at once run in turn.
+printf 'end crlf\nend\n' | xclip -selection clipboard
+xdotool key --window "$wid" Escape
+xdotool key ctrl+shift+v
+expect_reply "END message: CRLF"
+
+# The status bar shows the settings: the lowest rows of the picture hold ink.
+import -window "$wid" "$work/shot.png"
+height=$(identify -format '%h' "$work/shot.png")
+ink=$(convert "$work/shot.png" -crop "x24+0+$((height - 24))" -depth 8 txt:- |
+  awk 'NR > 1 { c = $2; gsub(/[()]/, "", c); split(c, v, ","); if (v[1] < 80 && v[2] < 80 && v[3] < 80) n++ } END { print n + 0 }')
+[ "$ink" -gt 20 ] || fail "no status bar text at the bottom of the window"
+[ -n "${KELVO_SMOKE_SHOT:-}" ] && cp "$work/shot.png" "$KELVO_SMOKE_SHOT"
+echo "smoke: copied and pasted through the clipboard; status bar ink $ink"

@@ -45,7 +45,6 @@ TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
         {std::string(kDevice) + "resources:\n  GPIB0::5::INSTR:\n    device: dmm\n", 9, "unknown device 'dmm'"},
         {std::string(kDevice) + "resources:\n  GPIB0::31::INSTR: {device: meter}\n", 8, "1 to 30"},
         {std::string(kDevice) + resources + "  GPIB::5::INSTR: {device: meter}\n", 9, "address 5 is used twice"},
-        {std::string(kDevice) + "    dialogs: []\n" + resources, 7, "unknown key 'dialogs'"},
         {std::string(kDevice) + "      - q: X\n        r: BYTES(4g)\n" + resources, 8, "not a hexadecimal digit"},
         {std::string(kDevice) + "      - q: X\n        r: BLOCK(x)\n" + resources, 8, "BLOCK(x)"},
         {std::string(kDevice) + "    properties:\n      v:\n        default: 1\n        setter: {q: \"V\"}\n" +
@@ -67,6 +66,46 @@ TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
         }
     }
     EXPECT_THROW(LoadBenchFile("/nonexistent/bench.yaml"), BenchError);
+}
+
+TEST(Bench, UnknownKeysAreWarnedAboutAndIgnored) {
+    const Bench bench = ParseBench(std::string(kDevice) + "    dialogs: []\n    chanels: {}\n"
+                                   "resources:\n  GPIB0::5::INSTR: {device: meter, filename: x.yaml}\nextra: 1\n",
+                                   "bench.yaml");
+    EXPECT_EQ(bench.warnings, (std::vector<std::string>{
+                                  "bench.yaml:11: unknown key 'extra' in the bench ignored",
+                                  "bench.yaml:7: unknown key 'dialogs' in device 'meter' ignored",
+                                  "bench.yaml:8: unknown key 'chanels' in device 'meter' ignored",
+                                  "bench.yaml:10: resource 'GPIB0::5::INSTR': key 'filename' is not supported "
+                                  "(only 'device'): ignored"}));
+    EXPECT_EQ(bench.resources.at(0).address, 5);
+}
+
+// As pyvisa-sim reads them: \r and \n written out in a single-quoted string are
+// CR and LF; q, r and e lose their blanks at both ends.
+TEST(Bench, EscapesAndBlanksAsPyvisaSimReadsThem) {
+    const Bench bench = ParseBench(R"(spec: "1.1"
+devices:
+  d:
+    eom:
+      GPIB INSTR: {q: '\r\n', r: '\n'}
+    error: 'ERR\r'
+    dialogues:
+      - {q: '  A\r?  ', r: '  one\ntwo  '}
+    properties:
+      v:
+        default: 1
+        setter: {q: "V {:d}", r: " OK ", e: ' bad\n'}
+resources: {}
+)", "b.yaml");
+    const DeviceSpec& d = *bench.devices.at("d");
+    EXPECT_EQ(d.EomFor(Interface::Gpib).query, "\r\n");
+    EXPECT_EQ(d.EomFor(Interface::Gpib).reply, "\n");
+    EXPECT_EQ(d.error.commandError, "ERR\r");
+    EXPECT_EQ(d.dialogues.at(0).query, "a\r?");
+    EXPECT_EQ(d.dialogues.at(0).reply->Bytes(), "one\ntwo");
+    EXPECT_EQ(d.properties.at(0).setterReply->Bytes(), "OK");
+    EXPECT_EQ(d.properties.at(0).setterError, "bad\n");
 }
 
 TEST(Bench, ReplyForms) {

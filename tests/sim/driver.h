@@ -111,8 +111,8 @@ protected:
     }
 
     void StartBoard(int timeout = TNONE) {
-        ud = gpib.ibfind("GPIB0");
-        ASSERT_EQ(ud, 0);
+        ud = gpib.ibfind("gpib0");
+        ASSERT_GE(ud, 16);  // descriptors follow the board indexes
         open_.push_back(ud);
         gpib.ibtmo(ud, timeout);
         gpib.ibeot(ud, 1);

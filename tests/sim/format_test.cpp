@@ -1,6 +1,10 @@
 // Python-style format fields, both ways: getters format, setters parse.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <regex>
+
+#include "model/bench.h"
 #include "model/format.h"
 
 namespace kelvo::sim {
@@ -68,6 +72,25 @@ TEST(FormatFields, RejectMalformedTemplates) {
     for (const char* bad : {"{:q}", "{:.f}", "{", "x}", "{:5.2fx}", "{!r}"})
         EXPECT_THROW(FieldTemplate{bad}, std::invalid_argument) << bad;
     EXPECT_EQ(FieldTemplate("{:d} {:f}").FieldCount(), 2u);
+}
+
+// {RANDOM(min, max, n):spec}: n numbers in [min, max], each formatted, joined by ','.
+TEST(FormatFields, RandomFieldsDrawNumbersInTheirRange) {
+    const std::regex two(R"(-?\d\.\d{2})");
+    for (int i = 0; i < 20; ++i) {
+        const std::string one = FieldTemplate("V {RANDOM(-5, 5, 1):.2f}").Format(Value::Int(0));
+        ASSERT_EQ(one.substr(0, 2), "V ");
+        EXPECT_TRUE(std::regex_match(one.substr(2), two)) << one;
+        EXPECT_LE(std::abs(std::stod(one.substr(2))), 5.0);
+    }
+    const std::string many = ReplyForm("{RANDOM(0, 4.55, 16):.5f}").Bytes();
+    EXPECT_TRUE(std::regex_match(many, std::regex(R"(\d\.\d{5}(,\d\.\d{5}){15})"))) << many;
+    EXPECT_EQ(ReplyForm("{RANDOM(2, 2, 3):.1f} V").Bytes(), "2.0,2.0,2.0 V");
+    EXPECT_EQ(ReplyForm("hello {:}").Bytes(), "hello {:}");  // other fields stay text in a dialogue
+    EXPECT_EQ(FieldTemplate("{RANDOM(1, 2, 1)}").FieldCount(), 0u);
+    for (const char* bad : {"{RANDOM(1, 2)}", "{RANDOM(a, 2, 1)}", "{RANDOM(1, 2, 0)}", "{RANDOM(3, 2, 1)}",
+                            "{RANDOM(1, 2, 1)x}", "{RANDOM(1, 2, 1):q}"})
+        EXPECT_THROW(ReplyForm{bad}, std::invalid_argument) << bad;
 }
 
 }  // namespace

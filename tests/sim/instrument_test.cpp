@@ -1,6 +1,8 @@
 // A simulated instrument on its own: messages in, replies out.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "model/instrument.h"
 
 namespace kelvo::sim {
@@ -73,14 +75,28 @@ TEST_F(InstrumentTest, DialoguesMatchTrimmedAndWithoutRegardToCase) {
     EXPECT_EQ(Ask("*IDN"), "BAD\n");
 }
 
-TEST_F(InstrumentTest, CommandsSplitAtSemicolonsGiveOneReply) {
+TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
     EXPECT_EQ(Ask(" *IDN?;VOLT 2.5; ;VOLT?;"), "SOURCE\nOK\n+2.5000E+00\n");
     inst_.Receive("*IDN?;*IDN?", true, now_);
-    Instrument::Chunk c;
     char buf[64];
-    c = inst_.Talk(buf, sizeof buf, now_);
-    EXPECT_EQ(std::string(buf, c.count), "SOURCE\nSOURCE\n");
-    EXPECT_TRUE(c.eoi);
+    for (int i = 0; i < 2; ++i) {  // two messages, each ended with EOI
+        const Instrument::Chunk c = inst_.Talk(buf, sizeof buf, now_);
+        EXPECT_EQ(std::string(buf, c.count), "SOURCE\n");
+        EXPECT_TRUE(c.eoi);
+    }
+    // Another delimiter, or none at all.
+    for (const auto& [delimiter, message, reply] :
+         {std::tuple<std::string, std::string, std::string>{"delimiter: '|'", "*IDN?|*IDN?", "SOURCE\nSOURCE\n"},
+          {"delimiter: ''", "*IDN?;*IDN?", "BAD\n"}}) {
+        std::string yaml = kBench;
+        yaml.insert(yaml.find("    dialogues:"), "    " + delimiter + "\n");
+        const Bench bench = ParseBench(yaml, "test");
+        Instrument inst(bench.devices.at("source"), Interface::Gpib);
+        inst.Receive(message, true, now_);
+        std::string out;
+        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
+        EXPECT_EQ(out, reply) << delimiter;
+    }
 }
 
 TEST_F(InstrumentTest, MessagesEndAtTheTerminatorOrAtEoi) {
@@ -134,6 +150,57 @@ TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {
     ASSERT_TRUE(slow.ReadyAt());
     EXPECT_EQ(*slow.ReadyAt(), t0 + std::chrono::milliseconds(250));
     EXPECT_EQ(slow.Talk(buf, sizeof buf, t0 + std::chrono::milliseconds(250)).count, 2u);
+}
+
+// Channels: values of their own per channel id, named in the query ({ch_id})
+// or picked by the device's selected_channel property.
+TEST(Channels, EachChannelKeepsItsOwnValues) {
+    const Bench bench = ParseBench(R"yaml(spec: "1.1"
+devices:
+  psu:
+    error: ERROR
+    properties:
+      selected_channel:
+        default: 1
+        getter: {q: "SEL?", r: "{}"}
+        setter: {q: "SEL {}"}
+    channels:
+      picked:
+        ids: [1, 2]
+        can_select: False
+        properties:
+          limit:
+            default: 1.0
+            getter: {q: "LIM?", r: "{:.1f}"}
+            setter: {q: "LIM {:f}"}
+            specs: {min: 0, max: 5, type: float}
+      named:
+        ids: [A, B]
+        dialogues:
+          - {q: "CH {ch_id}:NAME?", r: "channel {ch_id}"}
+        properties:
+          volt:
+            default: 0
+            getter: {q: "CH {ch_id}:VOLT?", r: "{:d}"}
+            setter: {q: "CH {ch_id}:VOLT {:d}", r: OK}
+            specs: {type: int}
+resources: {}
+)yaml", "ch.yaml");
+    Instrument inst(bench.devices.at("psu"), Interface::Gpib);
+    const auto ask = [&](const std::string& message) {
+        inst.Receive(message, true, Clock::now());
+        std::string out;
+        char buf[64];
+        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, Clock::now())).count > 0;) out.append(buf, c.count);
+        return out;
+    };
+    EXPECT_EQ(ask("LIM 2.5;LIM?"), "2.5\n");
+    EXPECT_EQ(ask("SEL 2;LIM?"), "1.0\n");
+    EXPECT_EQ(ask("LIM 9"), "ERROR\n");  // out of the limits
+    EXPECT_EQ(ask("SEL 1;LIM?"), "2.5\n");
+    EXPECT_EQ(ask("SEL 3;LIM?"), "ERROR\n");  // no such channel
+    EXPECT_EQ(ask("CH B:VOLT 7;CH B:VOLT?;CH A:VOLT?;CH A:NAME?"), "OK\n7\n0\nchannel A\n");
+    EXPECT_EQ(ask("CH C:VOLT?"), "ERROR\n");
 }
 
 }  // namespace

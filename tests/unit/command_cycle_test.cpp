@@ -83,6 +83,22 @@ TEST_F(CommandCycleTest, InterruptsReachWhatIsRunning) {
         EXPECT_EQ(CurrentCommandId, ends ? kExit : kEnter);
     }
 
+    // A transfer inside a command file: ESC ends the transfer alone and the file
+    // goes on; Ctrl-Break and a close request end the files too, with the beeps
+    // silenced, and the line returns as X does.
+    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+        ResetProgramState();
+        CurrentCommandId = kEnter;
+        CommandFileActive = 1;
+        TransferWaitActive = 1;
+        EXPECT_TRUE(DeliverInterrupt(i));
+        EXPECT_EQ(TransferAbort, 1);
+        const bool ends = i != Interrupt::Escape;
+        EXPECT_EQ(CommandFileAbort, ends ? 1 : 0);
+        EXPECT_EQ(ExitRequested, ends ? 1 : 0);
+        EXPECT_EQ(CurrentCommandId, ends ? kExit : kEnter);
+    }
+
     for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
         ResetProgramState();
         CommandFileActive = 1;

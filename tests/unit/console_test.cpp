@@ -1,14 +1,18 @@
 // The console's text store and output operations, the signals, message pumping,
 // the command history and kelvo-cli's formatting of display lines.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "console/history.h"
+#include "console/history_file.h"
 #include "unit/fake_host.h"
 
 namespace kelvo::unit {
@@ -261,6 +265,41 @@ TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
     host.step = 1000;  // a clock that jumps: stop as soon as the end is passed
     PumpMessagesFor(2500);
     EXPECT_EQ(host.pumps, 2);
+}
+
+// A FIFO with no other end would block open() itself; a device or a folder may
+// never end. Each is refused at once, as a file that cannot be opened.
+TEST(PlainFiles, OnlyRegularFilesOpenAndNothingWaits) {
+    std::string folder = (std::filesystem::temp_directory_path() / "kelvo-plain-XXXXXX").string();
+    ASSERT_NE(mkdtemp(folder.data()), nullptr);
+    const std::string fifo = folder + "/kelvo.HIS";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string plain = folder + "/plain.txt";
+    std::ofstream(plain) << "kept";
+
+    for (const FileAccess access : {FileAccess::Read, FileAccess::Append, FileAccess::Replace, FileAccess::Keep}) {
+        SCOPED_TRACE(static_cast<int>(access));
+        for (const std::string& refused : {fifo, folder, std::string("/dev/zero")})
+            EXPECT_EQ(OpenPlainFile(refused, access), nullptr) << refused;
+    }
+    // Keep writes without emptying; Replace empties.
+    std::FILE* file = OpenPlainFile(plain, FileAccess::Keep);
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(std::filesystem::file_size(plain), 4u);
+    file = OpenPlainFile(plain, FileAccess::Replace);
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_EQ(std::filesystem::file_size(plain), 0u);
+
+    // A FIFO in the history file's place reads as a missing file and takes no save.
+    HistoryFile history;
+    CommandHistory lines;
+    InterfaceSettings settings;
+    SaveDialogState dialog;
+    EXPECT_FALSE(history.Load(fifo, lines, settings, dialog));
+    EXPECT_FALSE(history.Save(fifo, lines, settings, dialog));
+    std::filesystem::remove_all(folder);
 }
 
 // Recall order and what is stored are pinned through the keys in the window's tests.

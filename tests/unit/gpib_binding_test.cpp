@@ -52,6 +52,8 @@ protected:
     void SetUp() override {
         CoreTest::SetUp();
         BoardDescriptor = -1;
+        BoardIsIndex = 0;
+        BoardUnavailable = 0;
         SetupRunning = 0;
         BusOperation = 0;
         gpib::UnloadDriver();
@@ -65,6 +67,8 @@ protected:
         if (fake.handle) dlclose(fake.handle);
         CoreTest::TearDown();
         BoardDescriptor = -1;
+        BoardIsIndex = 0;
+        BoardUnavailable = 0;
     }
 
     // Sets the board up and forgets what the set-up did.
@@ -115,8 +119,61 @@ TEST_F(GpibBindingTest, SetUpRunsTheTenStepsThenTakesTheBoardOffline) {
     EXPECT_EQ(fake.Calls(), (std::vector<std::string>{
                                 "ibfind GPIB0", "ibpad 3 0", "ibsad 3 0", "ibtmo 3 0", "ibeos 3 0", "ibeot 3 0",
                                 "ibconfig 3 17 1", "ibrsc 3 1", "ibsic 3", "ibconfig 3 7 0", "ibsre 3 1",
-                                "ibconfig 3 9 1", "ibdma 3 1", "ibonl 3 0"}));
+                                "ibconfig 3 9 1", "ibonl 3 0"}));
     EXPECT_TRUE(Display().empty());
+}
+
+TEST_F(GpibBindingTest, ABoardUnderAnotherNameIsUsedByItsIndexAndNeverTakenOffline) {
+    fake.fail("ibfind", 4);  // the names are not in the configuration
+    ASSERT_EQ(InitInterface(), 0);
+    EXPECT_EQ(BoardDescriptor, 0);
+    GoOffline();
+    const auto calls = fake.Calls();
+    EXPECT_EQ(std::vector<std::string>(calls.begin(), calls.begin() + 3),
+              (std::vector<std::string>{"ibfind GPIB0", "ibfind gpib0", "ibpad 0 0"}));
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(), [](const std::string& c) { return c.rfind("ibonl", 0) == 0; }),
+              0);
+    EXPECT_TRUE(Display().empty());
+}
+
+TEST_F(GpibBindingTest, NoBoardIsReportedOnceAndStopsTheBusCallsOfTheLine) {
+    fake.fail("ibfind", 17);  // a broken configuration: the index is not tried
+    EXPECT_EQ(InitInterface(), 1);
+    EXPECT_EQ(Display(), (std::vector<std::string>{
+                             "", "GPIB error while finding board", "ibcntl: 0, ibsta: 8000 H, iberr: 17",
+                             "Error in the GPIB configuration file",
+                             // one line, wrapped at the console's 80 columns
+                             "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and th",
+                             "at /dev/gpib0 exists and may be opened"}));
+    EXPECT_EQ(host.beeps.size(), 1u);
+    ClearDisplay();
+    // The command's calls fail without a report of their own, and without a
+    // driver call on a descriptor that does not exist.
+    BusOperation = kOpListenAddress;
+    ShowWaiting();
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "?", 1), 1), 1);
+    EXPECT_EQ(InitInterface(), 1);  // a set-up run again within the line
+    EXPECT_TRUE(Display().empty());
+    EXPECT_EQ(fake.Calls(), (std::vector<std::string>{"ibfind GPIB0", "ibfind gpib0"}));
+    GoOffline();  // the next line tries again
+    fake.reset();
+    EXPECT_EQ(InitInterface(), 0);
+}
+
+TEST_F(GpibBindingTest, AMissingLibraryIsReportedWithWhatWasTried) {
+    setenv("KELVO_GPIB_LIBRARY", "/nonexistent/libgpib.so.0", 1);
+    EXPECT_EQ(InitInterface(), 1);
+    BusOperation = kOpDeviceClear;
+    gpib::ibcmda(BoardDescriptor, "?", 1);
+    EXPECT_EQ(ReportGpibError(), 1);
+    const auto lines = Display();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 3] + lines[lines.size() - 2] + lines.back(),
+              "No GPIB driver library could be loaded (tried $KELVO_GPIB_LIBRARY (/nonexistent/libgpib.so.0)): "
+              "install the Linux GPIB driver, or point LD_LIBRARY_PATH at the simulated bus");
+    unsetenv("KELVO_GPIB_LIBRARY");
+    EXPECT_EQ(gpib::TriedLibraries(), "libgpib.so.0, libni4882.so.1, libni4882.so, libgpibapi.so.0, libgpibapi.so");
 }
 
 TEST_F(GpibBindingTest, SetUpStopsAtTheFirstFailingStepAndNamesIt) {
@@ -206,7 +263,9 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
 }
 
 TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
-    EXPECT_STREQ(ErrorMessage(8), "Undefined IBERR value");
+    EXPECT_STREQ(ErrorMessage(8), "DMA hardware error detected");
+    EXPECT_STREQ(ErrorMessage(17), "Error in the GPIB configuration file");
+    EXPECT_STREQ(ErrorMessage(9), "Undefined IBERR value");
     EXPECT_STREQ(ErrorMessage(131), "Undefined IBERR value");
     EXPECT_STREQ(ErrorMessage(0x10000 + 2), "Write function detected no Listeners");  // low 16 bits
     EXPECT_STREQ(OperationDescription(99), "performing unknown operation");
