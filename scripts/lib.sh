@@ -13,6 +13,7 @@ KELVO_PACKAGES=(
   xvfb xauth xdotool xclip imagemagick pulseaudio
   make python3
   libxml2-utils dpkg-dev file lintian
+  libedit-dev tmux
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

@@ -799,6 +799,9 @@ namespace kelvo::gpibsim::lib {
 std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(state.mutex); }
 
 std::optional<Handle> Enter(int ud, int& result, bool boardOnly, bool whileBusy) {
+    // Every call starts with no error and no count, as in the Linux library.
+    iberr = 0;
+    Count(0);
     const Descriptor* d = Use(ud, result, boardOnly, whileBusy);
     if (d == nullptr) return std::nullopt;
     return Handle{ud, d->device, d->pad, d->sad, d->timeout, d->eos, d->eot};

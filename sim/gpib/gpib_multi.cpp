@@ -105,6 +105,7 @@ public:
         if (eotMode == kNlEnd) bytes += '\n';
         int result = 0;
         const std::optional<lib::Handle> h = lib::Enter(ud_, result);
+        if (!h) return ok_ = false;
         const int savedEos = h->eos;
         const bool savedEot = h->eot;
         // The board's own EOT and EOS settings are put aside for this message.
@@ -125,6 +126,7 @@ public:
         }
         int result = 0;
         const std::optional<lib::Handle> h = lib::Enter(ud_, result);
+        if (!h) return ok_ = false;
         const int savedEos = h->eos;
         const bool savedEot = h->eot;
         lib::SetEndMode(ud_, savedEot, termination == kStopEnd ? 0 : (REOS | termination));

@@ -25,8 +25,8 @@ struct Handle {
 };
 
 std::unique_lock<std::mutex> Lock();
-// Checks `ud` as every call does: nullopt, with the failure reported in `result`,
-// when the call may not go on.
+// Clears iberr and the count, then checks `ud` as every call does: nullopt, with
+// the failure reported in `result`, when the call may not go on.
 std::optional<Handle> Enter(int ud, int& result, bool boardOnly = false, bool whileBusy = false);
 Bus& TheBus();
 bool BenchReady();

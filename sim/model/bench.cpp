@@ -110,6 +110,13 @@ public:
         }
     }
 
+    bool Flag(const YAML::Node& node, const std::string& what) const {
+        const std::string text = Lowered(Text(node, what));
+        if (text == "true" || text == "1" || text == "yes" || text == "on") return true;
+        if (text == "false" || text == "0" || text == "no" || text == "off") return false;
+        Fail(node, what + " must be true or false");
+    }
+
     long long Integer(const YAML::Node& node, const std::string& what) const {
         const std::string text = Text(node, what);
         long long value = 0;
@@ -143,7 +150,8 @@ public:
 
     std::string Query(const YAML::Node& node, const std::string& what) const {
         try {
-            return Lowered(Trim(ExpandBytes(Escapes(Text(node, what)))));
+            const std::string query(Trim(ExpandBytes(Escapes(Text(node, what)))));
+            return caseBlind_ ? Lowered(query) : query;
         } catch (const std::invalid_argument& e) {
             Fail(node, what + ": " + e.what());
         }
@@ -195,6 +203,7 @@ private:
     std::string source_;
     std::vector<std::string>* warnings_;
     mutable std::string channelId_;  // while a selectable channel's items are read
+    mutable bool caseBlind_ = false;  // the device being read matches queries without regard to case
 };
 
 std::vector<Dialogue> Reader::Dialogues(const YAML::Node& dialogues, const std::string& where) const {
@@ -258,10 +267,14 @@ void Reader::Channels(DeviceSpec& device, const YAML::Node& node, const std::str
 std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::Node& node) const {
     const std::string where = "device '" + name + "'";
     ExpectMap(node, where);
-    OnlyKeys(node, {"eom", "error", "dialogues", "properties", "channels", "delimiter", "status_byte", "ist", "delay_ms"},
+    OnlyKeys(node,
+             {"eom", "error", "dialogues", "properties", "channels", "delimiter", "case_blind", "status_byte", "ist",
+              "delay_ms"},
              where);
     auto device = std::make_shared<DeviceSpec>();
     device->name = name;
+    if (const YAML::Node blind = node["case_blind"]) device->caseBlind = Flag(blind, where + ": case_blind");
+    caseBlind_ = device->caseBlind;
 
     if (const YAML::Node eom = node["eom"]) {
         ExpectMap(eom, where + ": eom");
@@ -296,12 +309,7 @@ std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::
         if (v < 0 || v > 255) Fail(sb, where + ": status_byte must be 0 to 255");
         device->statusByte = static_cast<int>(v);
     }
-    if (const YAML::Node ist = node["ist"]) {
-        const std::string text = Lowered(Text(ist, where + ": ist"));
-        if (text == "true" || text == "1" || text == "yes" || text == "on") device->ist = true;
-        else if (text == "false" || text == "0" || text == "no" || text == "off") device->ist = false;
-        else Fail(ist, where + ": ist must be true or false");
-    }
+    if (const YAML::Node ist = node["ist"]) device->ist = Flag(ist, where + ": ist");
     if (const YAML::Node delay = node["delay_ms"]) {
         device->delayMs = Number(delay, where + ": delay_ms");
         if (device->delayMs < 0 || device->delayMs > 3.6e6) Fail(delay, where + ": delay_ms must be 0 to 3600000");
@@ -367,8 +375,8 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
     OnlyKeys(node, {"default", "getter", "setter", "specs"}, where);
     PropertySpec p;
     p.name = name;
-    if (!node["default"]) Fail(node, where + " has no default value");
-    const Value initial = Scalar(node["default"], where + " default");
+    // Without a default the value starts as empty text, as in pyvisa-sim.
+    const Value initial = node["default"] ? Scalar(node["default"], where + " default") : Value::Text("");
     p.type = initial.kind;
 
     if (const YAML::Node limits = node["specs"]) {
@@ -389,7 +397,7 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
                 p.valid.push_back(Convert(Scalar(v, where + " valid value"), p.type, v, where + " valid value"));
         }
     }
-    p.initial = Convert(initial, p.type, node["default"], where + " default");
+    p.initial = Convert(initial, p.type, node["default"] ? node["default"] : node, where + " default");
 
     if (const YAML::Node getter = node["getter"]) {
         ExpectMap(getter, where + " getter");

@@ -72,7 +72,7 @@ struct ChannelTag {
 };
 
 struct Dialogue {
-    std::string query;  // trimmed, lower case
+    std::string query;  // trimmed; lower case when the device is case-blind
     std::optional<ReplyForm> reply;
     ChannelTag channel;
 };
@@ -121,6 +121,8 @@ struct DeviceSpec {
     double delayMs = 0;
     // What separates several commands in one message; empty: no separation.
     std::string delimiter = ";";
+    // Queries and setters compared without regard to case (ours); otherwise exactly.
+    bool caseBlind = false;
 
     // LF both ways when the bench names none for the interface.
     Eom EomFor(Interface where) const;

@@ -11,6 +11,7 @@ const std::string& DefaultBenchText() {
 spec: "1.1"
 devices:
   multimeter:
+    case_blind: true
     eom:
       GPIB INSTR: {q: "\n", r: "\n"}
       TCPIP SOCKET: {q: "\n", r: "\n"}
@@ -48,6 +49,7 @@ devices:
         setter: {q: "FUNC {:s}"}
         specs: {valid: [VOLT, CURR, RES, FREQ], type: str}
   counter:
+    case_blind: true
     eom:
       GPIB INSTR: {q: "\n", r: "\n"}
     error: ERROR

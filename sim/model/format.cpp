@@ -344,21 +344,21 @@ std::string FieldTemplate::Format(const Value& value) const {
     return out;
 }
 
-std::optional<Value> FieldTemplate::Match(std::string_view text) const {
+std::optional<Value> FieldTemplate::Match(std::string_view text, bool caseBlind) const {
     std::optional<Value> first;
-    if (!MatchFrom(0, text, 0, first)) return std::nullopt;
+    if (!MatchFrom(0, text, 0, caseBlind, first)) return std::nullopt;
     return first ? first : std::optional<Value>(Value::Text(""));
 }
 
-bool FieldTemplate::MatchFrom(std::size_t index, std::string_view text, std::size_t pos,
+bool FieldTemplate::MatchFrom(std::size_t index, std::string_view text, std::size_t pos, bool caseBlind,
                               std::optional<Value>& first) const {
     if (index == pieces_.size()) return pos == text.size();
     const Piece& piece = pieces_[index];
     if (!piece.field) {
         if (text.size() - pos < piece.text.size()) return false;
         for (std::size_t k = 0; k < piece.text.size(); ++k)
-            if (Lower(text[pos + k]) != piece.text[k]) return false;
-        return MatchFrom(index + 1, text, pos + piece.text.size(), first);
+            if (caseBlind ? Lower(text[pos + k]) != piece.text[k] : text[pos + k] != piece.original[k]) return false;
+        return MatchFrom(index + 1, text, pos + piece.text.size(), caseBlind, first);
     }
     if (piece.random) return false;  // random values are never matched
     const char type = piece.spec.type;
@@ -380,7 +380,7 @@ bool FieldTemplate::MatchFrom(std::size_t index, std::string_view text, std::siz
             v = Value::Float(n);
         }
         if (keep) first = v;
-        if (MatchFrom(index + 1, text, start + length, first)) return true;
+        if (MatchFrom(index + 1, text, start + length, caseBlind, first)) return true;
         if (keep) first.reset();
         return false;
     }
@@ -390,7 +390,7 @@ bool FieldTemplate::MatchFrom(std::size_t index, std::string_view text, std::siz
     const std::size_t firstEnd = index + 1 == pieces_.size() ? lastEnd : pos + 1;
     for (std::size_t end = firstEnd; end <= lastEnd && end > pos; ++end) {
         if (keep) first = Value::Text(std::string(text.substr(pos, end - pos)));
-        if (MatchFrom(index + 1, text, end, first)) return true;
+        if (MatchFrom(index + 1, text, end, caseBlind, first)) return true;
     }
     if (keep) first.reset();
     return false;

@@ -62,7 +62,7 @@ std::string FormatValue(const Value& value, const FieldSpec& spec);
 bool ParseInt(std::string_view text, long long& out);
 bool ParseDouble(std::string_view text, double& out);
 
-// Text with replacement fields. Literal text matches without regard to case.
+// Text with replacement fields. Literal text matches exactly, or without regard to case.
 class FieldTemplate {
 public:
     FieldTemplate() = default;
@@ -74,7 +74,7 @@ public:
     std::string Format(const Value& value) const;
     // The value of the first field when the text fits the template as a whole;
     // "{:d}" gives an integer, "{:f}", "{:e}", "{:g}" a real number, "{:s}" and "{}" text.
-    std::optional<Value> Match(std::string_view text) const;
+    std::optional<Value> Match(std::string_view text, bool caseBlind = true) const;
 
 private:
     struct Piece {
@@ -84,7 +84,7 @@ private:
         FieldSpec spec;
         std::optional<RandomField> random;  // a field of its own values, not the property's
     };
-    bool MatchFrom(std::size_t piece, std::string_view text, std::size_t pos,
+    bool MatchFrom(std::size_t piece, std::string_view text, std::size_t pos, bool caseBlind,
                    std::optional<Value>& first) const;
 
     std::vector<Piece> pieces_;

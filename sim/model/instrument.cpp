@@ -62,7 +62,7 @@ void Instrument::Execute(std::string_view message, Clock::time_point now) {
 
 void Instrument::Trigger(Clock::time_point now) {
     for (const Dialogue& d : spec_->dialogues) {
-        if (d.query == "trigger") {
+        if (Lowered(d.query) == "trigger" && (spec_->caseBlind || d.query == "TRIGGER")) {
             Execute("TRIGGER", now);
             return;
         }
@@ -162,7 +162,7 @@ Instrument::Answer Instrument::FromText(const std::optional<std::string>& text) 
 // The device's own dialogues, getters, status registers, error queues and
 // setters are tried first, then its channels' dialogues, getters and setters.
 Instrument::Answer Instrument::Respond(std::string_view command) {
-    const std::string key = Lowered(command);
+    const std::string key = spec_->caseBlind ? Lowered(command) : std::string(command);
     const DeviceSpec& spec = *spec_;
     std::optional<std::string> selected;  // the selected_channel property, read when needed
     const auto serves = [&](const ChannelTag& tag, bool channels) {
@@ -202,7 +202,7 @@ Instrument::Answer Instrument::Respond(std::string_view command) {
         for (std::size_t i = 0; i < spec.properties.size(); ++i) {
             const PropertySpec& p = spec.properties[i];
             if (!p.setterQuery || !serves(p.channel, channels)) continue;
-            const std::optional<Value> value = p.setterQuery->Match(command);
+            const std::optional<Value> value = p.setterQuery->Match(command, spec.caseBlind);
             if (!value) continue;
             if (Store(i, *value)) return FromForm(p.setterReply);
             RecordError("command_error");

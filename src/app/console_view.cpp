@@ -18,6 +18,7 @@
 
 #include "console/console.h"
 #include "console/program_state.h"
+#include "script/command_language.h"
 
 namespace kelvo::app {
 namespace {
@@ -319,14 +320,16 @@ void ConsoleView::resizeEvent(QResizeEvent* event) {
     viewport()->update();
 }
 
+// The caret shows only with the focus; a selection outlives it (a context menu
+// takes the focus while it is open).
 void ConsoleView::focusInEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusInEvent(event);
-    UpdateEditRow();
+    viewport()->update(0, 0, viewport()->width(), cellHeight_);
 }
 
 void ConsoleView::focusOutEvent(QFocusEvent* event) {
     QAbstractScrollArea::focusOutEvent(event);
-    UpdateEditRow();
+    viewport()->update(0, 0, viewport()->width(), cellHeight_);
 }
 
 bool IsCtrlBreak(const QKeyEvent& event) {
@@ -380,6 +383,13 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Return:
     case Qt::Key_Enter: emit lineComplete(); return;
     case Qt::Key_Escape: edit_.Clear(); break;
+    case Qt::Key_Tab:
+        if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+            event->ignore();
+            return;
+        }
+        CompleteAtCaret();
+        break;
     default: {
         const QString text = event->text();
         // Ctrl and Alt combinations are shortcuts (Alt+F opens the File menu).
@@ -404,6 +414,29 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
 
 void ConsoleView::Refuse(const QString& reason) { emit refused(reason); }
 
+// The word before the caret completed from the command language or the folder;
+// several candidates are named in the status bar.
+void ConsoleView::CompleteAtCaret() {
+    const std::string line(edit_.Row() + 1, static_cast<std::size_t>(edit_.EditEnd() - 1));
+    const auto cursor = static_cast<std::size_t>(edit_.CaretColumn() - 1);
+    const Completion completion = CompleteWord(line, cursor);
+    if (completion.candidates.empty()) {
+        WarningBeep();
+        return;
+    }
+    const std::string typed = line.substr(completion.wordStart, cursor - completion.wordStart);
+    if (!edit_.ReplaceBeforeCaret(static_cast<int>(completion.wordStart), CompletedText(completion, typed))) {
+        WarningBeep();
+        Refuse(QStringLiteral("The command line is full: %1 characters at most").arg(kEditLineShown));
+        return;
+    }
+    if (completion.candidates.size() > 1) {
+        QStringList names;
+        for (const std::string& candidate : completion.candidates) names << QString::fromStdString(candidate);
+        emit completionsListed(names.join(QStringLiteral("  ")));
+    }
+}
+
 // ---- Selection, copy and paste ----
 
 std::string_view ConsoleView::RowText(int line) const {
@@ -426,6 +459,7 @@ TextPlace ConsoleView::PlaceAt(QPoint point) const {
 TextPlace ConsoleView::Clamped(TextPlace place, int line) const {
     if (line < 0) return {-1, std::clamp(place.column, 1, edit_.EditEnd())};
     const int lines = TheConsole().HasStore() ? TheConsole().CurrentLine() : 0;
+    if (lines == 0) return {0, 0};
     if (place.line < 0) place = {std::max(0, scroll_.vertical - 1), 0};
     if (place.line >= lines) return {std::max(0, lines - 1), static_cast<int>(RowText(lines - 1).size())};
     return {place.line, std::clamp(place.column, 0, static_cast<int>(RowText(place.line).size()))};

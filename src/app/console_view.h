@@ -104,6 +104,7 @@ signals:
     void recallRequested(int direction);  // 53 older, 54 newer
     void ctrlBreak();                // Ctrl+Break at the prompt
     void refused(const QString& reason);  // a key or paste that was not taken
+    void completionsListed(const QString& candidates);  // Tab with several candidates
     void zoomChanged(int points);
 
 protected:
@@ -134,6 +135,7 @@ private:
     void MeasureFont();
     void KeepCaretInView();
     void Refuse(const QString& reason);
+    void CompleteAtCaret();  // Tab
     std::string_view RowText(int line) const;
     TextPlace Clamped(TextPlace place, int line) const;
     void SelectWordOrLine(TextPlace place, bool wholeLine);

@@ -19,10 +19,13 @@
 
 namespace {
 
-// Beside the program, like the program's own name with the extension "HIS"; an
-// installed copy keeps it in the user's state folder instead, since the program's
-// folder is not the user's to write.
+// KELVO_HISTORY_FILE, else beside the program, like the program's own name with
+// the extension "HIS"; an installed copy keeps it in the user's state folder
+// instead, since the program's folder is not the user's to write.
 std::string HistoryPath() {
+    // Chosen by the user (the terminal console honours the same variable).
+    const QString chosen = qEnvironmentVariable("KELVO_HISTORY_FILE");
+    if (!chosen.isEmpty()) return chosen.toStdString();
     const QString program = QCoreApplication::applicationFilePath();
     const QString folder = QFileInfo(program).absolutePath();
     const bool installed =

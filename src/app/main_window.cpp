@@ -85,6 +85,9 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     connect(view_, &ConsoleView::refused, this, [this](const QString& reason) {
         statusBar()->showMessage(reason, 6000);
     });
+    connect(view_, &ConsoleView::completionsListed, this, [this](const QString& candidates) {
+        statusBar()->showMessage(candidates, 6000);
+    });
     view_->installEventFilter(this);
 
     // Room for 80 columns and 30 rows of the console's font.

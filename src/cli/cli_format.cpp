@@ -1,6 +1,7 @@
 #include "cli/cli_format.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace kelvo::cli {
 
@@ -37,6 +38,61 @@ std::string FormatDisplayLine(const DisplayLine& line, bool withAttributes) {
         out += std::to_string(run.attribute);
         out += '}';
         AppendEscaped(out, std::string_view(line.text + start, count), true);
+    }
+    return out;
+}
+
+const char* AnsiColour(int attribute) {
+    // Plain and bright variants of the terminal's eight colours: the terminal's
+    // theme keeps them readable on its background, as the window's are on white.
+    static const char* const kColours[] = {
+        "",          // 0 background
+        "",          // 1 values: the terminal's own foreground
+        "\x1b[31m",  // 2 dark red: file names
+        "\x1b[34m",  // 3 dark blue: descriptive words
+        "\x1b[35m",  // 4 purple
+        "\x1b[32m",  // 5 dark green: status notes
+        "\x1b[33m",  // 6 olive: labels
+        "\x1b[91m",  // 7 red: errors
+        "\x1b[94m",  // 8 blue: help, time marks
+        "\x1b[95m",  // 9 magenta
+        "\x1b[92m",  // 10 green
+        "\x1b[96m",  // 11 light blue
+        "\x1b[90m",  // 12 grey
+        "\x1b[33m",  // 13 olive
+    };
+    return attribute >= 0 && attribute < static_cast<int>(std::size(kColours)) ? kColours[attribute] : "";
+}
+
+std::string FormatDisplayLineColoured(const DisplayLine& line) {
+    std::string out;
+    const std::size_t length = std::min<std::size_t>(line.length, kMaxLineChars);
+    for (int i = 0; i < line.runCount && i < kMaxRuns; ++i) {
+        const TextRun& run = line.runs[i];
+        const std::size_t start = std::min<std::size_t>(run.start, length);
+        const std::size_t count = std::min<std::size_t>(run.length, length - start);
+        const char* colour = AnsiColour(run.attribute);
+        out += colour;
+        AppendEscaped(out, std::string_view(line.text + start, count), false);
+        if (*colour != '\0') out += "\x1b[0m";
+    }
+    return out;
+}
+
+std::string FormatDisplay(const Console& console, bool coloured) {
+    std::string out;
+    if (!console.HasStore()) return out;
+    auto format = [&](const DisplayLine& line) {
+        return coloured ? FormatDisplayLineColoured(line) : FormatDisplayLine(line, false);
+    };
+    const int current = console.CurrentLine();
+    for (int i = 0; i < current; ++i) {
+        out += format(console.Line(i));
+        out += '\n';
+    }
+    if (console.Line(current).length > 0) {
+        out += format(console.Line(current));
+        out += '\n';
     }
     return out;
 }

@@ -16,6 +16,17 @@ void AppendEscaped(std::string& out, std::string_view text, bool doubleBraces);
 // A display line: plain, or with attributes as "{N}text" per run.
 std::string FormatDisplayLine(const DisplayLine& line, bool withAttributes);
 
+// A display line with its attributes as ANSI colours for a terminal, close to the
+// window's palette and readable on a light or a dark background.
+std::string FormatDisplayLineColoured(const DisplayLine& line);
+
+// The ANSI colour sequence of an attribute ("" for the terminal's own colours).
+const char* AnsiColour(int attribute);
+
+// The completed display lines, then the current line if it holds text, each
+// ending with a line feed; coloured or plain (escaped).
+std::string FormatDisplay(const Console& console, bool coloured);
+
 // What follows one command line: the edit row ">" and the prepared line, then the
 // completed display lines, then the current line if it holds text. Each line ends
 // with a line feed.

@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,8 +23,10 @@
 #include "bus/interface_settings.h"
 #include "cli/cli_format.h"
 #include "cli/junit_report.h"
+#include "cli/line_editor.h"
 #include "console/console.h"
 #include "console/history.h"
+#include "console/history_file.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_cycle.h"
@@ -36,15 +39,18 @@ namespace {
 constexpr std::size_t kMaxLineLength = kMaxCommandLine;  // 254 characters
 constexpr int kExitInterrupt = 130;
 constexpr int kExitTerminate = 143;
+constexpr int kExitHangup = 129;
 
 volatile sig_atomic_t pendingInterrupt = 0;
 volatile sig_atomic_t pendingTerminate = 0;
+volatile sig_atomic_t pendingHangup = 0;
 int signalPipe[2] = {-1, -1};
 
 extern "C" void OnSignal(int signal) {
     const int saved = errno;
     if (signal == SIGINT) pendingInterrupt = 1;
     if (signal == SIGTERM) pendingTerminate = 1;
+    if (signal == SIGHUP) pendingHangup = 1;
     if (signalPipe[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] auto n = write(signalPipe[1], &byte, 1);
@@ -73,6 +79,8 @@ struct Options {
     bool beeps = false;
     std::vector<BatchRun> runs;  // --run: no standard input is read
     std::string junit;           // --junit: the report's file
+    int interactive = -1;        // --interactive 1, --no-interactive 0, else by the terminals
+    int colour = -1;             // --color: always 1, never 0, auto -1
 };
 
 // The exit status the program ends with, once a signal has decided it.
@@ -83,6 +91,10 @@ int interruptStatus = 0;
 bool batchMode = false;
 // Writes the JUnit report, if one was asked for, before the program ends.
 void (*finishReport)() = nullptr;
+// At a terminal: saves the command history before the program ends.
+void (*saveHistory)() = nullptr;
+// At a terminal, SIGINT that nothing running takes leaves the program running.
+bool interactiveMode = false;
 
 class CliHost final : public Host {
 public:
@@ -103,13 +115,14 @@ public:
     void PumpMessages() override {
         // The pipe only wakes a blocked poll; the flags say whether a signal came,
         // so a pass without one costs no system call.
-        if (!pendingInterrupt && !pendingTerminate) return;
+        if (!pendingInterrupt && !pendingTerminate && !pendingHangup) return;
         if (signalPipe[0] >= 0) DrainSignalPipe();
         if (pendingInterrupt) {
             pendingInterrupt = 0;
             if (interruptStatus == 0) interruptStatus = kExitInterrupt;
-            if (!DeliverInterrupt(Interrupt::Escape)) EndNow(kExitInterrupt);
+            if (!DeliverInterrupt(Interrupt::Escape) && !interactiveMode) EndNow(kExitInterrupt);
         }
+        if (pendingHangup) EndNow(kExitHangup);
         if (pendingTerminate) {
             pendingTerminate = 0;
             if (interruptStatus == 0) interruptStatus = kExitTerminate;
@@ -172,6 +185,7 @@ public:
     [[noreturn]] static void EndNow(int status) {
         CloseCommandFiles();
         if (finishReport != nullptr) finishReport();
+        if (saveHistory != nullptr) saveHistory();
         std::fflush(stdout);
         std::fflush(stderr);
         std::_Exit(status);
@@ -187,6 +201,7 @@ void Usage(std::FILE* to) {
     std::fputs(
         "usage: kelvo-cli [--attrs] [--beeps] [--tcpip] [--ip ADDRESS] [--port N] [--address N]\n"
         "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
+        "                 [--interactive | --no-interactive] [--color=auto|always|never]\n"
         "       kelvo-cli --version | --help\n"
         "\n"
         "Reads command lines from standard input and runs each as if typed at the prompt.\n"
@@ -202,6 +217,12 @@ void Usage(std::FILE* to) {
         "                 standard input; may be given several times\n"
         "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
         "  --junit REPORT.xml  write a JUnit report of the command files run\n"
+        "  --interactive  edit lines at a '>' prompt with recall and Tab completion;\n"
+        "                 the default when standard input and output are terminals\n"
+        "                 and --attrs is not given\n"
+        "  --no-interactive  read command lines as from a pipe\n"
+        "  --color=WHEN   colour the display: auto (only a terminal, unless NO_COLOR\n"
+        "                 is set), always or never\n"
         "  --version      show the version\n"
         "  --help         show this text\n"
         "\n"
@@ -311,6 +332,15 @@ Options ParseArguments(int argc, char** argv) {
             const std::string_view name = takeValue();
             if (name.empty()) UsageError("--junit needs a file name");
             options.junit = name;
+        } else if (arg == "--interactive" || arg == "--no-interactive") {
+            noValue();
+            options.interactive = arg == "--interactive" ? 1 : 0;
+        } else if (arg == "--color" || arg == "--colour") {
+            const std::string_view when = hasValue ? value : std::string_view("always");
+            if (when == "auto") options.colour = -1;
+            else if (when == "always") options.colour = 1;
+            else if (when == "never") options.colour = 0;
+            else UsageError("--color takes auto, always or never, not '" + std::string(when) + "'");
         } else if (arg == "--version") {
             noValue();
             std::printf("kelvo-cli %s\n", KELVO_VERSION);
@@ -342,6 +372,7 @@ void InstallSignals() {
     action.sa_flags = 0;  // no restart: a blocked read must see the signal
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    if (interactiveMode) sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     // A file that reaches the size limit is a failed write, reported as such.
     signal(SIGXFSZ, SIG_IGN);
@@ -351,6 +382,9 @@ void WriteOut(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
+
+// The display in ANSI colours (--color).
+bool colourOutput = false;
 
 // Runs one line of input through the cycle and writes the transcript. Returns
 // true when the program is to end.
@@ -366,8 +400,124 @@ bool RunLine(std::string_view raw, std::size_t fullLength, CommandHistory& histo
     PrepareLine(raw, line);
     history.Add(line.text, true);
     const std::int32_t end = RunCommandLine(line);
-    WriteOut(FormatTranscript(line.text, TheConsole(), options.attributes));
+    if (colourOutput) {
+        std::string row = ">";
+        AppendEscaped(row, line.text, false);
+        WriteOut(row + "\n" + FormatDisplay(TheConsole(), true));
+    } else {
+        WriteOut(FormatTranscript(line.text, TheConsole(), options.attributes));
+    }
     return end != 0;
+}
+
+// The display after a line typed at the prompt, which shows the line already.
+
+bool RunTypedLine(const std::string& raw, bool edited, CommandHistory& history) {
+    if (raw.size() > kMaxLineLength) {
+        ErrorFlag = 0;
+        ClearDisplay();
+        ReportLineTooLong(raw.size());
+        WriteOut(FormatDisplay(TheConsole(), colourOutput));
+        return false;
+    }
+    PreparedLine line;
+    PrepareLine(raw, line);
+    history.Add(line.text, edited);
+    const std::int32_t end = RunCommandLine(line);
+    WriteOut(FormatDisplay(TheConsole(), colourOutput));
+    return end != 0;
+}
+
+// The history file shared with the window: KELVO_HISTORY_FILE, else the one of
+// an installed copy in the user's state folder, else the one beside the window's
+// program (in a build tree, ../app/kelvo).
+std::string HistoryPath(const char* argv0) {
+    if (const char* chosen = std::getenv("KELVO_HISTORY_FILE"); chosen != nullptr && *chosen != '\0') return chosen;
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    std::string program = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string(argv0);
+    const std::size_t slash = program.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : program.substr(0, slash);
+    const bool installed = folder == KELVO_INSTALL_BINDIR ||
+                           access((folder + "/" KELVO_DOCDIR_FROM_BINDIR "/KELVO.TXT").c_str(), F_OK) == 0;
+    if (installed) {
+        std::string state;
+        if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg != nullptr && xdg[0] == '/') state = xdg;
+        else if (const char* home = std::getenv("HOME"); home != nullptr) state = std::string(home) + "/.local/state";
+        else return HistoryFileBeside(folder + "/kelvo");
+        mkdir(state.c_str(), 0700);
+        mkdir((state + "/kelvo").c_str(), 0700);
+        return state + "/kelvo/kelvo.HIS";
+    }
+    if (access((folder + "/kelvo").c_str(), F_OK) == 0) return HistoryFileBeside(folder + "/kelvo");
+    return HistoryFileBeside(folder + "/../app/kelvo");
+}
+
+// The history and the file it lives in, at the prompt.
+CommandHistory* promptHistory = nullptr;
+std::string historyPath;
+
+void SaveHistory() {
+    if (promptHistory == nullptr) return;
+    // The file's other fields (settings, the Save dialog) are kept as they are.
+    // Without a valid file, the settings the window starts with are written.
+    CommandHistory unused;
+    InterfaceSettings settings{};
+    SaveDialogState dialog;
+    HistoryFile file;
+    file.Load(historyPath, unused, settings, dialog);
+    file.Save(historyPath, *promptHistory, settings, dialog);
+    promptHistory = nullptr;
+}
+
+// A key for the editor; signals that end the program end the wait.
+int ReadKey(char& key) {
+    for (;;) {
+        if (pendingTerminate || pendingHangup) return -1;
+        if (pendingInterrupt) {
+            // SIGINT from elsewhere at the prompt: as Ctrl+C, the line is cleared.
+            pendingInterrupt = 0;
+            key = 0x03;
+            return 1;
+        }
+        pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+        const int ready = poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return 0;
+        }
+        if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        const ssize_t got = read(0, &key, 1);
+        if (got == 1) return 1;
+        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        return 0;
+    }
+}
+
+int RunInteractive(CommandHistory& history, const char* argv0) {
+    historyPath = HistoryPath(argv0);
+    {
+        // Only the history is taken from the file: the settings come from the
+        // command line.
+        InterfaceSettings ignored = Settings;
+        SaveDialogState dialog;
+        HistoryFile().Load(historyPath, history, ignored, dialog);
+    }
+    promptHistory = &history;
+    saveHistory = SaveHistory;
+    LineEditor editor(history, ReadKey);
+    std::string line;
+    bool edited = true;
+    while (editor.ReadLine(line, edited)) {
+        if (RunTypedLine(line, edited, history)) break;
+        exitStatus = 0;
+        if (pendingHangup) CliHost::EndNow(kExitHangup);
+    }
+    SaveHistory();
+    if (pendingHangup) return kExitHangup;
+    if (pendingTerminate) return kExitTerminate;
+    return exitStatus;
 }
 
 // The JUnit report being collected, and where it goes.
@@ -458,6 +608,15 @@ int Run(int argc, char** argv) {
         report = std::make_unique<JUnitReport>(Timestamp());
         finishReport = FinishReport;
     }
+    interactiveMode = options.interactive == 1 ||
+                      (options.interactive == -1 && !options.attributes && options.runs.empty() && isatty(0) == 1 &&
+                       isatty(1) == 1);
+    if (options.colour == 1) colourOutput = true;
+    else if (options.colour == -1) {
+        const char* noColour = std::getenv("NO_COLOR");
+        colourOutput = isatty(1) == 1 && (noColour == nullptr || *noColour == '\0');
+    }
+    if (options.attributes) colourOutput = false;
     InstallSignals();
     CliHost host(options.beeps);
     SetHost(&host);
@@ -470,6 +629,11 @@ int Run(int argc, char** argv) {
         return RunBatch(options, history);
     }
     SetRunObserver(report.get());
+    if (interactiveMode) {
+        const int status = RunInteractive(history, argc > 0 ? argv[0] : "kelvo-cli");
+        FinishReport();
+        return status;
+    }
     std::string pending;            // the line being read, as far as it can be run
     std::size_t pendingLength = 0;  // its full length
     char lastChar = '\0';

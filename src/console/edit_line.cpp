@@ -74,6 +74,20 @@ void EditLine::Set(std::string_view text) {
     caret_ = end_ = n + 1;
 }
 
+bool EditLine::ReplaceBeforeCaret(int start, std::string_view text) {
+    const int from = std::clamp(start + 1, 1, caret_);
+    const auto length = static_cast<int>(text.size());
+    const int newEnd = end_ - (caret_ - from) + length;
+    if (newEnd > kEditLineSize) return false;
+    std::memmove(row_ + from + length, row_ + caret_, static_cast<std::size_t>(end_ - caret_));
+    std::memcpy(row_ + from, text.data(), text.size());
+    for (int column = newEnd; column < end_; ++column) row_[column] = ' ';
+    caret_ = from + length;
+    end_ = newEnd;
+    edited_ = true;
+    return true;
+}
+
 void EditLine::RecomputeEnd() {
     int end = 1;
     for (int column = 1; column < kEditLineSize; ++column)

@@ -45,6 +45,10 @@ public:
     // After a resize: the end behind the last non-blank character (trailing
     // blanks dropped), the caret at the end.
     void RecomputeEnd();
+    // Tab: the typed characters from `start` to the caret (columns counted from
+    // the first typed character) replaced by `text`, the caret behind it. Returns
+    // false, changing nothing, when the line would grow beyond 254 characters.
+    bool ReplaceBeforeCaret(int start, std::string_view text);
 
 private:
     bool Blank(int column) const { return row_[column] == ' '; }

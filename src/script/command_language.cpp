@@ -232,4 +232,8 @@ std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
 
 bool PrepareLine(std::string_view raw, PreparedLine& out) { return PrepareLine(raw, out, kCommandLanguage); }
 
+Completion CompleteWord(std::string_view line, std::size_t cursor) {
+    return CompleteWord(kCommandLanguage, line, cursor);
+}
+
 }  // namespace kelvo

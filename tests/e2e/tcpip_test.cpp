@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -194,6 +195,33 @@ TEST_F(TcpIpInstrument, TheTraceShowsOnlyTheBytesSent) {
     EXPECT_EQ(tx.rfind("TX 23 36 36", 0), 0u) << tx;  // "#66..." cut short
     EXPECT_LT(tx.size(), 3u + 3u * 1000u);
     EXPECT_EQ(trace.back(), "CLOSE");
+}
+
+// A bench written for pyvisa-sim, served over TCP/IP: each reply as its
+// documentation says, with the TCPIP SOCKET terminator.
+TEST(PyvisaSimBench, AnswersOverTcpIpAsItsDocumentationSays) {
+    InstrumentServer server({"--config", KELVO_SIM_TEST_DATA "/pyvisa_sim_docs.yaml", "--device", "generator",
+                             "--greeting", ""});
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(server.Port()));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to), 0);
+    const timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string sent = "?IDN\n!FREQ 12.5\n?FREQ\n!FREQ 0\n?IDN;?FREQ\nXX\n";
+    ASSERT_EQ(write(fd, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    const std::string expected = "LSG Serial #1234\nOK\n12.50\nFREQ_ERROR\nLSG Serial #1234\n12.50\nERROR\n";
+    std::string got;
+    char buffer[256];
+    while (got.size() < expected.size()) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        got.append(buffer, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    EXPECT_EQ(got, expected);
 }
 
 }  // namespace

@@ -138,6 +138,14 @@ private slots:
         const int cell = w.View().CellWidth();
         Drag(w, QPoint(1 * cell, 4), QPoint(9 * cell, 4 + 3 * cell));  // dragged down: stays on the row
         QCOMPARE(w.View().SelectedText(), QStringLiteral("OUTPUT 5"));
+        // The context menu's Copy, with the focus gone to the menu meanwhile.
+        std::unique_ptr<QMenu> menu(w.View().MakeContextMenu(nullptr));
+        w.View().clearFocus();
+        QVERIFY(menu->actions()[0]->isEnabled());
+        menu->actions()[0]->trigger();
+        QCOMPARE(Clipboard(), QStringLiteral("OUTPUT 5"));
+        w.View().setFocus();
+        QApplication::clipboard()->clear();
         w.Key(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(Clipboard(), QStringLiteral("OUTPUT 5"));
         w.Type("x");
@@ -261,6 +269,35 @@ private slots:
         QVERIFY(file.Load(SettingsFileBeside(history.toStdString())));
         QCOMPARE(file.Text("mine"), std::string("1"));  // an unknown key is kept
         QCOMPARE(file.Integer("font.size", 1, 100, 0), std::int64_t{w.View().DefaultFontPointSize()});
+    }
+
+    void theWindowsSizeAndPlaceAreRemembered() {
+        QTemporaryDir dir;
+        const QString history = dir.filePath(QStringLiteral("kelvo.HIS"));
+        {
+            Window w(history);
+            w->RestoreGeometry();  // nothing remembered yet: the first start's place
+            QCOMPARE(w->pos(), QPoint(100, 100));
+            w->resize(700, 500);
+            w->move(40, 30);
+            w->close();
+        }
+        SettingsFile file;
+        QVERIFY(file.Load(SettingsFileBeside(history.toStdString())));
+        QCOMPARE(file.Integer("window.width", 1, 100000, 0), std::int64_t{700});
+        QCOMPARE(file.Integer("window.height", 1, 100000, 0), std::int64_t{500});
+        QCOMPARE(file.Flag("window.maximized", true), false);
+        Window again(history);
+        again->RestoreGeometry();
+        QCOMPARE(again->size(), QSize(700, 500));
+        QCOMPARE(again->pos(), QPoint(40, 30));
+
+        // A place no screen shows any more falls back to the first start's.
+        file.SetInteger("window.x", 15000);
+        QVERIFY(file.Save(SettingsFileBeside(history.toStdString())));
+        Window third(history);
+        third->RestoreGeometry();
+        QCOMPARE(third->pos(), QPoint(100, 100));
     }
 
     void theStatusBarInEachState() {

@@ -1,6 +1,8 @@
 // The command-line editor and the command history, driven by keys as a user
 // types them, and the history file that carries both across a restart.
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QStatusBar>
 #include <QTest>
 
@@ -32,6 +34,47 @@ QByteArray ReadAll(const QString& path) {
 class EditorTest : public QObject {
     Q_OBJECT
 private slots:
+    // Tab completes the word before the caret: a command word, an option of that
+    // command, a file name after FO (keeping the typed case); several candidates
+    // are named in the status bar; nothing behind ';' is touched.
+    void tabCompletesCommandWordsOptionsAndFileNames() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        QFile(folder.filePath(QStringLiteral("Reading1.txt"))).open(QIODevice::WriteOnly);
+        const QString before = QDir::currentPath();
+        QDir::setCurrent(folder.path());
+        Window w;
+        w.Type("ent");
+        w.Key(Qt::Key_Tab);
+        QCOMPARE(w.EditText(), std::string("ENTER "));
+        QVERIFY(w.View().Edit().LineEdited());
+        w.Type("5 f");
+        w.Key(Qt::Key_Tab);
+        QCOMPARE(w.EditText(), std::string("ENTER 5 F"));
+        for (const char* option : {"FD", "FO", "FO2", "FO3"})
+            QVERIFY2(w->statusBar()->currentMessage().contains(QLatin1String(option)),
+                     qPrintable(w->statusBar()->currentMessage()));
+        w.Type("o ");
+        w.Key(Qt::Key_Tab);  // the only file in the folder
+        QCOMPARE(w.EditText(), std::string("ENTER 5 Fo Reading1.txt "));
+        w.Key(Qt::Key_Escape);
+        w.Type("ENTER 5 FO read");
+        w.Key(Qt::Key_Tab);
+        QCOMPARE(w.EditText(), std::string("ENTER 5 FO reading1.txt "));
+        // The caret in the middle: only the word before it changes.
+        w.Key(Qt::Key_Escape);
+        w.Type("OUT 7");
+        w.Key(Qt::Key_Home);
+        for (int i = 0; i < 3; ++i) w.Key(Qt::Key_Right);
+        w.Key(Qt::Key_Tab);
+        QCOMPARE(w.EditText(), std::string("OUTPUT  7"));
+        w.Key(Qt::Key_Escape);
+        w.Type("OUTPUT 7 ;ENT");
+        w.Key(Qt::Key_Tab);
+        QCOMPARE(w.EditText(), std::string("OUTPUT 7 ;ENT"));
+        QDir::setCurrent(before);
+    }
+
     void enterShowsThePreparedLineAndStoresIt() {
         Window w;
         w.Enter("e 5");

@@ -127,6 +127,15 @@ xdotool key --window "$wid" Escape
 xdotool key ctrl+shift+v
 expect_reply "END message: CRLF"
 
+# The middle button pastes the primary selection: the first line runs, the
+# second waits in the prompt row for Enter.
+printf 'end lf\nend' | xclip -selection primary
+xdotool key --window "$wid" Escape
+xdotool mousemove --window "$wid" 200 200 click 2
+sleep 0.3
+xdotool key Return
+expect_reply "END message: LF"
+
 # The status bar shows the settings: the lowest rows of the picture hold ink.
 import -window "$wid" "$work/shot.png"
 height=$(identify -format '%h' "$work/shot.png")
@@ -134,4 +143,4 @@ ink=$(convert "$work/shot.png" -crop "x24+0+$((height - 24))" -depth 8 txt:- |
   awk 'NR > 1 { c = $2; gsub(/[()]/, "", c); split(c, v, ","); if (v[1] < 80 && v[2] < 80 && v[3] < 80) n++ } END { print n + 0 }')
 [ "$ink" -gt 20 ] || fail "no status bar text at the bottom of the window"
 [ -n "${KELVO_SMOKE_SHOT:-}" ] && cp "$work/shot.png" "$KELVO_SMOKE_SHOT"
-echo "smoke: copied and pasted through the clipboard; status bar ink $ink"
+echo "smoke: copied and pasted through the clipboard and the primary selection; status bar ink $ink"

@@ -30,7 +30,7 @@ TEST(Bench, ResourcesPlaceDevicesOnTheBusAndTheNetwork) {
     EXPECT_EQ(bench.resources[2].host, "localhost");
     EXPECT_EQ(bench.resources[2].port, 5025);
     EXPECT_EQ(bench.resources[3].kind, Resource::Kind::Other);
-    EXPECT_EQ(bench.devices.at("meter")->dialogues.at(0).query, "*idn?");
+    EXPECT_EQ(bench.devices.at("meter")->dialogues.at(0).query, "*IDN?");
 }
 
 TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
@@ -102,7 +102,7 @@ resources: {}
     EXPECT_EQ(d.EomFor(Interface::Gpib).query, "\r\n");
     EXPECT_EQ(d.EomFor(Interface::Gpib).reply, "\n");
     EXPECT_EQ(d.error.commandError, "ERR\r");
-    EXPECT_EQ(d.dialogues.at(0).query, "a\r?");
+    EXPECT_EQ(d.dialogues.at(0).query, "A\r?");
     EXPECT_EQ(d.dialogues.at(0).reply->Bytes(), "one\ntwo");
     EXPECT_EQ(d.properties.at(0).setterReply->Bytes(), "OK");
     EXPECT_EQ(d.properties.at(0).setterError, "bad\n");

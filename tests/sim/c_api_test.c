@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     short s = 0;
     int value = -1;
 
-    int board = ibfind("GPIB0");
+    int board = ibfind("gpib0");
     CHECK(board >= 0);
     OK(ibsic(board));
     OK(ibsre(board, 1));
@@ -239,7 +239,7 @@ int main(int argc, char** argv) {
     SendIFC(board);
 
     /* Bad descriptors and addresses. */
-    FAILS(ibwrt(99, "x", 1), EDVR);
+    FAILS(ibwrt(99, "x", 1), EARG);
     Send(board, 31, "x", 1, NLend);
     CHECK((ibsta & ERR) && iberr == EARG);
 

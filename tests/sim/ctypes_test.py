@@ -55,7 +55,7 @@ class SimulatedLibrary(unittest.TestCase):
         trace.close()
         self.trace = trace.name
         os.environ["GPIB_SIM_TRACE"] = self.trace
-        self.board = lib.ibfind(b"GPIB0")
+        self.board = lib.ibfind(b"gpib0")
         self.assertGreaterEqual(self.board, 0)
         lib.ibsic(self.board)
         lib.ibsre(self.board, 1)

@@ -1,5 +1,6 @@
 // The simulated bus through the driver's C interface, loaded with dlopen.
 #include <chrono>
+#include <regex>
 
 #include "driver.h"
 
@@ -337,6 +338,43 @@ TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
     setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
     StartBoard();
     EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");
+}
+
+// pyvisa-sim's format as its documentation shows it, answered as it says.
+TEST_F(Driver, ABenchWrittenForPyvisaSimAnswersAsItsDocumentationSays) {
+    gpib.ibonl(ud, 0);  // the bench is read again once no descriptor is open
+    open_.clear();
+    std::ifstream in(KELVO_SIM_TEST_DATA "/pyvisa_sim_docs.yaml");
+    std::stringstream text;
+    text << in.rdbuf();
+    ::testing::internal::CaptureStderr();
+    Start(text.str(), T1s);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // nothing unknown in it
+    EXPECT_EQ(Query(8, "?IDN\n"), "LSG Serial #1234\n");
+    EXPECT_EQ(Query(8, "!CAL\n"), "OK\n");
+    EXPECT_EQ(Query(8, "?FREQ\n"), "100.00\n");
+    EXPECT_EQ(Query(8, "!FREQ 12.5\n"), "OK\n");
+    EXPECT_EQ(Query(8, "?FREQ\n"), "12.50\n");
+    EXPECT_EQ(Query(8, "!FREQ 0.5\n"), "FREQ_ERROR\n");  // below min: the setter's own error
+    EXPECT_EQ(Query(8, "?NOPE\n"), "ERROR\n");
+    const std::string raw("\xaa\x55\x00\x02\x08\x01\xf4", 7);
+    EXPECT_EQ(Query(8, raw + "\n"), raw);  // raw bytes: no terminator added
+    EXPECT_TRUE(std::regex_match(Query(8, ":READ?\n"), std::regex(R"(\d\.\d{5}(,\d\.\d{5}){15}\n)")));
+    const std::string volt = Query(8, ":VOLT?\n");
+    EXPECT_TRUE(std::regex_match(volt, std::regex(R"(\d{1,2}\.\d{2}\n)"))) << volt;
+
+    // Several queries in one message: each reply a message of its own, ended with END.
+    Send(8, "?IDN;?FREQ\n");
+    EXPECT_EQ(Receive(8), "LSG Serial #1234\n");
+    EXPECT_TRUE(*gpib.ibsta & END);
+    EXPECT_EQ(Receive(8), "12.50\n");
+
+    // The long error form: no reply to a bad command, the register remembers it.
+    Send(9, "BAD\n");
+    EXPECT_EQ(Query(9, "*ESR?\n"), "32\n");
+    EXPECT_EQ(Query(9, "*ESR?\n"), "0\n");
+    EXPECT_EQ(Query(9, "CH 2:VOLT 3.5;CH 2:VOLT?;CH 1:VOLT?\n"), "+3.50000000E+00\n");
+    EXPECT_EQ(Receive(9), "+1.00000000E+00\n");
 }
 
 TEST_F(Driver, DefaultBenchWithoutAFile) {

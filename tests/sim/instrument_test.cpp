@@ -11,6 +11,7 @@ namespace {
 const char* const kBench = R"yaml(spec: "1.1"
 devices:
   source:
+    case_blind: true
     eom:
       GPIB INSTR: {q: "\r\n", r: "\n"}
       TCPIP SOCKET: {q: "\n", r: "\r\n"}
@@ -201,6 +202,7 @@ resources: {}
     EXPECT_EQ(ask("SEL 3;LIM?"), "ERROR\n");  // no such channel
     EXPECT_EQ(ask("CH B:VOLT 7;CH B:VOLT?;CH A:VOLT?;CH A:NAME?"), "OK\n7\n0\nchannel A\n");
     EXPECT_EQ(ask("CH C:VOLT?"), "ERROR\n");
+    EXPECT_EQ(ask("ch A:NAME?;sel?;sel 2"), "ERROR\nERROR\nERROR\n");  // exact, as pyvisa-sim matches
 }
 
 }  // namespace
