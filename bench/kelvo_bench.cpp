@@ -30,7 +30,7 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/dispatch.h"
+#include "script/command_language.h"
 #include "interp/parsed_command.h"
 
 extern char** environ;

@@ -18,7 +18,7 @@
 
 #include "console/console.h"
 #include "console/program_state.h"
-#include "interp/completion.h"
+#include "script/command_language.h"
 
 namespace kelvo::app {
 namespace {

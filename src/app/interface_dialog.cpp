@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bus/address_checks.h"
+#include "base/address_checks.h"
 #include "bus/interface_settings.h"
 #include "console/program_state.h"
 

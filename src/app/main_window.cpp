@@ -36,7 +36,7 @@
 #include "bus/interface_settings.h"
 #include "console/console.h"
 #include "console/program_state.h"
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "interp/command_ids.h"
 #include "interp/line_prep.h"
 
@@ -314,40 +314,62 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
+// A dialog must not hold a running command line still: its own event loop would
+// nest inside the transfer's wait, which then sees neither its clock nor ESC
+// until the dialog closes. While a line runs the dialog is therefore opened
+// without a loop of its own (still modal to the window); the wait's passes keep
+// it working, and `done` runs when it closes. At the prompt it runs as before.
+void MainWindow::RunDialog(std::unique_ptr<QDialog> dialog, std::function<void(int)> done) {
+    if (CommandBusy == 0) {
+        const int result = dialog->exec();
+        if (done) done(result);
+        return;
+    }
+    QDialog* open = dialog.release();
+    connect(open, &QDialog::finished, this, [open, done = std::move(done)](int result) {
+        if (done) done(result);
+        open->deleteLater();
+    });
+    open->open();
+}
+
 void MainWindow::ShowConsoleMessage(const QString& text) {
     QMessageBox box(QMessageBox::NoIcon, WindowTitle(), text, QMessageBox::Ok, this);
     box.exec();
 }
 
 void MainWindow::SaveDisplayTextCommand() {
-    QFileDialog dialog(this, WindowTitle() + QStringLiteral(" - Save Display Text"));
-    dialog.setOption(QFileDialog::DontUseNativeDialog);  // the same dialog everywhere, with its Help
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Any File (*.*)"));
-    if (!saveDialog_.directory.empty()) dialog.setDirectory(QString::fromStdString(saveDialog_.directory));
-    if (!saveDialog_.name.empty()) dialog.selectFile(QString::fromStdString(saveDialog_.name));
-    if (auto* buttons = dialog.findChild<QDialogButtonBox*>()) {
+    auto owned = std::make_unique<QFileDialog>(this, WindowTitle() + QStringLiteral(" - Save Display Text"));
+    QFileDialog* dialog = owned.get();
+    dialog->setOption(QFileDialog::DontUseNativeDialog);  // the same dialog everywhere, with its Help
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(QStringLiteral("Any File (*.*)"));
+    if (!saveDialog_.directory.empty()) dialog->setDirectory(QString::fromStdString(saveDialog_.directory));
+    if (!saveDialog_.name.empty()) dialog->selectFile(QString::fromStdString(saveDialog_.name));
+    if (auto* buttons = dialog->findChild<QDialogButtonBox*>()) {
         QPushButton* help = buttons->addButton(QDialogButtonBox::Help);
-        connect(help, &QPushButton::clicked, &dialog, [&dialog] {
+        connect(help, &QPushButton::clicked, dialog, [dialog] {
             QMessageBox box(QMessageBox::NoIcon, WindowTitle(),
-                            QStringLiteral("Select filename to receive the display text"), QMessageBox::Ok, &dialog);
+                            QStringLiteral("Select filename to receive the display text"), QMessageBox::Ok, dialog);
             box.exec();
         });
     }
     // Centred over the console, a quarter of the free height down.
-    dialog.adjustSize();
+    dialog->adjustSize();
     const QRect client(view_->mapToGlobal(QPoint(0, 0)), view_->size());
-    const int x = std::max(0, (client.width() - dialog.width()) / 2);
-    const int y = std::max(0, (client.height() - dialog.height()) / 4);
-    dialog.move(client.topLeft() + QPoint(x, y));
+    const int x = std::max(0, (client.width() - dialog->width()) / 2);
+    const int y = std::max(0, (client.height() - dialog->height()) / 4);
+    dialog->move(client.topLeft() + QPoint(x, y));
 
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    const QString chosen = dialog.selectedFiles().constFirst();
-    const QFileInfo info(chosen);
-    saveDialog_.directory = info.absolutePath().toStdString();
-    SaveDisplayText(chosen);
-    saveDialog_.name = info.fileName().toStdString();
+    RunDialog(std::move(owned), [this, dialog](int result) {
+        if (result != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return;
+        const QString chosen = dialog->selectedFiles().constFirst();
+        const QFileInfo info(chosen);
+        saveDialog_.directory = info.absolutePath().toStdString();
+        SaveDisplayText(chosen);
+        saveDialog_.name = info.fileName().toStdString();
+    });
 }
 
 void MainWindow::SaveDisplayText(const QString& path) {
@@ -363,11 +385,16 @@ void MainWindow::SaveDisplayText(const QString& path) {
 void MainWindow::PrintDisplayTextCommand() {
     if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
     printer_->setPageOrientation(QPageLayout::Portrait);
-    QPrintDialog dialog(printer_.get(), this);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    if (dialog.exec() != QDialog::Accepted) return;
+    auto dialog = std::make_unique<QPrintDialog>(printer_.get(), this);
+    dialog->setOption(QAbstractPrintDialog::PrintPageRange, false);
+    dialog->setOption(QAbstractPrintDialog::PrintSelection, false);
+    dialog->setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+    RunDialog(std::move(dialog), [this](int result) {
+        if (result == QDialog::Accepted) PrintChosen();
+    });
+}
+
+void MainWindow::PrintChosen() {
     if (!printer_->isValid()) {
         WarningBeep();
         ShowConsoleMessage(QStringLiteral("Can't Find Printer"));
@@ -386,13 +413,12 @@ void MainWindow::PrintDisplayTextCommand() {
 }
 
 void MainWindow::InterfaceCommand() {
-    InterfaceDialog dialog(Settings, this);
-    dialog.exec();
-    RefreshStatus();
+    RunDialog(std::make_unique<InterfaceDialog>(Settings, this), [this](int) { RefreshStatus(); });
 }
 
 void MainWindow::AboutCommand() {
-    QDialog about(this);
+    auto dialog = std::make_unique<QDialog>(this);
+    QDialog& about = *dialog;
     about.setWindowTitle(QStringLiteral("About " KELVO_FILE_DESCRIPTION));
     auto* icon = new QLabel(&about);
     icon->setPixmap(windowIcon().pixmap(48, 48));
@@ -409,7 +435,7 @@ void MainWindow::AboutCommand() {
     auto* layout = new QVBoxLayout(&about);
     layout->addLayout(row);
     layout->addWidget(buttons);
-    about.exec();
+    RunDialog(std::move(dialog), {});
 }
 
 QString MainWindow::ManualPath() {

@@ -12,6 +12,7 @@
 #include "console/history_file.h"
 #include "console/settings_file.h"
 
+class QDialog;
 class QLabel;
 class QPrinter;
 class QTimer;
@@ -76,6 +77,8 @@ private:
     void CtrlBreakAtPrompt();
     void EndProgram();
     void ShowConsoleMessage(const QString& text);
+    void RunDialog(std::unique_ptr<QDialog> dialog, std::function<void(int)> done);
+    void PrintChosen();
     void BuildMenus();
     void BuildStatusBar();
     void ShowFirstStartHint();

@@ -21,12 +21,13 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/handlers.h"
 
 namespace kelvo {
 namespace {
 
-constexpr int kSlicesMs = 50;
+// A socket wait sleeps in poll for at most this long between looks at the
+// window's events: ESC, Ctrl-Break and a close request are seen well within 50 ms.
+constexpr int kSlicesMs = 20;
 constexpr std::int32_t kRequestSize = 16384;
 // The most of an over-long reply that is read only to be dropped.
 constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
@@ -430,13 +431,6 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
     if (cut) TcpReplyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
     SocketByteCount = count;
     return error;
-}
-
-void CmdRestore() {
-    if (Settings.Protocol != BusProtocol::TcpIp) return;
-    CloseConnection();
-    PumpMessagesFor(1000);
-    OpenConnection();
 }
 
 }  // namespace kelvo

@@ -5,6 +5,7 @@
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "console/console.h"
+#include "console/host.h"
 #include "console/program_state.h"
 
 namespace kelvo {
@@ -14,6 +15,7 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
     TransferWaitActive = 1;
     TransferAbort = 0;
     std::int32_t outcome = 0;
+    Host& host = CurrentHost();
     for (;;) {
         const std::int32_t status = gpib::ibwait(ud, 0);
         if (status & kStatusCmpl) break;
@@ -28,7 +30,11 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
             outcome = kErrTimeout;
             break;
         }
+        // Handle the window's events, then sleep: the driver's poll is cheap, but
+        // asking it without a pause would keep a core busy for the whole wait.
+        // One millisecond keeps a completion, ESC and a close request prompt.
         PumpMessages();
+        if (TransferAbort == 0) host.Idle();
     }
     TransferWaitActive = 0;
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interp/completion.h"
+#include "script/command_language.h"
 #include "script/command_files.h"
 
 namespace kelvo::cli {

@@ -29,7 +29,7 @@
 #include "console/history_file.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "interp/line_prep.h"
 #include "script/command_files.h"
 

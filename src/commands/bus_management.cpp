@@ -5,12 +5,13 @@
 #include "bus/bus_errors.h"
 #include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
+#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
+#include "commands/handlers.h"
 #include "console/program_state.h"
-#include "interp/handlers.h"
 
 namespace kelvo {
 namespace {
@@ -135,6 +136,15 @@ void CmdTrigger(ParseCursor& cursor) {
     CurrentDeviceAddress = address;
     Announce("GET", address, true);
     SendCommandBytes(kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
+}
+
+// RESTORE: a new connection to the instrument, after the 100 ms a closed one
+// asks for and a second more.
+void CmdRestore() {
+    if (Settings.Protocol != BusProtocol::TcpIp) return;
+    CloseConnection();
+    PumpMessagesFor(1000);
+    OpenConnection();
 }
 
 }  // namespace kelvo

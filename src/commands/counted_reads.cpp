@@ -10,7 +10,7 @@
 #include "commands/transfer.h"
 #include "console/console.h"
 #include "console/program_state.h"
-#include "interp/handlers.h"
+#include "commands/handlers.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
 

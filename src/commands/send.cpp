@@ -12,7 +12,7 @@
 #include "commands/send.h"
 #include "commands/transfer.h"
 #include "console/console.h"
-#include "interp/handlers.h"
+#include "commands/handlers.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"

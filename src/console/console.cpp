@@ -219,7 +219,10 @@ void PumpMessagesFor(std::uint16_t milliseconds) {
     Host& host = CurrentHost();
     const std::uint32_t end = host.TickCount() + milliseconds;
     // Signed difference, so that the wait survives the tick counter wrapping.
-    while (static_cast<std::int32_t>(host.TickCount() - end) < 0) host.PumpMessages();
+    while (static_cast<std::int32_t>(host.TickCount() - end) < 0) {
+        host.PumpMessages();
+        host.Idle();  // sleep between passes instead of spinning
+    }
 }
 
 }  // namespace kelvo

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bus/address_checks.h"
+#include "base/address_checks.h"
 #include "console/host.h"
 
 namespace kelvo {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "bus/interface_settings.h"
+#include "base/interface_record.h"
 #include "console/history.h"
 
 namespace kelvo {

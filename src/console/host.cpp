@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "console/program_state.h"
 
@@ -85,6 +86,7 @@ public:
         return static_cast<std::uint32_t>(
             duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
     }
+    void Idle() override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
     // No keyboard: a PAUSE goes on at once.
     void WaitForEvent() override { KeyWaitActive = 0; }
 };

@@ -7,7 +7,7 @@
 #include <cctype>
 
 #include "interp/command_ids.h"
-#include "interp/command_tables.h"
+#include "interp/command_table.h"
 
 namespace kelvo {
 namespace {
@@ -57,12 +57,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && Upper(text.substr(0, prefix.size())) == Upper(prefix);
 }
 
-const KeywordEntry* OptionTree(std::uint8_t commandId) {
-    for (int i = 0; i < kOptionTableRows; ++i)
-        if (kOptionTable[i].commandId == commandId) return kOptionTable[i].root;
-    return nullptr;
-}
-
 // Options whose next word is a file name.
 bool TakesFileName(std::string_view option) {
     const std::string word = Upper(option);
@@ -95,7 +89,7 @@ std::vector<std::string> FileCandidates(std::string_view typed) {
 
 }  // namespace
 
-Completion CompleteWord(std::string_view line, std::size_t cursor) {
+Completion CompleteWord(const CommandTable& table, std::string_view line, std::size_t cursor) {
     Completion result;
     const std::string_view before = line.substr(0, std::min(cursor, line.size()));
     result.wordStart = before.size();
@@ -114,25 +108,26 @@ Completion CompleteWord(std::string_view line, std::size_t cursor) {
     if (!atNewWord && !words.empty()) words.pop_back();
     result.wordStart = before.size() - typed.size();
 
-    std::vector<Word> commands;
-    CollectWords(kCommandTreeRoot, "", !words.empty(), commands);
     if (words.empty()) {
-        for (const Word& w : commands)
-            if (StartsWithNoCase(w.text, typed)) result.candidates.push_back(w.text);
+        // Whole command words only: the single-letter stand-ins are left out.
+        for (const CommandRow& row : table.rows)
+            if (!row.word.empty() && StartsWithNoCase(row.word, typed)) result.candidates.emplace_back(row.word);
     } else {
         const std::string command = Upper(words.front());
-        const ParseAction* action = nullptr;
-        for (const Word& w : commands)
-            if (w.text == command) action = w.action;
-        if (action == nullptr) return result;
+        const CommandRow* row = nullptr;
+        for (const CommandRow& candidate : table.rows)
+            if ((!candidate.word.empty() && candidate.word == command) ||
+                (candidate.alias != '\0' && command.size() == 1 && command[0] == candidate.alias))
+                row = &candidate;
+        if (row == nullptr) return result;
         const std::string_view previous = words.back();
-        const bool fileAfterCommand = words.size() == 1 && (action->commandId == kRun || action->commandId == kShell);
+        const bool fileAfterCommand = words.size() == 1 && (row->id == kRun || row->id == kShell);
         if (fileAfterCommand || (words.size() > 1 && TakesFileName(previous))) {
             result.fileNames = true;
             result.candidates = FileCandidates(typed);
-        } else if (const KeywordEntry* tree = OptionTree(action->commandId)) {
+        } else if (row->options != nullptr) {
             std::vector<Word> options;
-            CollectWords(tree, "", false, options);
+            CollectWords(row->options, "", false, options);
             for (const Word& w : options)
                 if (StartsWithNoCase(w.text, typed)) result.candidates.push_back(w.text);
         }

@@ -1,46 +1,17 @@
 #include "interp/dispatch.h"
 
-#include "bus/interface_settings.h"
 #include "console/console.h"
-#include "interp/command_tables.h"
 #include "interp/help.h"
-#include "interp/keywords.h"
 #include "interp/parse_cursor.h"
 
 namespace kelvo {
 
-void CmdExit() {}
-
-bool PermittedUnderTcpIp(std::uint8_t id) {
-    switch (id) {
-        case kBeep:
-        case kEnd:
-        case kEnter:
-        case kExit:
-        case kIf:
-        case kPrompt:
-        case kOutput:
-        case kPause:
-        case kRun:
-        case kShell:
-        case kTest:
-        case kTimeout:
-        case kTm:
-        case kWait:
-        // RESTORE exists for the TCP/IP connection; refusing it there would leave
-        // it with nothing to do anywhere.
-        case kRestore:
-            return true;
-        default:
-            return false;
-    }
-}
-
-std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
+std::int16_t ExecuteCommandLine(const CommandTable& table, const char* line, const char* typed) {
+    ActiveCommands = &table;
     ParseCursor cursor(line, typed);
     if (cursor.SkipBlanks() != '\0') {
-        const ParseAction* record = MatchKeyword(cursor, 1, kCommandTreeRoot);
-        if (record == nullptr) {
+        const CommandRow* row = table.Match(cursor);
+        if (row == nullptr) {
             PrintText(kAttrError, "? Unrecognized command '");
             PrintText(kAttrValue, cursor.pos);
             PrintText(kAttrError, "'");
@@ -48,13 +19,17 @@ std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
             SignalError();
             ShowSyntaxHelp();
         } else {
-            std::uint8_t id = record->commandId;
+            std::uint8_t id = row->id;
             if (id == kHelp)
                 id = CurrentCommandId;
             else
                 CurrentCommandId = id;
 
-            if (Settings.Protocol == BusProtocol::TcpIp && !PermittedUnderTcpIp(id)) {
+            // "?" asks about the current command, so that command's needs count.
+            const CommandRow* subject = table.Find(id);
+            const Capability needs = subject != nullptr ? subject->needs : kAllCapabilities;
+            const Capability offered = table.offered != nullptr ? table.offered() : kAllCapabilities;
+            if (!Covers(offered, needs)) {
                 PrintText(kAttrError, "? Cannot use TCP/IP with this function");
                 PrintNewLine();
                 SignalError();
@@ -63,8 +38,8 @@ std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
                 return 1;
             } else if (cursor.SkipBlanks() == '?') {
                 ShowCommandHelp();
-            } else {
-                InvokeAction(cursor, *record);
+            } else if (row->handler != nullptr) {
+                row->handler(cursor);
             }
         }
     }

@@ -1,48 +1,26 @@
 #include "interp/help.h"
 
 #include "console/console.h"
-#include "interp/command_ids.h"
+#include "interp/command_table.h"
 
 namespace kelvo {
-namespace {
 
-// Prints the run of the first row for CurrentCommandId; nothing when there is none.
-void PrintEntry(const HelpIndexRow* index, int rows) {
-    for (int i = 0; i < rows && index[i].commandId != 0; ++i) {
-        if (index[i].commandId == CurrentCommandId) {
-            PrintHelpLines(index[i].first, index[i].count);
-            return;
-        }
-    }
-}
-
-}  // namespace
-
-void PrintHelpLines(const HelpLine* run, int count) {
-    for (int i = 0; i < count; ++i) {
-        PrintText(run[i].attribute, run[i].text);
-        if (run[i].endOfLine == 1) PrintNewLine();
+void PrintHelpLines(std::span<const HelpLine> lines) {
+    for (const HelpLine& line : lines) {
+        PrintText(line.attribute, line.text);
+        if (line.endOfLine == 1) PrintNewLine();
     }
 }
 
 void ShowCommandHelp() {
-    PrintEntry(kShortDescriptionIndex, kShortDescriptionRows);
+    if (const CommandRow* row = CurrentCommandRow()) PrintHelpLines(row->summary);
     ShowSyntaxHelp();
 }
 
 void ShowSyntaxHelp() {
-    PrintEntry(kSyntaxPageIndex, kSyntaxPageRows);
-    switch (CurrentCommandId) {
-        case kEnter:
-        case kOutput:
-            PrintHelpLines(kStringFileAppendix, kStringFileAppendixPieces);
-            break;
-        case kPpconf:
-        case kPpoll:
-            PrintHelpLines(kParallelPollAppendix, kParallelPollAppendixPieces);
-            break;
-        default:
-            break;
+    if (const CommandRow* row = CurrentCommandRow()) {
+        PrintHelpLines(row->syntax);
+        PrintHelpLines(row->appendix);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "interp/command_table.h"
+
 namespace kelvo {
 
 std::size_t NormalizeLine(const char* source, std::size_t length, char* destination,
@@ -31,57 +33,51 @@ std::size_t NormalizeLine(const char* source, std::size_t length, char* destinat
     return out;
 }
 
-std::string_view AliasExpansion(const char* line) {
+std::string_view AliasExpansion(const char* line, const CommandTable& table) {
     if (line[0] == '\0') return {};
     const char second = line[1];
     if (second != ' ' && second != '?' && second != '\0') return {};
-    switch (line[0]) {
-        case 'E': return "ENTER ";
-        case 'G': return "GET ";
-        case 'O': return "OUTPUT ";
-        case 'R': return "RECEIVE ";
-        case 'S': return "SEND ";
-        case 'T': return "TRIGGER ";
-        case 'Z': return "ZIP ";
-        default: return {};
-    }
+    return table.AliasWord(line[0]);
 }
 
 namespace {
 
-// Replaces the alias letter (and the blank behind it) of `line` by `word`.
+// Replaces the alias letter (and the blank behind it) of `line` by `word` and a
+// blank.
 bool ReplaceAlias(char* line, std::size_t capacity, std::string_view word) {
     const std::size_t length = std::strlen(line);
     const std::size_t used = line[1] == ' ' ? 2 : 1;
-    const std::size_t newLength = length - used + word.size();
+    const std::size_t inserted = word.size() + 1;
+    const std::size_t newLength = length - used + inserted;
     if (newLength + 1 > capacity) return false;
-    std::memmove(line + word.size(), line + used, length - used + 1);
+    std::memmove(line + inserted, line + used, length - used + 1);
     std::memcpy(line, word.data(), word.size());
+    line[word.size()] = ' ';
     return true;
 }
 
 }  // namespace
 
-bool ExpandAlias(char* line, std::size_t capacity) {
-    const std::string_view word = AliasExpansion(line);
+bool ExpandAlias(char* line, std::size_t capacity, const CommandTable& table) {
+    const std::string_view word = AliasExpansion(line, table);
     if (word.empty()) return true;
     return ReplaceAlias(line, capacity, word);
 }
 
-void ExpandAlias(PreparedLine& line) {
+void ExpandAlias(PreparedLine& line, const CommandTable& table) {
     // The twin follows the decision taken on the upper-cased line.
-    const std::string_view word = AliasExpansion(line.text);
+    const std::string_view word = AliasExpansion(line.text, table);
     if (!word.empty()) {
         ReplaceAlias(line.text, sizeof line.text, word);
         ReplaceAlias(line.typed, sizeof line.typed, word);
     }
 }
 
-bool PrepareLine(std::string_view raw, PreparedLine& out) {
+bool PrepareLine(std::string_view raw, PreparedLine& out, const CommandTable& table) {
     if (raw.size() >= kLineBufferSize) return false;
     NormalizeLine(raw.data(), raw.size(), out.text);
     NormalizeLine(raw.data(), raw.size(), out.typed, /*keepCase=*/true);
-    ExpandAlias(out);
+    ExpandAlias(out, table);
     return true;
 }
 

@@ -8,6 +8,8 @@
 
 namespace kelvo {
 
+struct CommandTable;
+
 // A typed or command-file line is read into this many bytes (254 characters, the
 // line end and a NUL).
 inline constexpr std::size_t kLineBufferSize = 256;
@@ -23,13 +25,14 @@ inline constexpr std::size_t kPreparedLineSize = 264;
 std::size_t NormalizeLine(const char* source, std::size_t length, char* destination,
                           bool keepCase = false);
 
-// The full word of the alias the line starts with ("E" gives "ENTER "), or empty
-// when the line does not start with an alias.
-std::string_view AliasExpansion(const char* line);
+// The word of the alias the line starts with ("E" gives "ENTER"), or empty when
+// the line does not start with an alias of `table`.
+std::string_view AliasExpansion(const char* line, const CommandTable& table);
 
-// Rewrites a line in place when it starts with a single-letter alias. Returns
-// false, leaving the line alone, when the expansion does not fit `capacity` bytes.
-bool ExpandAlias(char* line, std::size_t capacity = kPreparedLineSize);
+// Rewrites a line in place when it starts with a single-letter alias: the word and
+// a blank take the letter's place. Returns false, leaving the line alone, when the
+// expansion does not fit `capacity` bytes.
+[[nodiscard]] bool ExpandAlias(char* line, std::size_t capacity, const CommandTable& table);
 
 // A line ready for dispatch, with its case-kept twin position for position.
 struct PreparedLine {
@@ -39,10 +42,10 @@ struct PreparedLine {
 
 // Expands the alias the line starts with in both the line and its twin, as the
 // upper-cased line decides.
-void ExpandAlias(PreparedLine& line);
+void ExpandAlias(PreparedLine& line, const CommandTable& table);
 
 // Prepares a raw line of at most kLineBufferSize - 1 characters. Returns false for
 // a longer line, which is not prepared.
-bool PrepareLine(std::string_view raw, PreparedLine& out);
+[[nodiscard]] bool PrepareLine(std::string_view raw, PreparedLine& out, const CommandTable& table);
 
 }  // namespace kelvo

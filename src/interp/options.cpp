@@ -7,28 +7,22 @@
 
 #include "console/console.h"
 #include "interp/command_ids.h"
-#include "interp/command_tables.h"
+#include "interp/command_table.h"
 #include "interp/help.h"
 
 namespace kelvo {
 
 std::int16_t ParseOptions(ParseCursor& cursor) {
     Parsed.StringFollows = 0;
-    const OptionTableRow* row = nullptr;
-    for (int i = 0; i < kOptionTableRows; ++i) {
-        if (kOptionTable[i].commandId == CurrentCommandId) {
-            row = &kOptionTable[i];
-            break;
-        }
-    }
+    const CommandRow* row = CurrentCommandRow();
     std::int16_t error = 0;
     char c = cursor.SkipBlanks();
-    if (row != nullptr) {
+    if (row != nullptr && row->options != nullptr) {
         while (c != '\0' && c != ';' && error == 0) {
-            const ParseAction* action = MatchKeyword(cursor, 1, row->root);
+            const ParseAction* action = MatchKeyword(cursor, 1, row->options);
             if (action == nullptr) {
                 PrintText(kAttrError, "? Undefined ");
-                PrintText(kAttrValue, row->name);
+                PrintText(kAttrValue, row->optionName);
                 PrintText(kAttrError, " option '");
                 PrintText(kAttrValue, cursor.pos);
                 PrintText(kAttrError, "'");

@@ -14,8 +14,8 @@
 #include "console/host.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
-#include "interp/dispatch.h"
-#include "interp/handlers.h"
+#include "script/command_language.h"
+#include "script/handlers.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
@@ -182,7 +182,7 @@ std::int16_t ExecuteFileLine(PreparedLine& line) {
     PrintText(kAttrStatus, line.text);
     PrintNewLine();
     const run_report::LineMark mark = run_report::LineStarting(line.text);
-    ExpandAlias(line);
+    ExpandAlias(line, kCommandLanguage);
     const std::int16_t end = ExecuteCommandLine(line.text, line.typed);
     run_report::LineEnded(mark);
     return end;

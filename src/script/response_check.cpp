@@ -12,7 +12,7 @@
 #include "console/console.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
-#include "interp/handlers.h"
+#include "script/handlers.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
 #include "script/command_files.h"

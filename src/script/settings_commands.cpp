@@ -3,7 +3,7 @@
 
 #include "bus/interface_settings.h"
 #include "console/console.h"
-#include "interp/handlers.h"
+#include "script/handlers.h"
 #include "interp/options.h"
 
 namespace kelvo {

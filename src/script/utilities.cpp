@@ -17,7 +17,7 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/handlers.h"
+#include "script/handlers.h"
 #include "interp/help.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"

@@ -35,7 +35,7 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "interp/command_ids.h"
 #include "interp/parsed_command.h"
 

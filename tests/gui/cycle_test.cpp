@@ -153,6 +153,36 @@ private slots:
         QCOMPARE(w.Host().beeps, Beeps{kErrorBeep});
     }
 
+    // A dialog opened while a transfer waits does not hold the wait: the timeout
+    // ends the line while the About box is still open.
+    void aDialogDuringATransferLeavesItsTimeoutRunning() {
+        SilentInstrument instrument;
+        Window w;
+        UseInstrument(instrument);
+        Settings.TimeoutMs = 200;
+        bool opened = false;
+        w.Host().onPump = [&] {
+            if (opened || TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+            opened = true;
+            w->AboutCommand();
+        };
+        // Were the line held by the dialog, this ends it: the test then fails
+        // instead of hanging.
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+        });
+        guard.start(5000);
+        w.Enter("ENTER ;*IDN?");
+        QVERIFY(opened);
+        QVERIFY2(Shows("Terminated on timeout after "), Window::DisplayText().c_str());
+        QWidget* about = QApplication::activeModalWidget();
+        QVERIFY(about != nullptr && about->isVisible());
+        about->close();
+        QCOMPARE(CommandBusy, std::int16_t{0});
+    }
+
     // A close request or Ctrl+Break during a transfer: the line ends first, then
     // the program, silently and with the history saved.
     void closeOrCtrlBreakDuringATransferEndsTheProgramAfterTheLine() {

@@ -1,7 +1,7 @@
 // The command-line cycle and the interrupt keys that reach a running command.
 #include <gtest/gtest.h>
 
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "unit/fake_host.h"
 
 namespace kelvo::unit {

@@ -10,8 +10,8 @@
 #include <fstream>
 
 #include "commands/data_buffers.h"
-#include "interp/command_cycle.h"
-#include "interp/dispatch.h"
+#include "script/command_cycle.h"
+#include "script/command_language.h"
 #include "unit/fake_host.h"
 
 namespace kelvo::unit {

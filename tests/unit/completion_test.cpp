@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "interp/completion.h"
+#include "script/command_language.h"
 
 namespace kelvo {
 namespace {

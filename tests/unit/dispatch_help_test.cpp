@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "script/command_language.h"
 #include "interp/dispatch.h"
 #include "interp/help.h"
 #include "unit/fake_host.h"
@@ -13,6 +14,17 @@ namespace kelvo::unit {
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// A command language of its own: a row is all a command needs.
+int probeCalls = 0;
+void Probe(ParseCursor&) { ++probeCalls; }
+Capability OffersNothing() { return Capability::None; }
+constexpr HelpLine kProbeSyntax[] = {{6, "Syntax: PROBE [address]", 1}};
+const CommandRow kProbeRows[] = {
+    {50, "PROBE", 'P', Probe, nullptr, {}, {}, kProbeSyntax, {}, Capability::None},
+    {51, "POKE", 0, Probe, nullptr, {}, {}, kProbeSyntax, {}, Capability::Trigger},
+};
+const CommandTable kProbeLanguage{kProbeRows, &OffersNothing};
 
 class DispatchTest : public CoreTest {};
 
@@ -45,11 +57,51 @@ TEST_F(DispatchTest, TcpIpRefusesTheHelpMarkInsideACommandFile) {
     EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
 }
 
-TEST(PermittedUnderTcpIp, OnlyCommandsThatDoNotTouchTheBus) {
+// The commands that run under TCP/IP are those that need nothing of a bus.
+TEST_F(DispatchTest, TcpIpRefusesEveryCommandThatNeedsTheBus) {
     const std::set<int> permitted = {2, 4, 5, 6, 9, 12, 13, 14, 20, 21, 23, 25, 26, 27, 29};
-    for (int id = 0; id <= 30; ++id) {
-        if (id == kHelp) continue;  // "?" takes the current command's place
-        EXPECT_EQ(PermittedUnderTcpIp(static_cast<std::uint8_t>(id)), permitted.count(id) == 1) << id;
+    for (const CommandRow& row : kCommandLanguage.rows) {
+        if (row.id == kHelp) continue;  // "?" takes the current command's place
+        EXPECT_EQ(row.needs == Capability::None, permitted.count(row.id) == 1) << int(row.id);
+    }
+    Settings.Protocol = BusProtocol::TcpIp;
+    for (const char* line : {"ABORT", "SPOLL 5", "Z", "CLEAR ?"}) {
+        ClearDisplay();
+        ExecuteCommandLine(line);
+        EXPECT_EQ(Display().front(), "? Cannot use TCP/IP with this function") << line;
+    }
+}
+
+TEST_F(DispatchTest, ARowGivesWordAliasHelpAndRefusal) {
+    probeCalls = 0;
+    PreparedLine line;
+    ASSERT_TRUE(PrepareLine("p 5", line, kProbeLanguage));
+    EXPECT_STREQ(line.text, "PROBE 5");
+    EXPECT_EQ(ExecuteCommandLine(kProbeLanguage, line.text, line.typed), 0);
+    EXPECT_EQ(probeCalls, 1);
+    ExecuteCommandLine(kProbeLanguage, "PROBE ?");
+    EXPECT_EQ(Display(), Lines{"Syntax: PROBE [address]"});
+    ClearDisplay();
+    ExecuteCommandLine(kProbeLanguage, "POKE");  // needs what the connection lacks
+    EXPECT_EQ(probeCalls, 1);
+    EXPECT_EQ(Display(), (Lines{"? Cannot use TCP/IP with this function", "Syntax: PROBE [address]"}));
+}
+
+// Words, aliases and numbers are each unique; an alias is its word's first letter.
+TEST(CommandLanguage, RowsAreUnique) {
+    std::set<std::string_view> words;
+    std::set<int> ids;
+    std::set<char> aliases;
+    for (const CommandRow& row : kCommandLanguage.rows) {
+        EXPECT_TRUE(ids.insert(row.id).second) << int(row.id);
+        if (!row.word.empty()) {
+            EXPECT_TRUE(words.insert(row.word).second) << row.word;
+        }
+        if (row.alias != '\0') {
+            EXPECT_TRUE(aliases.insert(row.alias).second) << row.word;
+            EXPECT_EQ(row.alias, row.word.front()) << row.word;
+        }
+        EXPECT_EQ(row.options == nullptr, row.optionName.empty()) << row.word;
     }
 }
 

@@ -21,6 +21,7 @@
 #include "interp/command_ids.h"
 #include "interp/parsed_command.h"
 #include "script/command_files.h"
+#include "script/command_language.h"
 #include "script/response_check.h"
 #include "script/utilities.h"
 
@@ -146,6 +147,7 @@ protected:
         ResetProgramState();
         ResetInterfaceSettings();
         CurrentCommandId = kPrompt;
+        ActiveCommands = &kCommandLanguage;
         Parsed = ParsedCommand{};
         CommandFile = nullptr;
         TestResult = kTestNone;

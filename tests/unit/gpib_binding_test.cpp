@@ -10,8 +10,8 @@
 #include "bus/gpib_driver.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
-#include "interp/command_cycle.h"
-#include "interp/dispatch.h"
+#include "script/command_cycle.h"
+#include "script/command_language.h"
 #include "interp/parse_cursor.h"
 #include "unit/fake_host.h"
 
@@ -252,9 +252,9 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "GPIB error while inputing a string");
     EXPECT_EQ(lines[2].substr(lines[2].find("iberr")), "iberr: 128");
-    // The clock moves 100 ms at every read: the wait gave up at 1.10 s, and the
-    // report read the clock once more.
-    EXPECT_EQ(lines[3], "Terminated on timeout after 1.20 seconds");
+    // The clock moves 100 ms at every read and 1 ms at every idle pass: the wait
+    // gave up after ten passes, and the report read the clock once more.
+    EXPECT_EQ(lines[3], "Terminated on timeout after 1.11 seconds");
     const auto calls = fake.Calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibstop 3"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibpad 3 0"), calls.end());  // set up again

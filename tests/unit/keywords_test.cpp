@@ -1,9 +1,10 @@
-// The keyword walk, on a small tree of every entry kind and on the command tree.
+// The keyword walk on a small tree of every entry kind, and the command words
+// matched from the command table.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "interp/command_tables.h"
+#include "script/command_language.h"
 #include "interp/keywords.h"
 
 namespace kelvo {
@@ -61,8 +62,15 @@ TEST(MatchKeyword, EveryEntryKindAndFailureRestoresTheCursor) {
     EXPECT_EQ(Match("AIM", &kAilTail, 2), std::make_pair(0, std::string("AIM")));
 }
 
+// Matches a command word of the program's table at the start of `text`.
+std::pair<int, std::string> MatchCommand(const char* text) {
+    ParseCursor cursor(text);
+    const CommandRow* row = kCommandLanguage.Match(cursor);
+    return {row ? row->id : 0, cursor.pos};
+}
+
 // The word and alias of every command, ended as a prepared line may end it.
-TEST(CommandTree, EveryWordAndAliasLeadsToItsCommand) {
+TEST(CommandTable, EveryWordAndAliasLeadsToItsCommand) {
     const std::pair<const char*, int> words[] = {
         {"ABORT", 1},    {"BEEP", 2},    {"CLEAR", 3},    {"END", 4},      {"ENTER", 5},   {"E", 5},
         {"X", 6},        {"GET", 7},     {"G", 7},        {"?", 8},        {"IF", 9},      {"LOCAL", 10},
@@ -74,17 +82,17 @@ TEST(CommandTree, EveryWordAndAliasLeadsToItsCommand) {
     for (const auto& [word, id] : words) {
         for (const char* after : {"", " 5", "?", ";X"}) {
             const std::string line = std::string(word) + after;
-            EXPECT_EQ(Match(line.c_str(), kCommandTreeRoot), std::make_pair(id, std::string(after))) << line;
+            EXPECT_EQ(MatchCommand(line.c_str()), std::make_pair(id, std::string(after))) << line;
         }
-        EXPECT_EQ(Match((std::string(word) + "X").c_str(), kCommandTreeRoot).first, 0) << word;
+        EXPECT_EQ(MatchCommand((std::string(word) + "X").c_str()).first, 0) << word;
     }
 }
 
-TEST(CommandTree, NoAbbreviations) {
+TEST(CommandTable, NoAbbreviations) {
     for (const char* text : {"OUT", "ENTERX", "TMX", "EN", "PP", "PPO", "LL", "RE", "SP", "ABORTS", "I", "W",
                              "A", "B", "C", "L", "P", "e", "FOO", ""})
-        EXPECT_EQ(Match(text, kCommandTreeRoot), std::make_pair(0, std::string(text))) << text;
-    EXPECT_EQ(Match("E;X", kCommandTreeRoot), std::make_pair(5, std::string(";X")));
+        EXPECT_EQ(MatchCommand(text), std::make_pair(0, std::string(text))) << text;
+    EXPECT_EQ(MatchCommand("E;X"), std::make_pair(5, std::string(";X")));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "interp/line_prep.h"
+#include "script/command_language.h"
 
 namespace kelvo {
 namespace {
@@ -57,7 +58,7 @@ TEST(ExpandAlias, EverySingleLetterAliasBeforeBlankQuestionMarkOrEnd) {
             char line[kPreparedLineSize] = {};
             const std::string in = letter + rest;
             std::strcpy(line, in.c_str());
-            EXPECT_TRUE(ExpandAlias(line)) << in;
+            EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage)) << in;
             EXPECT_EQ(std::string(line), word + expected) << in;
         }
     }
@@ -67,17 +68,17 @@ TEST(ExpandAlias, LeavesOtherLinesAlone) {
     for (const char* text : {"E;X", "EX", "ENTER 5", "A 5", "X", "?", "", "e 5", "1 2"}) {
         char line[kPreparedLineSize] = {};
         std::strcpy(line, text);
-        EXPECT_TRUE(ExpandAlias(line)) << text;
+        EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage)) << text;
         EXPECT_STREQ(line, text);
     }
 }
 
 TEST(ExpandAlias, RefusesAnExpansionThatDoesNotFit) {
     char line[16] = "R 1234567";  // "RECEIVE 1234567" needs 16 bytes
-    EXPECT_TRUE(ExpandAlias(line, sizeof line));
+    EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage));
     EXPECT_STREQ(line, "RECEIVE 1234567");
     char tight[16] = "R 12345678";
-    EXPECT_FALSE(ExpandAlias(tight, sizeof tight));
+    EXPECT_FALSE(ExpandAlias(tight, sizeof tight, kCommandLanguage));
     EXPECT_STREQ(tight, "R 12345678");
 }
 

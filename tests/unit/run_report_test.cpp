@@ -11,7 +11,7 @@
 
 #include "cli/junit_report.h"
 #include "commands/data_buffers.h"
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "script/run_report.h"
 #include "unit/fake_host.h"
 

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "bus/address_checks.h"
+#include "base/address_checks.h"
 #include "console/edit_line.h"
 #include "console/history_file.h"
 #include "console/settings_file.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "bus/timer.h"
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 #include "unit/fake_host.h"
 
 namespace kelvo::unit {

@@ -1,4 +1,4 @@
-#include "bus/address_checks.h"
+#include "base/address_checks.h"
 
 namespace kelvo {
 namespace {

@@ -1,33 +1,23 @@
-// The command language, as static tables. Nodes are built from the leaves up.
-#include "interp/command_tables.h"
+// The command language: one row per command, and the option words of the
+// commands that take any. Option nodes are built from the leaves up.
+#include "script/command_language.h"
 
 #include "bus/interface_settings.h"
+#include "bus/tcp_transport.h"
+#include "bus/transport.h"
+#include "commands/handlers.h"
 #include "interp/command_ids.h"
-#include "interp/handlers.h"
+#include "interp/dispatch.h"
 #include "interp/help.h"
+#include "interp/help_pages.h"
 #include "interp/options.h"
 #include "interp/parsed_command.h"
+#include "script/handlers.h"
 
 namespace kelvo {
 namespace {
 
 // ---- Action builders --------------------------------------------------------
-
-constexpr ParseAction Command(std::uint8_t id, void (*handler)(ParseCursor&)) {
-    ParseAction a;
-    a.kind = ActionKind::CallWithCursor;
-    a.commandId = id;
-    a.withCursor = handler;
-    return a;
-}
-
-constexpr ParseAction Command(std::uint8_t id, void (*handler)()) {
-    ParseAction a;
-    a.kind = ActionKind::Call;
-    a.commandId = id;
-    a.call = handler;
-    return a;
-}
 
 constexpr ParseAction Set(std::int16_t& field, std::int16_t value) {
     ParseAction a;
@@ -75,89 +65,6 @@ constexpr ParseAction DoubleInto(double& field, std::int16_t& given) {
     a.given = &given;
     return a;
 }
-
-// ---- Command words ----------------------------------------------------------
-
-const ParseAction kAbortCmd = Command(kAbort, &CmdAbort);
-const ParseAction kBeepCmd = Command(kBeep, &CmdBeep);
-const ParseAction kClearCmd = Command(kClear, &CmdClear);
-const ParseAction kEndCmd = Command(kEnd, &CmdEnd);
-const ParseAction kEnterCmd = Command(kEnter, &CmdEnter);
-const ParseAction kExitCmd = Command(kExit, &CmdExit);
-const ParseAction kGetCmd = Command(kGet, &CmdGet);
-const ParseAction kHelpCmd = Command(kHelp, &ShowCommandHelp);
-const ParseAction kIfCmd = Command(kIf, &CmdIf);
-const ParseAction kLocalCmd = Command(kLocal, &CmdLocal);
-const ParseAction kLlockCmd = Command(kLlock, &CmdLlock);
-const ParseAction kOutputCmd = Command(kOutput, &CmdOutput);
-const ParseAction kPauseCmd = Command(kPause, &CmdPause);
-const ParseAction kPpconfCmd = Command(kPpconf, &CmdPpconf);
-const ParseAction kPpollCmd = Command(kPpoll, &CmdPpoll);
-const ParseAction kPpuncCmd = Command(kPpunc, &CmdPpunc);
-const ParseAction kReceiveCmd = Command(kReceive, &CmdReceive);
-const ParseAction kRemoteCmd = Command(kRemote, &CmdRemote);
-const ParseAction kRestoreCmd = Command(kRestore, &CmdRestore);
-const ParseAction kRunCmd = Command(kRun, &CmdRun);
-const ParseAction kSendCmd = Command(kSend, &CmdSend);
-const ParseAction kShellCmd = Command(kShell, &CmdShell);
-const ParseAction kSpollCmd = Command(kSpoll, &CmdSpoll);
-const ParseAction kTestCmd = Command(kTest, &CmdTest);
-const ParseAction kTimeoutCmd = Command(kTimeout, &CmdTimeout);
-const ParseAction kTmCmd = Command(kTm, &CmdTm);
-const ParseAction kTriggerCmd = Command(kTrigger, &CmdTrigger);
-const ParseAction kWaitCmd = Command(kWait, &CmdWait);
-const ParseAction kZipCmd = Command(kZip, &CmdZip);
-
-const TailRecord kAbortTail{"BORT", &kAbortCmd};
-const TailRecord kBeepTail{"EEP", &kBeepCmd};
-const TailRecord kClearTail{"LEAR", &kClearCmd};
-const TailRecord kEnterTail{"ER", &kEnterCmd};
-const TailRecord kGetTail{"ET", &kGetCmd};
-const TailRecord kLlockTail{"OCK", &kLlockCmd};
-const TailRecord kLocalTail{"CAL", &kLocalCmd};
-const TailRecord kOutputTail{"UTPUT", &kOutputCmd};
-const TailRecord kPauseTail{"SE", &kPauseCmd};
-const TailRecord kPpconfTail{"ONF", &kPpconfCmd};
-const TailRecord kPpollTail{"LL", &kPpollCmd};
-const TailRecord kPpuncTail{"NC", &kPpuncCmd};
-const TailRecord kReceiveTail{"EIVE", &kReceiveCmd};
-const TailRecord kRemoteTail{"OTE", &kRemoteCmd};
-const TailRecord kRestoreTail{"TORE", &kRestoreCmd};
-const TailRecord kSendTail{"ND", &kSendCmd};
-const TailRecord kShellTail{"ELL", &kShellCmd};
-const TailRecord kSpollTail{"OLL", &kSpollCmd};
-const TailRecord kTestTail{"ST", &kTestCmd};
-const TailRecord kTimeoutTail{"MEOUT", &kTimeoutCmd};
-const TailRecord kTriggerTail{"IGGER", &kTriggerCmd};
-const TailRecord kWaitTail{"AIT", &kWaitCmd};
-const TailRecord kZipTail{"IP", &kZipCmd};
-
-const KeywordEntry kNodeEN[] = {Leaf('D', kEndCmd), Tail('T', kEnterTail), EndOfNode()};
-const KeywordEntry kNodeE[] = {Branch('N', kNodeEN), EndOfNode()};
-const KeywordEntry kNodeI[] = {Leaf('F', kIfCmd), EndOfNode()};
-const KeywordEntry kNodeL[] = {Tail('L', kLlockTail), Tail('O', kLocalTail), EndOfNode()};
-const KeywordEntry kNodePA[] = {Tail('U', kPauseTail), EndOfNode()};
-const KeywordEntry kNodePP[] = {Tail('C', kPpconfTail), Tail('O', kPpollTail), Tail('U', kPpuncTail),
-                                EndOfNode()};
-const KeywordEntry kNodeP[] = {Branch('A', kNodePA), Branch('P', kNodePP), EndOfNode()};
-const KeywordEntry kNodeRE[] = {Tail('C', kReceiveTail), Tail('M', kRemoteTail), Tail('S', kRestoreTail),
-                                EndOfNode()};
-const KeywordEntry kNodeRU[] = {Leaf('N', kRunCmd), EndOfNode()};
-const KeywordEntry kNodeR[] = {Branch('E', kNodeRE), Branch('U', kNodeRU), EndOfNode()};
-const KeywordEntry kNodeS[] = {Tail('E', kSendTail), Tail('H', kShellTail), Tail('P', kSpollTail),
-                               EndOfNode()};
-const KeywordEntry kNodeT[] = {Tail('E', kTestTail), Tail('I', kTimeoutTail), Leaf('M', kTmCmd),
-                               Tail('R', kTriggerTail), EndOfNode()};
-
-// The single letters E, G, O, R, S, T and Z stand for a command of their own when
-// the longer word does not follow.
-const BranchOrLeafRecord kEitherE{1, kNodeE, &kEnterCmd};
-const BranchOrLeafRecord kEitherG{2, &kGetTail, &kGetCmd};
-const BranchOrLeafRecord kEitherO{2, &kOutputTail, &kOutputCmd};
-const BranchOrLeafRecord kEitherR{1, kNodeR, &kReceiveCmd};
-const BranchOrLeafRecord kEitherS{1, kNodeS, &kSendCmd};
-const BranchOrLeafRecord kEitherT{1, kNodeT, &kTriggerCmd};
-const BranchOrLeafRecord kEitherZ{2, &kZipTail, &kZipCmd};
 
 // ---- Option words -----------------------------------------------------------
 
@@ -269,28 +176,64 @@ const KeywordEntry kTmOptions[] = {Branch('S', kTmS), EndOfNode()};
 
 }  // namespace
 
-const KeywordEntry kCommandTreeRoot[] = {
-    Leaf('?', kHelpCmd),     Tail('A', kAbortTail),  Tail('B', kBeepTail),   Tail('C', kClearTail),
-    Either('E', kEitherE),   Either('G', kEitherG),  Branch('I', kNodeI),    Branch('L', kNodeL),
-    Either('O', kEitherO),   Branch('P', kNodeP),    Either('R', kEitherR),  Either('S', kEitherS),
-    Either('T', kEitherT),   Tail('W', kWaitTail),   Leaf('X', kExitCmd),    Either('Z', kEitherZ),
-    EndOfNode(),
+namespace {
+
+using namespace help_pages;
+using C = Capability;
+
+const CommandRow kRows[] = {
+    // id, word, alias, handler, options, option name, summary, syntax, appendix, needs
+    {kAbort, "ABORT", 0, [](ParseCursor&) { CmdAbort(); }, nullptr, {}, kAbortSummary, {}, {}, C::InterfaceClear},
+    {kBeep, "BEEP", 0, CmdBeep, kBeepOptions, "BEEP", kBeepSummary, kBeepSyntax, {}, C::None},
+    {kClear, "CLEAR", 0, CmdClear, nullptr, {}, kClearSummary, kClearSyntax, {}, C::DeviceClear},
+    {kEnd, "END", 0, CmdEnd, kEndOptions, "END", kEndSummary, kEndSyntax, {}, C::None},
+    {kEnter, "ENTER", 'E', CmdEnter, kEnterOptions, "ENTER", kEnterSummary, kEnterSyntax, kStringAndFileAppendix,
+     C::None},
+    {kExit, "X", 0, nullptr, nullptr, {}, {}, {}, {}, C::None},
+    {kGet, "GET", 'G', CmdGet, kGetOptions, "GET", kGetSummary, kGetSyntax, {}, C::CountedRead},
+    {kHelp, "?", 0, [](ParseCursor&) { ShowCommandHelp(); }, nullptr, {}, {}, {}, {}, C::None},
+    {kIf, "IF", 0, CmdIf, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},
+    {kLocal, "LOCAL", 0, CmdLocal, nullptr, {}, kLocalSummary, kLocalSyntax, {}, C::GoToLocal},
+    {kLlock, "LLOCK", 0, [](ParseCursor&) { CmdLlock(); }, nullptr, {}, kLlockSummary, {}, {}, C::RemoteEnable},
+    // The prompt itself: no word; its syntax page is the general help page.
+    {kPrompt, {}, 0, nullptr, nullptr, {}, {}, kGeneralSyntax, {}, C::None},
+    {kOutput, "OUTPUT", 'O', CmdOutput, kOutputOptions, "OUTPUT", kOutputSummary, kOutputSyntax,
+     kStringAndFileAppendix, C::None},
+    {kPause, "PAUSE", 0, [](ParseCursor&) { CmdPause(); }, nullptr, {}, kPauseSummary, kPauseSyntax, {}, C::None},
+    {kPpconf, "PPCONF", 0, CmdPpconf, kPollOptions, "PARALLEL POLL CONFIGURE", kPpconfSummary, kPpconfSyntax,
+     kParallelPollAppendix, C::ParallelPoll},
+    {kPpoll, "PPOLL", 0, CmdPpoll, kPollOptions, "PARALLEL POLL", kPpollSummary, kPpollSyntax,
+     kParallelPollAppendix, C::ParallelPoll},
+    {kPpunc, "PPUNC", 0, CmdPpunc, nullptr, {}, kPpuncSummary, kPpuncSyntax, {}, C::ParallelPoll},
+    {kReceive, "RECEIVE", 'R', CmdReceive, kReceiveOptions, "RECEIVE", kReceiveSummary, kReceiveSyntax, {},
+     C::CountedRead},
+    {kRemote, "REMOTE", 0, CmdRemote, nullptr, {}, kRemoteSummary, kRemoteSyntax, {}, C::RemoteEnable},
+    {kRestore, "RESTORE", 0, [](ParseCursor&) { CmdRestore(); }, nullptr, {}, kRestoreSummary, kRestoreSyntax, {},
+     C::None},
+    {kRun, "RUN", 0, CmdRun, kRunOptions, "RUN", kRunSummary, kRunSyntax, {}, C::None},
+    {kSend, "SEND", 'S', CmdSend, kSendOptions, "SEND", kSendSummary, kSendSyntax, {}, C::CommandBytes},
+    {kShell, "SHELL", 0, CmdShell, nullptr, {}, kShellSummary, kShellSyntax, {}, C::None},
+    {kSpoll, "SPOLL", 0, CmdSpoll, nullptr, {}, kSpollSummary, kSpollSyntax, {}, C::SerialPoll},
+    {kTest, "TEST", 0, CmdTest, kCheckOptions, "TEST", kTestSummary, kTestSyntax, {}, C::None},
+    {kTimeout, "TIMEOUT", 0, CmdTimeout, nullptr, {}, kTimeoutSummary, kTimeoutSyntax, {}, C::None},
+    {kTm, "TM", 0, CmdTm, kTmOptions, "TM", kTmSummary, kTmSyntax, {}, C::None},
+    {kTrigger, "TRIGGER", 'T', CmdTrigger, nullptr, {}, kTriggerSummary, kTriggerSyntax, {}, C::Trigger},
+    {kWait, "WAIT", 0, CmdWait, nullptr, {}, kWaitSummary, kWaitSyntax, {}, C::None},
+    {kZip, "ZIP", 'Z', CmdZip, nullptr, {}, kZipSummary, kZipSyntax, {}, C::CountedRead},
 };
 
-const OptionTableRow kOptionTable[] = {
-    {kBeep, kBeepOptions, "BEEP"},
-    {kEnd, kEndOptions, "END"},
-    {kEnter, kEnterOptions, "ENTER"},
-    {kGet, kGetOptions, "GET"},
-    {kIf, kCheckOptions, "IF"},
-    {kOutput, kOutputOptions, "OUTPUT"},
-    {kPpconf, kPollOptions, "PARALLEL POLL CONFIGURE"},
-    {kPpoll, kPollOptions, "PARALLEL POLL"},
-    {kReceive, kReceiveOptions, "RECEIVE"},
-    {kRun, kRunOptions, "RUN"},
-    {kSend, kSendOptions, "SEND"},
-    {kTest, kCheckOptions, "TEST"},
-    {kTm, kTmOptions, "TM"},
-};
+}  // namespace
+
+extern const CommandTable kCommandLanguage{kRows, &ConnectionCapabilities};
+
+std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
+    return ExecuteCommandLine(kCommandLanguage, line, typed);
+}
+
+bool PrepareLine(std::string_view raw, PreparedLine& out) { return PrepareLine(raw, out, kCommandLanguage); }
+
+Completion CompleteWord(std::string_view line, std::size_t cursor) {
+    return CompleteWord(kCommandLanguage, line, cursor);
+}
 
 }  // namespace kelvo

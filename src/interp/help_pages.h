@@ -1,119 +1,145 @@
-// The help texts. Each HelpLine is one coloured piece; endOfLine 1 ends the
-// console line after it. Index rows point into the piece arrays.
+// The help texts, one array per page. Each HelpLine is one coloured piece;
+// endOfLine 1 ends the console line after it. The command table names each
+// command's pages; a command without a page simply has none.
+#pragma once
+
 #include "interp/help.h"
 
-namespace kelvo {
+namespace kelvo::help_pages {
 
-const HelpLine kShortDescriptionPieces[] = {
-    // ABORT (1)
+inline constexpr HelpLine kAbortSummary[] = {
     {5, "Sends Interface Clear (IFC)", 1},
-    // BEEP (2)
+};
+
+inline constexpr HelpLine kBeepSummary[] = {
     {5, "Enables or disables a short beep on procedure completions", 1},
-    // CLEAR (3)
+};
+
+inline constexpr HelpLine kClearSummary[] = {
     {5, "Sends Device Clear (DCL) or Selected Device Clear (SDC)", 1},
-    // END (4)
+};
+
+inline constexpr HelpLine kEndSummary[] = {
     {5, "Sets the end message to CRLF or LF", 1},
-    // ENTER (5)
+};
+
+inline constexpr HelpLine kEnterSummary[] = {
     {5, "Enters a string from a GPIB device and prints it", 1},
     {5, "If supplied, will output a string prior to entering", 1},
-    // GET (7)
+};
+
+inline constexpr HelpLine kGetSummary[] = {
     {5, "Reads data bytes in from a GPIB device and prints them", 1},
     {5, "If supplied, will output a string prior to geting", 1},
-    // IF (9)
+};
+
+inline constexpr HelpLine kIfSummary[] = {
     {5, "Tests the GPIB response and performs branching", 1},
-    // LOCAL (10)
+};
+
+inline constexpr HelpLine kLocalSummary[] = {
     {5, "Makes Remote Enable (REN) false or sends the Go To Local (GTL) command", 1},
-    // LLOCK (11)
+};
+
+inline constexpr HelpLine kLlockSummary[] = {
     {5, "Sends the Local Lockout (LLO) command", 1},
-    // OUTPUT (13)
+};
+
+inline constexpr HelpLine kOutputSummary[] = {
     {5, "Outputs a string to a GPIB device", 1},
-    // PAUSE (14)
+};
+
+inline constexpr HelpLine kPauseSummary[] = {
     {5, "Prompts the user to press the spacebar when ready and waits", 1},
-    // PPCONF (15)
+};
+
+inline constexpr HelpLine kPpconfSummary[] = {
     {5, "Configures a device to respond to a parallel poll", 1},
-    // PPOLL (16)
+};
+
+inline constexpr HelpLine kPpollSummary[] = {
     {5, "Conducts a parallel poll and prints the response", 1},
     {5, "Optionally accepts arguments to configure a device ", 0},
     {5, "prior to the poll", 1},
-    // PPUNC (17)
+};
+
+inline constexpr HelpLine kPpuncSummary[] = {
     {5, "Unconfigures a selected device or all devices from", 1},
     {5, "responding to a parallel poll", 1},
-    // RECEIVE (18)
+};
+
+inline constexpr HelpLine kReceiveSummary[] = {
     {5, "Reads data bytes in from the GPIB and prints them", 1},
-    // REMOTE (19)
+};
+
+inline constexpr HelpLine kRemoteSummary[] = {
     {5, "Makes Remote Enable (REN) true and optionally sends a listen address", 1},
-    // RESTORE (20)
+};
+
+inline constexpr HelpLine kRestoreSummary[] = {
     {5, "Restores communication with the GPIB board if lost", 1},
-    // RUN (21)
+};
+
+inline constexpr HelpLine kRunSummary[] = {
     {5, "Runs a command file and optionally writes responses to a response file", 1},
-    // SEND (22)
+};
+
+inline constexpr HelpLine kSendSummary[] = {
     {5, "Sends command and data bytes to the GPIB", 1},
-    // SHELL (23)
+};
+
+inline constexpr HelpLine kShellSummary[] = {
     {5, "Launches another Window application and waits for completion", 1},
-    // SPOLL (24)
+};
+
+inline constexpr HelpLine kSpollSummary[] = {
     {5, "Performs a Serial Poll on an instrument and", 1},
     {5, "prints the status byte received", 1},
-    // TEST (25)
+};
+
+inline constexpr HelpLine kTestSummary[] = {
     {5, "Tests the GPIB response for correctness and performs branching", 1},
     {5, "Errors found during comparisons are recorded", 1},
-    // TIMEOUT (26)
+};
+
+inline constexpr HelpLine kTimeoutSummary[] = {
     {5, "Sets or reports the GPIB timeout", 1},
-    // TM (27)
+};
+
+inline constexpr HelpLine kTmSummary[] = {
     {5, "Logs current Time and Prints current and elapsed Time", 1},
-    // TRIGGER (28)
+};
+
+inline constexpr HelpLine kTriggerSummary[] = {
     {5, "Sends the Group Execute Trigger (GET) command", 1},
-    // WAIT (29)
+};
+
+inline constexpr HelpLine kWaitSummary[] = {
     {5, "Waits for the number of seconds in the argument", 1},
-    // ZIP (30)
+};
+
+inline constexpr HelpLine kZipSummary[] = {
     {5, "Addresses an instrument to talk and reads data bytes", 1},
     {5, "until the instrument has nothing more to send", 1},
 };
 
-extern const HelpIndexRow kShortDescriptionIndex[] = {
-    {1, &kShortDescriptionPieces[0], 1},  // ABORT
-    {2, &kShortDescriptionPieces[1], 1},  // BEEP
-    {3, &kShortDescriptionPieces[2], 1},  // CLEAR
-    {4, &kShortDescriptionPieces[3], 1},  // END
-    {5, &kShortDescriptionPieces[4], 2},  // ENTER
-    {7, &kShortDescriptionPieces[6], 2},  // GET
-    {9, &kShortDescriptionPieces[8], 1},  // IF
-    {10, &kShortDescriptionPieces[9], 1},  // LOCAL
-    {11, &kShortDescriptionPieces[10], 1},  // LLOCK
-    {13, &kShortDescriptionPieces[11], 1},  // OUTPUT
-    {14, &kShortDescriptionPieces[12], 1},  // PAUSE
-    {15, &kShortDescriptionPieces[13], 1},  // PPCONF
-    {16, &kShortDescriptionPieces[14], 3},  // PPOLL
-    {17, &kShortDescriptionPieces[17], 2},  // PPUNC
-    {18, &kShortDescriptionPieces[19], 1},  // RECEIVE
-    {19, &kShortDescriptionPieces[20], 1},  // REMOTE
-    {20, &kShortDescriptionPieces[21], 1},  // RESTORE
-    {21, &kShortDescriptionPieces[22], 1},  // RUN
-    {22, &kShortDescriptionPieces[23], 1},  // SEND
-    {23, &kShortDescriptionPieces[24], 1},  // SHELL
-    {24, &kShortDescriptionPieces[25], 2},  // SPOLL
-    {25, &kShortDescriptionPieces[27], 2},  // TEST
-    {26, &kShortDescriptionPieces[29], 1},  // TIMEOUT
-    {27, &kShortDescriptionPieces[30], 1},  // TM
-    {28, &kShortDescriptionPieces[31], 1},  // TRIGGER
-    {29, &kShortDescriptionPieces[32], 1},  // WAIT
-    {30, &kShortDescriptionPieces[33], 2},  // ZIP
-    {0, nullptr, 0},
-};
-
-const HelpLine kSyntaxPagePieces[] = {
-    // BEEP (2)
+inline constexpr HelpLine kBeepSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "BEEP", 0},
     {8, " [ON or OFF]", 1},
     {1, "If no argument is supplied, makes a short beep", 1},
-    // CLEAR (3)
+};
+
+inline constexpr HelpLine kClearSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "CLEAR", 0},
     {8, " [address]", 1},
     {1, "If an address is given, the Selected Device Clear (SDC) command", 1},
     {1, "is sent to clear that device. Otherwise the Device Clear (DCL)", 1},
     {1, "command is sent to clear all devices.", 1},
-    // END (4)
+};
+
+inline constexpr HelpLine kEndSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "END", 0},
     {8, " [options]", 1},
@@ -122,7 +148,9 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "LF   - Sets the end message to LF", 1},
     {1, "If neither is specified, then prints out the", 1},
     {1, "current end message", 1},
-    // ENTER (5)
+};
+
+inline constexpr HelpLine kEnterSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "ENTER", 0},
     {8, " [address] [options] [ ; string to send]", 1},
@@ -140,7 +168,9 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "PR - Parse received data into fields delimited by ';' or ','", 1},
     {1, "SA - Strip arb header before writing data to FD file", 1},
     {1, "SD - Suppress displaying received data", 1},
-    // GET (7)
+};
+
+inline constexpr HelpLine kGetSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "GET", 0},
     {8, " [address] # [bytecount] [options] [ ; string to send]", 1},
@@ -148,7 +178,9 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "DI - Disable EOI on last byte sent", 1},
     {1, "DS - Disable sending EOS on end", 1},
     {1, "Procedure attempts to read bytecount bytes", 1},
-    // IF (9)
+};
+
+inline constexpr HelpLine kIfSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "IF", 0},
     {8, " [options]", 1},
@@ -159,13 +191,17 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "TOL [tolerance]   - A tolerance value used when comparing", 1},
     {1, "VAL [test value]  - A value to compare with the response", 1},
     {1, "WID [width value] - The number of characters of the response string to compare", 1},
-    // LOCAL (10)
+};
+
+inline constexpr HelpLine kLocalSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "LOCAL", 0},
     {8, " [address]", 1},
     {1, "If no address, the Remote Enable Line (REN) is made false", 1},
     {1, "Otherwise, the Go To Local (GTL) command is sent", 1},
-    // general help page (no command) (12)
+};
+
+inline constexpr HelpLine kGeneralSyntax[] = {
     {5, "Enter ", 0},
     {1, "X", 0},
     {5, " to end the program", 1},
@@ -192,7 +228,9 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "PAUSE             TM", 1},
     {1, "RUN               WAIT", 1},
     {1, "SHELL", 1},
-    // OUTPUT (13)
+};
+
+inline constexpr HelpLine kOutputSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "OUTPUT", 0},
     {8, " [address] [options] [ ; string to send]", 1},
@@ -203,45 +241,63 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "FO2 [filename] - Output data from file2", 1},
     {1, "FO3 [filename] - Output data from file3", 1},
     {1, "PA - Prepend arb header before sending FO file data to GPIB", 1},
-    // PAUSE (14)
+};
+
+inline constexpr HelpLine kPauseSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "PAUSE", 1},
-    // PPCONF (15)
+};
+
+inline constexpr HelpLine kPpconfSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "PPCONF", 0},
     {8, " [address] [options]", 1},
-    // PPOLL (16)
+};
+
+inline constexpr HelpLine kPpollSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "PPOLL", 0},
     {8, " [address] [options]", 1},
-    // PPUNC (17)
+};
+
+inline constexpr HelpLine kPpuncSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "PPUNC", 0},
     {8, " [address]", 1},
     {1, "If an address is given, the Parallel Poll Disable (PPD)", 1},
     {1, "command is sent to that device. Otherwise the Parallel Poll", 1},
     {1, "Unconfigure (PPU) command is sent to all devices.", 1},
-    // RECEIVE (18)
+};
+
+inline constexpr HelpLine kReceiveSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "RECEIVE # ", 0},
     {8, "[bytecount]", 1},
     {1, "Procedure attempts to read bytecount bytes", 1},
-    // REMOTE (19)
+};
+
+inline constexpr HelpLine kRemoteSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "REMOTE", 0},
     {8, " [address]", 1},
     {1, "The Remote Enable Line (REN) is made true and if an", 1},
     {1, "address is given, the listen address command is sent", 1},
-    // RESTORE (20)
+};
+
+inline constexpr HelpLine kRestoreSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "RESTORE", 1},
-    // RUN (21)
+};
+
+inline constexpr HelpLine kRunSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "RUN", 0},
     {8, " [command filename] FR [response filename]", 1},
     {1, "The command filename MUST be given", 1},
     {1, "The response file is optional", 1},
-    // SEND (22)
+};
+
+inline constexpr HelpLine kSendSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "SEND", 0},
     {8, " [options] [ ; byte list entries]", 1},
@@ -264,17 +320,23 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "MSA  60 - 7F      SPE  18", 1},
     {1, "MTA  40 - 5E      UNL  3F", 1},
     {1, "PPC  05           UNT  5F", 1},
-    // SHELL (23)
+};
+
+inline constexpr HelpLine kShellSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "SHELL", 0},
     {8, " [Windows program name] [optional arguments for the program]", 1},
     {1, "The program name, with path and extention must be supplied", 1},
-    // SPOLL (24)
+};
+
+inline constexpr HelpLine kSpollSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "SPOLL", 0},
     {8, " [address]", 1},
     {1, "The address must be supplied", 1},
-    // TEST (25)
+};
+
+inline constexpr HelpLine kTestSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "TEST", 0},
     {8, " [options]", 1},
@@ -285,14 +347,18 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "TOL [tolerance]   - A tolerance value used when comparing", 1},
     {1, "VAL [test value]  - A value to compare with the response", 1},
     {1, "WID [width value] - The number of characters of the response string to compare", 1},
-    // TIMEOUT (26)
+};
+
+inline constexpr HelpLine kTimeoutSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "TIMEOUT", 0},
     {8, " [number of seconds]", 1},
     {1, "Maximum timeout argument is 10000", 1},
     {1, "0 produces an infinite timeout", 1},
     {1, "If no timeout is given, prints the current timeout", 1},
-    // TM (27)
+};
+
+inline constexpr HelpLine kTmSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "TM", 0},
     {8, " [option]", 1},
@@ -300,61 +366,35 @@ const HelpLine kSyntaxPagePieces[] = {
     {1, "START - Records the current time to use for elapsed calculation", 1},
     {1, "STOP  - Prints the elapsed time from the last start mark", 1},
     {1, "none  - Prints the current time", 1},
-    // TRIGGER (28)
+};
+
+inline constexpr HelpLine kTriggerSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "TRIGGER", 0},
     {8, " [address]", 1},
     {1, "The address must be supplied", 1},
-    // WAIT (29)
+};
+
+inline constexpr HelpLine kWaitSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "WAIT", 0},
     {8, " [seconds]", 1},
-    // ZIP (30)
+};
+
+inline constexpr HelpLine kZipSyntax[] = {
     {6, "Syntax: ", 0},
     {1, "ZIP", 0},
     {8, " [address]", 1},
     {1, "The address must be supplied", 1},
 };
 
-extern const HelpIndexRow kSyntaxPageIndex[] = {
-    {2, &kSyntaxPagePieces[0], 4},  // BEEP
-    {3, &kSyntaxPagePieces[4], 6},  // CLEAR
-    {4, &kSyntaxPagePieces[10], 8},  // END
-    {5, &kSyntaxPagePieces[18], 17},  // ENTER
-    {7, &kSyntaxPagePieces[35], 7},  // GET
-    {9, &kSyntaxPagePieces[42], 10},  // IF
-    {10, &kSyntaxPagePieces[52], 5},  // LOCAL
-    {12, &kSyntaxPagePieces[57], 26},  // general help page (no command)
-    {13, &kSyntaxPagePieces[83], 10},  // OUTPUT
-    {14, &kSyntaxPagePieces[93], 2},  // PAUSE
-    {15, &kSyntaxPagePieces[95], 3},  // PPCONF
-    {16, &kSyntaxPagePieces[98], 3},  // PPOLL
-    {17, &kSyntaxPagePieces[101], 6},  // PPUNC
-    {18, &kSyntaxPagePieces[107], 4},  // RECEIVE
-    {19, &kSyntaxPagePieces[111], 5},  // REMOTE
-    {20, &kSyntaxPagePieces[116], 2},  // RESTORE
-    {21, &kSyntaxPagePieces[118], 5},  // RUN
-    {22, &kSyntaxPagePieces[123], 22},  // SEND
-    {23, &kSyntaxPagePieces[145], 4},  // SHELL
-    {24, &kSyntaxPagePieces[149], 4},  // SPOLL
-    {25, &kSyntaxPagePieces[153], 10},  // TEST
-    {26, &kSyntaxPagePieces[163], 6},  // TIMEOUT
-    {27, &kSyntaxPagePieces[169], 7},  // TM
-    {28, &kSyntaxPagePieces[176], 4},  // TRIGGER
-    {29, &kSyntaxPagePieces[180], 3},  // WAIT
-    {30, &kSyntaxPagePieces[183], 4},  // ZIP
-    {0, nullptr, 0},
-};
-
-extern const HelpLine kStringFileAppendix[] = {
-    // app
+inline constexpr HelpLine kStringAndFileAppendix[] = {
     {1, "If both a string to send and a file are given,", 1},
     {1, "the string will be sent first, followed by a", 1},
     {1, "space character and then the file contents", 1},
 };
 
-extern const HelpLine kParallelPollAppendix[] = {
-    // app
+inline constexpr HelpLine kParallelPollAppendix[] = {
     {3, "Options:", 1},
     {1, "LINE x - Selects line x (0 - 7) as the active line for ", 0},
     {1, "this instrument", 1},
@@ -365,4 +405,4 @@ extern const HelpLine kParallelPollAppendix[] = {
     {1, "Both a LINE and a SENSE must be specified", 1},
 };
 
-}  // namespace kelvo
+}  // namespace kelvo::help_pages

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "interp/line_prep.h"
+#include "script/command_language.h"
 
 namespace kelvo {
 

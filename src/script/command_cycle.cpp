@@ -1,10 +1,11 @@
-#include "interp/command_cycle.h"
+#include "script/command_cycle.h"
 
 #include "bus/interface_settings.h"
+#include "bus/transport.h"
 #include "console/console.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
-#include "interp/dispatch.h"
+#include "script/command_language.h"
 
 namespace kelvo {
 
@@ -14,10 +15,9 @@ std::int32_t RunCommandLine(const PreparedLine& line) {
         ErrorFlag = 0;
         CurrentCommandId = kPrompt;
         ClearDisplay();
-        InitInterface();  // a failed set-up shows in the command's own calls
+        SelectedTransport().BeginLine();  // a failed set-up shows in the command's own calls
         ExitRequested = ExecuteCommandLine(line.text, line.typed);
-        GoOffline();
-        CloseConnection();
+        for (const Transport* transport : AllTransports()) transport->EndLine();
         CommandBusy = 0;
         if (ExitRequested == 1) return 1;
     }
