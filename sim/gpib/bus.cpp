@@ -1,5 +1,9 @@
 #include "gpib/bus.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace kelvo::gpibsim {
 
 Bus::Bus(const sim::Bench& bench) {
@@ -145,6 +149,30 @@ bool Bus::ServiceRequested() const {
     for (const auto& [address, d] : devices_)
         if (d.instrument.statusByte() & 0x40) return true;
     return false;
+}
+
+std::string TraceLine(std::string_view tag, std::string_view bytes, std::string_view suffix) {
+    static const char hex[] = "0123456789abcdef";
+    std::string line(tag);
+    line.reserve(line.size() + bytes.size() * 3 + suffix.size() + 1);
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        line += ' ';
+        line += hex[b >> 4];
+        line += hex[b & 0x0F];
+    }
+    line += suffix;
+    line += '\n';
+    return line;
+}
+
+void WriteAll(int fd, std::string_view text) {
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace kelvo::gpibsim

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "model/instrument.h"
@@ -78,5 +79,11 @@ public:
 private:
     std::map<int, Device> devices_;
 };
+
+// One bus trace line: the tag, each byte as " hh", the suffix and the line end.
+std::string TraceLine(std::string_view tag, std::string_view bytes, std::string_view suffix);
+
+// Writes the whole of `text` to `fd`, going on after a signal; stops at an error.
+void WriteAll(int fd, std::string_view text);
 
 }  // namespace kelvo::gpibsim

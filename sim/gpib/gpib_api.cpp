@@ -172,25 +172,10 @@ int Previous(const Descriptor* d, int /*previous*/) { return Report(Status(d)); 
 void Trace(const char* tag, std::string_view bytes = {}, const char* suffix = "") {
     const char* path = std::getenv("GPIB_SIM_TRACE");
     if (path == nullptr || path[0] == '\0') return;
-    static const char hex[] = "0123456789abcdef";
-    std::string line(tag);
-    line.reserve(line.size() + bytes.size() * 3 + 8);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        line += ' ';
-        line += hex[b >> 4];
-        line += hex[b & 0x0F];
-    }
-    line += suffix;
-    line += '\n';
+    const std::string line = TraceLine(tag, bytes, suffix);
     const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
+    WriteAll(fd, line);
     close(fd);
 }
 

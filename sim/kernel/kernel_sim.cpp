@@ -49,6 +49,8 @@ namespace {
 
 using namespace kelvo::kernelsim;
 using kelvo::gpibsim::Bus;
+using kelvo::gpibsim::TraceLine;
+using kelvo::gpibsim::WriteAll;
 namespace sim = kelvo::sim;
 using Clock = sim::Clock;
 using TimePoint = Clock::time_point;
@@ -114,26 +116,12 @@ using Lock = std::unique_lock<std::mutex>;
 void Trace(const char* tag, std::string_view bytes = {}, const char* suffix = "") {
     const char* path = std::getenv("GPIB_SIM_TRACE");
     if (path == nullptr || path[0] == '\0') return;
-    static const char hex[] = "0123456789abcdef";
-    std::string line(tag);
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        line += ' ';
-        line += hex[b >> 4];
-        line += hex[b & 0x0F];
-    }
-    line += suffix;
-    line += '\n';
+    const std::string line = TraceLine(tag, bytes, suffix);
     static const OpenFn realOpen = Next<OpenFn>("open");
     static const CloseFn realClose = Next<CloseFn>("close");
     const int fd = realOpen(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return;
-    for (std::size_t done = 0; done < line.size();) {
-        const ssize_t n = write(fd, line.data() + done, line.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
+    WriteAll(fd, line);
     realClose(fd);
 }
 
