@@ -1,6 +1,5 @@
 // kelvo-cli --run over the simulated TCP/IP instrument: exit statuses, the
-// JUnit report (validated against the schema in data/junit.xsd with xmllint),
-// and --version.
+// JUnit report (validated against the schema in data/junit.xsd with xmllint).
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -183,19 +182,6 @@ void ExpectSignalEndsTheRun(int signal, int status) {
 TEST(BatchRunSignals, InterruptGives130AndTerminateGives143) {
     ExpectSignalEndsTheRun(SIGINT, 130);
     ExpectSignalEndsTheRun(SIGTERM, 143);
-}
-
-TEST(Version, EachProgramTellsItsVersion) {
-    const CliResult cli = RunCli({"--version"}, "");
-    EXPECT_EQ(cli.status, 0);
-    EXPECT_TRUE(cli.out.starts_with("kelvo-cli ") && cli.out.ends_with("\n") && cli.out.size() > 12) << cli.out;
-    const std::string command = std::string(KELVO_INSTSIM_PATH) + " --version";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    char line[128] = {};
-    EXPECT_NE(std::fgets(line, sizeof line, pipe), nullptr);
-    EXPECT_EQ(pclose(pipe), 0);
-    EXPECT_EQ(std::string(line), "kelvo-instsim " + cli.out.substr(10));
 }
 
 }  // namespace

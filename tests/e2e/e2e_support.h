@@ -1,6 +1,6 @@
 // What the end-to-end tests against the simulators share: a scratch folder for
-// bench, data and trace files, transcripts with their times masked, the
-// simulators' trace files read back as lines, and kelvo-instsim as a child.
+// bench, data and trace files, transcripts with their times masked, the GPIB
+// driver to run against, and kelvo-instsim as a child.
 #pragma once
 
 #include <fcntl.h>
@@ -73,28 +73,6 @@ private:
 inline std::string MaskTimes(const std::string& text) {
     static const std::regex seconds(R"(\d+\.\d\d(\{\d+\} seconds))");
     return std::regex_replace(text, seconds, "T$1");
-}
-
-// The simulated bus's trace cut into what each command line did: every line
-// sets the board up ("IFC", "REN 1"; the Linux driver's library raises REN once
-// more before, as it takes system control) and takes it off line ("ONL 0") at
-// its end; each part holds the events in between.
-inline std::vector<std::vector<std::string>> PerCommandLine(const std::vector<std::string>& trace) {
-    std::vector<std::vector<std::string>> parts(1);
-    for (const std::string& event : trace) {
-        if (event == "ONL 0") {
-            std::vector<std::string>& part = parts.back();
-            const std::size_t ren = !part.empty() && part[0] == "REN 1" ? 1 : 0;
-            const std::size_t setUp =
-                part.size() >= ren + 2 && part[ren] == "IFC" && part[ren + 1] == "REN 1" ? ren + 2 : 0;
-            part.erase(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(setUp));
-            parts.emplace_back();
-        } else {
-            parts.back().push_back(event);
-        }
-    }
-    parts.pop_back();  // events after the last "ONL 0": none in a finished run
-    return parts;
 }
 
 // The GPIB driver kelvo-cli runs against. By default the simulated library. With

@@ -291,6 +291,11 @@ TEST_F(Driver, DeviceDescriptorsAddressTheirInstrument) {
     const std::vector<std::string> lines = TraceLines();
     EXPECT_EQ(lines.at(2), "CMD 3f 25 40");
     EXPECT_EQ(lines.at(4), "CMD 3f 20 45");
+    // Nothing to write is no argument error, with a buffer or without.
+    for (const char* nothing : {"", static_cast<const char*>(nullptr)}) {
+        EXPECT_EQ(gpib.ibwrt(dev, nothing, 0) & ERR, 0);
+        EXPECT_EQ(*gpib.ibcntl, 0);
+    }
     const int nobody = OpenDevice(9);
     EXPECT_TRUE(gpib.ibwrt(nobody, "X", 1) & ERR);
     EXPECT_EQ(*gpib.iberr, ENOL);

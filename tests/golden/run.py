@@ -1,0 +1,356 @@
+#!/usr/bin/env python3
+"""Runs golden transcripts: kelvo-cli fed the lines of a case file, its output
+compared byte for byte with what the file says it must be.
+
+    run.py --cli KELVO_CLI [--gpib-sim LIB] [--instsim KELVO_INSTSIM] CASE.txt...
+
+A case file is a run of sections, each opened by a line "=== NAME [words]";
+lines before the first section are comments. Sections given to the run:
+
+  === args WORDS          kelvo-cli's arguments beyond --attrs --beeps
+  === plain               without --attrs
+  === status N            the exit status expected (0 without this section)
+  === bench NAME.yaml     the simulated bus serves benches/NAME.yaml
+  === instsim [OPTIONS]   kelvo-instsim on a free port of 127.0.0.1 serves the
+                          bench (its built-in one without a bench section);
+                          kelvo-cli gets --tcpip --port PORT
+  === file NAME           a file in the case's scratch folder, escaped (below)
+  === fifo NAME           a named pipe in the scratch folder
+  === input               the lines typed, escaped (below)
+
+Sections the run is compared with; each is written when missing:
+
+  === stdout              what kelvo-cli wrote, with --attrs markers
+  === stderr              beeps (--beeps) and what started programs said
+  === bus                 the simulated bus's trace (GPIB_SIM_TRACE)
+  === instrument          kelvo-instsim's trace (--trace), consecutive RX or
+                          TX lines joined: the byte stream keeps no send apart;
+                          as kelvo-cli holds one connection at a time, each
+                          CLOSE stands before the next CONNECT (the simulator
+                          may see the new connection before the old one's end)
+
+In the bus section each run of RD lines (reads up to one
+that ended) holding more than 64 bytes in all is one line: its first 16 bytes,
+"..." and its counts of bytes and reads; in the instrument section so is each
+joined line of more than 64 bytes.
+  === wrote NAME          a file the run left in the scratch folder, escaped
+  === listing             the names of the files left in the scratch folder
+                          (compared only when the section is there)
+
+Without a bench section kelvo-cli finds no GPIB driver library. It runs in
+the scratch folder, whose path is written $TMP in every
+section. Masked in stdout, stderr and wrote sections: elapsed seconds
+("0.02{3} seconds" becomes "T{3} seconds"), dates of TM ("<date>") and the
+instrument's port ("$PORT"). In escaped sections a backslash is written "\\\\",
+a carriage return "\\r", and any other byte that is no printable character,
+tab or line feed "\\xNN". A section
+whose header ends in "noeol" holds text without a last line feed.
+
+KELVO_GOLDEN_UPDATE=1 rewrites the compared sections with what the run gave.
+With KELVO_GOLDEN_REAL_LIBGPIB (the Linux GPIB driver's user library) and
+KELVO_GOLDEN_KERNEL_SIM (the emulated kernel driver) set, bench cases run
+against the real library; the "REN 1" it raises as it takes system control,
+ahead of each "IFC" and "REN 1", is dropped from the bus trace.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+GIVEN = ("args", "plain", "status", "bench", "instsim", "file", "fifo", "input")
+COMPARED = ("stdout", "stderr", "bus", "instrument", "wrote", "listing")
+ESCAPED = ("file", "input", "wrote")
+TIMEOUT = int(os.environ.get("KELVO_GOLDEN_TIMEOUT", "30"))
+
+
+def escape(data):
+    out = []
+    for b in data:
+        if b == 0x5C:
+            out.append("\\\\")
+        elif b == 0x0D:
+            out.append("\\r")
+        elif b in (0x09, 0x0A) or 0x20 <= b < 0x7F:
+            out.append(chr(b))
+        else:
+            out.append("\\x%02x" % b)
+    return "".join(out).encode()
+
+
+def unescape(text):
+    out = bytearray()
+    i = 0
+    while i < len(text):
+        if text[i] == 0x5C and text[i + 1 : i + 2] == b"\\":
+            out.append(0x5C)
+            i += 2
+        elif text[i] == 0x5C and text[i + 1 : i + 2] == b"r":
+            out.append(0x0D)
+            i += 2
+        elif text[i] == 0x5C and text[i + 1 : i + 2] == b"x":
+            out.append(int(text[i + 2 : i + 4], 16))
+            i += 4
+        else:
+            out.append(text[i])
+            i += 1
+    return bytes(out)
+
+
+class Section:
+    def __init__(self, name, words):
+        self.name, self.words, self.lines = name, words, []
+
+    def body(self):
+        text = b"".join(self.lines)
+        if self.words and self.words[-1] == "noeol":
+            text = text[:-1]
+        return unescape(text) if self.name in ESCAPED else text
+
+    def key(self):
+        return (self.name, " ".join(w for w in self.words if w != "noeol"))
+
+
+def parse(path):
+    with open(path, "rb") as f:
+        lines = f.read().splitlines(keepends=True)
+    comments, sections = [], []
+    for line in lines:
+        if line.startswith(b"=== "):
+            words = line[4:].decode().split()
+            sections.append(Section(words[0], words[1:]))
+        elif sections:
+            sections[-1].lines.append(line)
+        else:
+            comments.append(line)
+    for s in sections:
+        if s.name not in GIVEN + COMPARED:
+            raise SystemExit("%s: unknown section '%s'" % (path, s.name))
+    return comments, sections
+
+
+def render(section_key, body):
+    name, rest = section_key
+    text = escape(body) if name in ESCAPED else body
+    header = "=== " + name + (" " + rest if rest else "")
+    if text and not text.endswith(b"\n"):
+        text += b"\n"
+        header += " noeol"
+    return header.encode() + b"\n" + text
+
+
+def mask(data, scratch, port):
+    data = data.replace(scratch.encode(), b"$TMP")
+    data = re.sub(rb"\d+\.\d\d((?:\{\d+\})? [Ss]econds)", rb"T\1", data)
+    data = re.sub(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] \d\d:\d\d:\d\d \d{4}", b"<date>", data)
+    if port:
+        data = re.sub(rb"(?<!\d)%d(?!\d)" % port, b"$PORT", data)
+    return data
+
+
+def shortened(data):
+    """Each run of RD lines holding more than 64 bytes in all as one line."""
+    out, run = [], []
+
+    def flush():
+        hexes = [w for line in run for w in line.split(" ")[1:] if len(w) == 2]
+        if len(hexes) > 64:
+            tail = [w for w in run[-1].split(" ")[1:] if len(w) != 2]
+            out.append(" ".join(["RD"] + hexes[:16] + ["...", "(%d bytes, %d reads)" % (len(hexes), len(run))] + tail))
+        else:
+            out.extend(run)
+        run.clear()
+
+    for line in data.decode().splitlines():
+        if run and (not line.startswith("RD ") or run[-1].endswith(" END")):
+            flush()
+        (run if line.startswith("RD ") else out).append(line)
+    flush()
+    return "".join(e + "\n" for e in out).encode()
+
+
+def joined_trace(data):
+    """kelvo-instsim's trace with consecutive RX (or TX) lines made one, and
+    each CLOSE ahead of the next CONNECT."""
+    events, open_, owed = [], 0, 0
+    for line in data.decode().splitlines():
+        if line == "CONNECT" and open_:
+            events.append("CLOSE")
+            open_, owed = open_ - 1, owed + 1
+        if line == "CLOSE" and owed:
+            owed -= 1
+        elif events and line[:2] in ("RX", "TX") and events[-1][:2] == line[:2]:
+            events[-1] += line[2:]
+        else:
+            events.append(line)
+            open_ += {"CONNECT": 1, "CLOSE": -1}.get(line, 0)
+    for i, e in enumerate(events):
+        hexes = e.split(" ")[1:]
+        if len(hexes) > 64:
+            events[i] = " ".join([e[:2]] + hexes[:16] + ["...", "(%d bytes)" % len(hexes)])
+    return "".join(e + "\n" for e in events).encode()
+
+
+def real_bus(data):
+    """The real library's trace in the simulated library's form."""
+    events, out = data.decode().splitlines(), []
+    for i, e in enumerate(events):
+        if e == "REN 1" and events[i + 1 : i + 3] == ["IFC", "REN 1"]:
+            continue
+        out.append(e)
+    return "".join(e + "\n" for e in out).encode()
+
+
+def read(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
+def start_instsim(path, options):
+    server = subprocess.Popen([path, "--listen", "127.0.0.1:0"] + options, stdout=subprocess.PIPE)
+    ready, _, _ = select.select([server.stdout], [], [], TIMEOUT)
+    line = server.stdout.readline().decode() if ready else ""
+    m = re.match(r"listening on 127\.0\.0\.1:(\d+)$", line.strip())
+    if not m:
+        server.kill()
+        raise SystemExit("kelvo-instsim did not start: %r" % line)
+    return server, int(m.group(1))
+
+
+def run_case(path, tools, update):
+    comments, sections = parse(path)
+    given = {s.name: s for s in sections if s.name in GIVEN}
+    scratch = tempfile.mkdtemp(prefix="kelvo-golden-")
+    server, port = None, 0
+    try:
+        for s in sections:
+            if s.name == "file":
+                os.makedirs(os.path.dirname(os.path.join(scratch, s.words[0])), exist_ok=True)
+                with open(os.path.join(scratch, s.words[0]), "wb") as f:
+                    f.write(s.body())
+            elif s.name == "fifo":
+                os.mkfifo(os.path.join(scratch, s.words[0]))
+        env = dict(os.environ)
+        env["KELVO_GPIB_LIBRARY"] = "/nonexistent/kelvo-golden-no-driver.so"
+        args = [tools.cli, "--beeps"] + ([] if "plain" in given else ["--attrs"])
+        if "args" in given:
+            args += given["args"].words
+        bus_trace = os.path.join(scratch, ".bus")
+        inst_trace = os.path.join(scratch, ".instrument")
+        bench = None
+        if "bench" in given:
+            bench = os.path.join(HERE, "benches", given["bench"].words[0])
+        real = os.environ.get("KELVO_GOLDEN_REAL_LIBGPIB")
+        if "bench" in given and "instsim" not in given:
+            env.update(GPIB_SIM_CONFIG=bench, GPIB_SIM_TRACE=bus_trace, KELVO_GPIB_LIBRARY=tools.gpib_sim)
+            if real:
+                conf = os.path.join(scratch, ".gpib.conf")
+                with open(conf, "w") as f:
+                    f.write('interface {\n  minor = 0\n  board_type = "ni_pci"\n  name = "gpib0"\n'
+                            "  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n"
+                            "  set-bin = no\n  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n")
+                asan = env.get("ASAN_OPTIONS", "")
+                env.update(KELVO_GPIB_LIBRARY=real, IB_CONFIG=conf,
+                           LD_PRELOAD=os.environ["KELVO_GOLDEN_KERNEL_SIM"],
+                           ASAN_OPTIONS=(asan + ":" if asan else "") + "verify_asan_link_order=0")
+        if "instsim" in given:
+            options = given["instsim"].words + ["--trace", inst_trace]
+            if bench:
+                options += ["--config", bench]
+            server, port = start_instsim(tools.instsim, options)
+            args += ["--tcpip", "--port", str(port)]
+        stdin = given["input"].body() if "input" in given else b""
+        try:
+            done = subprocess.run(args, input=stdin, capture_output=True, cwd=scratch, env=env, timeout=TIMEOUT)
+        except subprocess.TimeoutExpired as e:
+            said = (e.stdout or b"")[-2000:].decode(errors="replace")
+            return ["%s: kelvo-cli did not end within %d seconds; its output ended:\n%s" % (path, TIMEOUT, said)]
+        if server:
+            server.send_signal(signal.SIGTERM)
+            server.wait(TIMEOUT)
+            server.stdout.close()
+        problems = []
+        status = int(given["status"].words[0]) if "status" in given else 0
+        if done.returncode != status:
+            problems.append("%s: kelvo-cli ended with status %d, not %d" % (path, done.returncode, status))
+        actual = {
+            ("stdout", ""): mask(done.stdout, scratch, port),
+            ("stderr", ""): mask(done.stderr, scratch, port),
+        }
+        if "bench" in given and "instsim" not in given:
+            trace = read(bus_trace)
+            actual[("bus", "")] = shortened(real_bus(trace) if real else trace)
+        if "instsim" in given:
+            actual[("instrument", "")] = joined_trace(read(inst_trace))
+        for s in sections:
+            if s.name == "wrote":
+                actual[s.key()] = mask(read(os.path.join(scratch, s.words[0])), scratch, port)
+            elif s.name == "listing":
+                names = sorted(n for n in os.listdir(scratch) if not n.startswith("."))
+                actual[s.key()] = "".join(n + "\n" for n in names).encode()
+        expected = {s.key(): s.body() for s in sections if s.name in COMPARED}
+        if update:
+            write_case(path, comments, sections, actual)
+            return problems
+        for key, got in actual.items():
+            want = expected.get(key)
+            if want is None:
+                problems.append("%s: no '=== %s' section (KELVO_GOLDEN_UPDATE=1 writes it)" % (path, key[0]))
+            elif want != got:
+                show = (lambda b: escape(b).decode()) if key[0] in ESCAPED else (lambda b: b.decode(errors="replace"))
+                diff = difflib.unified_diff(show(want).splitlines(keepends=True), show(got).splitlines(keepends=True),
+                                            "expected " + " ".join(key).strip(), "actual", n=2)
+                problems.append("%s: %s differs\n%s" % (path, " ".join(key).strip(), "".join(diff)))
+        return problems
+    finally:
+        if server and server.poll() is None:
+            server.kill()
+            server.wait()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def write_case(path, comments, sections, actual):
+    out = b"".join(comments)
+    for s in sections:
+        if s.name in GIVEN:
+            out += b"=== " + " ".join([s.name] + s.words).encode() + b"\n" + b"".join(s.lines)
+    done = set()
+    for key in [("stdout", ""), ("stderr", ""), ("bus", ""), ("instrument", "")]:
+        if key in actual:
+            out += render(key, actual[key])
+            done.add(key)
+    for key, body in actual.items():
+        if key not in done:
+            out += render(key, body)
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Runs golden transcripts of kelvo-cli.")
+    parser.add_argument("--cli", required=True)
+    parser.add_argument("--gpib-sim", dest="gpib_sim", default="")
+    parser.add_argument("--instsim", default="")
+    parser.add_argument("cases", nargs="+")
+    tools = parser.parse_args()
+    update = os.environ.get("KELVO_GOLDEN_UPDATE") == "1"
+    problems = []
+    for case in tools.cases:
+        problems += run_case(case, tools, update)
+    for p in problems:
+        print(p)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
