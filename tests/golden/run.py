@@ -40,8 +40,9 @@ joined line of more than 64 bytes.
 Without a bench section kelvo-cli finds no GPIB driver library. It runs in
 the scratch folder, whose path is written $TMP in every
 section. Masked in stdout, stderr and wrote sections: elapsed seconds
-("0.02{3} seconds" becomes "T{3} seconds"), dates of TM ("<date>") and the
-instrument's port ("$PORT"). In escaped sections a backslash is written "\\\\",
+("0.02{3} seconds" becomes "T{3} seconds"), dates of TM ("<date>"), the
+instrument's port ("$PORT"), and the time and timestamp attributes of a JUnit
+report (time="T", timestamp="<date>"). In escaped sections a backslash is written "\\\\",
 a carriage return "\\r", and any other byte that is no printable character,
 tab or line feed "\\xNN". A section
 whose header ends in "noeol" holds text without a last line feed.
@@ -150,6 +151,8 @@ def mask(data, scratch, port):
     data = data.replace(scratch.encode(), b"$TMP")
     data = re.sub(rb"\d+\.\d\d((?:\{\d+\})? [Ss]econds)", rb"T\1", data)
     data = re.sub(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] \d\d:\d\d:\d\d \d{4}", b"<date>", data)
+    data = re.sub(rb'( time=")\d+\.\d+"', rb'\1T"', data)
+    data = re.sub(rb' timestamp="[-0-9T:]+"', b' timestamp="<date>"', data)
     if port:
         data = re.sub(rb"(?<!\d)%d(?!\d)" % port, b"$PORT", data)
     return data
