@@ -52,6 +52,8 @@ With KELVO_GOLDEN_REAL_LIBGPIB (the Linux GPIB driver's user library) and
 KELVO_GOLDEN_KERNEL_SIM (the emulated kernel driver) set, bench cases run
 against the real library; the "REN 1" it raises as it takes system control,
 ahead of each "IFC" and "REN 1", is dropped from the bus trace.
+KELVO_GOLDEN_BOARD_NAME names its board in the driver's configuration file
+(gpib0 unless set).
 """
 
 import argparse
@@ -259,9 +261,10 @@ def run_case(path, tools, update):
             if real:
                 conf = os.path.join(scratch, ".gpib.conf")
                 with open(conf, "w") as f:
-                    f.write('interface {\n  minor = 0\n  board_type = "ni_pci"\n  name = "gpib0"\n'
+                    f.write('interface {\n  minor = 0\n  board_type = "ni_pci"\n  name = "%s"\n'
                             "  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n"
-                            "  set-bin = no\n  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n")
+                            "  set-bin = no\n  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n"
+                            % os.environ.get("KELVO_GOLDEN_BOARD_NAME", "gpib0"))
                 asan = env.get("ASAN_OPTIONS", "")
                 env.update(KELVO_GPIB_LIBRARY=real, IB_CONFIG=conf,
                            LD_PRELOAD=os.environ["KELVO_GOLDEN_KERNEL_SIM"],
