@@ -56,8 +56,6 @@ KELVO_GOLDEN_BOARD_NAME names its board in the driver's configuration file
 (gpib0 unless set).
 """
 
-import argparse
-import difflib
 import os
 import re
 import select
@@ -313,6 +311,8 @@ def run_case(path, tools, update):
             if want is None:
                 problems.append("%s: no '=== %s' section (KELVO_GOLDEN_UPDATE=1 writes it)" % (path, key[0]))
             elif want != got:
+                import difflib
+
                 show = (lambda b: escape(b).decode()) if key[0] in ESCAPED else (lambda b: b.decode(errors="replace"))
                 diff = difflib.unified_diff(show(want).splitlines(keepends=True), show(got).splitlines(keepends=True),
                                             "expected " + " ".join(key).strip(), "actual", n=2)
@@ -343,12 +343,7 @@ def write_case(path, comments, sections, actual):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Runs golden transcripts of kelvo-cli.")
-    parser.add_argument("--cli", required=True)
-    parser.add_argument("--gpib-sim", dest="gpib_sim", default="")
-    parser.add_argument("--instsim", default="")
-    parser.add_argument("cases", nargs="+")
-    tools = parser.parse_args()
+    tools = Tools(sys.argv[1:])
     update = os.environ.get("KELVO_GOLDEN_UPDATE") == "1"
     problems = []
     for case in tools.cases:
@@ -356,6 +351,22 @@ def main():
     for p in problems:
         print(p)
     return 1 if problems else 0
+
+
+class Tools:
+    """--cli PATH [--gpib-sim PATH] [--instsim PATH] CASE..."""
+
+    def __init__(self, args):
+        self.cli, self.gpib_sim, self.instsim, self.cases = "", "", "", []
+        while args:
+            if args[0] in ("--cli", "--gpib-sim", "--instsim") and len(args) > 1:
+                setattr(self, args[0][2:].replace("-", "_"), args[1])
+                args = args[2:]
+            else:
+                self.cases.append(args[0])
+                args = args[1:]
+        if not self.cli or not self.cases:
+            raise SystemExit("usage: run.py --cli KELVO_CLI [--gpib-sim LIB] [--instsim KELVO_INSTSIM] CASE...")
 
 
 if __name__ == "__main__":
