@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Runs golden transcripts: kelvo-cli fed the lines of a case file, its output
-compared byte for byte with what the file says it must be.
+compared byte for byte with what the file says it must be; every case is run,
+and the differences of all are shown.
 
     run.py --cli KELVO_CLI [--gpib-sim LIB] [--instsim KELVO_INSTSIM] CASE.txt...
 
