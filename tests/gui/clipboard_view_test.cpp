@@ -344,15 +344,6 @@ private slots:
         w.Host().onPump = nullptr;
     }
 
-    void aConnectionErrorNamesTheAddressAndPort() {
-        Window w;
-        Settings.Protocol = BusProtocol::TcpIp;
-        Settings.TcpPort = 1;  // nobody listens there
-        w.Enter("ENTER ;*IDN?");
-        QVERIFY2(Window::DisplayText().find("Instrument at 127.0.0.1 port 1\n") != std::string::npos,
-                 Window::DisplayText().c_str());
-    }
-
     void theFirstStartShowsAHintAndLaterStartsDoNot() {
         QTemporaryDir dir;
         const QString history = dir.filePath(QStringLiteral("kelvo.HIS"));
