@@ -94,6 +94,8 @@ TEST(Bench, EachProblemNamesTheFileTheLineAndTheProblem) {
     const std::string gpib5 = "resources:\n  GPIB0::5::INSTR: {device: meter}\n";
     const std::string props = "    properties:\n      v:\n";
     const std::string dialogue = "    dialogues:\n";
+    std::string ids = "0";
+    for (int i = 1; i <= 1000; ++i) ids += "," + std::to_string(i);
     const Case cases[] = {
         {"    dialogues: x\n", gpib5, "b.yaml:4: device 'meter': dialogues must be a list of '- q: ...' entries"},
         {dialogue + "      - r: X\n", gpib5, "b.yaml:5: device 'meter': dialogue without a query 'q'"},
@@ -120,6 +122,7 @@ TEST(Bench, EachProblemNamesTheFileTheLineAndTheProblem) {
         {props + "        default: 1\n        setter: {r: OK}\n", gpib5, "b.yaml:7: device 'meter': property 'v' setter needs a query 'q'"},
         {props + "        default: 1\n        setter: {q: \"V\"}\n", gpib5, "b.yaml:7: device 'meter': property 'v' setter q must hold exactly one format field such as {:f}"},
         {"    channels:\n      c:\n        ids: []\n", gpib5, "b.yaml:5: device 'meter': channels 'c' needs a list of channel ids"},
+        {"    channels:\n      c:\n        ids: [" + ids + "]\n", gpib5, "b.yaml:6: device 'meter': channels 'c': at most 1000 channel ids"},
         {"", "resources:\n  GPIB0::5::INSTR: {}\n", "b.yaml:6: resource 'GPIB0::5::INSTR' names no device"},
         {"", "resources:\n  GPIB0::5::INSTR:\n    device: dmm\n", "b.yaml:7: resource 'GPIB0::5::INSTR' names the unknown device 'dmm'"},
         {"", "resources:\n  GPIB0::5::1::INSTR: {device: meter}\n", "b.yaml:6: resource 'GPIB0::5::1::INSTR': secondary addresses are not simulated"},
