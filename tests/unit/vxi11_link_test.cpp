@@ -328,7 +328,7 @@ private:
     static bool Reply(int fd, std::uint32_t xid, xdrproc_t encode, T* results) {
         std::vector<unsigned char> body = Words({xid, 1, 0, 0, 0, encode ? 0u : 3u});
         if (encode) {
-            std::vector<unsigned char> tail(body.size() + 2 * 1024 * 1024);
+            std::vector<unsigned char> tail(xdr_sizeof(encode, results));
             XDR xdrs;
             xdrmem_create(&xdrs, reinterpret_cast<char*>(tail.data()), static_cast<u_int>(tail.size()), XDR_ENCODE);
             if (!encode(&xdrs, results)) return false;
@@ -773,6 +773,41 @@ TEST(Vxi11Link, AnUnknownHostIsNamed) {
     const Vxi11Status status = link.Open(options);
     EXPECT_EQ(status.failure, Failure::UnknownHost);
     EXPECT_EQ(status.message.rfind("Unknown host 'no-such-host.invalid' (", 0), 0u) << status.message;
+}
+
+TEST(Vxi11Link, WaitingForASilentPortmapperCanBeAborted) {
+    std::uint16_t port = 0;
+    const int silent = ListenOnLoopback(port);  // connections are taken, never answered
+    Vxi11Link link;
+    int asked = 0;
+    link.SetWaitHook([&] { return ++asked >= 3 ? WaitVerdict::Abort : WaitVerdict::Continue; });
+    LinkOptions options;
+    options.host = "127.0.0.1";
+    options.portmapPort = port;
+    options.abortGraceMs = 20;
+    const auto start = Clock::now();
+    const Vxi11Status status = link.Open(options);
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(status.failure, Failure::Aborted);
+    EXPECT_EQ(status.message, "Asking the portmapper at 127.0.0.1 port " + std::to_string(port) + " aborted");
+    close(silent);
+}
+
+TEST(Vxi11Link, ACoreChannelThatNeverAnswersTimesOut) {
+    std::uint16_t port = 0;
+    const int silent = ListenOnLoopback(port);
+    Vxi11Link link;
+    LinkOptions options;
+    options.host = "127.0.0.1";
+    options.corePort = port;
+    options.ioTimeoutMs = 100;
+    options.clientGraceMs = 100;
+    const Vxi11Status status = link.Open(options);
+    EXPECT_EQ(status.failure, Failure::Timeout);
+    EXPECT_EQ(status.message, "create_link on device 'inst0' at 127.0.0.1 port " + std::to_string(port) +
+                                  ": no answer within 200 ms");
+    EXPECT_FALSE(link.IsOpen());
+    close(silent);
 }
 
 TEST(Vxi11Link, CallsWithoutALinkAreRefused) {

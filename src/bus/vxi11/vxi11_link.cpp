@@ -244,7 +244,6 @@ struct Vxi11Link::State {
     std::unique_ptr<Worker> worker;
     ClientPtr core;
     ClientPtr abortChannel;
-    int coreFd = -1;  // the core client's socket, to cut it when an abort is not heard
     Device_Link lid = 0;
     std::uint32_t maxRecvSize = 0;
     std::uint16_t abortPort = 0;
@@ -270,7 +269,8 @@ struct Vxi11Link::State {
 
     // Waits for the worker's job, asking the hook between slices. On Abort or
     // TimeOut, `onStop` runs once (device_abort), then the job gets abortGraceMs
-    // to end before `cut` ends it by force.
+    // to end before `cut` ends it by force (the call's connection is shut down,
+    // which ends any call at once).
     Ending WaitFor(const std::function<void()>& onStop, const std::function<void()>& cut) {
         const auto slice = std::chrono::milliseconds(std::max<std::uint32_t>(1, options.sliceMs));
         for (;;) {
@@ -388,11 +388,14 @@ struct Vxi11Link::State {
                 std::uint32_t clientMs, clnt_stat& status, bool abortable) {
         status = RPC_SUCCESS;
         const timeval limit = Timeval(clientMs);
+        // Asked before the call starts: the library holds the connection's lock
+        // during a call, and clnt_control would wait for it.
+        int fd = -1;
+        clnt_control(client, CLGET_FD, reinterpret_cast<char*>(&fd));
         worker->Start([&status, client, procedure, encode, args, decode, result, limit] {
             status = clnt_call(client, procedure, encode, static_cast<caddr_t>(args), decode,
                                static_cast<caddr_t>(result), limit);
         });
-        const int fd = client == core.get() ? coreFd : -1;
         return WaitFor(
             [this, abortable] {
                 if (abortable) SendAbort();
@@ -418,7 +421,6 @@ struct Vxi11Link::State {
     void Drop() {
         abortChannel.reset();
         core.reset();
-        coreFd = -1;
         linked = false;
     }
 
@@ -552,10 +554,8 @@ struct Vxi11Link::State {
         Fd fd;
         status = Connect(corePort, Failure::ConnectFailed, coreWhere, fd);
         if (!status) return status;
-        const int socketFd = fd.Get();
         status = MakeClient(fd, corePort, DEVICE_CORE, DEVICE_CORE_VERSION, Failure::ConnectFailed, coreWhere, core);
         if (!status) return status;
-        coreFd = socketFd;
 
         Create_LinkParms parms{};
         parms.clientId = static_cast<long>(getpid());
@@ -667,15 +667,14 @@ Vxi11Status Vxi11Link::Write(std::span<const unsigned char> data, bool end, std:
         clnt_stat rpc{};
         const Ending ending = s.Call(s.core.get(), device_write, Xdr(xdr_Device_WriteParms), &parms,
                                      Xdr(xdr_Device_WriteResp), &answer, clientMs, rpc, true);
+        const bool overTaken = rpc == RPC_SUCCESS && answer.size > length;
+        if (rpc == RPC_SUCCESS && !overTaken) done += static_cast<std::size_t>(answer.size);
         status = s.Outcome(ending, rpc, "device_write", clientMs);
-        if (status && answer.size > length)
+        if (status && overTaken)
             status = s.Fail(Failure::ProtocolError, "device_write on " + s.Describe() + ": the device took " +
                                                         std::to_string(answer.size) + " bytes of " +
                                                         std::to_string(length));
-        if (status) {
-            done += static_cast<std::size_t>(answer.size);
-            status = s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_write");
-        }
+        if (status) status = s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_write");
         if (!status) break;
         // A device may take less than it was given; the rest goes again, but one
         // that takes nothing time after time is not waited for for ever.
