@@ -1,12 +1,10 @@
 #include "bus/vxi11/vxi11_link.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,11 +17,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <limits>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 
+#include "bus/vxi11/rpc_channel.h"
 #include "vxi11/vxi11.h"
 
 namespace kelvo::vxi11 {
@@ -39,13 +38,14 @@ constexpr long kFlagTermCharSet = 0x80;
 // "No limit" as the server is told it (about 24 days), and as the client waits.
 constexpr std::uint32_t kServerNoLimitMs = 0x7FFFFFFF;
 constexpr std::uint32_t kClientNoLimitMs = 24 * 60 * 60 * 1000;
-// The socket buffers of the RPC record streams: a long block comes in few reads.
-constexpr unsigned kStreamBufferSize = 64 * 1024;
 // A device_write piece when the server names no (or an absurd) maxRecvSize.
 constexpr std::uint32_t kSmallestPiece = 1024;
 constexpr std::uint32_t kLargestPiece = 16 * 1024 * 1024;
-// device_read answers in a row that bring neither data nor a reason to stop.
-constexpr int kEmptyReadsAllowed = 8;
+// The longest answer of a call that carries no data, and what a device_read's
+// answer may hold beyond its data.
+constexpr std::size_t kSmallReply = 4096;
+// device_write and device_read answers in a row that move nothing and end nothing.
+constexpr int kEmptyAnswersAllowed = 8;
 
 template <class Fn>
 xdrproc_t Xdr(Fn* fn) {
@@ -54,143 +54,9 @@ xdrproc_t Xdr(Fn* fn) {
     return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(fn));
 }
 
-// SIGPIPE from writing to a closed connection would end the program where the
-// host does not ignore it; the writes then just fail with EPIPE.
-void BlockSigpipe() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-}
-
-// Blocks SIGPIPE on this thread for a scope and takes back any it raised.
-class SigpipeScope {
-public:
-    SigpipeScope() {
-        sigemptyset(&set_);
-        sigaddset(&set_, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &set_, &old_);
-    }
-    ~SigpipeScope() {
-        const timespec none{};
-        while (sigtimedwait(&set_, nullptr, &none) > 0) {
-        }
-        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
-    }
-    SigpipeScope(const SigpipeScope&) = delete;
-    SigpipeScope& operator=(const SigpipeScope&) = delete;
-
-private:
-    sigset_t set_{};
-    sigset_t old_{};
-};
-
-timeval Timeval(std::uint32_t ms) {
-    if (ms == 0) ms = 1;  // a zero timeout would send without waiting for the answer
-    timeval tv{};
-    tv.tv_sec = static_cast<time_t>(ms / 1000);
-    tv.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
-    return tv;
-}
-
 std::uint32_t ServerMs(std::uint32_t ms) { return ms == 0 ? kServerNoLimitMs : ms; }
 
 std::string Errno(int error) { return std::strerror(error); }
-
-// A file descriptor, closed with its owner.
-class Fd {
-public:
-    Fd() = default;
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { Reset(); }
-    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            Reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    [[nodiscard]] int Get() const { return fd_; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
-
-struct ClientDeleter {
-    void operator()(CLIENT* client) const {
-        if (client != nullptr) clnt_destroy(client);
-    }
-};
-using ClientPtr = std::unique_ptr<CLIENT, ClientDeleter>;
-
-// The thread a link's remote procedure calls run on, one at a time.
-class Worker {
-public:
-    Worker() : thread_([this] { Run(); }) {}
-    ~Worker() {
-        {
-            std::lock_guard lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
-    }
-    Worker(const Worker&) = delete;
-    Worker& operator=(const Worker&) = delete;
-
-    // Starts `job`; the one before it must have finished.
-    void Start(std::function<void()> job) {
-        {
-            std::lock_guard lock(mutex_);
-            job_ = std::move(job);
-            finished_ = false;
-        }
-        wake_.notify_all();
-    }
-    // True when the job finished within `wait`.
-    bool WaitFinished(std::chrono::milliseconds wait) {
-        std::unique_lock lock(mutex_);
-        return done_.wait_for(lock, wait, [this] { return finished_; });
-    }
-    void WaitFinished() {
-        std::unique_lock lock(mutex_);
-        done_.wait(lock, [this] { return finished_; });
-    }
-
-private:
-    void Run() {
-        BlockSigpipe();
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return quit_ || job_ != nullptr; });
-            if (job_ == nullptr) return;  // quit with nothing to do
-            std::function<void()> job = std::move(job_);
-            job_ = nullptr;
-            lock.unlock();
-            job();
-            lock.lock();
-            finished_ = true;
-            done_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::function<void()> job_;
-    bool finished_ = true;
-    bool quit_ = false;
-    std::thread thread_;
-};
-
-// How a call through WaitFor ended on the caller's side.
-enum class Ending { Finished, Aborted, TimedOut };
 
 // A Device_ReadResp decoded straight into the caller's buffer: the data may not
 // be longer than the room left, so that no answer can write past it.
@@ -241,9 +107,8 @@ struct Vxi11Link::State {
     WaitHook hook;
     in_addr address{};
     std::uint16_t corePort = 0;
-    std::unique_ptr<Worker> worker;
-    ClientPtr core;
-    ClientPtr abortChannel;
+    std::unique_ptr<RpcChannel> core;
+    std::unique_ptr<RpcChannel> abortChannel;
     Device_Link lid = 0;
     std::uint32_t maxRecvSize = 0;
     std::uint16_t abortPort = 0;
@@ -260,31 +125,12 @@ struct Vxi11Link::State {
         return text + options.host;
     }
 
-    Vxi11Status Fail(Failure failure, std::string message, std::int32_t deviceError = kNoError) const {
+    static Vxi11Status Fail(Failure failure, std::string message, std::int32_t deviceError = kNoError) {
         return Vxi11Status{failure, deviceError, std::move(message)};
     }
 
     // Asks the hook (when there is one).
     WaitVerdict Ask() const { return hook ? hook() : WaitVerdict::Continue; }
-
-    // Waits for the worker's job, asking the hook between slices. On Abort or
-    // TimeOut, `onStop` runs once (device_abort), then the job gets abortGraceMs
-    // to end before `cut` ends it by force (the call's connection is shut down,
-    // which ends any call at once).
-    Ending WaitFor(const std::function<void()>& onStop, const std::function<void()>& cut) {
-        const auto slice = std::chrono::milliseconds(std::max<std::uint32_t>(1, options.sliceMs));
-        for (;;) {
-            if (worker->WaitFinished(slice)) return Ending::Finished;
-            const WaitVerdict verdict = Ask();
-            if (verdict == WaitVerdict::Continue) continue;
-            if (onStop) onStop();
-            if (!worker->WaitFinished(std::chrono::milliseconds(options.abortGraceMs))) {
-                if (cut) cut();
-                worker->WaitFinished();
-            }
-            return verdict == WaitVerdict::Abort ? Ending::Aborted : Ending::TimedOut;
-        }
-    }
 
     // Resolves options.host into `address`.
     Vxi11Status Resolve() {
@@ -330,11 +176,12 @@ struct Vxi11Link::State {
     Vxi11Status Connect(std::uint16_t port, Failure failure, const std::string& what, Fd& out) {
         Fd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
         if (fd.Get() < 0) return Fail(failure, what + ": " + Errno(errno));
+        const int on = 1;
+        setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         sockaddr_in peer{};
         peer.sin_family = AF_INET;
         peer.sin_port = htons(port);
         peer.sin_addr = address;
-        int error = 0;
         if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
             if (errno != EINPROGRESS) return Fail(failure, what + ": " + Errno(errno));
             const auto start = Clock::now();
@@ -352,70 +199,37 @@ struct Vxi11Link::State {
                     return Fail(failure == Failure::NoPortmapper ? failure : Failure::Timeout,
                                 what + ": no connection within " + std::to_string(waited.count()) + " ms");
             }
+            int error = 0;
             socklen_t size = sizeof error;
             if (getsockopt(fd.Get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
             if (error != 0) return Fail(failure, what + ": " + Errno(error));
         }
-        // The RPC library reads and writes the socket blocking, on the worker.
-        fcntl(fd.Get(), F_SETFL, fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-        const int on = 1;
-        setsockopt(fd.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         out = std::move(fd);
         return {};
     }
 
-    // An RPC client over a connected socket; it closes the socket when destroyed.
-    Vxi11Status MakeClient(Fd& fd, std::uint16_t port, rpcprog_t program, rpcvers_t version, Failure failure,
-                           const std::string& what, ClientPtr& out) {
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(port);
-        peer.sin_addr = address;
-        netbuf buffer{};
-        buffer.buf = &peer;
-        buffer.len = buffer.maxlen = sizeof peer;
-        CLIENT* client = clnt_vc_create(fd.Get(), &buffer, program, version, kStreamBufferSize, kStreamBufferSize);
-        if (client == nullptr) return Fail(failure, what + ": " + clnt_spcreateerror("RPC client"));
-        clnt_control(client, CLSET_FD_CLOSE, nullptr);
-        fd.Release();
-        out.reset(client);
-        return {};
-    }
-
-    // One remote procedure call on `client`, run on the worker while the hook is
-    // asked. The outcome of the call itself is in `status`.
-    Ending Call(CLIENT* client, rpcproc_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* result,
-                std::uint32_t clientMs, clnt_stat& status, bool abortable) {
-        status = RPC_SUCCESS;
-        const timeval limit = Timeval(clientMs);
-        // Asked before the call starts: the library holds the connection's lock
-        // during a call, and clnt_control would wait for it.
-        int fd = -1;
-        clnt_control(client, CLGET_FD, reinterpret_cast<char*>(&fd));
-        worker->Start([&status, client, procedure, encode, args, decode, result, limit] {
-            status = clnt_call(client, procedure, encode, static_cast<caddr_t>(args), decode,
-                               static_cast<caddr_t>(result), limit);
-        });
-        return WaitFor(
-            [this, abortable] {
-                if (abortable) SendAbort();
-            },
-            [fd] {
-                if (fd >= 0) shutdown(fd, SHUT_RDWR);
-            });
+    RpcWait Waiting(std::uint32_t clientMs, bool abortable) const {
+        RpcWait wait;
+        wait.clientMs = clientMs;
+        wait.sliceMs = std::max<std::uint32_t>(1, options.sliceMs);
+        wait.hook = &hook;
+        if (abortable && abortChannel) {
+            wait.onStop = [this] { (void)SendAbort(); };
+            wait.graceMs = options.abortGraceMs;
+        }
+        return wait;
     }
 
     // device_abort on the abort channel; false when there is none or it failed.
-    bool SendAbort() {
-        if (!abortChannel || !linked) return false;
-        SigpipeScope quiet;
+    bool SendAbort() const {
+        if (!abortChannel || !abortChannel->Usable() || !linked) return false;
         Device_Link id = lid;
         Device_Error answer{};
-        const clnt_stat status =
-            clnt_call(abortChannel.get(), device_abort, Xdr(xdr_Device_Link), reinterpret_cast<caddr_t>(&id),
-                      Xdr(xdr_Device_Error), reinterpret_cast<caddr_t>(&answer),
-                      Timeval(std::max<std::uint32_t>(1, std::min<std::uint32_t>(options.abortGraceMs, 1000))));
-        return status == RPC_SUCCESS && answer.error == kNoError;
+        RpcWait wait;
+        wait.clientMs = std::max<std::uint32_t>(1, std::min<std::uint32_t>(options.abortGraceMs, 1000));
+        const RpcOutcome outcome = abortChannel->Call(device_abort, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error),
+                                                      &answer, kSmallReply, wait);
+        return outcome.result == RpcResult::Success && answer.error == kNoError;
     }
 
     void Drop() {
@@ -430,46 +244,52 @@ struct Vxi11Link::State {
         return static_cast<std::uint32_t>(std::min<std::uint64_t>(total, kClientNoLimitMs));
     }
 
-    // Turns a call's ending and RPC status into a status; a connection that is no
-    // longer usable is dropped. `operation` names the procedure.
-    Vxi11Status Outcome(Ending ending, clnt_stat status, const char* operation, std::uint32_t clientMs) {
+    // One call on the core channel; its outcome as a status (a connection no
+    // longer usable is dropped). `operation` names the procedure.
+    Vxi11Status CoreCall(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
+                         std::size_t maxReply, std::uint32_t clientMs, bool abortable, const char* operation,
+                         RpcOutcome* raw = nullptr) {
+        if (!core) return NotLinked();
+        const RpcOutcome outcome =
+            core->Call(procedure, encode, args, decode, results, maxReply, Waiting(clientMs, abortable));
+        if (raw != nullptr) *raw = outcome;
+        return Outcome(outcome, operation, clientMs);
+    }
+
+    Vxi11Status Outcome(const RpcOutcome& outcome, const char* operation, std::uint32_t clientMs) {
         const std::string subject = std::string(operation) + " on " + Describe();
-        if (ending == Ending::Aborted) {
-            if (status == RPC_CANTRECV || status == RPC_CANTSEND) {
-                Drop();
-                return Fail(Failure::Aborted, subject + " aborted; the connection was closed");
-            }
-            return Fail(Failure::Aborted, subject + " aborted");
+        const bool usable = core && core->Usable();
+        if (!usable) Drop();
+        if (outcome.verdict != WaitVerdict::Continue) {
+            const Failure failure = outcome.verdict == WaitVerdict::Abort ? Failure::Aborted : Failure::Timeout;
+            const char* what = outcome.verdict == WaitVerdict::Abort ? " aborted" : " timed out";
+            return Fail(failure, subject + what + (usable ? "" : "; the connection was closed"));
         }
-        if (ending == Ending::TimedOut) {
-            if (status == RPC_CANTRECV || status == RPC_CANTSEND) {
-                Drop();
-                return Fail(Failure::Timeout, subject + " timed out; the connection was closed");
-            }
-            return Fail(Failure::Timeout, subject + " timed out");
-        }
-        switch (status) {
-            case RPC_SUCCESS:
+        switch (outcome.result) {
+            case RpcResult::Success:
                 return {};
-            case RPC_TIMEDOUT:
-                return Fail(Failure::Timeout,
-                            subject + ": no answer within " + std::to_string(clientMs) + " ms");
-            case RPC_CANTSEND:
-            case RPC_CANTRECV:
-                Drop();
+            case RpcResult::NoAnswer:
+                return Fail(Failure::Timeout, subject + ": no answer within " + std::to_string(clientMs) + " ms" +
+                                                  (usable ? "" : "; the connection was closed"));
+            case RpcResult::Lost:
                 return Fail(Failure::ConnectionLost, subject + ": the connection was dropped");
-            case RPC_PROCUNAVAIL:
-            case RPC_PROGUNAVAIL:
-            case RPC_PROGVERSMISMATCH:
+            case RpcResult::ProgramUnavailable:
+            case RpcResult::ProcedureUnavailable:
                 return Fail(Failure::DeviceError,
                             subject + ": VXI-11 error 8 (" + std::string(DeviceErrorText(kOperationNotSupported)) +
                                 ")",
                             kOperationNotSupported);
-            default:
-                Drop();
-                return Fail(Failure::ProtocolError,
-                            subject + ": unreadable answer (" + clnt_sperrno(status) + "); the connection was closed");
+            case RpcResult::Denied:
+                return Fail(Failure::ProtocolError, subject + ": the server refused the call");
+            case RpcResult::ArgumentsRefused:
+                return Fail(Failure::ProtocolError, subject + ": the server could not take the call");
+            case RpcResult::Garbled:
+                break;
         }
+        return Fail(Failure::ProtocolError,
+                    subject + (outcome.tooLong ? ": the answer is longer than was asked for"
+                                               : ": the answer cannot be read") +
+                        "; the connection was closed");
     }
 
     // A device error code of an answer as a status.
@@ -498,17 +318,15 @@ struct Vxi11Link::State {
     }
 
     // A procedure answering Device_Error with the generic parameters.
-    Vxi11Status GenericCall(rpcproc_t procedure, const char* operation) {
+    Vxi11Status GenericCall(std::uint32_t procedure, const char* operation) {
         if (!linked) return NotLinked();
         Device_GenericParms parms = Generic();
         Device_Error answer{};
-        clnt_stat status{};
         const std::uint32_t clientMs = ClientMs(options.ioTimeoutMs) + options.lockTimeoutMs;
-        const Ending ending = Call(core.get(), procedure, Xdr(xdr_Device_GenericParms), &parms,
-                                   Xdr(xdr_Device_Error), &answer, clientMs, status, true);
-        Vxi11Status outcome = Outcome(ending, status, operation, clientMs);
-        if (!outcome) return outcome;
-        return DeviceOutcome(answer.error, operation);
+        const Vxi11Status status = CoreCall(procedure, Xdr(xdr_Device_GenericParms), &parms, Xdr(xdr_Device_Error),
+                                            &answer, kSmallReply, clientMs, true, operation);
+        if (!status) return status;
+        return DeviceOutcome(static_cast<std::int32_t>(answer.error), operation);
     }
 
     Vxi11Status GetPort() {
@@ -516,23 +334,24 @@ struct Vxi11Link::State {
         Fd fd;
         Vxi11Status status = Connect(options.portmapPort, Failure::NoPortmapper, "No " + where, fd);
         if (!status) return status;
-        ClientPtr mapper;
-        status = MakeClient(fd, options.portmapPort, PMAPPROG, PMAPVERS, Failure::NoPortmapper, "No " + where, mapper);
-        if (!status) return status;
+        RpcChannel mapper(std::move(fd), PMAPPROG, PMAPVERS);
         pmap query{};
         query.pm_prog = DEVICE_CORE;
         query.pm_vers = DEVICE_CORE_VERSION;
         query.pm_prot = IPPROTO_TCP;
         query.pm_port = 0;
         u_long port = 0;
-        clnt_stat rpc{};
         const std::uint32_t clientMs = options.connectTimeoutMs == 0 ? kClientNoLimitMs : options.connectTimeoutMs;
-        const Ending ending = Call(mapper.get(), PMAPPROC_GETPORT, Xdr(xdr_pmap), &query, Xdr(xdr_u_long), &port,
-                                   clientMs, rpc, false);
-        if (ending == Ending::Aborted) return Fail(Failure::Aborted, "Asking the " + where + " aborted");
-        if (ending == Ending::TimedOut) return Fail(Failure::Timeout, "Asking the " + where + " timed out");
-        if (rpc != RPC_SUCCESS)
-            return Fail(Failure::NoPortmapper, "No " + where + " (" + clnt_sperrno(rpc) + ")");
+        const RpcOutcome outcome = mapper.Call(PMAPPROC_GETPORT, Xdr(xdr_pmap), &query, Xdr(xdr_u_long), &port,
+                                               kSmallReply, Waiting(clientMs, false));
+        if (outcome.verdict == WaitVerdict::Abort) return Fail(Failure::Aborted, "Asking the " + where + " aborted");
+        if (outcome.verdict == WaitVerdict::TimeOut)
+            return Fail(Failure::Timeout, "Asking the " + where + " timed out");
+        if (outcome.result == RpcResult::NoAnswer)
+            return Fail(Failure::NoPortmapper,
+                        "No " + where + ": no answer within " + std::to_string(clientMs) + " ms");
+        if (outcome.result != RpcResult::Success)
+            return Fail(Failure::NoPortmapper, "No " + where + ": it does not answer as a portmapper");
         if (port == 0 || port > 65535)
             return Fail(Failure::NotRegistered, "The " + where + " knows no VXI-11 core channel");
         corePort = static_cast<std::uint16_t>(port);
@@ -540,7 +359,6 @@ struct Vxi11Link::State {
     }
 
     Vxi11Status Open() {
-        if (!worker) worker = std::make_unique<Worker>();
         corePort = 0;
         Vxi11Status status = Resolve();
         if (!status) return status;
@@ -554,8 +372,7 @@ struct Vxi11Link::State {
         Fd fd;
         status = Connect(corePort, Failure::ConnectFailed, coreWhere, fd);
         if (!status) return status;
-        status = MakeClient(fd, corePort, DEVICE_CORE, DEVICE_CORE_VERSION, Failure::ConnectFailed, coreWhere, core);
-        if (!status) return status;
+        core = std::make_unique<RpcChannel>(std::move(fd), DEVICE_CORE, DEVICE_CORE_VERSION);
 
         Create_LinkParms parms{};
         parms.clientId = static_cast<long>(getpid());
@@ -564,11 +381,9 @@ struct Vxi11Link::State {
         std::string device = options.device;
         parms.device = device.data();
         Create_LinkResp answer{};
-        clnt_stat rpc{};
         const std::uint32_t clientMs = ClientMs(options.lockAtLink ? options.lockTimeoutMs : options.ioTimeoutMs);
-        const Ending ending = Call(core.get(), create_link, Xdr(xdr_Create_LinkParms), &parms,
-                                   Xdr(xdr_Create_LinkResp), &answer, clientMs, rpc, false);
-        status = Outcome(ending, rpc, "create_link", clientMs);
+        status = CoreCall(create_link, Xdr(xdr_Create_LinkParms), &parms, Xdr(xdr_Create_LinkResp), &answer,
+                          kSmallReply, clientMs, false, "create_link");
         if (!status) {
             Drop();
             return status;
@@ -590,8 +405,7 @@ struct Vxi11Link::State {
             Fd abortFd;
             const std::string abortWhere = "Cannot connect to the VXI-11 abort channel at " + Where(abortPort);
             if (Connect(abortPort, Failure::ConnectFailed, abortWhere, abortFd))
-                (void)MakeClient(abortFd, abortPort, DEVICE_ASYNC, DEVICE_ASYNC_VERSION, Failure::ConnectFailed,
-                                 abortWhere, abortChannel);
+                abortChannel = std::make_unique<RpcChannel>(std::move(abortFd), DEVICE_ASYNC, DEVICE_ASYNC_VERSION);
         }
         return {};
     }
@@ -603,12 +417,10 @@ struct Vxi11Link::State {
         }
         Device_Link id = lid;
         Device_Error answer{};
-        clnt_stat rpc{};
         const std::uint32_t clientMs = ClientMs(options.clientGraceMs);
-        const Ending ending = Call(core.get(), destroy_link, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error),
-                                   &answer, clientMs, rpc, false);
-        Vxi11Status status = Outcome(ending, rpc, "destroy_link", clientMs);
-        if (status) status = DeviceOutcome(answer.error, "destroy_link");
+        Vxi11Status status = CoreCall(destroy_link, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error), &answer,
+                                      kSmallReply, clientMs, false, "destroy_link");
+        if (status) status = DeviceOutcome(static_cast<std::int32_t>(answer.error), "destroy_link");
         Drop();
         return status;
     }
@@ -664,12 +476,12 @@ Vxi11Status Vxi11Link::Write(std::span<const unsigned char> data, bool end, std:
         parms.data.data_len = static_cast<u_int>(length);
         parms.data.data_val = const_cast<char*>(reinterpret_cast<const char*>(data.data() + done));
         Device_WriteResp answer{};
-        clnt_stat rpc{};
-        const Ending ending = s.Call(s.core.get(), device_write, Xdr(xdr_Device_WriteParms), &parms,
-                                     Xdr(xdr_Device_WriteResp), &answer, clientMs, rpc, true);
-        const bool overTaken = rpc == RPC_SUCCESS && answer.size > length;
-        if (rpc == RPC_SUCCESS && !overTaken) done += static_cast<std::size_t>(answer.size);
-        status = s.Outcome(ending, rpc, "device_write", clientMs);
+        RpcOutcome raw;
+        status = s.CoreCall(device_write, Xdr(xdr_Device_WriteParms), &parms, Xdr(xdr_Device_WriteResp), &answer,
+                            kSmallReply, clientMs, true, "device_write", &raw);
+        const bool answered = raw.result == RpcResult::Success;
+        const bool overTaken = answered && answer.size > length;
+        if (answered && !overTaken) done += static_cast<std::size_t>(answer.size);
         if (status && overTaken)
             status = s.Fail(Failure::ProtocolError, "device_write on " + s.Describe() + ": the device took " +
                                                         std::to_string(answer.size) + " bytes of " +
@@ -678,7 +490,7 @@ Vxi11Status Vxi11Link::Write(std::span<const unsigned char> data, bool end, std:
         if (!status) break;
         // A device may take less than it was given; the rest goes again, but one
         // that takes nothing time after time is not waited for for ever.
-        if (answer.size == 0 && length > 0 && ++stalled >= kEmptyReadsAllowed) {
+        if (answer.size == 0 && length > 0 && ++stalled >= kEmptyAnswersAllowed) {
             status = s.Fail(Failure::ProtocolError,
                             "device_write on " + s.Describe() + ": the device takes no more bytes");
             break;
@@ -699,7 +511,7 @@ ReadResult Vxi11Link::Read(std::span<unsigned char> buffer, std::optional<unsign
     const std::uint32_t clientMs = s.ClientMs(s.options.ioTimeoutMs) + s.options.lockTimeoutMs;
     int empty = 0;
     while (result.count < buffer.size()) {
-        const std::size_t room = std::min<std::size_t>(buffer.size() - result.count, 0x7FFFFFFF);
+        const std::size_t room = std::min<std::size_t>(buffer.size() - result.count, 0x7FFFFFFF - kSmallReply);
         Device_ReadParms parms{};
         parms.lid = s.lid;
         parms.requestSize = static_cast<u_long>(room);
@@ -710,26 +522,24 @@ ReadResult Vxi11Link::Read(std::span<unsigned char> buffer, std::optional<unsign
         BoundedReadResp answer;
         answer.room = static_cast<u_int>(room);
         answer.resp.data.data_val = reinterpret_cast<char*>(buffer.data() + result.count);
-        clnt_stat rpc{};
-        const Ending ending = s.Call(s.core.get(), device_read, Xdr(xdr_Device_ReadParms), &parms,
-                                     Xdr(DecodeBoundedReadResp), &answer, clientMs, rpc, true);
-        if (rpc == RPC_SUCCESS) {
+        RpcOutcome raw;
+        result.status = s.CoreCall(device_read, Xdr(xdr_Device_ReadParms), &parms, Xdr(DecodeBoundedReadResp),
+                                   &answer, room + kSmallReply, clientMs, true, "device_read", &raw);
+        if (raw.result == RpcResult::Success) {
             result.count += std::min<std::size_t>(answer.resp.data.data_len, room);
             result.reason = static_cast<std::int32_t>(answer.resp.reason);
         }
-        if (rpc == RPC_CANTDECODERES && answer.resp.data.data_len > room) {
-            s.Drop();
+        if (raw.result == RpcResult::Garbled && answer.resp.data.data_len > room && raw.verdict == WaitVerdict::Continue) {
             result.status = s.Fail(Failure::ProtocolError, "device_read on " + s.Describe() +
                                                               ": the answer is longer than was asked for; the "
                                                               "connection was closed");
             return result;
         }
-        result.status = s.Outcome(ending, rpc, "device_read", clientMs);
         if (!result.status) return result;
         result.status = s.DeviceOutcome(static_cast<std::int32_t>(answer.resp.error), "device_read");
         if (!result.status) return result;
         if (result.reason & (kReasonEnd | kReasonTermChar)) break;
-        if (answer.resp.data.data_len == 0 && ++empty >= kEmptyReadsAllowed) {
+        if (answer.resp.data.data_len == 0 && ++empty >= kEmptyAnswersAllowed) {
             result.status = s.Fail(Failure::ProtocolError,
                                    "device_read on " + s.Describe() + ": the device answers without data or end");
             return result;
@@ -744,11 +554,10 @@ Vxi11Status Vxi11Link::ReadStatusByte(unsigned char& statusByte) {
     if (!s.linked) return s.NotLinked();
     Device_GenericParms parms = s.Generic();
     Device_ReadStbResp answer{};
-    clnt_stat rpc{};
     const std::uint32_t clientMs = s.ClientMs(s.options.ioTimeoutMs) + s.options.lockTimeoutMs;
-    const Ending ending = s.Call(s.core.get(), device_readstb, Xdr(xdr_Device_GenericParms), &parms,
-                                 Xdr(xdr_Device_ReadStbResp), &answer, clientMs, rpc, true);
-    Vxi11Status status = s.Outcome(ending, rpc, "device_readstb", clientMs);
+    Vxi11Status status = s.CoreCall(device_readstb, Xdr(xdr_Device_GenericParms), &parms,
+                                    Xdr(xdr_Device_ReadStbResp), &answer, kSmallReply, clientMs, true,
+                                    "device_readstb");
     if (!status) return status;
     status = s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_readstb");
     if (status) statusByte = answer.stb;
@@ -768,11 +577,9 @@ Vxi11Status Vxi11Link::Lock() {
     parms.flags = s.LockFlag();
     parms.lock_timeout = ServerMs(s.options.lockTimeoutMs);
     Device_Error answer{};
-    clnt_stat rpc{};
     const std::uint32_t clientMs = s.ClientMs(s.options.lockTimeoutMs);
-    const Ending ending = s.Call(s.core.get(), device_lock, Xdr(xdr_Device_LockParms), &parms,
-                                 Xdr(xdr_Device_Error), &answer, clientMs, rpc, true);
-    Vxi11Status status = s.Outcome(ending, rpc, "device_lock", clientMs);
+    const Vxi11Status status = s.CoreCall(device_lock, Xdr(xdr_Device_LockParms), &parms, Xdr(xdr_Device_Error),
+                                          &answer, kSmallReply, clientMs, true, "device_lock");
     if (!status) return status;
     return s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_lock");
 }
@@ -782,11 +589,9 @@ Vxi11Status Vxi11Link::Unlock() {
     if (!s.linked) return s.NotLinked();
     Device_Link id = s.lid;
     Device_Error answer{};
-    clnt_stat rpc{};
     const std::uint32_t clientMs = s.ClientMs(s.options.clientGraceMs);
-    const Ending ending = s.Call(s.core.get(), device_unlock, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error),
-                                 &answer, clientMs, rpc, false);
-    Vxi11Status status = s.Outcome(ending, rpc, "device_unlock", clientMs);
+    const Vxi11Status status = s.CoreCall(device_unlock, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error), &answer,
+                                          kSmallReply, clientMs, false, "device_unlock");
     if (!status) return status;
     return s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_unlock");
 }

@@ -3,14 +3,14 @@
 // channel's port, the core channel for the link and its transfers, the abort
 // channel to end a transfer that hangs.
 //
-// Every call that may block runs its remote procedure call on the link's own
-// worker thread while the calling thread waits in short slices, asking the
-// caller's WaitHook between them: the hook keeps the front end alive and says
-// whether the user aborted or the caller's own time ran out. An aborted
-// transfer is ended by device_abort on the abort channel; the server then ends
-// it with error 23. Timeouts go to the server as io_timeout and lock_timeout,
-// and the client's own limit is a little longer, for a server that never
-// answers.
+// Every call runs on the calling thread without blocking it for long: the call
+// is sent and its answer awaited in short slices, and between them the caller's
+// WaitHook keeps the front end alive and says whether the user aborted or the
+// caller's own time ran out. An aborted transfer is ended by device_abort on
+// the abort channel (the server then ends it with error 23); a server that does
+// not end it in time loses the connection. Timeouts go to the server as
+// io_timeout and lock_timeout, and the client's own limit is a little longer,
+// for a server that never answers.
 //
 // Results come back as values: a Vxi11Status that says what failed, with a
 // message naming the host, the port and the device.
