@@ -231,6 +231,25 @@ TEST_F(GpibBindingTest, AStaleErrorCodeWithoutErrIsNoFailure) {
     EXPECT_TRUE(Display().empty());
 }
 
+TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack) {
+    SetUpBoard();
+    fake.setPolls(3);
+    fake.setCompletion(5, 0, 0);
+    BusOperation = kOpInputString;
+    const int pumpsBefore = host.pumps;
+    StartTiming();
+    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 0);
+    EXPECT_EQ(ibcntl, 5);  // the completing wait settled the count; the timeout's call kept it
+    const auto calls = fake.Calls();
+    const std::vector<std::string> expected = {"ibrda 3 10",           "ibtmo 3 7",           "ibwait 3 16640",
+                                               "ibwait 3 16640",       "ibwait 3 16640",      "ibwait 3 16640",
+                                               "ibtmo 3 0"};
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(gpib::LastTimeoutCode(), 0);
+    // Three slices passed without the completion: the window was heard after each.
+    EXPECT_EQ(host.pumps - pumpsBefore, 3);
+}
+
 TEST_F(GpibBindingTest, ReadsReportADriverErrorButGoOn) {
     SetUpBoard();
     fake.setCompletion(0, 6, 0x8000);
