@@ -58,7 +58,8 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
             break;
         }
         PumpMessages();
-        if (TransferAbort == 0) host.Idle();
+        // A sliced wait has already slept in the driver; a plain poll sleeps here.
+        if (TransferAbort == 0 && !sliced) host.Idle();
     }
     TransferWaitActive = 0;
     if (sliced) {
