@@ -147,7 +147,7 @@ void BM_EnterBlockTcpIpWithCapture(benchmark::State& state) {
     for (auto _ : state) {
         ClearDisplay();
         ExecuteCommandLine(line.c_str(), typed.c_str());
-        if (SocketByteCount != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
+        if (SocketByteCount() != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
     }
     CloseConnection();
     std::remove(capture.c_str());

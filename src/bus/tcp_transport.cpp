@@ -18,6 +18,7 @@
 #include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
+#include "bus/bus_connections.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
@@ -28,7 +29,7 @@ namespace {
 // A socket wait sleeps in poll for at most this long between looks at the
 // window's events: ESC, Ctrl-Break and a close request are seen well within 50 ms.
 constexpr int kSlicesMs = 20;
-constexpr std::int32_t kRequestSize = 16384;
+constexpr std::int32_t kRequestSize = TcpIpTransport::kRequestSize;
 // The most of an over-long reply that is read only to be dropped.
 constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
 constexpr char kGreeting[] = "100 Connection accepted";
@@ -40,13 +41,14 @@ constexpr std::int16_t kTcpWaitFailed = 131;
 constexpr std::int16_t kTcpClosedByInstrument = 132;
 constexpr std::int16_t kTcpCouldNotConnect = 133;
 
-int instrumentSocket = -1;
-bool established = false;  // the connection was made (as opposed to still being tried)
+// The connection's state lives in the TCP/IP transport of the console's
+// connections.
+TcpIpTransport::State& Tcp() { return Connections().TcpIp().state; }
 
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost() {
-    TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    TcpError = Tcp().established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
     const std::int16_t result = ReportTcpError();
     if (TcpError != kTcpCouldNotConnect) return result;
     PrintText(kAttrWords, "Instrument at ");
@@ -58,9 +60,8 @@ std::int16_t ReportConnectionLost() {
 }
 
 void CloseSocket() {
-    if (instrumentSocket >= 0) close(instrumentSocket);
-    instrumentSocket = -1;
-    established = false;
+    Tcp().socket.Reset();
+    Tcp().established = false;
 }
 
 // The greeting line, read as it comes in: whole pieces up to its line feed, under
@@ -80,7 +81,7 @@ std::int16_t ReadGreeting() {
     };
     while (!lineEnded && total < kGreetingLimit && couldStillMatch()) {
         char piece[kGreetingKept];
-        ssize_t n = recv(instrumentSocket, piece, sizeof piece, MSG_PEEK);
+        ssize_t n = recv(Tcp().socket.Get(), piece, sizeof piece, MSG_PEEK);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (WaitSocketEvent(SocketEvent::Read) != 0) return 1;
             continue;
@@ -95,7 +96,7 @@ std::int16_t ReadGreeting() {
             n = static_cast<const char*>(lf) - piece + 1;
             lineEnded = true;
         }
-        n = recv(instrumentSocket, piece, static_cast<std::size_t>(n), 0);
+        n = recv(Tcp().socket.Get(), piece, static_cast<std::size_t>(n), 0);
         if (n <= 0) return 1;
         const std::int32_t room = kGreetingKept - length;
         const std::int32_t keep = static_cast<std::int32_t>(std::min<ssize_t>(n, room));
@@ -122,12 +123,12 @@ std::int16_t ReadGreeting() {
 
 }  // namespace
 
-bool ConnectionOpen() { return instrumentSocket >= 0; }
+bool ConnectionOpen() { return Tcp().socket.Valid(); }
 
 void AdoptConnection(int socket) {
     CloseSocket();
-    instrumentSocket = socket;
-    established = socket >= 0;
+    Tcp().socket.Reset(socket);
+    Tcp().established = socket >= 0;
 }
 
 std::int16_t WaitSocketEvent(SocketEvent event) {
@@ -137,7 +138,7 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
     bool lost = false;
     const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
     for (;;) {
-        pollfd fd{instrumentSocket, wanted, 0};
+        pollfd fd{Tcp().socket.Get(), wanted, 0};
         const int ready = poll(&fd, 1, kSlicesMs);
         if (ready < 0 && errno != EINTR) {
             outcome = kTcpWaitFailed;
@@ -150,15 +151,15 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
                 break;
             }
             if (fd.revents & wanted) {
-                if (!established) {
+                if (!Tcp().established) {
                     int error = 0;
                     socklen_t size = sizeof error;
-                    getsockopt(instrumentSocket, SOL_SOCKET, SO_ERROR, &error, &size);
+                    getsockopt(Tcp().socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size);
                     if (error != 0) {
                         lost = true;
                         break;
                     }
-                    established = true;
+                    Tcp().established = true;
                 }
                 done = true;
             } else if (fd.revents & (POLLERR | POLLHUP)) {
@@ -186,11 +187,11 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
 }
 
 std::int16_t OpenConnection() {
-    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || instrumentSocket >= 0) return 0;
+    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || Tcp().socket.Valid()) return 0;
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s < 0) return 1;
-    instrumentSocket = s;
-    established = false;
+    Tcp().socket.Reset(s);
+    Tcp().established = false;
     const int on = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
@@ -223,7 +224,7 @@ std::int16_t OpenConnection() {
 }
 
 void CloseConnection() {
-    if (instrumentSocket < 0) return;
+    if (!Tcp().socket.Valid()) return;
     CloseSocket();
     // Give the instrument a moment before the next connection.
     Host& host = CurrentHost();
@@ -232,25 +233,26 @@ void CloseConnection() {
 }
 
 void HoldWrites(bool hold) {
-    if (instrumentSocket < 0) return;
+    if (!Tcp().socket.Valid()) return;
     const int on = hold ? 1 : 0;
-    setsockopt(instrumentSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    setsockopt(Tcp().socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-std::int16_t SocketSendAll(const void* data, std::int32_t length) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
+std::int16_t SocketSendAll(std::span<const unsigned char> data) {
+    const unsigned char* bytes = data.data();
+    auto length = static_cast<std::int32_t>(data.size());
     std::int32_t sent = 0;
     std::int16_t status = 0;
     // On an established connection the bytes are offered at once; the wait comes
     // only when the socket cannot take them (a full send buffer).
-    bool wait = !established;
+    bool wait = !Tcp().established;
     while (length > 0 && status == 0) {
         if (wait) {
             status = WaitSocketEvent(SocketEvent::Write);
             if (status != 0) break;
         }
         wait = true;
-        const ssize_t r = send(instrumentSocket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        const ssize_t r = send(Tcp().socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost();
@@ -261,13 +263,13 @@ std::int16_t SocketSendAll(const void* data, std::int32_t length) {
         sent += static_cast<std::int32_t>(r);
         length -= static_cast<std::int32_t>(r);
     }
-    SocketByteCount = sent;
+    Tcp().byteCount = sent;
     return status;
 }
 
 std::int32_t UnacknowledgedBytes() {
     int queued = 0;
-    if (instrumentSocket < 0 || ioctl(instrumentSocket, SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+    if (!Tcp().socket.Valid() || ioctl(Tcp().socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
     return queued;
 }
 
@@ -288,10 +290,13 @@ std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
     return length > 0 ? length : kNotABlock;
 }
 
-std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
-    SocketByteCount = 0;
-    TcpReplyRest = ReplyRest::None;
-    TcpBytesDropped = 0;
+std::int16_t TcpReceive(std::span<unsigned char> into) {
+    TcpIpTransport::State& tcp = Tcp();
+    unsigned char* const buffer = into.data();
+    const auto maxCount = static_cast<std::int32_t>(into.size());
+    tcp.byteCount = 0;
+    tcp.replyRest = ReplyRest::None;
+    tcp.bytesDropped = 0;
     if (maxCount <= 0) return 0;
     enum class State { Scan, BlockData, BlockHeader };
     std::int32_t count = 0;
@@ -303,14 +308,14 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
     parser.Reset();
     // Once the buffer is full, the rest of the reply is read here and dropped, so
     // that the next command does not take it for its own reply.
-    static unsigned char scratch[kRequestSize];
+    unsigned char* const scratch = tcp.scratch;
     bool cut = false;
 
     bool stop = false;
     while (!stop) {
         if (error != 0) break;
         if (count == maxCount) cut = true;  // and the reply goes on
-        if (cut && TcpBytesDropped >= kDiscardLimit) break;
+        if (cut && tcp.bytesDropped >= kDiscardLimit) break;
         // What the state asks for stays in `request` (a block's remaining bytes);
         // one receive takes no more than there is room for.
         const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
@@ -319,7 +324,7 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
             break;
         }
         unsigned char* in = cut ? scratch : buffer + count;
-        ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(want), 0);
+        ssize_t got = recv(Tcp().socket.Get(), in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == ECONNRESET) ReportConnectionLost();
@@ -424,13 +429,46 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
             }
         }
         if (cut)
-            TcpBytesDropped += taken;
+            tcp.bytesDropped += taken;
         else
             count += taken;
     }
-    if (cut) TcpReplyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
-    SocketByteCount = count;
+    if (cut) tcp.replyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
+    tcp.byteCount = count;
     return error;
+}
+
+std::int32_t SocketByteCount() { return Tcp().byteCount; }
+ReplyRest TcpReplyRest() { return Tcp().replyRest; }
+std::int64_t TcpBytesDropped() { return Tcp().bytesDropped; }
+
+void TcpIpTransport::EndLine() { CloseConnection(); }
+std::int16_t TcpIpTransport::Connect() { return OpenConnection(); }
+
+void TcpIpTransport::Reconnect() {
+    CloseConnection();
+    PumpMessagesFor(1000);
+    (void)OpenConnection();
+}
+void TcpIpTransport::BeginMessage() { HoldWrites(true); }
+void TcpIpTransport::EndMessage() { HoldWrites(false); }
+
+Moved TcpIpTransport::Write(std::span<const unsigned char> bytes) {
+    const std::int16_t status = SocketSendAll(bytes);
+    return {status, state.byteCount};
+}
+
+std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedBytes(); }
+
+std::int16_t TcpIpTransport::ReadReply(std::span<unsigned char> buffer) {
+    state.byteCount = 0;
+    return TcpReceive(buffer);
+}
+
+ReplyRest TcpIpTransport::RestOfReply(std::int16_t status, std::int32_t room) const {
+    (void)status;
+    (void)room;
+    return state.replyRest;
 }
 
 }  // namespace kelvo

@@ -3,11 +3,10 @@
 #include <vector>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
@@ -35,11 +34,10 @@ void Announce(const char* what, std::int16_t address, bool withAddress) {
 
 std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsigned char> bytes) {
     const std::vector<unsigned char> data(bytes);
-    const auto n = static_cast<std::int32_t>(data.size());
     ShowWaiting();
     BusOperation = operation;
     StartTiming();
-    const std::int16_t status = AwaitTransfer(gpib::ibcmda(BoardDescriptor, data.data(), n), n);
+    const std::int16_t status = SelectedTransport().SendCommand(data);
     if (status == 0) ShowDone();
     StopTiming();
     return status;
@@ -55,8 +53,7 @@ void CmdAbort() {
     ShowWaiting();
     BusOperation = kOpInterfaceClear;
     StartTiming();
-    gpib::ibsic(BoardDescriptor);
-    if (ReportGpibError() == 0) ShowDone();
+    if (SelectedTransport().InterfaceClear() == 0) ShowDone();
     StopTiming();
 }
 
@@ -81,8 +78,7 @@ void CmdLocal(ParseCursor& cursor) {
         PrintNewLine();
         BusOperation = kOpRemoteEnableFalse;
         StartTiming();
-        gpib::ibsre(BoardDescriptor, 0);
-        ReportGpibError();
+        (void)SelectedTransport().RemoteEnable(false);
         StopTiming();
         return;
     }
@@ -105,8 +101,7 @@ void CmdRemote(ParseCursor& cursor) {
     PrintNewLine();
     BusOperation = kOpRemoteEnableTrue;
     StartTiming();
-    gpib::ibsre(BoardDescriptor, 1);
-    if (ReportGpibError() != 0 || !HasArgument(cursor)) {
+    if (SelectedTransport().RemoteEnable(true) != 0 || !HasArgument(cursor)) {
         StopTiming();
         return;
     }
@@ -126,7 +121,7 @@ void CmdRemote(ParseCursor& cursor) {
     ShowWaiting();
     BusOperation = kOpListenAddress;
     const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
-    if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 3), 3) == 0) ShowDone();
+    if (SelectedTransport().SendCommand(bytes) == 0) ShowDone();
     StopTiming();
 }
 
@@ -140,11 +135,6 @@ void CmdTrigger(ParseCursor& cursor) {
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one
 // asks for and a second more.
-void CmdRestore() {
-    if (Settings.Protocol != BusProtocol::TcpIp) return;
-    CloseConnection();
-    PumpMessagesFor(1000);
-    OpenConnection();
-}
+void CmdRestore() { SelectedTransport().Reconnect(); }
 
 }  // namespace kelvo

@@ -1,9 +1,9 @@
 // GET, RECEIVE and ZIP: reads counted in bytes rather than ended by the text.
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "commands/data_buffers.h"
 #include "commands/received_display.h"
@@ -18,7 +18,7 @@ namespace kelvo {
 namespace {
 
 constexpr int kTimeout100ms = 9;
-constexpr long kZipChunk = 128;
+constexpr std::size_t kZipChunk = 128;
 // An instrument that never stops talking: ZIP gives up after this much.
 constexpr std::int64_t kZipLimit = 16 * 1024 * 1024;
 
@@ -37,10 +37,10 @@ void ReadBytes() {
     BusOperation = kOpReceiveBytes;
     PrintText(kAttrStatus, "Waiting for data...");
     ReturnToLineStart();
-    const std::int32_t start = gpib::ibrda(BoardDescriptor, ResponseBuffer, Parsed.ByteCount);
-    AwaitTransfer(start, 0);
+    Transport& bus = SelectedTransport();
+    (void)bus.ReadCounted({ResponseBuffer, static_cast<std::size_t>(Parsed.ByteCount)});
     StopTiming();
-    const std::int32_t received = ibcntl;
+    const std::int32_t received = bus.TransferCount();
     ResponseLength = received > 0 ? received : 0;
     if (received > 0) {
         ClearToLineEnd();
@@ -72,8 +72,8 @@ void CmdReceive(ParseCursor& cursor) {
     if (ParseOptions(cursor) != 0) return;
     BusOperation = kOpListenAddress;
     StartTiming();
-    const unsigned char listen = Mla(0);
-    if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, &listen, 1), 1) == 0) {
+    const unsigned char listen[1] = {Mla(0)};
+    if (SelectedTransport().SendCommand(listen) == 0) {
         StopTiming();
         ReadBytes();
     }
@@ -90,12 +90,11 @@ void CmdZip(ParseCursor& cursor) {
     std::int64_t total = 0;
     BusOperation = kOpSetTimeout;
     StartTiming();
-    const int ours = gpib::LastTimeoutCode();
-    gpib::ibtmo(BoardDescriptor, kTimeout100ms);
+    Transport& bus = SelectedTransport();
+    // Each piece waits no longer than 100 ms; afterwards the code this program
+    // set last is back.
+    const int previous = bus.SetReadTimeout(kTimeout100ms);
     ReportGpibError();
-    // The driver leaves the previous code in iberr; one that does not (or reports
-    // something else) gets back the code this program set last.
-    const std::int32_t previous = iberr == ours ? iberr : ours;
     bool stoppedEarly = false;
     if (SendTalkAddress(address) == 0) {
         PrintText(kAttrWords, "Performing ");
@@ -112,25 +111,26 @@ void CmdZip(ParseCursor& cursor) {
         // The last response is the last piece read: each one is read to the
         // buffer's start.
         ResponseLength = 0;
-        while ((ibsta & kStatusErr) == 0) {
-            gpib::ibrd(BoardDescriptor, ResponseBuffer, kZipChunk);
-            if (ibcntl > 0) {
-                total += ibcntl;
-                ResponseLength = ibcntl;
+        for (bool failed = false; !failed;) {
+            const Moved piece = bus.ReadPiece({ResponseBuffer, kZipChunk});
+            failed = piece.status != 0;
+            if (piece.count > 0) {
+                total += piece.count;
+                ResponseLength = piece.count;
             }
             PumpMessages();
             const bool timedOut =
                 Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs);
-            if ((ibsta & kStatusErr) == 0 && (TransferAbort != 0 || timedOut || total >= kZipLimit)) {
+            if (!failed && (TransferAbort != 0 || timedOut || total >= kZipLimit)) {
                 stoppedEarly = true;
                 break;
             }
         }
         TransferWaitActive = 0;
     }
-    InitInterface();
+    (void)bus.BeginLine();
     BusOperation = kOpSetTimeout;
-    gpib::ibtmo(BoardDescriptor, previous);
+    (void)bus.SetReadTimeout(previous);
     ReportGpibError();
     ClearToLineEnd();
     if (total == 0) {

@@ -8,11 +8,10 @@
 #include <string>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/data_buffers.h"
 #include "commands/file_names.h"
 #include "commands/received_display.h"
@@ -31,10 +30,6 @@ std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_
 std::int32_t WriteCaptureFile(std::int32_t count);
 
 namespace {
-
-constexpr int kEosLineFeed = 0x140A;  // LF, end the read on it, compare all 8 bits
-
-bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
 
 // Whether the capture file can be written: created when missing, its contents
 // left as they are (a failed read must not wipe the last capture).
@@ -90,18 +85,18 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
 
 // A reply longer than the buffer: it was cut, and this says what became of the
 // rest of it.
-void ReportCutReply() {
+void ReportCutReply(ReplyRest rest, std::int64_t dropped) {
     PrintText(kAttrStatus, "? The buffer holds ");
     PrintLong(kAttrValue, kDataBufferSize);
-    if (Gpib()) {
+    if (rest == ReplyRest::OnDevice) {
         PrintText(kAttrStatus, " bytes: the rest of the reply was not read;");
         PrintNewLine();
         PrintText(kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
-    } else if (TcpReplyRest == ReplyRest::Dropped) {
+    } else if (rest == ReplyRest::Dropped) {
         PrintText(kAttrStatus, " bytes: ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(TcpBytesDropped));
-        PrintText(kAttrStatus, TcpBytesDropped == 1 ? " more byte of the reply was dropped"
-                                                    : " more bytes of the reply were dropped");
+        PrintLong(kAttrValue, static_cast<std::int32_t>(dropped));
+        PrintText(kAttrStatus, dropped == 1 ? " more byte of the reply was dropped"
+                                            : " more bytes of the reply were dropped");
     } else {
         PrintText(kAttrStatus, " bytes: the rest of the reply was not read");
     }
@@ -111,15 +106,11 @@ void ReportCutReply() {
 }  // namespace
 
 std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
-    SocketByteCount = 0;
     if (maximum == 0) return 0;
-    if (!Gpib()) {
-        BusOperation = kOpInputString;
-        return TcpReceive(buffer, maximum);
-    }
-    if (const std::int16_t status = SendTalkAddress(address); status != 0) return status;
+    Transport& bus = SelectedTransport();
+    if (const std::int16_t status = bus.AddressTalker(address); status != 0) return status;
     BusOperation = kOpInputString;
-    return AwaitTransfer(gpib::ibrda(BoardDescriptor, buffer, maximum), 0);
+    return bus.ReadReply({buffer, static_cast<std::size_t>(maximum)});
 }
 
 std::int32_t WriteCaptureFile(std::int32_t count) {
@@ -161,7 +152,7 @@ void CmdEnter(ParseCursor& cursor) {
     const std::int16_t address = ParseDeviceAddress(cursor);
     CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection();
+        const std::int16_t connection = SelectedTransport().Connect();
         Parsed.DisplayReceived = 1;
         Parsed.DetectEos = 0;
         Parsed.SendEndMessage = 1;
@@ -192,7 +183,8 @@ void CmdEnter(ParseCursor& cursor) {
                 if (SendOutput(address, text) != 0) go = false;
             }
             if (go) {
-                if (Parsed.DetectEos == 1 && Gpib()) gpib::ibeos(BoardDescriptor, kEosLineFeed);
+                Transport& bus = SelectedTransport();
+                if (Parsed.DetectEos == 1) bus.SetReadEnd(ReadEnd::LineFeed);
                 if (!CommandFileActive) {
                     PrintText(kAttrStatus, "Waiting for response...");
                     ReturnToLineStart();
@@ -200,7 +192,7 @@ void CmdEnter(ParseCursor& cursor) {
                 ResponseBuffer[0] = '\0';
                 StartTiming();
                 const std::int16_t status = ReadDevice(address, ResponseBuffer, kDataBufferSize);
-                std::int32_t count = Gpib() ? ibcntl : SocketByteCount;
+                std::int32_t count = bus.TransferCount();
                 if (count < 0 || count > kDataBufferSize) count = count < 0 ? 0 : kDataBufferSize;
                 StopTiming();
                 ResponseLength = count;
@@ -209,9 +201,8 @@ void CmdEnter(ParseCursor& cursor) {
                 std::int32_t written = 0;
                 if (Parsed.CaptureFileName.given) written = WriteCaptureFile(count);
                 ShowReceived(ResponseBuffer, count);
-                const bool cut = Gpib() ? status == 0 && count == kDataBufferSize && (ibsta & kStatusEnd) == 0
-                                        : TcpReplyRest != ReplyRest::None;
-                if (cut) ReportCutReply();
+                const ReplyRest rest = bus.RestOfReply(status, kDataBufferSize);
+                if (rest != ReplyRest::None) ReportCutReply(rest, bus.DroppedBytes());
                 if (!CommandFileActive && Parsed.CaptureFileName.given) {
                     PrintCount(kAttrValue, written, kAttrWords, " byte");
                     PrintText(kAttrWords, " written to ");
@@ -222,7 +213,7 @@ void CmdEnter(ParseCursor& cursor) {
         }
     }
     StopTiming();
-    if (Gpib()) gpib::ibeos(BoardDescriptor, 0);
+    SelectedTransport().SetReadEnd(ReadEnd::EndOnly);
 }
 
 }  // namespace kelvo

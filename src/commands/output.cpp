@@ -5,11 +5,10 @@
 #include <string>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/data_buffers.h"
 #include "commands/file_names.h"
 #include "commands/transfer.h"
@@ -28,20 +27,6 @@ unsigned char FileBuffer2[kDataBufferSize + 4];
 unsigned char FileBuffer3[kDataBufferSize + 4];
 
 namespace {
-
-constexpr unsigned char kUnl = 0x3F;
-constexpr unsigned char kUnt = 0x5F;
-constexpr unsigned char kControllerTalk = 0x40;
-constexpr unsigned char kControllerListen = 0x20;
-
-bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
-
-std::int16_t SendAddressBytes(std::int16_t operation, unsigned char a, unsigned char b) {
-    if (!Gpib()) return 0;
-    const unsigned char bytes[4] = {kUnl, kUnt, a, b};
-    BusOperation = operation;
-    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
-}
 
 // Loads a file as typed into `buffer`; returns the bytes loaded, or -1 when it
 // could not be opened (reported).
@@ -79,34 +64,28 @@ std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
 }
 
 struct Writer {
+    Transport& bus;
     std::int32_t total = 0;
     std::int16_t status = 0;
     bool eoi = false;  // once on, EOI stays on for the later writes
 
     void EoiOn() {
-        if (Gpib() && !eoi) {
-            gpib::ibeot(BoardDescriptor, 1);
+        if (!eoi) {
+            bus.SetEndOnWrite(true);
             eoi = true;
         }
     }
     // One write; returns the count transferred.
     std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
         if (status != 0 || n <= 0) return 0;
-        std::int32_t moved = 0;
-        if (Gpib()) {
-            BusOperation = operation;
-            status = AwaitTransfer(gpib::ibwrta(BoardDescriptor, data, n), n);
-            moved = ibcntl;
-        } else {
-            BusOperation = operation;
-            status = SocketSendAll(data, n);
-            moved = SocketByteCount;
-        }
-        if (moved < 0) moved = 0;
+        BusOperation = operation;
+        const Moved result = bus.Write({static_cast<const unsigned char*>(data), static_cast<std::size_t>(n)});
+        status = result.status;
+        const std::int32_t moved = result.count < 0 ? 0 : result.count;
         total += moved;
         // What the connection took but the instrument never acknowledged was not
         // sent: it went down with the connection.
-        if (status != 0 && !Gpib()) total = std::max(0, total - UnacknowledgedBytes());
+        if (status != 0) total = std::max(0, total - bus.UndeliveredBytes());
         return moved;
     }
 };
@@ -134,13 +113,9 @@ const char* StringToSend(const ParseCursor& cursor) {
     return Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
 }
 
-std::int16_t SendListenAddress(std::int16_t address) {
-    return SendAddressBytes(kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
-}
+std::int16_t SendListenAddress(std::int16_t address) { return SelectedTransport().AddressListener(address); }
 
-std::int16_t SendTalkAddress(std::int16_t address) {
-    return SendAddressBytes(kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
-}
+std::int16_t SendTalkAddress(std::int16_t address) { return SelectedTransport().AddressTalker(address); }
 
 std::int16_t SendOutput(std::int16_t address, const char* text) {
     struct File {
@@ -167,7 +142,8 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
         PrintNewLine();
         return 0;
     }
-    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+    Transport& bus = SelectedTransport();
+    bus.SetEndOnWrite(false);
 
     if (!CommandFileActive) {
         if (length > 0) {
@@ -190,8 +166,8 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
     if (const std::int16_t status = SendListenAddress(address); status != 0) return status;
 
     // The string, the files and the end message leave as one message.
-    if (!Gpib()) HoldWrites(true);
-    Writer out;
+    bus.BeginMessage();
+    Writer out{bus};
     std::int32_t stringSent = 0;
     if (length > 0) {
         if (Parsed.SendEoi == 1 && s1 == 0 && Parsed.SendEndMessage == 0) out.EoiOn();
@@ -223,12 +199,10 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
-    if (!Gpib()) HoldWrites(false);
+    bus.EndMessage();
     StopTiming();
-    if (Gpib()) {
-        gpib::ibeos(BoardDescriptor, 0);
-        gpib::ibeot(BoardDescriptor, 0);
-    }
+    bus.SetReadEnd(ReadEnd::EndOnly);
+    bus.SetEndOnWrite(false);
     PrintCount(kAttrValue, out.total, kAttrWords, " byte");
     PrintText(kAttrWords, " sent, ");
     PrintElapsedSeconds(kAttrWords);
@@ -239,7 +213,7 @@ void CmdOutput(ParseCursor& cursor) {
     const std::int16_t address = ParseDeviceAddress(cursor);
     CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection();
+        const std::int16_t connection = SelectedTransport().Connect();
         Parsed.SendEndMessage = 1;
         Parsed.SendEoi = 1;
         Parsed.OutputFileName.given = 0;
@@ -249,7 +223,7 @@ void CmdOutput(ParseCursor& cursor) {
         if (ParseOptions(cursor) == 0 && connection == 0) SendOutput(address, StringToSend(cursor));
     }
     StopTiming();
-    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+    SelectedTransport().SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

@@ -1,9 +1,9 @@
 // SPOLL, PPCONF, PPOLL and PPUNC: serial and parallel polls.
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
@@ -73,7 +73,7 @@ std::int16_t ConfigureParallelPoll(ParseCursor& cursor) {
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
     BusOperation = kOpParallelPollEnable;
     StartTiming();
-    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 5), 5);
+    return SelectedTransport().SendCommand(bytes);
 }
 
 }  // namespace
@@ -88,13 +88,12 @@ void CmdPpoll(ParseCursor& cursor) {
         StopTiming();
         return;
     }
-    char response = 0;
+    unsigned char response = 0;
     BusOperation = kOpParallelPoll;
-    gpib::ibrpp(BoardDescriptor, &response);
-    if (ReportGpibError() == 0) {
+    if (SelectedTransport().ParallelPoll(response) == 0) {
         ClearToLineEnd();
         PrintText(kAttrWords, "Parallel Poll response: ");
-        PrintText(kAttrValue, FormatBits(static_cast<unsigned char>(response)));
+        PrintText(kAttrValue, FormatBits(response));
         PrintNewLine();
     }
     StopTiming();
@@ -111,25 +110,26 @@ void CmdSpoll(ParseCursor& cursor) {
     PrintNewLine();
     ShowWaiting();
 
+    Transport& bus = SelectedTransport();
     const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
     BusOperation = kOpSerialPollEnable;
     StartTiming();
-    if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, enable, 5), 5) != 0) {
+    if (bus.SendCommand(enable) != 0) {
         StopTiming();
         return;
     }
-    unsigned char status = 0;
+    unsigned char status[1] = {0};
     BusOperation = kOpSerialPoll;
-    if (AwaitTransfer(gpib::ibrda(BoardDescriptor, &status, 1), 0) != 0) {
+    if (bus.ReadCounted(status) != 0) {
         StopTiming();
         return;
     }
     const unsigned char disable[3] = {kSpd, kUnl, kUnt};
     BusOperation = kOpSerialPollDisable;
-    AwaitTransfer(gpib::ibcmda(BoardDescriptor, disable, 3), 3);
+    (void)bus.SendCommand(disable);
     ClearToLineEnd();
     PrintText(kAttrWords, "Status byte: ");
-    PrintText(kAttrValue, FormatBits(status));
+    PrintText(kAttrValue, FormatBits(status[0]));
     PrintNewLine();
     StopTiming();
 }

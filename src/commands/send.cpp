@@ -1,12 +1,13 @@
 // SEND: raw bus command or data bytes from a byte list.
 #include <cstring>
 #include <optional>
+#include <span>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "commands/received_display.h"
 #include "commands/send.h"
@@ -53,6 +54,7 @@ std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t ca
 }
 
 void CmdSend(ParseCursor& cursor) {
+    Transport& bus = SelectedTransport();
     Parsed.SendMode = 0;
     Parsed.SendEoi = 0;
     Parsed.DisplayReceived = 1;
@@ -75,22 +77,23 @@ void CmdSend(ParseCursor& cursor) {
                 StartTiming();
                 const unsigned char preamble[2] = {kUnt, Mta(0)};
                 BusOperation = kOpTalkAddress;
-                if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, preamble, 2), 2) == 0) {
+                if (bus.SendCommand(preamble) == 0) {
                     StopTiming();
                     StartTiming();  // the time shown covers the list alone
-                    std::int32_t start;
+                    const std::span<const unsigned char> list(ByteList, static_cast<std::size_t>(n));
+                    std::int32_t sent = 0;
                     if (Parsed.SendMode == 1) {
                         BusOperation = kOpSendCommandList;
-                        start = gpib::ibcmda(BoardDescriptor, ByteList, n);
+                        (void)bus.SendCommand(list);
+                        sent = bus.TransferCount();
                     } else {
-                        gpib::ibeot(BoardDescriptor, Parsed.SendEoi == 1 ? 1 : 0);
+                        bus.SetEndOnWrite(Parsed.SendEoi == 1);
                         BusOperation = kOpSendDataList;
-                        start = gpib::ibwrta(BoardDescriptor, ByteList, n);
+                        sent = bus.Write(list).count;
                     }
-                    AwaitTransfer(start, n);
                     StopTiming();
                     ClearToLineEnd();
-                    PrintCount(kAttrValue, ibcntl, kAttrWords, " byte");
+                    PrintCount(kAttrValue, sent, kAttrWords, " byte");
                     PrintText(kAttrWords, " sent, ");
                     PrintElapsedSeconds(kAttrWords);
                 }
@@ -98,7 +101,7 @@ void CmdSend(ParseCursor& cursor) {
         }
     }
     StopTiming();
-    gpib::ibeot(BoardDescriptor, 0);
+    SelectedTransport().SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

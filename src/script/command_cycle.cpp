@@ -17,7 +17,7 @@ std::int32_t RunCommandLine(const PreparedLine& line) {
         ClearDisplay();
         SelectedTransport().BeginLine();  // a failed set-up shows in the command's own calls
         ExitRequested = ExecuteCommandLine(line.text, line.typed);
-        for (const Transport* transport : AllTransports()) transport->EndLine();
+        for (Transport* transport : AllTransports()) transport->EndLine();
         CommandBusy = 0;
         if (ExitRequested == 1) return 1;
     }

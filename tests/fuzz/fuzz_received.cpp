@@ -76,9 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     close(fds[1]);  // the instrument hangs up after sending
     kelvo::AdoptConnection(fds[0]);
     kelvo::StartTiming();
-    kelvo::TcpReceive(kelvo::ResponseBuffer, max);
+    (void)kelvo::TcpReceive({kelvo::ResponseBuffer, static_cast<std::size_t>(max)});
     kelvo::AdoptConnection(-1);
-    const std::int32_t count = kelvo::SocketByteCount;
+    const std::int32_t count = kelvo::SocketByteCount();
     if (count < 0 || count > max) __builtin_trap();  // the framing kept more than it may
     kelvo::ShowReceived(kelvo::ResponseBuffer, count);
     return 0;

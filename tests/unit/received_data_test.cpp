@@ -58,9 +58,9 @@ protected:
 
     std::string Receive(std::int32_t max, std::int16_t* status = nullptr) {
         std::vector<unsigned char> buffer(static_cast<std::size_t>(max) + 1);
-        const std::int16_t result = TcpReceive(buffer.data(), max);
+        const std::int16_t result = TcpReceive({buffer.data(), static_cast<std::size_t>(max)});
         if (status) *status = result;
-        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount));
+        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount()));
     }
 
     std::vector<std::string> segments_;

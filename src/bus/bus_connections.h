@@ -1,0 +1,36 @@
+// The ways of reaching instruments that one console holds, and the one its
+// interface settings select. A new way is one more member here.
+#pragma once
+
+#include <span>
+
+#include "bus/gpib_transport.h"
+#include "bus/tcp_transport.h"
+#include "bus/transport.h"
+
+namespace kelvo {
+
+class BusConnections {
+public:
+    BusConnections() = default;
+    BusConnections(const BusConnections&) = delete;
+    BusConnections& operator=(const BusConnections&) = delete;
+
+    // The way the interface settings select.
+    [[nodiscard]] Transport& Selected();
+    [[nodiscard]] GpibBoardTransport& Gpib() { return gpib_; }
+    [[nodiscard]] TcpIpTransport& TcpIp() { return tcpIp_; }
+    // Every way, in the order they are ended after a line.
+    [[nodiscard]] std::span<Transport* const> All() { return all_; }
+
+private:
+    GpibBoardTransport gpib_;
+    TcpIpTransport tcpIp_;
+    Transport* const all_[2] = {&gpib_, &tcpIp_};
+};
+
+// The console's connections. Until the session object owns them, one set
+// serves the process, reached only through this function.
+[[nodiscard]] BusConnections& Connections();
+
+}  // namespace kelvo
