@@ -45,15 +45,15 @@ bool established = false;  // the connection was made (as opposed to still being
 
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
-std::int16_t ReportConnectionLost() {
-    TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
-    const std::int16_t result = ReportTcpError();
-    if (TcpError != kTcpCouldNotConnect) return result;
-    PrintText(kAttrWords, "Instrument at ");
-    PrintText(kAttrValue, Settings.IpAddress);
-    PrintText(kAttrWords, " port ");
-    PrintLong(kAttrValue, Settings.TcpPort);
-    PrintNewLine();
+std::int16_t ReportConnectionLost(BusContext& s) {
+    s.TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    const std::int16_t result = ReportTcpError(s);
+    if (s.TcpError != kTcpCouldNotConnect) return result;
+    PrintText(s, kAttrWords, "Instrument at ");
+    PrintText(s, kAttrValue, s.Settings.IpAddress);
+    PrintText(s, kAttrWords, " port ");
+    PrintLong(s, kAttrValue, s.Settings.TcpPort);
+    PrintNewLine(s);
     return result;
 }
 
@@ -68,7 +68,7 @@ void CloseSocket() {
 // rest of a longer line is read and dropped, so that none of it is taken for the
 // reply. A text that cannot be the expected greeting ends the wait at once.
 // Returns 0 when the greeting was the expected one, otherwise 1 (reported).
-std::int16_t ReadGreeting() {
+std::int16_t ReadGreeting(BusContext& s) {
     char kept[kGreetingKept + 1] = {};
     std::int32_t length = 0;
     std::int64_t total = 0;
@@ -82,7 +82,7 @@ std::int16_t ReadGreeting() {
         char piece[kGreetingKept];
         ssize_t n = recv(instrumentSocket, piece, sizeof piece, MSG_PEEK);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            if (WaitSocketEvent(SocketEvent::Read) != 0) return 1;
+            if (WaitSocketEvent(s, SocketEvent::Read) != 0) return 1;
             continue;
         }
         if (n < 0) return 1;  // a failed receive ends the connection without a word
@@ -104,19 +104,19 @@ std::int16_t ReadGreeting() {
         total += n;
     }
     if (length > 0) {
-        PrintText(kAttrWords, std::string_view(kept, static_cast<std::size_t>(length)));
+        PrintText(s, kAttrWords, std::string_view(kept, static_cast<std::size_t>(length)));
     }
-    PrintNewLine();
-    if (closed) return ReportConnectionLost();
+    PrintNewLine(s);
+    if (closed) return ReportConnectionLost(s);
     if (length >= static_cast<std::int32_t>(sizeof kGreeting - 1) && couldStillMatch()) return 0;
     // Anything else is not the instrument that was meant, and says so.
     std::int32_t shown = length;
     while (shown > 0 && (kept[shown - 1] == '\n' || kept[shown - 1] == '\r')) --shown;
-    PrintText(kAttrError, "? Unexpected greeting from instrument: '");
-    PrintText(kAttrValue, std::string_view(kept, static_cast<std::size_t>(shown)));
-    PrintText(kAttrError, "'");
-    PrintNewLine();
-    SignalError();
+    PrintText(s, kAttrError, "? Unexpected greeting from instrument: '");
+    PrintText(s, kAttrValue, std::string_view(kept, static_cast<std::size_t>(shown)));
+    PrintText(s, kAttrError, "'");
+    PrintNewLine(s);
+    SignalError(s);
     return 1;
 }
 
@@ -130,9 +130,9 @@ void AdoptConnection(int socket) {
     established = socket >= 0;
 }
 
-std::int16_t WaitSocketEvent(SocketEvent event) {
-    TransferWaitActive = 1;
-    TransferAbort = 0;
+std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
+    s.TransferWaitActive = 1;
+    s.TransferAbort = 0;
     std::int16_t outcome = 0;
     bool lost = false;
     const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
@@ -168,65 +168,65 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
         }
         // The user and the clock are heard on every pass, also while bytes keep
         // trickling in: a reply that never ends is ended by ESC or the timeout.
-        PumpMessages();
-        if (TransferAbort != 0) {
+        PumpMessages(s);
+        if (s.TransferAbort != 0) {
             outcome = kTcpKeyboardAbort;
             break;
         }
-        if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+        if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs)) {
             outcome = kTcpTimeout;
             break;
         }
         if (done) break;
     }
-    TransferWaitActive = 0;
-    if (lost) return ReportConnectionLost();
-    TcpError = outcome;
-    return ReportTcpError();
+    s.TransferWaitActive = 0;
+    if (lost) return ReportConnectionLost(s);
+    s.TcpError = outcome;
+    return ReportTcpError(s);
 }
 
-std::int16_t OpenConnection() {
-    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || instrumentSocket >= 0) return 0;
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0) return 1;
-    instrumentSocket = s;
+std::int16_t OpenConnection(BusContext& s) {
+    if (s.Settings.Protocol != BusProtocol::TcpIp || s.WinsockAvailable == 0 || instrumentSocket >= 0) return 0;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return 1;
+    instrumentSocket = fd;
     established = false;
     const int on = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
-    PrintText(kAttrWords, "Connecting....");
-    ReturnToLineStart();
-    StartTiming();
-    BusOperation = kOpConnectSocket;
+    PrintText(s, kAttrWords, "Connecting....");
+    ReturnToLineStart(s);
+    StartTiming(s);
+    s.BusOperation = kOpConnectSocket;
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(Settings.TcpPort);
-    bool failed = inet_pton(AF_INET, Settings.IpAddress, &address.sin_addr) != 1;
-    if (!failed && connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    address.sin_port = htons(s.Settings.TcpPort);
+    bool failed = inet_pton(AF_INET, s.Settings.IpAddress, &address.sin_addr) != 1;
+    if (!failed && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS)
         failed = true;
-    if (failed || WaitSocketEvent(SocketEvent::Read) != 0) {
+    if (failed || WaitSocketEvent(s, SocketEvent::Read) != 0) {
         if (failed) {
-            PrintNewLine();
-            ReportConnectionLost();
+            PrintNewLine(s);
+            ReportConnectionLost(s);
         }
-        CloseConnection();
-        StopTiming();
+        CloseConnection(s);
+        StopTiming(s);
         return 1;
     }
 
-    const std::int16_t greeted = ReadGreeting();
-    StopTiming();
-    if (greeted != 0) CloseConnection();
+    const std::int16_t greeted = ReadGreeting(s);
+    StopTiming(s);
+    if (greeted != 0) CloseConnection(s);
     return greeted;
 }
 
-void CloseConnection() {
+void CloseConnection(BusContext& s) {
     if (instrumentSocket < 0) return;
     CloseSocket();
     // Give the instrument a moment before the next connection.
-    Host& host = CurrentHost();
+    Host& host = s.host;
     const std::uint32_t start = host.TickCount();
     while (host.TickCount() - start < 100) host.Idle();
 }
@@ -237,7 +237,7 @@ void HoldWrites(bool hold) {
     setsockopt(instrumentSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-std::int16_t SocketSendAll(const void* data, std::int32_t length) {
+std::int16_t SocketSendAll(BusContext& s, const void* data, std::int32_t length) {
     const auto* bytes = static_cast<const unsigned char*>(data);
     std::int32_t sent = 0;
     std::int16_t status = 0;
@@ -246,14 +246,14 @@ std::int16_t SocketSendAll(const void* data, std::int32_t length) {
     bool wait = !established;
     while (length > 0 && status == 0) {
         if (wait) {
-            status = WaitSocketEvent(SocketEvent::Write);
+            status = WaitSocketEvent(s, SocketEvent::Write);
             if (status != 0) break;
         }
         wait = true;
         const ssize_t r = send(instrumentSocket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost();
+            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
             status = 1;
             break;
         }
@@ -288,7 +288,7 @@ std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
     return length > 0 ? length : kNotABlock;
 }
 
-std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
+std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCount) {
     SocketByteCount = 0;
     TcpReplyRest = ReplyRest::None;
     TcpBytesDropped = 0;
@@ -314,7 +314,7 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
         // What the state asks for stays in `request` (a block's remaining bytes);
         // one receive takes no more than there is room for.
         const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
-        if (WaitSocketEvent(SocketEvent::Read) != 0) {
+        if (WaitSocketEvent(s, SocketEvent::Read) != 0) {
             error = 1;
             break;
         }
@@ -322,13 +322,13 @@ std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount) {
         ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            if (errno == ECONNRESET) ReportConnectionLost();
+            if (errno == ECONNRESET) ReportConnectionLost(s);
             error = 1;
             break;
         }
         if (got == 0) {
             // The instrument closed the connection: what came is kept.
-            ReportConnectionLost();
+            ReportConnectionLost(s);
             error = 1;
             break;
         }

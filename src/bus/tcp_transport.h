@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include "bus/bus_context.h"
 
 namespace kelvo {
 
@@ -13,7 +14,7 @@ inline std::int32_t SocketByteCount = 0;
 // Opens the connection when TCP/IP is selected and none is open, printing
 // "Connecting...." and the instrument's greeting. Returns 0 (connected, or nothing
 // to do) or 1 (failed).
-std::int16_t OpenConnection();
+std::int16_t OpenConnection(BusContext& s);
 bool ConnectionOpen();
 // Takes over an already connected socket as the instrument connection.
 void AdoptConnection(int socket);
@@ -22,11 +23,11 @@ void AdoptConnection(int socket);
 enum class SocketEvent { Read, Write };
 // Waits for the socket, keeping the user interface alive and watching the abort
 // and the timeout. Returns 0, or 1 after an error report.
-std::int16_t WaitSocketEvent(SocketEvent event);
+std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event);
 
 // Sends all `length` bytes. Returns 0, or 1 on failure; SocketByteCount holds the
 // bytes actually sent.
-std::int16_t SocketSendAll(const void* data, std::int32_t length);
+std::int16_t SocketSendAll(BusContext& s, const void* data, std::int32_t length);
 
 // The bytes handed to the connection that the instrument has not acknowledged;
 // after a failed send they never reached it. 0 without a connection.
@@ -42,7 +43,7 @@ void HoldWrites(bool hold);
 // longer than maxCount the rest is read and dropped (up to 16 MiB, under the
 // timeout and the abort key), so that the next reply starts clean; TcpReplyRest
 // and TcpBytesDropped say how that went.
-std::int16_t TcpReceive(unsigned char* buffer, std::int32_t maxCount);
+std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCount);
 
 enum class ReplyRest {
     None,     // the reply fitted

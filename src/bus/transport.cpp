@@ -13,17 +13,17 @@ const Transport* const kAll[] = {&kGpibBoard, &kTcpIp};
 
 }  // namespace
 
-std::int16_t GpibBoardTransport::BeginLine() const { return InitInterface(); }
-void GpibBoardTransport::EndLine() const { GoOffline(); }
-void TcpIpTransport::EndLine() const { CloseConnection(); }
+std::int16_t GpibBoardTransport::BeginLine(BusContext& s) const { return InitInterface(s); }
+void GpibBoardTransport::EndLine(BusContext&) const { GoOffline(); }
+void TcpIpTransport::EndLine(BusContext& s) const { CloseConnection(s); }
 
-const Transport& SelectedTransport() {
-    if (Settings.Protocol == BusProtocol::TcpIp) return kTcpIp;
+const Transport& SelectedTransport(BusContext& s) {
+    if (s.Settings.Protocol == BusProtocol::TcpIp) return kTcpIp;
     return kGpibBoard;
 }
 
 std::span<const Transport* const> AllTransports() { return kAll; }
 
-Capability ConnectionCapabilities() { return SelectedTransport().Capabilities(); }
+Capability ConnectionCapabilities(InterpContext& s) { return SelectedTransport(static_cast<BusContext&>(s)).Capabilities(); }
 
 }  // namespace kelvo

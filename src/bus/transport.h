@@ -14,6 +14,7 @@
 #include <span>
 
 #include "interp/command_table.h"
+#include "bus/bus_context.h"
 
 namespace kelvo {
 
@@ -25,17 +26,17 @@ public:
     [[nodiscard]] virtual Capability Capabilities() const = 0;
     // Before a command line: brings the way into a known state. Returns 0, or 1
     // when that failed (the commands' own calls then report it).
-    virtual std::int16_t BeginLine() const = 0;
+    [[nodiscard]] virtual std::int16_t BeginLine(BusContext& s) const = 0;
     // After a command line: releases whatever the line opened.
-    virtual void EndLine() const = 0;
+    virtual void EndLine(BusContext& s) const = 0;
 };
 
 // The GPIB board: set up before a line, taken offline after it.
 class GpibBoardTransport final : public Transport {
 public:
     [[nodiscard]] Capability Capabilities() const override { return kAllCapabilities; }
-    std::int16_t BeginLine() const override;
-    void EndLine() const override;
+    [[nodiscard]] std::int16_t BeginLine(BusContext& s) const override;
+    void EndLine(BusContext& s) const override;
 };
 
 // The TCP/IP instrument: connected when a command first needs it (with the
@@ -43,14 +44,15 @@ public:
 class TcpIpTransport final : public Transport {
 public:
     [[nodiscard]] Capability Capabilities() const override { return Capability::None; }
-    std::int16_t BeginLine() const override { return 0; }
-    void EndLine() const override;
+    [[nodiscard]] std::int16_t BeginLine(BusContext&) const override { return 0; }
+    void EndLine(BusContext& s) const override;
 };
 
 // The way the interface settings select.
-[[nodiscard]] const Transport& SelectedTransport();
+[[nodiscard]] const Transport& SelectedTransport(BusContext& s);
 // What the selected way offers: the command table's test before a handler runs.
-[[nodiscard]] Capability ConnectionCapabilities();
+// The session's interpreter part is always its bus part as well.
+[[nodiscard]] Capability ConnectionCapabilities(InterpContext& s);
 // Every way, in the order they are ended after a line.
 [[nodiscard]] std::span<const Transport* const> AllTransports();
 

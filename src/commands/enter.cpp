@@ -13,7 +13,7 @@
 #include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/received_display.h"
 #include "commands/transfer.h"
@@ -27,14 +27,14 @@
 
 namespace kelvo {
 
-std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_t maximum);
-std::int32_t WriteCaptureFile(std::int32_t count);
+std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* buffer, std::int32_t maximum);
+std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count);
 
 namespace {
 
 constexpr int kEosLineFeed = 0x140A;  // LF, end the read on it, compare all 8 bits
 
-bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
+bool Gpib(const InterpContext& s) { return s.Settings.Protocol == BusProtocol::Gpib; }
 
 // Whether the capture file can be written: created when missing, its contents
 // left as they are (a failed read must not wipe the last capture).
@@ -90,44 +90,44 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
 
 // A reply longer than the buffer: it was cut, and this says what became of the
 // rest of it.
-void ReportCutReply() {
-    PrintText(kAttrStatus, "? The buffer holds ");
-    PrintLong(kAttrValue, kDataBufferSize);
-    if (Gpib()) {
-        PrintText(kAttrStatus, " bytes: the rest of the reply was not read;");
-        PrintNewLine();
-        PrintText(kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
+void ReportCutReply(CommandContext& s) {
+    PrintText(s, kAttrStatus, "? The buffer holds ");
+    PrintLong(s, kAttrValue, kDataBufferSize);
+    if (Gpib(s)) {
+        PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read;");
+        PrintNewLine(s);
+        PrintText(s, kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
     } else if (TcpReplyRest == ReplyRest::Dropped) {
-        PrintText(kAttrStatus, " bytes: ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(TcpBytesDropped));
-        PrintText(kAttrStatus, TcpBytesDropped == 1 ? " more byte of the reply was dropped"
+        PrintText(s, kAttrStatus, " bytes: ");
+        PrintLong(s, kAttrValue, static_cast<std::int32_t>(TcpBytesDropped));
+        PrintText(s, kAttrStatus, TcpBytesDropped == 1 ? " more byte of the reply was dropped"
                                                     : " more bytes of the reply were dropped");
     } else {
-        PrintText(kAttrStatus, " bytes: the rest of the reply was not read");
+        PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read");
     }
-    PrintNewLine();
+    PrintNewLine(s);
 }
 
 }  // namespace
 
-std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
+std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
     SocketByteCount = 0;
     if (maximum == 0) return 0;
-    if (!Gpib()) {
-        BusOperation = kOpInputString;
-        return TcpReceive(buffer, maximum);
+    if (!Gpib(s)) {
+        s.BusOperation = kOpInputString;
+        return TcpReceive(s, buffer, maximum);
     }
-    if (const std::int16_t status = SendTalkAddress(address); status != 0) return status;
-    BusOperation = kOpInputString;
-    return AwaitTransfer(gpib::ibrda(BoardDescriptor, buffer, maximum), 0);
+    if (const std::int16_t status = SendTalkAddress(s, address); status != 0) return status;
+    s.BusOperation = kOpInputString;
+    return AwaitTransfer(s, gpib::ibrda(BoardDescriptor, buffer, maximum), 0);
 }
 
-std::int32_t WriteCaptureFile(std::int32_t count) {
+std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count) {
     // Without a reply the last capture stays as it was.
     if (count <= 0) return 0;
-    const unsigned char* data = ResponseBuffer;
+    const unsigned char* data = s.ResponseBuffer;
     std::int32_t n = count;
-    if (Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
+    if (s.Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
         const int digits = data[1] - '0';
         std::int64_t value = 0;
         bool good = true;
@@ -146,83 +146,83 @@ std::int32_t WriteCaptureFile(std::int32_t count) {
             n = static_cast<std::int32_t>(value);
         }
     }
-    if (!ReplaceContents(ResolveNewFile(Parsed.CaptureFileName.typed), data, n)) {
-        PrintText(kAttrError, "? Could not write all of the data to file '");
-        PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-        PrintText(kAttrError, "'");
-        PrintNewLine();
-        SignalError();
+    if (!ReplaceContents(ResolveNewFile(s.Parsed.CaptureFileName.typed), data, n)) {
+        PrintText(s, kAttrError, "? Could not write all of the data to file '");
+        PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+        PrintText(s, kAttrError, "'");
+        PrintNewLine(s);
+        SignalError(s);
         return 0;
     }
     return n > 0 ? n : 0;
 }
 
-void CmdEnter(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
-    CurrentDeviceAddress = address;
+void CmdEnter(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
+    s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection();
-        Parsed.DisplayReceived = 1;
-        Parsed.DetectEos = 0;
-        Parsed.SendEndMessage = 1;
-        Parsed.SendEoi = 1;
-        Parsed.CaptureFileName.given = 0;
-        Parsed.OutputFileName.given = 0;
-        Parsed.OutputFile2Name.given = 0;
-        Parsed.OutputFile3Name.given = 0;
-        Parsed.PrintFormat = 0;
-        Parsed.PrintLineNumbers = 0;
-        Parsed.StripArbHeader = 0;
-        Parsed.PrependArbHeader = 0;
-        if (ParseOptions(cursor) == 0 && connection == 0) {
-            const char* text = StringToSend(cursor);
+        const std::int16_t connection = OpenConnection(s);
+        s.Parsed.DisplayReceived = 1;
+        s.Parsed.DetectEos = 0;
+        s.Parsed.SendEndMessage = 1;
+        s.Parsed.SendEoi = 1;
+        s.Parsed.CaptureFileName.given = 0;
+        s.Parsed.OutputFileName.given = 0;
+        s.Parsed.OutputFile2Name.given = 0;
+        s.Parsed.OutputFile3Name.given = 0;
+        s.Parsed.PrintFormat = 0;
+        s.Parsed.PrintLineNumbers = 0;
+        s.Parsed.StripArbHeader = 0;
+        s.Parsed.PrependArbHeader = 0;
+        if (ParseOptions(s, cursor) == 0 && connection == 0) {
+            const char* text = StringToSend(s, cursor);
             bool go = true;
-            if (Parsed.CaptureFileName.given) {
-                if (!CanWriteCapture(Parsed.CaptureFileName.typed)) {
-                    PrintText(kAttrError, "? Can't write to file '");
-                    PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-                    PrintText(kAttrError, "'");
-                    PrintNewLine();
-                    SignalError();
-                    ShowSyntaxHelp();
+            if (s.Parsed.CaptureFileName.given) {
+                if (!CanWriteCapture(s.Parsed.CaptureFileName.typed)) {
+                    PrintText(s, kAttrError, "? Can't write to file '");
+                    PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+                    PrintText(s, kAttrError, "'");
+                    PrintNewLine(s);
+                    SignalError(s);
+                    ShowSyntaxHelp(s);
                     go = false;
                 }
             }
-            if (go && (text[0] != '\0' || Parsed.OutputFileName.given)) {
-                if (SendOutput(address, text) != 0) go = false;
+            if (go && (text[0] != '\0' || s.Parsed.OutputFileName.given)) {
+                if (SendOutput(s, address, text) != 0) go = false;
             }
             if (go) {
-                if (Parsed.DetectEos == 1 && Gpib()) gpib::ibeos(BoardDescriptor, kEosLineFeed);
-                if (!CommandFileActive) {
-                    PrintText(kAttrStatus, "Waiting for response...");
-                    ReturnToLineStart();
+                if (s.Parsed.DetectEos == 1 && Gpib(s)) gpib::ibeos(BoardDescriptor, kEosLineFeed);
+                if (!s.CommandFileActive) {
+                    PrintText(s, kAttrStatus, "Waiting for response...");
+                    ReturnToLineStart(s);
                 }
-                ResponseBuffer[0] = '\0';
-                StartTiming();
-                const std::int16_t status = ReadDevice(address, ResponseBuffer, kDataBufferSize);
-                std::int32_t count = Gpib() ? ibcntl : SocketByteCount;
+                s.ResponseBuffer[0] = '\0';
+                StartTiming(s);
+                const std::int16_t status = ReadDevice(s, address, s.ResponseBuffer, kDataBufferSize);
+                std::int32_t count = Gpib(s) ? ibcntl : SocketByteCount;
                 if (count < 0 || count > kDataBufferSize) count = count < 0 ? 0 : kDataBufferSize;
-                StopTiming();
-                ResponseLength = count;
+                StopTiming(s);
+                s.ResponseLength = count;
                 // The reply replaces the waiting text, in the store as on the screen.
-                if (!CommandFileActive && status == 0) ClearToLineEnd();
+                if (!s.CommandFileActive && status == 0) ClearToLineEnd(s);
                 std::int32_t written = 0;
-                if (Parsed.CaptureFileName.given) written = WriteCaptureFile(count);
-                ShowReceived(ResponseBuffer, count);
-                const bool cut = Gpib() ? status == 0 && count == kDataBufferSize && (ibsta & kStatusEnd) == 0
+                if (s.Parsed.CaptureFileName.given) written = WriteCaptureFile(s, count);
+                ShowReceived(s, s.ResponseBuffer, count);
+                const bool cut = Gpib(s) ? status == 0 && count == kDataBufferSize && (ibsta & kStatusEnd) == 0
                                         : TcpReplyRest != ReplyRest::None;
-                if (cut) ReportCutReply();
-                if (!CommandFileActive && Parsed.CaptureFileName.given) {
-                    PrintCount(kAttrValue, written, kAttrWords, " byte");
-                    PrintText(kAttrWords, " written to ");
-                    PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-                    PrintNewLine();
+                if (cut) ReportCutReply(s);
+                if (!s.CommandFileActive && s.Parsed.CaptureFileName.given) {
+                    PrintCount(s, kAttrValue, written, kAttrWords, " byte");
+                    PrintText(s, kAttrWords, " written to ");
+                    PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+                    PrintNewLine(s);
                 }
             }
         }
     }
-    StopTiming();
-    if (Gpib()) gpib::ibeos(BoardDescriptor, 0);
+    StopTiming(s);
+    if (Gpib(s)) gpib::ibeos(BoardDescriptor, 0);
 }
 
 }  // namespace kelvo

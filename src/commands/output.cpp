@@ -10,7 +10,7 @@
 #include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/transfer.h"
 #include "console/console.h"
@@ -23,10 +23,6 @@
 
 namespace kelvo {
 
-unsigned char ResponseBuffer[kDataBufferSize + 4];
-unsigned char FileBuffer2[kDataBufferSize + 4];
-unsigned char FileBuffer3[kDataBufferSize + 4];
-
 namespace {
 
 constexpr unsigned char kUnl = 0x3F;
@@ -34,27 +30,27 @@ constexpr unsigned char kUnt = 0x5F;
 constexpr unsigned char kControllerTalk = 0x40;
 constexpr unsigned char kControllerListen = 0x20;
 
-bool Gpib() { return Settings.Protocol == BusProtocol::Gpib; }
+bool Gpib(const InterpContext& s) { return s.Settings.Protocol == BusProtocol::Gpib; }
 
-std::int16_t SendAddressBytes(std::int16_t operation, unsigned char a, unsigned char b) {
-    if (!Gpib()) return 0;
+std::int16_t SendAddressBytes(CommandContext& s, std::int16_t operation, unsigned char a, unsigned char b) {
+    if (!Gpib(s)) return 0;
     const unsigned char bytes[4] = {kUnl, kUnt, a, b};
-    BusOperation = operation;
-    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
+    s.BusOperation = operation;
+    return AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
 }
 
 // Loads a file as typed into `buffer`; returns the bytes loaded, or -1 when it
 // could not be opened (reported).
-std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
+std::int32_t LoadFile(CommandContext& s, const char* typedName, unsigned char* buffer) {
     const std::string path = ResolveExistingFile(typedName);
     std::FILE* file = OpenPlainFile(path, FileAccess::Read);
     if (file == nullptr) {
-        PrintText(kAttrError, "? File '");
-        PrintText(kAttrValue, typedName);
-        PrintText(kAttrError, "' not found");
-        PrintNewLine();
-        SignalError();
-        ShowSyntaxHelp();
+        PrintText(s, kAttrError, "? File '");
+        PrintText(s, kAttrValue, typedName);
+        PrintText(s, kAttrError, "' not found");
+        PrintNewLine(s);
+        SignalError(s);
+        ShowSyntaxHelp(s);
         return -1;
     }
     const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file);
@@ -62,29 +58,30 @@ std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     const std::int32_t loaded = failed ? 0 : static_cast<std::int32_t>(n);
-    if (!CommandFileActive) {
-        PrintCount(kAttrValue, loaded, kAttrWords, " byte");
-        PrintText(kAttrWords, " loaded from ");
-        PrintText(kAttrValue, typedName);
-        PrintNewLine();
+    if (!s.CommandFileActive) {
+        PrintCount(s, kAttrValue, loaded, kAttrWords, " byte");
+        PrintText(s, kAttrWords, " loaded from ");
+        PrintText(s, kAttrValue, typedName);
+        PrintNewLine(s);
     }
     if (longer && !failed) {
         // A note, not an error: the transfer goes ahead with what fits.
-        PrintText(kAttrStatus, "? File '");
-        PrintText(kAttrValue, typedName);
-        PrintText(kAttrStatus, "' is longer than 512000 bytes: only its first 512000 bytes are sent");
-        PrintNewLine();
+        PrintText(s, kAttrStatus, "? File '");
+        PrintText(s, kAttrValue, typedName);
+        PrintText(s, kAttrStatus, "' is longer than 512000 bytes: only its first 512000 bytes are sent");
+        PrintNewLine(s);
     }
     return loaded;
 }
 
 struct Writer {
+    CommandContext& s;
     std::int32_t total = 0;
     std::int16_t status = 0;
     bool eoi = false;  // once on, EOI stays on for the later writes
 
     void EoiOn() {
-        if (Gpib() && !eoi) {
+        if (Gpib(s) && !eoi) {
             gpib::ibeot(BoardDescriptor, 1);
             eoi = true;
         }
@@ -93,30 +90,30 @@ struct Writer {
     std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
         if (status != 0 || n <= 0) return 0;
         std::int32_t moved = 0;
-        if (Gpib()) {
-            BusOperation = operation;
-            status = AwaitTransfer(gpib::ibwrta(BoardDescriptor, data, n), n);
+        if (Gpib(s)) {
+            s.BusOperation = operation;
+            status = AwaitTransfer(s, gpib::ibwrta(BoardDescriptor, data, n), n);
             moved = ibcntl;
         } else {
-            BusOperation = operation;
-            status = SocketSendAll(data, n);
+            s.BusOperation = operation;
+            status = SocketSendAll(s, data, n);
             moved = SocketByteCount;
         }
         if (moved < 0) moved = 0;
         total += moved;
         // What the connection took but the instrument never acknowledged was not
         // sent: it went down with the connection.
-        if (status != 0 && !Gpib()) total = std::max(0, total - UnacknowledgedBytes());
+        if (status != 0 && !Gpib(s)) total = std::max(0, total - UnacknowledgedBytes());
         return moved;
     }
 };
 
-void ProgressFile(const char* name) {
-    if (CommandFileActive) return;
-    PrintText(kAttrWords, "Sending data from ");
-    PrintText(kAttrValue, name);
-    PrintNewLine();
-    ShowWaiting();
+void ProgressFile(CommandContext& s, const char* name) {
+    if (s.CommandFileActive) return;
+    PrintText(s, kAttrWords, "Sending data from ");
+    PrintText(s, kAttrValue, name);
+    PrintNewLine(s);
+    ShowWaiting(s);
 }
 
 // "#", the number of digits, the length.
@@ -130,71 +127,71 @@ std::string BlockHeader(std::int32_t size) {
 
 }  // namespace
 
-const char* StringToSend(const ParseCursor& cursor) {
-    return Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
+const char* StringToSend(CommandContext& s, const ParseCursor& cursor) {
+    return s.Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
 }
 
-std::int16_t SendListenAddress(std::int16_t address) {
-    return SendAddressBytes(kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
+std::int16_t SendListenAddress(CommandContext& s, std::int16_t address) {
+    return SendAddressBytes(s, kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
 }
 
-std::int16_t SendTalkAddress(std::int16_t address) {
-    return SendAddressBytes(kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
+std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address) {
+    return SendAddressBytes(s, kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
 }
 
-std::int16_t SendOutput(std::int16_t address, const char* text) {
+std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* text) {
     struct File {
         const WordField<128>* name;
         unsigned char* buffer;
         std::int32_t size = 0;
-    } files[3] = {{&Parsed.OutputFileName, ResponseBuffer}, {&Parsed.OutputFile2Name, FileBuffer2},
-                  {&Parsed.OutputFile3Name, FileBuffer3}};
+    } files[3] = {{&s.Parsed.OutputFileName, s.ResponseBuffer}, {&s.Parsed.OutputFile2Name, s.FileBuffer2},
+                  {&s.Parsed.OutputFile3Name, s.FileBuffer3}};
     for (int k = 0; k < 3; ++k) {
         if (!files[k].name->given) continue;
         if (k >= 1 && files[0].size == 0) continue;
         if (k == 2 && files[1].size == 0) continue;
-        const std::int32_t loaded = LoadFile(files[k].name->typed, files[k].buffer);
+        const std::int32_t loaded = LoadFile(s, files[k].name->typed, files[k].buffer);
         files[k].size = loaded < 0 ? 0 : loaded;
         if (k == 0 && loaded >= 0) {
-            ResponseLength = files[0].size;
-            ResponseBuffer[files[0].size] = '\0';
+            s.ResponseLength = files[0].size;
+            s.ResponseBuffer[files[0].size] = '\0';
         }
     }
     const std::int32_t length = static_cast<std::int32_t>(std::strlen(text));
     const std::int32_t s1 = files[0].size;
-    if (Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
-        PrintText(kAttrStatus, "? Nothing to send");
-        PrintNewLine();
+    if (s.Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
+        PrintText(s, kAttrStatus, "? Nothing to send");
+        PrintNewLine(s);
         return 0;
     }
-    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+    if (Gpib(s)) gpib::ibeot(BoardDescriptor, 0);
 
-    if (!CommandFileActive) {
+    if (!s.CommandFileActive) {
         if (length > 0) {
-            PrintText(kAttrWords, "Sending '");
-            PrintText(kAttrValue, text);
-            PrintText(kAttrWords, "'");
+            PrintText(s, kAttrWords, "Sending '");
+            PrintText(s, kAttrValue, text);
+            PrintText(s, kAttrWords, "'");
         } else if (s1 > 0) {
-            PrintText(kAttrWords, "Sending data from ");
-            PrintText(kAttrValue, files[0].name->typed);
+            PrintText(s, kAttrWords, "Sending data from ");
+            PrintText(s, kAttrValue, files[0].name->typed);
         } else {
-            PrintText(kAttrWords, "Sending a ");
-            PrintText(kAttrValue, "NULL");
-            PrintText(kAttrWords, " string");
+            PrintText(s, kAttrWords, "Sending a ");
+            PrintText(s, kAttrValue, "NULL");
+            PrintText(s, kAttrWords, " string");
         }
-        PrintNewLine();
-        ShowWaiting();
+        PrintNewLine(s);
+        ShowWaiting(s);
     }
 
-    StartTiming();
-    if (const std::int16_t status = SendListenAddress(address); status != 0) return status;
+    StartTiming(s);
+    if (const std::int16_t status = SendListenAddress(s, address); status != 0) return status;
 
     // The string, the files and the end message leave as one message.
-    if (!Gpib()) HoldWrites(true);
-    Writer out;
+    if (!Gpib(s)) HoldWrites(true);
+    Writer out{s};
     std::int32_t stringSent = 0;
     if (length > 0) {
-        if (Parsed.SendEoi == 1 && s1 == 0 && Parsed.SendEndMessage == 0) out.EoiOn();
+        if (s.Parsed.SendEoi == 1 && s1 == 0 && s.Parsed.SendEndMessage == 0) out.EoiOn();
         stringSent = out.Write(kOpOutputString, text, length);
     }
     for (int k = 0; k < 3 && out.status == 0; ++k) {
@@ -203,53 +200,53 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
         if (k == 0) {
             if (stringSent != 0) {
                 out.Write(kOpOutputString, " ", 1);
-                if (out.status == 0) ProgressFile(file.name->typed);
+                if (out.status == 0) ProgressFile(s, file.name->typed);
             }
         } else {
             out.Write(kOpOutputString, ",", 1);
-            if (out.status == 0) ProgressFile(file.name->typed);
+            if (out.status == 0) ProgressFile(s, file.name->typed);
         }
-        if (Parsed.PrependArbHeader == 1) {
+        if (s.Parsed.PrependArbHeader == 1) {
             const std::string header = BlockHeader(file.size);
             out.Write(kOpOutputString, header.data(), static_cast<std::int32_t>(header.size()));
         }
         out.Write(kOpOutputString, file.buffer, file.size);
-        if (Parsed.SendEoi == 1 && Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
+        if (s.Parsed.SendEoi == 1 && s.Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
         out.Write(kOpOutputString, " ", 1);
     }
-    if (Parsed.SendEndMessage == 1 && out.status == 0) {
-        if (Parsed.SendEoi == 1) out.EoiOn();
-        const char* end = Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
+    if (s.Parsed.SendEndMessage == 1 && out.status == 0) {
+        if (s.Parsed.SendEoi == 1) out.EoiOn();
+        const char* end = s.Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
-    if (!Gpib()) HoldWrites(false);
-    StopTiming();
-    if (Gpib()) {
+    if (!Gpib(s)) HoldWrites(false);
+    StopTiming(s);
+    if (Gpib(s)) {
         gpib::ibeos(BoardDescriptor, 0);
         gpib::ibeot(BoardDescriptor, 0);
     }
-    PrintCount(kAttrValue, out.total, kAttrWords, " byte");
-    PrintText(kAttrWords, " sent, ");
-    PrintElapsedSeconds(kAttrWords);
+    PrintCount(s, kAttrValue, out.total, kAttrWords, " byte");
+    PrintText(s, kAttrWords, " sent, ");
+    PrintElapsedSeconds(s, kAttrWords);
     return out.status;
 }
 
-void CmdOutput(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
-    CurrentDeviceAddress = address;
+void CmdOutput(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
+    s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection();
-        Parsed.SendEndMessage = 1;
-        Parsed.SendEoi = 1;
-        Parsed.OutputFileName.given = 0;
-        Parsed.OutputFile2Name.given = 0;
-        Parsed.OutputFile3Name.given = 0;
-        Parsed.PrependArbHeader = 0;
-        if (ParseOptions(cursor) == 0 && connection == 0) SendOutput(address, StringToSend(cursor));
+        const std::int16_t connection = OpenConnection(s);
+        s.Parsed.SendEndMessage = 1;
+        s.Parsed.SendEoi = 1;
+        s.Parsed.OutputFileName.given = 0;
+        s.Parsed.OutputFile2Name.given = 0;
+        s.Parsed.OutputFile3Name.given = 0;
+        s.Parsed.PrependArbHeader = 0;
+        if (ParseOptions(s, cursor) == 0 && connection == 0) SendOutput(s, address, StringToSend(s, cursor));
     }
-    StopTiming();
-    if (Gpib()) gpib::ibeot(BoardDescriptor, 0);
+    StopTiming(s);
+    if (Gpib(s)) gpib::ibeot(BoardDescriptor, 0);
 }
 
 }  // namespace kelvo

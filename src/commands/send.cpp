@@ -19,8 +19,6 @@
 
 namespace kelvo {
 
-unsigned char ByteList[kByteListSize];
-
 std::optional<int> HexDigitValue(char c) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (c >= '0' && c <= '9') return c - '0';
@@ -52,52 +50,52 @@ std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t ca
     return static_cast<std::int16_t>(n);
 }
 
-void CmdSend(ParseCursor& cursor) {
-    Parsed.SendMode = 0;
-    Parsed.SendEoi = 0;
-    Parsed.DisplayReceived = 1;
-    if (ParseOptions(cursor) == 0) {
-        if (Parsed.SendMode == 0) {
-            PrintText(kAttrError, "? COMMAND or DATA not specified");
-            PrintNewLine();
-            SignalError();
-            ShowSyntaxHelp();
+void CmdSend(CommandContext& s, ParseCursor& cursor) {
+    s.Parsed.SendMode = 0;
+    s.Parsed.SendEoi = 0;
+    s.Parsed.DisplayReceived = 1;
+    if (ParseOptions(s, cursor) == 0) {
+        if (s.Parsed.SendMode == 0) {
+            PrintText(s, kAttrError, "? COMMAND or DATA not specified");
+            PrintNewLine(s);
+            SignalError(s);
+            ShowSyntaxHelp(s);
         } else {
-            const std::int16_t n = ParseByteList(StringToSend(cursor), ByteList, kByteListSize);
+            const std::int16_t n = ParseByteList(StringToSend(s, cursor), s.ByteList, kByteListSize);
             if (n == 0) {
-                PrintText(kAttrStatus, "Nothing to send");
-                PrintNewLine();
+                PrintText(s, kAttrStatus, "Nothing to send");
+                PrintNewLine(s);
             } else {
-                PrintText(kAttrWords, "Byte list:");
-                PrintNewLine();
-                HexDump(ByteList, n, false);
-                ShowWaiting();
-                StartTiming();
+                PrintText(s, kAttrWords, "Byte list:");
+                PrintNewLine(s);
+                HexDump(s, s.ByteList, n, false);
+                ShowWaiting(s);
+                StartTiming(s);
                 const unsigned char preamble[2] = {kUnt, Mta(0)};
-                BusOperation = kOpTalkAddress;
-                if (AwaitTransfer(gpib::ibcmda(BoardDescriptor, preamble, 2), 2) == 0) {
-                    StopTiming();
-                    StartTiming();  // the time shown covers the list alone
+                s.BusOperation = kOpTalkAddress;
+                if (AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, preamble, 2), 2) == 0) {
+                    StopTiming(s);
+                    StartTiming(s);  // the time shown covers the list alone
                     std::int32_t start;
-                    if (Parsed.SendMode == 1) {
-                        BusOperation = kOpSendCommandList;
-                        start = gpib::ibcmda(BoardDescriptor, ByteList, n);
+                    if (s.Parsed.SendMode == 1) {
+                        s.BusOperation = kOpSendCommandList;
+                        start = gpib::ibcmda(BoardDescriptor, s.ByteList, n);
                     } else {
-                        gpib::ibeot(BoardDescriptor, Parsed.SendEoi == 1 ? 1 : 0);
-                        BusOperation = kOpSendDataList;
-                        start = gpib::ibwrta(BoardDescriptor, ByteList, n);
+                        gpib::ibeot(BoardDescriptor, s.Parsed.SendEoi == 1 ? 1 : 0);
+                        s.BusOperation = kOpSendDataList;
+                        start = gpib::ibwrta(BoardDescriptor, s.ByteList, n);
                     }
-                    AwaitTransfer(start, n);
-                    StopTiming();
-                    ClearToLineEnd();
-                    PrintCount(kAttrValue, ibcntl, kAttrWords, " byte");
-                    PrintText(kAttrWords, " sent, ");
-                    PrintElapsedSeconds(kAttrWords);
+                    AwaitTransfer(s, start, n);
+                    StopTiming(s);
+                    ClearToLineEnd(s);
+                    PrintCount(s, kAttrValue, ibcntl, kAttrWords, " byte");
+                    PrintText(s, kAttrWords, " sent, ");
+                    PrintElapsedSeconds(s, kAttrWords);
                 }
             }
         }
     }
-    StopTiming();
+    StopTiming(s);
     gpib::ibeot(BoardDescriptor, 0);
 }
 
