@@ -31,7 +31,7 @@
 
 #include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"

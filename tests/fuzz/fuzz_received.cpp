@@ -20,7 +20,7 @@
 #include "bus/interface_settings.h"
 #include "bus/tcp_transport.h"
 #include "bus/timer.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/received_display.h"
 #include "console/console.h"
 #include "console/host.h"
