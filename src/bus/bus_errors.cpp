@@ -150,7 +150,7 @@ std::int16_t ReportGpibError(BusContext& s) {
     PrintLong(s, kAttrValue, error);
     PrintNewLine(s);
 
-    if (PrintMessage(s, error) && s.SetupRunning == 0) InitInterface(s);
+    if (PrintMessage(s, error) && !s.SetupRunning) InitInterface(s);
     PrintAdvice(s, status, error);
     SignalError(s);
     if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);

@@ -43,10 +43,10 @@ bool OpenBoard(BusContext& s) {
 std::int16_t InitInterface(BusContext& s) {
     if (s.Settings.Protocol == BusProtocol::TcpIp) return 0;
     if (BoardUnavailable != 0) return 1;  // reported once for this command line
-    s.SetupRunning = 1;
+    s.SetupRunning = true;
     if (BoardDescriptor < 0 && !OpenBoard(s)) {
         BoardDescriptor = -1;
-        s.SetupRunning = 0;
+        s.SetupRunning = false;
         return 1;
     }
     const int ud = BoardDescriptor;
@@ -70,14 +70,14 @@ std::int16_t InitInterface(BusContext& s) {
         s.BusOperation = step.operation;
         step.call(ud);
         if (ReportGpibError(s) != 0) {
-            s.SetupRunning = 0;
+            s.SetupRunning = false;
             return 1;
         }
     }
     gpib::ibconfig(ud, 9, 1);  // interrupts on, unchecked
     // DMA is the driver's own business: the Linux driver's library has no ibdma
     // and says so on standard error at every call.
-    s.SetupRunning = 0;
+    s.SetupRunning = false;
     return 0;
 }
 

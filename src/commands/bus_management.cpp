@@ -21,7 +21,7 @@ bool HasArgument(ParseCursor& cursor) { return cursor.SkipBlanks() != '\0'; }
 // "Sending <what>[ to device <address>]": a progress line, not printed while a
 // command file runs.
 void Announce(CommandContext& s, const char* what, std::int16_t address, bool withAddress) {
-    if (s.CommandFileActive != 0) return;
+    if (s.CommandFileActive) return;
     PrintText(s, kAttrWords, "Sending ");
     PrintText(s, kAttrValue, what);
     if (withAddress) {
@@ -46,7 +46,7 @@ std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::in
 }
 
 void CmdAbort(CommandContext& s) {
-    if (s.CommandFileActive == 0) {
+    if (!s.CommandFileActive) {
         PrintText(s, kAttrWords, "Sending ");
         PrintText(s, kAttrValue, "IFC");
         PrintText(s, kAttrWords, " to all devices");
@@ -116,7 +116,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
         return;
     }
     s.CurrentDeviceAddress = address;
-    if (s.CommandFileActive == 0) {
+    if (!s.CommandFileActive) {
         PrintText(s, kAttrWords, "Sending device ");
         PrintLong(s, kAttrValue, address);
         PrintText(s, kAttrWords, " to ");

@@ -107,8 +107,8 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
         s.BusOperation = kOpInputString;
         // ESC and the transfer timeout end a device that never stops talking,
         // and so does a total far beyond any buffer.
-        s.TransferWaitActive = 1;
-        s.TransferAbort = 0;
+        s.TransferWaitActive = true;
+        s.TransferAbort = false;
         // The last response is the last piece read: each one is read to the
         // buffer's start.
         s.ResponseLength = 0;
@@ -121,12 +121,12 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
             PumpMessages(s);
             const bool timedOut =
                 s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs);
-            if ((ibsta & kStatusErr) == 0 && (s.TransferAbort != 0 || timedOut || total >= kZipLimit)) {
+            if ((ibsta & kStatusErr) == 0 && (s.TransferAbort || timedOut || total >= kZipLimit)) {
                 stoppedEarly = true;
                 break;
             }
         }
-        s.TransferWaitActive = 0;
+        s.TransferWaitActive = false;
     }
     InitInterface(s);
     s.BusOperation = kOpSetTimeout;

@@ -34,7 +34,7 @@ void Refuse(CommandContext& s, const char* message) {
 // "Sending Parallel Poll <what>[ to device <address>]": a progress line, not
 // printed while a command file runs.
 void AnnounceParallelPoll(CommandContext& s, const char* what, std::int16_t address) {
-    if (s.CommandFileActive != 0) return;
+    if (s.CommandFileActive) return;
     PrintText(s, kAttrWords, "Sending Parallel Poll ");
     PrintText(s, kAttrValue, what);
     if (address != 0) {
@@ -61,7 +61,7 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
         Refuse(s, "? No sense for the selected line was specified");
         return 1;
     }
-    if (s.CommandFileActive == 0) {
+    if (!s.CommandFileActive) {
         PrintText(s, kAttrWords, "Sending ");
         PrintText(s, kAttrValue, "CONFIGURATION");
         PrintText(s, kAttrWords, " to device ");

@@ -45,7 +45,7 @@ bool IsRunningCommandFile(const Session& s, std::FILE* file) {
 
 
 void CheckResponseFile(Session& s) {
-    if (s.ResponseFileActive != 1 || s.ResponseFile == nullptr || s.ResponseFailureReported) return;
+    if (!s.ResponseFileActive || s.ResponseFile == nullptr || s.ResponseFailureReported) return;
     if (std::ferror(s.ResponseFile.get()) == 0) return;
     s.ResponseFailureReported = true;
     PrintText(s, kAttrError, "? Could not write all of the data to file '");
@@ -185,16 +185,16 @@ void CloseCommandFiles(Session& s) {
 void CmdRun(Session& s, ParseCursor& cursor) {
     // A RUN from inside a command file suspends that file: its handle is kept
     // here, in this call, and put back at the end.
-    const bool nested = s.CommandFileActive == 1;
+    const bool nested = s.CommandFileActive;
     std::FILE* const outerFile = nested ? s.CommandFile : nullptr;
     if (!nested) s.ErrorCount = 0;
-    const bool outerResponse = s.ResponseFileActive == 1;
+    const bool outerResponse = s.ResponseFileActive;
     if (!outerResponse) {
         s.ResponseFile = nullptr;
-        s.ResponseFileActive = 0;
+        s.ResponseFileActive = false;
     }
     s.CommandFile = nullptr;
-    s.CommandFileActive = 0;
+    s.CommandFileActive = false;
     s.Parsed.ResponseFileName.given = 0;
 
     WordField<128> name;
@@ -217,7 +217,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             PrintFileError(s, " deep: '", name.typed);
             // Every file of the chain stops: a file that RUNs itself would
             // otherwise go on with its next line at every level.
-            s.CommandFileAbort = 1;
+            s.CommandFileAbort = true;
             break;
         }
         file.reset(OpenPlainFile(ResolveExistingFile(name.typed), FileAccess::Read));
@@ -234,7 +234,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             }
         }
         s.CommandFile = file.get();
-        s.CommandFileActive = 1;
+        s.CommandFileActive = true;
         s.RunningFiles[s.OpenFiles++] = identity;
         if (s.Parsed.ResponseFileName.given && !outerResponse) {
             s.Parsed.ResponseFileName.given = 0;
@@ -251,7 +251,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
                 std::setvbuf(s.ResponseFile.get(), nullptr, _IOLBF, BUFSIZ);
                 s.ResponseFileName = responseName;
                 s.ResponseFailureReported = false;
-                s.ResponseFileActive = 1;
+                s.ResponseFileActive = true;
                 ownResponse = true;
                 PrintBanner(s, responseName.c_str());
                 CheckResponseFile(s);
@@ -262,7 +262,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             }
         }
 
-        s.CommandFileAbort = 0;
+        s.CommandFileAbort = false;
         run_report::FileStarted(s, file.get(), name.typed);
         for (;;) {
             char raw[kLineBufferSize];
@@ -274,7 +274,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             s.CurrentCommandId = kNoCommand;
             CheckResponseFile(s);
             PumpMessages(s);
-            if (stop != 0 || s.CommandFileAbort != 0) break;
+            if (stop != 0 || s.CommandFileAbort) break;
         }
         run_report::FileEnded(s);
         --s.OpenFiles;
@@ -282,17 +282,17 @@ void CmdRun(Session& s, ParseCursor& cursor) {
 
     file.reset();
     if (nested) {
-        s.CommandFileActive = 1;
+        s.CommandFileActive = true;
         s.CommandFile = outerFile;
     } else {
-        s.CommandFileActive = 0;
+        s.CommandFileActive = false;
         s.CommandFile = nullptr;
         PrintSummary(s);
         CheckResponseFile(s);  // the box itself may not have reached the file
     }
     if (ownResponse && s.ResponseFile != nullptr) {
         s.ResponseFile.reset();
-        s.ResponseFileActive = 0;
+        s.ResponseFileActive = false;
     }
 }
 

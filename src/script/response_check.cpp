@@ -148,7 +148,7 @@ void Branch(Session& s) {
     EchoKeyword(s, line.text);
 
     bool otherSeen = false;
-    s.CommandFileAbort = 0;
+    s.CommandFileAbort = false;
     while (NextLine(s, line)) {
         if (!otherSeen && StartsWith(line.text, other)) {
             otherSeen = true;
@@ -161,7 +161,7 @@ void Branch(Session& s) {
             if (RunBlockLine(s, line)) return;
         }
         PumpMessages(s);
-        if (s.CommandFileAbort != 0) return;
+        if (s.CommandFileAbort) return;
     }
 }
 
@@ -215,7 +215,7 @@ void CheckResponse(Session& s, ParseCursor& cursor, bool isTest) {
         PrintNewLine(s);
         SignalError(s);
     }
-    if (s.CommandFileActive == 0) return;
+    if (!s.CommandFileActive) return;
     Branch(s);
 }
 

@@ -138,21 +138,21 @@ void CmdWait(Session& s, ParseCursor& cursor) {
     // Whole seconds of the time of day: the wait lasts between n - 1 and n seconds.
     Host& host = s.host;
     const std::int64_t start = host.TimeOfDay();
-    s.WaitInProgress = 1;
-    while (s.WaitInProgress != 0 && host.TimeOfDay() - start < seconds) {
+    s.WaitInProgress = true;
+    while (s.WaitInProgress && host.TimeOfDay() - start < seconds) {
         PumpMessages(s);
         host.Idle();
     }
-    s.WaitInProgress = 0;
+    s.WaitInProgress = false;
 }
 
 void CmdPause(Session& s) {
     PrintText(s, kAttrStatus, "Press any key to continue...");
     PrintNewLine(s);
     CompletionBeep(s);
-    s.KeyWaitActive = 1;
+    s.KeyWaitActive = true;
     Host& host = s.host;
-    while (s.KeyWaitActive != 0) host.WaitForEvent(s);
+    while (s.KeyWaitActive) host.WaitForEvent(s);
     ClearToLineEnd(s);
 }
 
@@ -187,7 +187,7 @@ void CmdShell(Session& s, ParseCursor& cursor) {
     }
     if (result == 0) {
         // ESC in a command file stops the waiting, not the program.
-        while ((s.CommandFileActive == 0 || s.CommandFileAbort == 0) && host.ProgramRunning(process)) {
+        while ((!s.CommandFileActive || !s.CommandFileAbort) && host.ProgramRunning(process)) {
             PumpMessages(s);
             host.Idle();
         }
