@@ -39,10 +39,7 @@ bool Gpib(const InterpContext& s) { return s.Settings.Protocol == BusProtocol::G
 // Whether the capture file can be written: created when missing, its contents
 // left as they are (a failed read must not wipe the last capture).
 bool CanWriteCapture(const char* typedName) {
-    std::FILE* file = OpenPlainFile(ResolveNewFile(typedName), FileAccess::Keep);
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
+    return OpenPlainFile(ResolveNewFile(typedName), FileAccess::Keep) != nullptr;
 }
 
 // Replaces the contents of the file at `path` with n bytes: they are written to a
@@ -57,7 +54,7 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
     }
     std::string temporary = target + ".kelvo-XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    std::FILE* file = nullptr;
+    FileHandle file;
     if (fd >= 0) {
         struct stat info;
         if (stat(target.c_str(), &info) == 0) {
@@ -67,7 +64,7 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
             umask(mask);
             fchmod(fd, 0666 & ~mask);
         }
-        file = fdopen(fd, "wb");
+        file.reset(fdopen(fd, "wb"));
         if (file == nullptr) {
             close(fd);
             unlink(temporary.c_str());
@@ -78,8 +75,8 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
         file = OpenPlainFile(target, FileAccess::Replace);
         if (file == nullptr) return false;
     }
-    bool written = n <= 0 || std::fwrite(data, 1, static_cast<std::size_t>(n), file) == static_cast<std::size_t>(n);
-    if (std::fclose(file) != 0) written = false;
+    bool written = n <= 0 || std::fwrite(data, 1, static_cast<std::size_t>(n), file.get()) == static_cast<std::size_t>(n);
+    if (std::fclose(file.release()) != 0) written = false;  // a failed close is a failed write
     if (temporary.empty()) return written;
     if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
         unlink(temporary.c_str());

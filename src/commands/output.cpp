@@ -43,7 +43,7 @@ std::int16_t SendAddressBytes(CommandContext& s, std::int16_t operation, unsigne
 // could not be opened (reported).
 std::int32_t LoadFile(CommandContext& s, const char* typedName, unsigned char* buffer) {
     const std::string path = ResolveExistingFile(typedName);
-    std::FILE* file = OpenPlainFile(path, FileAccess::Read);
+    const FileHandle file = OpenPlainFile(path, FileAccess::Read);
     if (file == nullptr) {
         PrintText(s, kAttrError, "? File '");
         PrintText(s, kAttrValue, typedName);
@@ -53,10 +53,9 @@ std::int32_t LoadFile(CommandContext& s, const char* typedName, unsigned char* b
         ShowSyntaxHelp(s);
         return -1;
     }
-    const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file);
-    const bool longer = n == kDataBufferSize && std::fgetc(file) != EOF;
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
+    const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file.get());
+    const bool longer = n == kDataBufferSize && std::fgetc(file.get()) != EOF;
+    const bool failed = std::ferror(file.get()) != 0;
     const std::int32_t loaded = failed ? 0 : static_cast<std::int32_t>(n);
     if (!s.CommandFileActive) {
         PrintCount(s, kAttrValue, loaded, kAttrWords, " byte");

@@ -85,7 +85,7 @@ void SilentHost::Idle() { std::this_thread::sleep_for(std::chrono::milliseconds(
 
 void SilentHost::WaitForEvent(ProgramState& state) { state.KeyWaitActive = false; }
 
-std::FILE* OpenPlainFile(const std::string& path, FileAccess access) {
+FileHandle OpenPlainFile(const std::string& path, FileAccess access) {
     // O_NONBLOCK keeps open() itself from waiting for the other end of a FIFO;
     // the file is then checked before anything is read or written.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -105,7 +105,7 @@ std::FILE* OpenPlainFile(const std::string& path, FileAccess access) {
         return nullptr;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* file = fdopen(fd, mode);
+    FileHandle file(fdopen(fd, mode));
     if (file == nullptr) close(fd);
     return file;
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "console/file_handle.h"
+
 namespace kelvo {
 
 struct ProgramState;
@@ -88,7 +90,7 @@ enum class FileAccess {
 // other end, a device or a folder is refused like a file that cannot be opened,
 // since reading or writing it may never end. Null when the file cannot be
 // opened or is not a regular file.
-std::FILE* OpenPlainFile(const std::string& path, FileAccess access);
+[[nodiscard]] FileHandle OpenPlainFile(const std::string& path, FileAccess access);
 
 // A host with no window, no sound and no keyboard: a steady clock, a millisecond
 // sleep when idle, and a PAUSE that goes on at once.

@@ -220,7 +220,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             s.CommandFileAbort = true;
             break;
         }
-        file.reset(OpenPlainFile(ResolveExistingFile(name.typed), FileAccess::Read));
+        file = OpenPlainFile(ResolveExistingFile(name.typed), FileAccess::Read);
         FileIdentity identity{};
         if (file == nullptr || !IdentityOf(file.get(), identity)) {
             PrintFileError(s, "? Can't open command file '", name.typed);
@@ -239,7 +239,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
         if (s.Parsed.ResponseFileName.given && !outerResponse) {
             s.Parsed.ResponseFileName.given = 0;
             const std::string responseName = s.Parsed.ResponseFileName.typed;
-            s.ResponseFile.reset(OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append));
+            s.ResponseFile = OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append);
             if (s.ResponseFile == nullptr) {
                 PrintFileError(s, "? Can't open response file '", responseName.c_str());
             } else if (IsRunningCommandFile(s, s.ResponseFile.get())) {

@@ -73,7 +73,7 @@ public:
     std::string ResponseFileName;
     bool ResponseFailureReported = false;
 
-    std::int16_t TestResult = kTestNone;
+    TestOutcome TestResult = kTestNone;
 
     // TM START marks, the latest last.
     std::uint32_t TimeMarks[kMaxTimeMarks] = {};

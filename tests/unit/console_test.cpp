@@ -282,13 +282,13 @@ TEST(PlainFiles, OnlyRegularFilesOpenAndNothingWaits) {
             EXPECT_EQ(OpenPlainFile(refused, access), nullptr) << refused;
     }
     // Keep writes without emptying; Replace empties.
-    std::FILE* file = OpenPlainFile(plain, FileAccess::Keep);
+    FileHandle file = OpenPlainFile(plain, FileAccess::Keep);
     ASSERT_NE(file, nullptr);
-    std::fclose(file);
+    file.reset();
     EXPECT_EQ(std::filesystem::file_size(plain), 4u);
     file = OpenPlainFile(plain, FileAccess::Replace);
     ASSERT_NE(file, nullptr);
-    std::fclose(file);
+    file.reset();
     EXPECT_EQ(std::filesystem::file_size(plain), 0u);
 
     // A FIFO in the history file's place reads as a missing file and takes no save.
