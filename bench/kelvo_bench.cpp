@@ -151,7 +151,7 @@ void BM_EnterBlockTcpIpWithCapture(benchmark::State& state) {
     for (auto _ : state) {
         ClearDisplay(s);
         ExecuteCommandLine(s, line.c_str(), typed.c_str());
-        if (SocketByteCount != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
+        if (SocketByteCount(s) != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
     }
     CloseConnection(s);
     std::remove(capture.c_str());

@@ -162,10 +162,14 @@ int main(int argc, char** argv) {
         RunLine(s, "ENTER 7;*IDN?");
         past.push_back(MsSince(start) - kReplyDelayMs);
     }
+    const std::vector<double> inOrder = past;
     std::sort(past.begin(), past.end());
     std::printf("completion: ENTER with a %.0f ms reply delay took the delay plus %.2f ms (median), %.2f ms (worst) "
                 "over %d rounds; this includes the set-up, addressing, the query and the read\n",
                 kReplyDelayMs, past[past.size() / 2], past.back(), rounds);
+    std::printf("  each round, in order (ms past the delay):");
+    for (const double ms : inOrder) std::printf(" %.2f", ms);
+    std::printf("\n");
     std::remove(bench.c_str());
     return 0;
 }

@@ -416,9 +416,11 @@ int StartRead(int ud, void* buffer, long n, bool async) {
 
 // --- Settings ---------------------------------------------------------------
 
+// Allowed while a transfer is under way, as with the driver's library: the
+// transfer keeps the limit it started with, and a wait uses the new one.
 int SetTimeout(int ud, int code) {
     int result = 0;
-    Descriptor* d = Use(ud, result);
+    Descriptor* d = Use(ud, result, false, true);
     if (d == nullptr) return result;
     if (code < TNONE || code > T1000s) return Fail(d, EARG);
     const int previous = d->timeout;

@@ -3,12 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "interp/interp_context.h"
 
 namespace kelvo {
 
 // The operation timer every bus operation runs.
+class BusConnections;
+
 struct OperationTimer {
     std::uint32_t startTick = 0;
     std::uint32_t lastElapsed = 0;
@@ -17,7 +20,11 @@ struct OperationTimer {
 
 class BusContext : public InterpContext {
 public:
-    using InterpContext::InterpContext;
+    BusContext(Console& display, Host& platform);
+    ~BusContext();
+
+    // The ways of reaching the instrument, and the one the settings select.
+    BusConnections& Connections() { return *connections_; }
 
     // The device address of the command in progress.
     std::int16_t CurrentDeviceAddress = 0;
@@ -28,6 +35,9 @@ public:
     // The outcome of the last TCP/IP wait (TcpWaitOutcome).
     std::int16_t TcpError = 0;
     OperationTimer Timer;
+
+private:
+    std::unique_ptr<BusConnections> connections_;
 };
 
 }  // namespace kelvo

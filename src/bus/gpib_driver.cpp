@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace kelvo::gpib {
 namespace {
@@ -36,8 +37,14 @@ constexpr int kCmplMask = 0x0100;
 using IntFn = int (*)();
 using LongFn = long (*)();
 
+// Owner of a library opened with dlopen: closed when the owner ends.
+struct LibraryCloser {
+    void operator()(void* handle) const { dlclose(handle); }
+};
+using LibraryHandle = std::unique_ptr<void, LibraryCloser>;
+
 struct Driver {
-    void* handle = nullptr;
+    LibraryHandle handle;
     std::string name;
     bool linuxGpib = false;
     void* ops[kOpCount] = {};
@@ -51,7 +58,10 @@ struct Driver {
     volatile long* varIbcntl = nullptr;
 };
 
-Driver driver;
+// Never destroyed: a library loaded stays loaded until the process ends (its
+// threads and the memory its globals point to may outlive any destructor run
+// at exit). UnloadDriver closes it on request.
+Driver& driver = *new Driver;
 int lastTimeoutCode = 0;
 
 void Fail(std::int32_t systemError) {
@@ -75,10 +85,11 @@ bool Load() {
         count = 1;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        void* handle = dlopen(list[i], RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) continue;
+        LibraryHandle library(dlopen(list[i], RTLD_NOW | RTLD_LOCAL));
+        if (!library) continue;
+        void* const handle = library.get();
         Driver loaded;
-        loaded.handle = handle;
+        loaded.handle = std::move(library);
         loaded.name = list[i];
         loaded.threadIbsta = reinterpret_cast<IntFn>(dlsym(handle, "ThreadIbsta"));
         loaded.threadIberr = reinterpret_cast<IntFn>(dlsym(handle, "ThreadIberr"));
@@ -89,14 +100,11 @@ bool Load() {
         loaded.varIbcntl = static_cast<volatile long*>(dlsym(handle, "ibcntl"));
         const bool status = (loaded.threadIbsta || loaded.varIbsta) && (loaded.threadIberr || loaded.varIberr) &&
                             (loaded.threadIbcntl || loaded.threadIbcnt || loaded.varIbcntl);
-        if (!status) {  // not a driver we can read: try the next one
-            dlclose(handle);
-            continue;
-        }
+        if (!status) continue;  // not a driver we can read (closed here): try the next one
         // The Linux driver's own library; NI's are named differently.
         const std::string base = loaded.name.substr(loaded.name.rfind('/') + 1);
         loaded.linuxGpib = base.rfind("libgpib.so", 0) == 0;
-        driver = loaded;
+        driver = std::move(loaded);
         return true;
     }
     return false;
@@ -104,7 +112,7 @@ bool Load() {
 
 void* Lookup(Op op) {
     if (!driver.looked[op]) {
-        driver.ops[op] = dlsym(driver.handle, kOpNames[op]);
+        driver.ops[op] = dlsym(driver.handle.get(), kOpNames[op]);
         driver.looked[op] = true;
     }
     return driver.ops[op];
@@ -243,9 +251,6 @@ std::string TriedLibraries() {
 
 std::string LoadedLibrary() { return driver.name; }
 
-void UnloadDriver() {
-    if (driver.handle != nullptr) dlclose(driver.handle);
-    driver = Driver{};
-}
+void UnloadDriver() { driver = Driver{}; }
 
 }  // namespace kelvo::gpib

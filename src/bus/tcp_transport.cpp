@@ -18,6 +18,7 @@
 #include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
+#include "bus/bus_connections.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
@@ -28,7 +29,7 @@ namespace {
 // A socket wait sleeps in poll for at most this long between looks at the
 // window's events: ESC, Ctrl-Break and a close request are seen well within 50 ms.
 constexpr int kSlicesMs = 20;
-constexpr std::int32_t kRequestSize = 16384;
+constexpr std::int32_t kRequestSize = TcpIpTransport::kRequestSize;
 // The most of an over-long reply that is read only to be dropped.
 constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
 constexpr char kGreeting[] = "100 Connection accepted";
@@ -40,13 +41,13 @@ constexpr std::int16_t kTcpWaitFailed = 131;
 constexpr std::int16_t kTcpClosedByInstrument = 132;
 constexpr std::int16_t kTcpCouldNotConnect = 133;
 
-int instrumentSocket = -1;
-bool established = false;  // the connection was made (as opposed to still being tried)
+// The connection's state lives in the TCP/IP transport of the session.
+TcpIpTransport::State& Tcp(BusContext& s) { return s.Connections().TcpIp().state; }
 
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost(BusContext& s) {
-    s.TcpError = established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    s.TcpError = Tcp(s).established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
     const std::int16_t result = ReportTcpError(s);
     if (s.TcpError != kTcpCouldNotConnect) return result;
     PrintText(s, kAttrWords, "Instrument at ");
@@ -57,10 +58,9 @@ std::int16_t ReportConnectionLost(BusContext& s) {
     return result;
 }
 
-void CloseSocket() {
-    if (instrumentSocket >= 0) close(instrumentSocket);
-    instrumentSocket = -1;
-    established = false;
+void CloseSocket(BusContext& s) {
+    Tcp(s).socket.Reset();
+    Tcp(s).established = false;
 }
 
 // The greeting line, read as it comes in: whole pieces up to its line feed, under
@@ -80,7 +80,7 @@ std::int16_t ReadGreeting(BusContext& s) {
     };
     while (!lineEnded && total < kGreetingLimit && couldStillMatch()) {
         char piece[kGreetingKept];
-        ssize_t n = recv(instrumentSocket, piece, sizeof piece, MSG_PEEK);
+        ssize_t n = recv(Tcp(s).socket.Get(), piece, sizeof piece, MSG_PEEK);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (WaitSocketEvent(s, SocketEvent::Read) != 0) return 1;
             continue;
@@ -95,7 +95,7 @@ std::int16_t ReadGreeting(BusContext& s) {
             n = static_cast<const char*>(lf) - piece + 1;
             lineEnded = true;
         }
-        n = recv(instrumentSocket, piece, static_cast<std::size_t>(n), 0);
+        n = recv(Tcp(s).socket.Get(), piece, static_cast<std::size_t>(n), 0);
         if (n <= 0) return 1;
         const std::int32_t room = kGreetingKept - length;
         const std::int32_t keep = static_cast<std::int32_t>(std::min<ssize_t>(n, room));
@@ -122,12 +122,12 @@ std::int16_t ReadGreeting(BusContext& s) {
 
 }  // namespace
 
-bool ConnectionOpen() { return instrumentSocket >= 0; }
+bool ConnectionOpen(BusContext& s) { return Tcp(s).socket.Valid(); }
 
-void AdoptConnection(int socket) {
-    CloseSocket();
-    instrumentSocket = socket;
-    established = socket >= 0;
+void AdoptConnection(BusContext& s, int socket) {
+    CloseSocket(s);
+    Tcp(s).socket.Reset(socket);
+    Tcp(s).established = socket >= 0;
 }
 
 std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
@@ -137,7 +137,7 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
     bool lost = false;
     const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
     for (;;) {
-        pollfd fd{instrumentSocket, wanted, 0};
+        pollfd fd{Tcp(s).socket.Get(), wanted, 0};
         const int ready = poll(&fd, 1, kSlicesMs);
         if (ready < 0 && errno != EINTR) {
             outcome = kTcpWaitFailed;
@@ -150,15 +150,15 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
                 break;
             }
             if (fd.revents & wanted) {
-                if (!established) {
+                if (!Tcp(s).established) {
                     int error = 0;
                     socklen_t size = sizeof error;
-                    getsockopt(instrumentSocket, SOL_SOCKET, SO_ERROR, &error, &size);
+                    getsockopt(Tcp(s).socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size);
                     if (error != 0) {
                         lost = true;
                         break;
                     }
-                    established = true;
+                    Tcp(s).established = true;
                 }
                 done = true;
             } else if (fd.revents & (POLLERR | POLLHUP)) {
@@ -186,11 +186,11 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
 }
 
 std::int16_t OpenConnection(BusContext& s) {
-    if (s.Settings.Protocol != BusProtocol::TcpIp || s.WinsockAvailable == 0 || instrumentSocket >= 0) return 0;
+    if (s.Settings.Protocol != BusProtocol::TcpIp || s.WinsockAvailable == 0 || Tcp(s).socket.Valid()) return 0;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 1;
-    instrumentSocket = fd;
-    established = false;
+    Tcp(s).socket.Reset(fd);
+    Tcp(s).established = false;
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
@@ -223,34 +223,35 @@ std::int16_t OpenConnection(BusContext& s) {
 }
 
 void CloseConnection(BusContext& s) {
-    if (instrumentSocket < 0) return;
-    CloseSocket();
+    if (!Tcp(s).socket.Valid()) return;
+    CloseSocket(s);
     // Give the instrument a moment before the next connection.
     Host& host = s.host;
     const std::uint32_t start = host.TickCount();
     while (host.TickCount() - start < 100) host.Idle();
 }
 
-void HoldWrites(bool hold) {
-    if (instrumentSocket < 0) return;
+void HoldWrites(BusContext& s, bool hold) {
+    if (!Tcp(s).socket.Valid()) return;
     const int on = hold ? 1 : 0;
-    setsockopt(instrumentSocket, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    setsockopt(Tcp(s).socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-std::int16_t SocketSendAll(BusContext& s, const void* data, std::int32_t length) {
-    const auto* bytes = static_cast<const unsigned char*>(data);
+std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
+    const unsigned char* bytes = data.data();
+    auto length = static_cast<std::int32_t>(data.size());
     std::int32_t sent = 0;
     std::int16_t status = 0;
     // On an established connection the bytes are offered at once; the wait comes
     // only when the socket cannot take them (a full send buffer).
-    bool wait = !established;
+    bool wait = !Tcp(s).established;
     while (length > 0 && status == 0) {
         if (wait) {
             status = WaitSocketEvent(s, SocketEvent::Write);
             if (status != 0) break;
         }
         wait = true;
-        const ssize_t r = send(instrumentSocket, bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
@@ -261,13 +262,13 @@ std::int16_t SocketSendAll(BusContext& s, const void* data, std::int32_t length)
         sent += static_cast<std::int32_t>(r);
         length -= static_cast<std::int32_t>(r);
     }
-    SocketByteCount = sent;
+    Tcp(s).byteCount = sent;
     return status;
 }
 
-std::int32_t UnacknowledgedBytes() {
+std::int32_t UnacknowledgedBytes(BusContext& s) {
     int queued = 0;
-    if (instrumentSocket < 0 || ioctl(instrumentSocket, SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+    if (!Tcp(s).socket.Valid() || ioctl(Tcp(s).socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
     return queued;
 }
 
@@ -288,10 +289,13 @@ std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
     return length > 0 ? length : kNotABlock;
 }
 
-std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCount) {
-    SocketByteCount = 0;
-    TcpReplyRest = ReplyRest::None;
-    TcpBytesDropped = 0;
+std::int16_t TcpReceive(BusContext& s, std::span<unsigned char> into) {
+    TcpIpTransport::State& tcp = Tcp(s);
+    unsigned char* const buffer = into.data();
+    const auto maxCount = static_cast<std::int32_t>(into.size());
+    tcp.byteCount = 0;
+    tcp.replyRest = ReplyRest::None;
+    tcp.bytesDropped = 0;
     if (maxCount <= 0) return 0;
     enum class State { Scan, BlockData, BlockHeader };
     std::int32_t count = 0;
@@ -303,14 +307,14 @@ std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCo
     parser.Reset();
     // Once the buffer is full, the rest of the reply is read here and dropped, so
     // that the next command does not take it for its own reply.
-    static unsigned char scratch[kRequestSize];
+    unsigned char* const scratch = tcp.scratch;
     bool cut = false;
 
     bool stop = false;
     while (!stop) {
         if (error != 0) break;
         if (count == maxCount) cut = true;  // and the reply goes on
-        if (cut && TcpBytesDropped >= kDiscardLimit) break;
+        if (cut && tcp.bytesDropped >= kDiscardLimit) break;
         // What the state asks for stays in `request` (a block's remaining bytes);
         // one receive takes no more than there is room for.
         const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
@@ -319,7 +323,7 @@ std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCo
             break;
         }
         unsigned char* in = cut ? scratch : buffer + count;
-        ssize_t got = recv(instrumentSocket, in, static_cast<std::size_t>(want), 0);
+        ssize_t got = recv(Tcp(s).socket.Get(), in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == ECONNRESET) ReportConnectionLost(s);
@@ -424,13 +428,46 @@ std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCo
             }
         }
         if (cut)
-            TcpBytesDropped += taken;
+            tcp.bytesDropped += taken;
         else
             count += taken;
     }
-    if (cut) TcpReplyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
-    SocketByteCount = count;
+    if (cut) tcp.replyRest = stop ? ReplyRest::Dropped : ReplyRest::Left;
+    tcp.byteCount = count;
     return error;
+}
+
+std::int32_t SocketByteCount(BusContext& s) { return Tcp(s).byteCount; }
+ReplyRest TcpReplyRest(BusContext& s) { return Tcp(s).replyRest; }
+std::int64_t TcpBytesDropped(BusContext& s) { return Tcp(s).bytesDropped; }
+
+void TcpIpTransport::EndLine() { CloseConnection(s); }
+std::int16_t TcpIpTransport::Connect() { return OpenConnection(s); }
+
+void TcpIpTransport::Reconnect() {
+    CloseConnection(s);
+    PumpMessagesFor(s, 1000);
+    (void)OpenConnection(s);
+}
+void TcpIpTransport::BeginMessage() { HoldWrites(s, true); }
+void TcpIpTransport::EndMessage() { HoldWrites(s, false); }
+
+Moved TcpIpTransport::Write(std::span<const unsigned char> bytes) {
+    const std::int16_t status = SocketSendAll(s, bytes);
+    return {status, state.byteCount};
+}
+
+std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedBytes(s); }
+
+std::int16_t TcpIpTransport::ReadReply(std::span<unsigned char> buffer) {
+    state.byteCount = 0;
+    return TcpReceive(s, buffer);
+}
+
+ReplyRest TcpIpTransport::RestOfReply(std::int16_t status, std::int32_t room) const {
+    (void)status;
+    (void)room;
+    return state.replyRest;
 }
 
 }  // namespace kelvo

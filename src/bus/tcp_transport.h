@@ -1,57 +1,97 @@
 // The TCP/IP transport: one connection to the instrument at IpAddress:TcpPort,
 // greeted with "100 Connection accepted"; strings go out as they are, and a reply
 // ends at a line feed unless the line feed lies inside a definite-length block.
+// The functions after the class act on the TCP/IP transport of the session.
 #pragma once
 
 #include <cstdint>
-#include "bus/bus_context.h"
+
+#include "bus/transport.h"
+#include "bus/unique_fd.h"
 
 namespace kelvo {
 
+class TcpIpTransport final : public Transport {
+public:
+    // The size of one receive; also of the piece a dropped rest is read in.
+    static constexpr std::int32_t kRequestSize = 16384;
+
+    using Transport::Transport;
+
+    // No bus operations: messages only.
+    [[nodiscard]] Capability Capabilities() const override { return Capability::None; }
+    // Connected when a command first needs it (with the greeting), closed after
+    // the line.
+    std::int16_t BeginLine() override { return 0; }
+    void EndLine() override;
+
+    [[nodiscard]] std::int16_t Connect() override;
+    // After the 100 ms a closed connection asks for and a second more.
+    void Reconnect() override;
+    // The string, the files and the end message leave as one message.
+    void BeginMessage() override;
+    void EndMessage() override;
+    [[nodiscard]] Moved Write(std::span<const unsigned char> bytes) override;
+    [[nodiscard]] std::int32_t UndeliveredBytes() const override;
+    // A reply ends at a line feed unless the line feed lies inside a
+    // definite-length block.
+    [[nodiscard]] std::int16_t ReadReply(std::span<unsigned char> buffer) override;
+    [[nodiscard]] std::int32_t TransferCount() const override { return state.byteCount; }
+    [[nodiscard]] ReplyRest RestOfReply(std::int16_t status, std::int32_t room) const override;
+    [[nodiscard]] std::int64_t DroppedBytes() const override { return state.bytesDropped; }
+
+    // The connection and what the last transfer on it did.
+    struct State {
+        UniqueFd socket;           // the connection, if one is open
+        bool established = false;  // made (as opposed to still being tried)
+        std::int32_t byteCount = 0;  // moved by the last send or receive
+        ReplyRest replyRest = ReplyRest::None;
+        std::int64_t bytesDropped = 0;
+        unsigned char scratch[kRequestSize] = {};  // where a dropped rest is read to
+    };
+    State state;
+};
+
+
 // The bytes moved by the last SocketSendAll or TcpReceive.
-inline std::int32_t SocketByteCount = 0;
+[[nodiscard]] std::int32_t SocketByteCount(BusContext& s);
 
 // Opens the connection when TCP/IP is selected and none is open, printing
 // "Connecting...." and the instrument's greeting. Returns 0 (connected, or nothing
 // to do) or 1 (failed).
-std::int16_t OpenConnection(BusContext& s);
-bool ConnectionOpen();
+[[nodiscard]] std::int16_t OpenConnection(BusContext& s);
+bool ConnectionOpen(BusContext& s);
 // Takes over an already connected socket as the instrument connection.
-void AdoptConnection(int socket);
+void AdoptConnection(BusContext& s, int socket);
 
 // Read or write readiness, for WaitSocketEvent.
 enum class SocketEvent { Read, Write };
 // Waits for the socket, keeping the user interface alive and watching the abort
 // and the timeout. Returns 0, or 1 after an error report.
-std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event);
+[[nodiscard]] std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event);
 
-// Sends all `length` bytes. Returns 0, or 1 on failure; SocketByteCount holds the
+// Sends all the bytes. Returns 0, or 1 on failure; SocketByteCount holds the
 // bytes actually sent.
-std::int16_t SocketSendAll(BusContext& s, const void* data, std::int32_t length);
+[[nodiscard]] std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> bytes);
 
 // The bytes handed to the connection that the instrument has not acknowledged;
 // after a failed send they never reached it. 0 without a connection.
-std::int32_t UnacknowledgedBytes();
+std::int32_t UnacknowledgedBytes(BusContext& s);
 
 // Holds the small writes of one message back (hold true) and sends them together
 // as one segment when released, so that the instrument sees the message at once
 // rather than piece by piece. Nothing happens without a connection.
-void HoldWrites(bool hold);
+void HoldWrites(BusContext& s, bool hold);
 
-// Receives one reply into `buffer` (not terminated), at most maxCount bytes.
+// Receives one reply into `buffer` (not terminated), at most its size.
 // Returns 0, or 1 on failure; SocketByteCount holds the bytes stored. Of a reply
-// longer than maxCount the rest is read and dropped (up to 16 MiB, under the
+// longer than the buffer the rest is read and dropped (up to 16 MiB, under the
 // timeout and the abort key), so that the next reply starts clean; TcpReplyRest
 // and TcpBytesDropped say how that went.
-std::int16_t TcpReceive(BusContext& s, unsigned char* buffer, std::int32_t maxCount);
+[[nodiscard]] std::int16_t TcpReceive(BusContext& s, std::span<unsigned char> buffer);
 
-enum class ReplyRest {
-    None,     // the reply fitted
-    Dropped,  // the rest was read to the reply's end and dropped
-    Left,     // the rest could not all be read (an error, or too much)
-};
-inline ReplyRest TcpReplyRest = ReplyRest::None;
-inline std::int64_t TcpBytesDropped = 0;
+[[nodiscard]] ReplyRest TcpReplyRest(BusContext& s);
+[[nodiscard]] std::int64_t TcpBytesDropped(BusContext& s);
 
 // Recognises an IEEE 488.2 definite-length block header after its '#', one byte
 // at a time.

@@ -1,5 +1,7 @@
 #include "bus/transfer_wait.h"
 
+#include <cerrno>
+
 #include "bus/bus_errors.h"
 #include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
@@ -10,18 +12,43 @@
 
 namespace kelvo {
 
+namespace {
+
+// The driver's timeout code for 10 ms. A wait asks the driver to block until the
+// transfer completes or this slice has passed, so the program sleeps in the
+// driver (in the kernel with the Linux driver) instead of polling: a completion
+// is seen as it happens, and between slices the window's events, ESC and the
+// clock are heard, well within 50 ms.
+constexpr int kSliceTimeoutCode = 7;
+constexpr std::int32_t kWaitMask = kStatusCmpl | kStatusTimo;
+
+}  // namespace
+
 std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
     const int ud = BoardDescriptor;
     s.TransferWaitActive = 1;
     s.TransferAbort = 0;
     std::int32_t outcome = 0;
     Host& host = s.host;
+    // The board's own timeout stays as the program set it (it times its waits
+    // itself); only the slices of this wait use the short one.
+    const int programTimeout = gpib::LastTimeoutCode();
+    const bool sliced = (gpib::ibtmo(ud, kSliceTimeoutCode) & kStatusErr) == 0;
+    bool collected = false;
     for (;;) {
-        const std::int32_t status = gpib::ibwait(ud, 0);
-        if (status & kStatusCmpl) break;
-        // A poll that itself fails (no driver, a lost board) will never show the
-        // completion: report it now.
-        if (status & kStatusErr) break;
+        // With the slice set, a wait with CMPL in its mask also settles the
+        // transfer's count and error, as the completion left them. Without it
+        // (a driver that refused the timeout) the wait is a plain poll.
+        const std::int32_t status = sliced ? gpib::ibwait(ud, kWaitMask) : gpib::ibwait(ud, 0);
+        if (status & kStatusCmpl) {
+            collected = sliced;
+            break;
+        }
+        // A wait that itself fails (no driver, a lost board) will never show the
+        // completion: report it now. A signal that cut a wait short in the
+        // kernel (ESC in kelvo-cli) is no failure: the pass goes on to see it.
+        const bool interrupted = sliced && iberr == kErrDos && ibcntl == EINTR;
+        if ((status & kStatusErr) != 0 && !interrupted) break;
         if (s.TransferAbort != 0) {
             outcome = kErrKeyboardAbort;
             break;
@@ -30,13 +57,23 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
             outcome = kErrTimeout;
             break;
         }
-        // Handle the window's events, then sleep: the driver's poll is cheap, but
-        // asking it without a pause would keep a core busy for the whole wait.
-        // One millisecond keeps a completion, ESC and a close request prompt.
         PumpMessages(s);
-        if (s.TransferAbort == 0) host.Idle();
+        // A sliced wait has already slept in the driver; a plain poll sleeps here.
+        if (s.TransferAbort == 0 && !sliced) host.Idle();
     }
     s.TransferWaitActive = 0;
+    if (sliced) {
+        // Putting the timeout back is a driver call of its own: the wait's
+        // status values are kept across it. A slice that ran out together with
+        // the completion does not count as a timeout.
+        const std::int32_t sta = ibsta & ~(collected ? kStatusTimo : 0);
+        const std::int32_t err = iberr;
+        const std::int32_t cnt = ibcntl;
+        (void)gpib::ibtmo(ud, programTimeout);
+        ibsta = sta;
+        iberr = err;
+        ibcntl = cnt;
+    }
 
     if (outcome != 0) {
         gpib::ibstop(ud);
@@ -49,7 +86,7 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
 
     // The transfer's own count and error, as the completion left them: any
     // further call would reset them with the Linux driver's library.
-    gpib::CollectCompletion(ud, expectedCount > 1);
+    if (!collected) gpib::CollectCompletion(ud, expectedCount > 1);
     if (expectedCount > 1) {
         if (ibcntl != expectedCount) {
             ibsta |= kStatusErr;

@@ -1,29 +1,50 @@
 #include "bus/transport.h"
 
+#include "bus/bus_connections.h"
 #include "bus/interface_settings.h"
 
 namespace kelvo {
-namespace {
 
-// The ways carry no state of their own (the board descriptor and the socket are
-// the interface's), so one constant object of each serves.
-const GpibBoardTransport kGpibBoard;
-const TcpIpTransport kTcpIp;
-const Transport* const kAll[] = {&kGpibBoard, &kTcpIp};
-
-}  // namespace
-
-std::int16_t GpibBoardTransport::BeginLine(BusContext& s) const { return InitInterface(s); }
-void GpibBoardTransport::EndLine(BusContext&) const { GoOffline(); }
-void TcpIpTransport::EndLine(BusContext& s) const { CloseConnection(s); }
-
-const Transport& SelectedTransport(BusContext& s) {
-    if (s.Settings.Protocol == BusProtocol::TcpIp) return kTcpIp;
-    return kGpibBoard;
+// The bus operations of a way that has none: the dispatcher refuses the
+// commands that need them before they get here.
+std::int16_t Transport::SendCommand(std::span<const unsigned char> bytes) {
+    (void)bytes;
+    return 1;
+}
+std::int16_t Transport::ReadCounted(std::span<unsigned char> buffer) {
+    (void)buffer;
+    return 1;
+}
+Moved Transport::ReadPiece(std::span<unsigned char> buffer) {
+    (void)buffer;
+    return {1, 0};
+}
+std::int16_t Transport::ParallelPoll(unsigned char& response) {
+    response = 0;
+    return 1;
+}
+std::int16_t Transport::InterfaceClear() { return 1; }
+std::int16_t Transport::RemoteEnable(bool on) {
+    (void)on;
+    return 1;
 }
 
-std::span<const Transport* const> AllTransports() { return kAll; }
+Transport& BusConnections::Selected() {
+    if (s_.Settings.Protocol == BusProtocol::TcpIp) return tcpIp_;
+    return gpib_;
+}
 
-Capability ConnectionCapabilities(InterpContext& s) { return SelectedTransport(static_cast<BusContext&>(s)).Capabilities(); }
+BusContext::BusContext(Console& display, Host& platform)
+    : InterpContext(display, platform), connections_(std::make_unique<BusConnections>(*this)) {}
+
+BusContext::~BusContext() = default;
+
+std::span<Transport* const> AllTransports(BusContext& s) { return s.Connections().All(); }
+
+Transport& SelectedTransport(BusContext& s) { return s.Connections().Selected(); }
+
+Capability ConnectionCapabilities(InterpContext& s) {
+    return SelectedTransport(static_cast<BusContext&>(s)).Capabilities();
+}
 
 }  // namespace kelvo

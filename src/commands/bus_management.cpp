@@ -3,11 +3,10 @@
 #include <vector>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
@@ -21,7 +20,7 @@ bool HasArgument(ParseCursor& cursor) { return cursor.SkipBlanks() != '\0'; }
 // "Sending <what>[ to device <address>]": a progress line, not printed while a
 // command file runs.
 void Announce(CommandContext& s, const char* what, std::int16_t address, bool withAddress) {
-    if (s.CommandFileActive) return;
+    if (s.CommandFileActive != 0) return;
     PrintText(s, kAttrWords, "Sending ");
     PrintText(s, kAttrValue, what);
     if (withAddress) {
@@ -35,18 +34,17 @@ void Announce(CommandContext& s, const char* what, std::int16_t address, bool wi
 
 std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes) {
     const std::vector<unsigned char> data(bytes);
-    const auto n = static_cast<std::int32_t>(data.size());
     ShowWaiting(s);
     s.BusOperation = operation;
     StartTiming(s);
-    const std::int16_t status = AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, data.data(), n), n);
+    const std::int16_t status = SelectedTransport(s).SendCommand(data);
     if (status == 0) ShowDone(s);
     StopTiming(s);
     return status;
 }
 
 void CmdAbort(CommandContext& s) {
-    if (!s.CommandFileActive) {
+    if (s.CommandFileActive == 0) {
         PrintText(s, kAttrWords, "Sending ");
         PrintText(s, kAttrValue, "IFC");
         PrintText(s, kAttrWords, " to all devices");
@@ -55,8 +53,7 @@ void CmdAbort(CommandContext& s) {
     ShowWaiting(s);
     s.BusOperation = kOpInterfaceClear;
     StartTiming(s);
-    gpib::ibsic(BoardDescriptor);
-    if (ReportGpibError(s) == 0) ShowDone(s);
+    if (SelectedTransport(s).InterfaceClear() == 0) ShowDone(s);
     StopTiming(s);
 }
 
@@ -81,8 +78,7 @@ void CmdLocal(CommandContext& s, ParseCursor& cursor) {
         PrintNewLine(s);
         s.BusOperation = kOpRemoteEnableFalse;
         StartTiming(s);
-        gpib::ibsre(BoardDescriptor, 0);
-        ReportGpibError(s);
+        (void)SelectedTransport(s).RemoteEnable(false);
         StopTiming(s);
         return;
     }
@@ -105,8 +101,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
     PrintNewLine(s);
     s.BusOperation = kOpRemoteEnableTrue;
     StartTiming(s);
-    gpib::ibsre(BoardDescriptor, 1);
-    if (ReportGpibError(s) != 0 || !HasArgument(cursor)) {
+    if (SelectedTransport(s).RemoteEnable(true) != 0 || !HasArgument(cursor)) {
         StopTiming(s);
         return;
     }
@@ -116,7 +111,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
         return;
     }
     s.CurrentDeviceAddress = address;
-    if (!s.CommandFileActive) {
+    if (s.CommandFileActive == 0) {
         PrintText(s, kAttrWords, "Sending device ");
         PrintLong(s, kAttrValue, address);
         PrintText(s, kAttrWords, " to ");
@@ -126,7 +121,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
     ShowWaiting(s);
     s.BusOperation = kOpListenAddress;
     const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
-    if (AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes, 3), 3) == 0) ShowDone(s);
+    if (SelectedTransport(s).SendCommand(bytes) == 0) ShowDone(s);
     StopTiming(s);
 }
 
@@ -140,11 +135,6 @@ void CmdTrigger(CommandContext& s, ParseCursor& cursor) {
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one
 // asks for and a second more.
-void CmdRestore(CommandContext& s) {
-    if (s.Settings.Protocol != BusProtocol::TcpIp) return;
-    CloseConnection(s);
-    PumpMessagesFor(s, 1000);
-    OpenConnection(s);
-}
+void CmdRestore(CommandContext& s) { SelectedTransport(s).Reconnect(); }
 
 }  // namespace kelvo

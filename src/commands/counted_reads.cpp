@@ -1,9 +1,9 @@
 // GET, RECEIVE and ZIP: reads counted in bytes rather than ended by the text.
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "commands/command_context.h"
 #include "commands/received_display.h"
@@ -18,7 +18,7 @@ namespace kelvo {
 namespace {
 
 constexpr int kTimeout100ms = 9;
-constexpr long kZipChunk = 128;
+constexpr std::size_t kZipChunk = 128;
 // An instrument that never stops talking: ZIP gives up after this much.
 constexpr std::int64_t kZipLimit = 16 * 1024 * 1024;
 
@@ -37,10 +37,10 @@ void ReadBytes(CommandContext& s) {
     s.BusOperation = kOpReceiveBytes;
     PrintText(s, kAttrStatus, "Waiting for data...");
     ReturnToLineStart(s);
-    const std::int32_t start = gpib::ibrda(BoardDescriptor, s.ResponseBuffer, s.Parsed.ByteCount);
-    AwaitTransfer(s, start, 0);
+    Transport& bus = SelectedTransport(s);
+    (void)bus.ReadCounted({s.ResponseBuffer.data(), static_cast<std::size_t>(s.Parsed.ByteCount)});
     StopTiming(s);
-    const std::int32_t received = ibcntl;
+    const std::int32_t received = bus.TransferCount();
     s.ResponseLength = received > 0 ? received : 0;
     if (received > 0) {
         ClearToLineEnd(s);
@@ -72,8 +72,8 @@ void CmdReceive(CommandContext& s, ParseCursor& cursor) {
     if (ParseOptions(s, cursor) != 0) return;
     s.BusOperation = kOpListenAddress;
     StartTiming(s);
-    const unsigned char listen = Mla(0);
-    if (AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, &listen, 1), 1) == 0) {
+    const unsigned char listen[1] = {Mla(0)};
+    if (SelectedTransport(s).SendCommand(listen) == 0) {
         StopTiming(s);
         ReadBytes(s);
     }
@@ -90,12 +90,11 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
     std::int64_t total = 0;
     s.BusOperation = kOpSetTimeout;
     StartTiming(s);
-    const int ours = gpib::LastTimeoutCode();
-    gpib::ibtmo(BoardDescriptor, kTimeout100ms);
+    Transport& bus = SelectedTransport(s);
+    // Each piece waits no longer than 100 ms; afterwards the code this program
+    // set last is back.
+    const int previous = bus.SetReadTimeout(kTimeout100ms);
     ReportGpibError(s);
-    // The driver leaves the previous code in iberr; one that does not (or reports
-    // something else) gets back the code this program set last.
-    const std::int32_t previous = iberr == ours ? iberr : ours;
     bool stoppedEarly = false;
     if (SendTalkAddress(s, address) == 0) {
         PrintText(s, kAttrWords, "Performing ");
@@ -107,30 +106,31 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
         s.BusOperation = kOpInputString;
         // ESC and the transfer timeout end a device that never stops talking,
         // and so does a total far beyond any buffer.
-        s.TransferWaitActive = true;
-        s.TransferAbort = false;
+        s.TransferWaitActive = 1;
+        s.TransferAbort = 0;
         // The last response is the last piece read: each one is read to the
         // buffer's start.
         s.ResponseLength = 0;
-        while ((ibsta & kStatusErr) == 0) {
-            gpib::ibrd(BoardDescriptor, s.ResponseBuffer, kZipChunk);
-            if (ibcntl > 0) {
-                total += ibcntl;
-                s.ResponseLength = ibcntl;
+        for (bool failed = false; !failed;) {
+            const Moved piece = bus.ReadPiece({s.ResponseBuffer.data(), kZipChunk});
+            failed = piece.status != 0;
+            if (piece.count > 0) {
+                total += piece.count;
+                s.ResponseLength = piece.count;
             }
             PumpMessages(s);
             const bool timedOut =
                 s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs);
-            if ((ibsta & kStatusErr) == 0 && (s.TransferAbort || timedOut || total >= kZipLimit)) {
+            if (!failed && (s.TransferAbort != 0 || timedOut || total >= kZipLimit)) {
                 stoppedEarly = true;
                 break;
             }
         }
-        s.TransferWaitActive = false;
+        s.TransferWaitActive = 0;
     }
-    InitInterface(s);
+    (void)bus.BeginLine();
     s.BusOperation = kOpSetTimeout;
-    gpib::ibtmo(BoardDescriptor, previous);
+    (void)bus.SetReadTimeout(previous);
     ReportGpibError(s);
     ClearToLineEnd(s);
     if (total == 0) {

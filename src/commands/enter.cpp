@@ -8,11 +8,10 @@
 #include <string>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/received_display.h"
@@ -31,10 +30,6 @@ std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* 
 std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count);
 
 namespace {
-
-constexpr int kEosLineFeed = 0x140A;  // LF, end the read on it, compare all 8 bits
-
-bool Gpib(const InterpContext& s) { return s.Settings.Protocol == BusProtocol::Gpib; }
 
 // Whether the capture file can be written: created when missing, its contents
 // left as they are (a failed read must not wipe the last capture).
@@ -87,18 +82,18 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
 
 // A reply longer than the buffer: it was cut, and this says what became of the
 // rest of it.
-void ReportCutReply(CommandContext& s) {
+void ReportCutReply(CommandContext& s, ReplyRest rest, std::int64_t dropped) {
     PrintText(s, kAttrStatus, "? The buffer holds ");
     PrintLong(s, kAttrValue, kDataBufferSize);
-    if (Gpib(s)) {
+    if (rest == ReplyRest::OnDevice) {
         PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read;");
         PrintNewLine(s);
         PrintText(s, kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
-    } else if (TcpReplyRest == ReplyRest::Dropped) {
+    } else if (rest == ReplyRest::Dropped) {
         PrintText(s, kAttrStatus, " bytes: ");
-        PrintLong(s, kAttrValue, static_cast<std::int32_t>(TcpBytesDropped));
-        PrintText(s, kAttrStatus, TcpBytesDropped == 1 ? " more byte of the reply was dropped"
-                                                    : " more bytes of the reply were dropped");
+        PrintLong(s, kAttrValue, static_cast<std::int32_t>(dropped));
+        PrintText(s, kAttrStatus, dropped == 1 ? " more byte of the reply was dropped"
+                                            : " more bytes of the reply were dropped");
     } else {
         PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read");
     }
@@ -108,15 +103,11 @@ void ReportCutReply(CommandContext& s) {
 }  // namespace
 
 std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
-    SocketByteCount = 0;
     if (maximum == 0) return 0;
-    if (!Gpib(s)) {
-        s.BusOperation = kOpInputString;
-        return TcpReceive(s, buffer, maximum);
-    }
-    if (const std::int16_t status = SendTalkAddress(s, address); status != 0) return status;
+    Transport& bus = SelectedTransport(s);
+    if (const std::int16_t status = bus.AddressTalker(address); status != 0) return status;
     s.BusOperation = kOpInputString;
-    return AwaitTransfer(s, gpib::ibrda(BoardDescriptor, buffer, maximum), 0);
+    return bus.ReadReply({buffer, static_cast<std::size_t>(maximum)});
 }
 
 std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count) {
@@ -158,7 +149,7 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
     const std::int16_t address = ParseDeviceAddress(s, cursor);
     s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection(s);
+        const std::int16_t connection = SelectedTransport(s).Connect();
         s.Parsed.DisplayReceived = 1;
         s.Parsed.DetectEos = 0;
         s.Parsed.SendEndMessage = 1;
@@ -189,7 +180,8 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
                 if (SendOutput(s, address, text) != 0) go = false;
             }
             if (go) {
-                if (s.Parsed.DetectEos == 1 && Gpib(s)) gpib::ibeos(BoardDescriptor, kEosLineFeed);
+                Transport& bus = SelectedTransport(s);
+                if (s.Parsed.DetectEos == 1) bus.SetReadEnd(ReadEnd::LineFeed);
                 if (!s.CommandFileActive) {
                     PrintText(s, kAttrStatus, "Waiting for response...");
                     ReturnToLineStart(s);
@@ -197,7 +189,7 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
                 s.ResponseBuffer[0] = '\0';
                 StartTiming(s);
                 const std::int16_t status = ReadDevice(s, address, s.ResponseBuffer, kDataBufferSize);
-                std::int32_t count = Gpib(s) ? ibcntl : SocketByteCount;
+                std::int32_t count = bus.TransferCount();
                 if (count < 0 || count > kDataBufferSize) count = count < 0 ? 0 : kDataBufferSize;
                 StopTiming(s);
                 s.ResponseLength = count;
@@ -206,9 +198,8 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
                 std::int32_t written = 0;
                 if (s.Parsed.CaptureFileName.given) written = WriteCaptureFile(s, count);
                 ShowReceived(s, s.ResponseBuffer, count);
-                const bool cut = Gpib(s) ? status == 0 && count == kDataBufferSize && (ibsta & kStatusEnd) == 0
-                                        : TcpReplyRest != ReplyRest::None;
-                if (cut) ReportCutReply(s);
+                const ReplyRest rest = bus.RestOfReply(status, kDataBufferSize);
+                if (rest != ReplyRest::None) ReportCutReply(s, rest, bus.DroppedBytes());
                 if (!s.CommandFileActive && s.Parsed.CaptureFileName.given) {
                     PrintCount(s, kAttrValue, written, kAttrWords, " byte");
                     PrintText(s, kAttrWords, " written to ");
@@ -219,7 +210,7 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
         }
     }
     StopTiming(s);
-    if (Gpib(s)) gpib::ibeos(BoardDescriptor, 0);
+    SelectedTransport(s).SetReadEnd(ReadEnd::EndOnly);
 }
 
 }  // namespace kelvo

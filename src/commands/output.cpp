@@ -5,11 +5,10 @@
 #include <string>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
-#include "bus/tcp_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/transfer.h"
@@ -23,21 +22,8 @@
 
 namespace kelvo {
 
+
 namespace {
-
-constexpr unsigned char kUnl = 0x3F;
-constexpr unsigned char kUnt = 0x5F;
-constexpr unsigned char kControllerTalk = 0x40;
-constexpr unsigned char kControllerListen = 0x20;
-
-bool Gpib(const InterpContext& s) { return s.Settings.Protocol == BusProtocol::Gpib; }
-
-std::int16_t SendAddressBytes(CommandContext& s, std::int16_t operation, unsigned char a, unsigned char b) {
-    if (!Gpib(s)) return 0;
-    const unsigned char bytes[4] = {kUnl, kUnt, a, b};
-    s.BusOperation = operation;
-    return AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
-}
 
 // Loads a file as typed into `buffer`; returns the bytes loaded, or -1 when it
 // could not be opened (reported).
@@ -75,34 +61,28 @@ std::int32_t LoadFile(CommandContext& s, const char* typedName, unsigned char* b
 
 struct Writer {
     CommandContext& s;
+    Transport& bus;
     std::int32_t total = 0;
     std::int16_t status = 0;
     bool eoi = false;  // once on, EOI stays on for the later writes
 
     void EoiOn() {
-        if (Gpib(s) && !eoi) {
-            gpib::ibeot(BoardDescriptor, 1);
+        if (!eoi) {
+            bus.SetEndOnWrite(true);
             eoi = true;
         }
     }
     // One write; returns the count transferred.
     std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
         if (status != 0 || n <= 0) return 0;
-        std::int32_t moved = 0;
-        if (Gpib(s)) {
-            s.BusOperation = operation;
-            status = AwaitTransfer(s, gpib::ibwrta(BoardDescriptor, data, n), n);
-            moved = ibcntl;
-        } else {
-            s.BusOperation = operation;
-            status = SocketSendAll(s, data, n);
-            moved = SocketByteCount;
-        }
-        if (moved < 0) moved = 0;
+        s.BusOperation = operation;
+        const Moved result = bus.Write({static_cast<const unsigned char*>(data), static_cast<std::size_t>(n)});
+        status = result.status;
+        const std::int32_t moved = result.count < 0 ? 0 : result.count;
         total += moved;
         // What the connection took but the instrument never acknowledged was not
         // sent: it went down with the connection.
-        if (status != 0 && !Gpib(s)) total = std::max(0, total - UnacknowledgedBytes());
+        if (status != 0) total = std::max(0, total - bus.UndeliveredBytes());
         return moved;
     }
 };
@@ -130,13 +110,9 @@ const char* StringToSend(CommandContext& s, const ParseCursor& cursor) {
     return s.Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
 }
 
-std::int16_t SendListenAddress(CommandContext& s, std::int16_t address) {
-    return SendAddressBytes(s, kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
-}
+std::int16_t SendListenAddress(CommandContext& s, std::int16_t address) { return SelectedTransport(s).AddressListener(address); }
 
-std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address) {
-    return SendAddressBytes(s, kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
-}
+std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address) { return SelectedTransport(s).AddressTalker(address); }
 
 std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* text) {
     struct File {
@@ -163,7 +139,8 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
         PrintNewLine(s);
         return 0;
     }
-    if (Gpib(s)) gpib::ibeot(BoardDescriptor, 0);
+    Transport& bus = SelectedTransport(s);
+    bus.SetEndOnWrite(false);
 
     if (!s.CommandFileActive) {
         if (length > 0) {
@@ -186,8 +163,8 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
     if (const std::int16_t status = SendListenAddress(s, address); status != 0) return status;
 
     // The string, the files and the end message leave as one message.
-    if (!Gpib(s)) HoldWrites(true);
-    Writer out{s};
+    bus.BeginMessage();
+    Writer out{s, bus};
     std::int32_t stringSent = 0;
     if (length > 0) {
         if (s.Parsed.SendEoi == 1 && s1 == 0 && s.Parsed.SendEndMessage == 0) out.EoiOn();
@@ -219,12 +196,10 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
-    if (!Gpib(s)) HoldWrites(false);
+    bus.EndMessage();
     StopTiming(s);
-    if (Gpib(s)) {
-        gpib::ibeos(BoardDescriptor, 0);
-        gpib::ibeot(BoardDescriptor, 0);
-    }
+    bus.SetReadEnd(ReadEnd::EndOnly);
+    bus.SetEndOnWrite(false);
     PrintCount(s, kAttrValue, out.total, kAttrWords, " byte");
     PrintText(s, kAttrWords, " sent, ");
     PrintElapsedSeconds(s, kAttrWords);
@@ -235,7 +210,7 @@ void CmdOutput(CommandContext& s, ParseCursor& cursor) {
     const std::int16_t address = ParseDeviceAddress(s, cursor);
     s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = OpenConnection(s);
+        const std::int16_t connection = SelectedTransport(s).Connect();
         s.Parsed.SendEndMessage = 1;
         s.Parsed.SendEoi = 1;
         s.Parsed.OutputFileName.given = 0;
@@ -245,7 +220,7 @@ void CmdOutput(CommandContext& s, ParseCursor& cursor) {
         if (ParseOptions(s, cursor) == 0 && connection == 0) SendOutput(s, address, StringToSend(s, cursor));
     }
     StopTiming(s);
-    if (Gpib(s)) gpib::ibeot(BoardDescriptor, 0);
+    SelectedTransport(s).SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

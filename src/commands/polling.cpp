@@ -1,9 +1,9 @@
 // SPOLL, PPCONF, PPOLL and PPUNC: serial and parallel polls.
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "console/console.h"
 #include "commands/handlers.h"
@@ -34,7 +34,7 @@ void Refuse(CommandContext& s, const char* message) {
 // "Sending Parallel Poll <what>[ to device <address>]": a progress line, not
 // printed while a command file runs.
 void AnnounceParallelPoll(CommandContext& s, const char* what, std::int16_t address) {
-    if (s.CommandFileActive) return;
+    if (s.CommandFileActive != 0) return;
     PrintText(s, kAttrWords, "Sending Parallel Poll ");
     PrintText(s, kAttrValue, what);
     if (address != 0) {
@@ -61,7 +61,7 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
         Refuse(s, "? No sense for the selected line was specified");
         return 1;
     }
-    if (!s.CommandFileActive) {
+    if (s.CommandFileActive == 0) {
         PrintText(s, kAttrWords, "Sending ");
         PrintText(s, kAttrValue, "CONFIGURATION");
         PrintText(s, kAttrWords, " to device ");
@@ -73,7 +73,7 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
     s.BusOperation = kOpParallelPollEnable;
     StartTiming(s);
-    return AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes, 5), 5);
+    return SelectedTransport(s).SendCommand(bytes);
 }
 
 }  // namespace
@@ -88,13 +88,12 @@ void CmdPpoll(CommandContext& s, ParseCursor& cursor) {
         StopTiming(s);
         return;
     }
-    char response = 0;
+    unsigned char response = 0;
     s.BusOperation = kOpParallelPoll;
-    gpib::ibrpp(BoardDescriptor, &response);
-    if (ReportGpibError(s) == 0) {
+    if (SelectedTransport(s).ParallelPoll(response) == 0) {
         ClearToLineEnd(s);
         PrintText(s, kAttrWords, "Parallel Poll response: ");
-        PrintText(s, kAttrValue, FormatBits(static_cast<unsigned char>(response)));
+        PrintText(s, kAttrValue, FormatBits(response));
         PrintNewLine(s);
     }
     StopTiming(s);
@@ -111,25 +110,26 @@ void CmdSpoll(CommandContext& s, ParseCursor& cursor) {
     PrintNewLine(s);
     ShowWaiting(s);
 
+    Transport& bus = SelectedTransport(s);
     const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
     s.BusOperation = kOpSerialPollEnable;
     StartTiming(s);
-    if (AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, enable, 5), 5) != 0) {
+    if (bus.SendCommand(enable) != 0) {
         StopTiming(s);
         return;
     }
-    unsigned char status = 0;
+    unsigned char status[1] = {0};
     s.BusOperation = kOpSerialPoll;
-    if (AwaitTransfer(s, gpib::ibrda(BoardDescriptor, &status, 1), 0) != 0) {
+    if (bus.ReadCounted(status) != 0) {
         StopTiming(s);
         return;
     }
     const unsigned char disable[3] = {kSpd, kUnl, kUnt};
     s.BusOperation = kOpSerialPollDisable;
-    AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, disable, 3), 3);
+    (void)bus.SendCommand(disable);
     ClearToLineEnd(s);
     PrintText(s, kAttrWords, "Status byte: ");
-    PrintText(s, kAttrValue, FormatBits(status));
+    PrintText(s, kAttrValue, FormatBits(status[0]));
     PrintNewLine(s);
     StopTiming(s);
 }

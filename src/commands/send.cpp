@@ -1,12 +1,13 @@
 // SEND: raw bus command or data bytes from a byte list.
 #include <cstring>
 #include <optional>
+#include <span>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "bus/transport.h"
 #include "commands/bus_bytes.h"
 #include "commands/received_display.h"
 #include "commands/send.h"
@@ -51,6 +52,7 @@ std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t ca
 }
 
 void CmdSend(CommandContext& s, ParseCursor& cursor) {
+    Transport& bus = SelectedTransport(s);
     s.Parsed.SendMode = 0;
     s.Parsed.SendEoi = 0;
     s.Parsed.DisplayReceived = 1;
@@ -73,22 +75,23 @@ void CmdSend(CommandContext& s, ParseCursor& cursor) {
                 StartTiming(s);
                 const unsigned char preamble[2] = {kUnt, Mta(0)};
                 s.BusOperation = kOpTalkAddress;
-                if (AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, preamble, 2), 2) == 0) {
+                if (bus.SendCommand(preamble) == 0) {
                     StopTiming(s);
                     StartTiming(s);  // the time shown covers the list alone
-                    std::int32_t start;
+                    const std::span<const unsigned char> list(s.ByteList.data(), static_cast<std::size_t>(n));
+                    std::int32_t sent = 0;
                     if (s.Parsed.SendMode == 1) {
                         s.BusOperation = kOpSendCommandList;
-                        start = gpib::ibcmda(BoardDescriptor, s.ByteList, n);
+                        (void)bus.SendCommand(list);
+                        sent = bus.TransferCount();
                     } else {
-                        gpib::ibeot(BoardDescriptor, s.Parsed.SendEoi == 1 ? 1 : 0);
+                        bus.SetEndOnWrite(s.Parsed.SendEoi == 1);
                         s.BusOperation = kOpSendDataList;
-                        start = gpib::ibwrta(BoardDescriptor, s.ByteList, n);
+                        sent = bus.Write(list).count;
                     }
-                    AwaitTransfer(s, start, n);
                     StopTiming(s);
                     ClearToLineEnd(s);
-                    PrintCount(s, kAttrValue, ibcntl, kAttrWords, " byte");
+                    PrintCount(s, kAttrValue, sent, kAttrWords, " byte");
                     PrintText(s, kAttrWords, " sent, ");
                     PrintElapsedSeconds(s, kAttrWords);
                 }
@@ -96,7 +99,7 @@ void CmdSend(CommandContext& s, ParseCursor& cursor) {
         }
     }
     StopTiming(s);
-    gpib::ibeot(BoardDescriptor, 0);
+    SelectedTransport(s).SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

@@ -10,44 +10,44 @@
 namespace kelvo {
 
 std::int32_t RunCommandLine(Session& s, const PreparedLine& line) {
-    if (!s.CommandBusy) {
-        s.CommandBusy = true;
-        s.ErrorFlag = false;
+    if (s.CommandBusy == 0) {
+        s.CommandBusy = 1;
+        s.ErrorFlag = 0;
         s.CurrentCommandId = kPrompt;
         ClearDisplay(s);
-        (void)SelectedTransport(s).BeginLine(s);  // a failed set-up shows in the command's own calls
+        SelectedTransport(s).BeginLine();  // a failed set-up shows in the command's own calls
         s.ExitRequested = ExecuteCommandLine(s, line.text, line.typed);
-        for (const Transport* transport : AllTransports()) transport->EndLine(s);
-        s.CommandBusy = false;
-        if (s.ExitRequested) return 1;
+        for (Transport* transport : AllTransports(s)) transport->EndLine();
+        s.CommandBusy = 0;
+        if (s.ExitRequested == 1) return 1;
     }
-    if (!s.ErrorFlag && s.Settings.BeepEnabled != 0) CompletionBeep(s);
+    if (s.ErrorFlag == 0 && s.Settings.BeepEnabled != 0) CompletionBeep(s);
     return s.ExitRequested;
 }
 
 bool DeliverInterrupt(Session& s, Interrupt interrupt) {
-    if (s.KeyWaitActive) {
-        s.KeyWaitActive = false;  // any key, or a close request, ends PAUSE
+    if (s.KeyWaitActive != 0) {
+        s.KeyWaitActive = 0;  // any key, or a close request, ends PAUSE
         return true;
     }
-    if (s.TransferWaitActive) {
+    if (s.TransferWaitActive != 0) {
         // ESC ends the transfer alone: inside a command file the file goes on
         // with its next line. Ctrl-Break and a close request also end the
         // program after the line (silently from now on), or, inside a command
         // file, every running file instead.
-        s.TransferAbort = true;
+        s.TransferAbort = 1;
         if (interrupt != Interrupt::Escape) {
-            s.ExitRequested = true;
+            s.ExitRequested = 1;
             s.CurrentCommandId = kExit;
-            if (s.CommandFileActive) s.CommandFileAbort = true;
+            if (s.CommandFileActive != 0) s.CommandFileAbort = 1;
         }
         return true;
     }
-    if (s.CommandFileActive) {
+    if (s.CommandFileActive != 0) {
         // Ends the file (and a WAIT in progress) but not the program: a command
         // file is left, never the program from inside one.
-        s.CommandFileAbort = true;
-        s.WaitInProgress = false;
+        s.CommandFileAbort = 1;
+        s.WaitInProgress = 0;
         return true;
     }
     return false;

@@ -70,11 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     close(fds[1]);  // the instrument hangs up after sending
-    kelvo::AdoptConnection(fds[0]);
+    kelvo::AdoptConnection(s, fds[0]);
     kelvo::StartTiming(s);
-    kelvo::TcpReceive(s, s.ResponseBuffer, max);
-    kelvo::AdoptConnection(-1);
-    const std::int32_t count = kelvo::SocketByteCount;
+    (void)kelvo::TcpReceive(s, {s.ResponseBuffer.data(), static_cast<std::size_t>(max)});
+    kelvo::AdoptConnection(s, -1);
+    const std::int32_t count = kelvo::SocketByteCount(s);
     if (count < 0 || count > max) __builtin_trap();  // the framing kept more than it may
     kelvo::ShowReceived(s, s.ResponseBuffer, count);
     return 0;

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +21,7 @@
 
 namespace {
 
-constexpr int kErr = 0x8000, kCmpl = 0x0100;
+constexpr int kErr = 0x8000, kTimo = 0x4000, kCmpl = 0x0100;
 
 struct Lib {
     void* handle = nullptr;
@@ -119,6 +120,25 @@ std::vector<Outcome> RunProgramCalls(const Lib& g) {
         return Complete(g, ud);
     });
     out.back().data = std::string(buffer, static_cast<std::size_t>(std::max(0L, out.back().ibcntl)));
+    // A wait in short slices: the timeout changes while a read runs, and each
+    // wait with CMPL and TIMO returns at the completion or after the slice.
+    step("ibcmda listen 5 again", [&] { return cmd("\x3f\x5f\x25\x40"); });
+    step("ibwrta again, CMPL", [&] {
+        g.ibwrta(ud, "*IDN?\n", 6);
+        return Complete(g, ud);
+    });
+    step("ibcmda talk 5 again", [&] { return cmd("\x3f\x5f\x45\x20"); });
+    std::fill(std::begin(buffer), std::end(buffer), '\0');
+    step("ibrda, ibtmo 10 ms meanwhile, waits with CMPL and TIMO", [&] {
+        g.ibrda(ud, buffer, sizeof buffer);
+        if (g.ibtmo(ud, 7) & kErr) return -1;
+        int sta = 0;
+        for (int i = 0; i < 1000 && !((sta = g.ibwait(ud, kCmpl | kTimo)) & (kCmpl | kErr)); ++i) {
+        }
+        return sta;
+    });
+    out.back().data = std::string(buffer, static_cast<std::size_t>(std::max(0L, out.back().ibcntl)));
+    step("ibtmo none again", [&] { return g.ibtmo(ud, 0); });
     step("ibcmda listen 9 (absent)", [&] { return cmd("\x3f\x5f\x29\x40"); });
     step("ibwrta no listener, CMPL", [&] {
         g.ibwrta(ud, "X\n", 2);
@@ -196,6 +216,10 @@ TEST(LibgpibSemantics, TheSimulatedLibraryAnswersAsTheRealOne) {
     }
     // The reads really read.
     EXPECT_EQ(expected[14].data, "KELVO,DMM,1,1.0\n");
+    const auto sliced = std::find_if(expected.begin(), expected.end(),
+                                     [](const Outcome& o) { return o.step.rfind("ibrda, ibtmo 10 ms", 0) == 0; });
+    ASSERT_NE(sliced, expected.end());
+    EXPECT_EQ(sliced->data, "KELVO,DMM,1,1.0\n");
     std::filesystem::remove_all(dir);
 }
 

@@ -231,6 +231,25 @@ TEST_F(GpibBindingTest, AStaleErrorCodeWithoutErrIsNoFailure) {
     EXPECT_TRUE(Display().empty());
 }
 
+TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack) {
+    SetUpBoard();
+    fake.setPolls(3);
+    fake.setCompletion(5, 0, 0);
+    s.BusOperation = kOpInputString;
+    const int pumpsBefore = host.pumps;
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 0);
+    EXPECT_EQ(ibcntl, 5);  // the completing wait settled the count; the timeout's call kept it
+    const auto calls = fake.Calls();
+    const std::vector<std::string> expected = {"ibrda 3 10",           "ibtmo 3 7",           "ibwait 3 16640",
+                                               "ibwait 3 16640",       "ibwait 3 16640",      "ibwait 3 16640",
+                                               "ibtmo 3 0"};
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(gpib::LastTimeoutCode(), 0);
+    // Three slices passed without the completion: the window was heard after each.
+    EXPECT_EQ(host.pumps - pumpsBefore, 3);
+}
+
 TEST_F(GpibBindingTest, ReadsReportADriverErrorButGoOn) {
     SetUpBoard();
     fake.setCompletion(0, 6, 0x8000);
@@ -252,9 +271,10 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "GPIB error while inputing a string");
     EXPECT_EQ(lines[2].substr(lines[2].find("iberr")), "iberr: 128");
-    // The clock moves 100 ms at every read and 1 ms at every idle pass: the wait
-    // gave up after ten passes, and the report read the clock once more.
-    EXPECT_EQ(lines[3], "Terminated on timeout after 1.11 seconds");
+    // The clock moves 100 ms at every read (the wait sleeps in the driver, not
+    // on the clock): the wait gave up at its first look past 1000 ms, 1.10 s,
+    // and the report read the clock once more.
+    EXPECT_EQ(lines[3], "Terminated on timeout after 1.20 seconds");
     const auto calls = fake.Calls();
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibstop 3"), calls.end());
     EXPECT_NE(std::find(calls.begin(), calls.end(), "ibpad 3 0"), calls.end());  // set up again

@@ -33,7 +33,7 @@ protected:
         host.step = 10;
     }
     void TearDown() override {
-        AdoptConnection(-1);
+        AdoptConnection(s, -1);
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
@@ -44,7 +44,7 @@ protected:
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        AdoptConnection(fds[0]);
+        AdoptConnection(s, fds[0]);
         peer_ = fds[1];
         segments_ = std::move(segments);
         next_ = 0;
@@ -58,9 +58,9 @@ protected:
 
     std::string Receive(std::int32_t max, std::int16_t* status = nullptr) {
         std::vector<unsigned char> buffer(static_cast<std::size_t>(max) + 1);
-        const std::int16_t result = TcpReceive(s, buffer.data(), max);
+        const std::int16_t result = TcpReceive(s, {buffer.data(), static_cast<std::size_t>(max)});
         if (status) *status = result;
-        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount));
+        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount(s)));
     }
 
     std::vector<std::string> segments_;
@@ -93,7 +93,7 @@ TEST_F(ReceivedDataTest, ReplyFraming) {
         std::int16_t status = 1;
         EXPECT_EQ(Receive(c.max, &status), c.expected);
         EXPECT_EQ(status, 0);
-        AdoptConnection(-1);
+        AdoptConnection(s, -1);
         close(peer_);
         peer_ = -1;
     }
