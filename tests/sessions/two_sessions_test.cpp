@@ -187,6 +187,36 @@ TEST_F(TwoSessions, AnAbortReachesOnlyTheSessionItIsGivenTo) {
     EXPECT_FALSE(b.s.ErrorFlag);
 }
 
+// While one session waits for a reply that does not come, the other runs whole
+// lines against its own instrument: their connections are their own.
+TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
+    e2e::InstrumentServer alphaServer(Options("alpha"));
+    e2e::InstrumentServer betaServer(Options("beta"));
+    Console1 a(alphaServer.Port());
+    Console1 b(betaServer.Port());
+    std::vector<std::string> nested;
+    a.host.onPump = [&] {
+        if (!a.s.TransferWaitActive || a.s.TransferAbort) return;
+        if (nested.empty()) {
+            nested = b.Run("ENTER ;*IDN?");
+            EXPECT_TRUE(a.s.TransferWaitActive);  // still waiting
+            EXPECT_TRUE(a.s.CommandBusy);
+            EXPECT_FALSE(b.s.CommandBusy);
+        } else {
+            EXPECT_TRUE(DeliverInterrupt(a.s, Interrupt::Escape));
+        }
+    };
+    const auto lines = a.Run("ENTER ;SILENCE?");
+    a.host.onPump = nullptr;
+    EXPECT_TRUE(Contains(nested, "BETA,TWO"));
+    EXPECT_FALSE(b.s.ErrorFlag);
+    EXPECT_TRUE(a.s.ErrorFlag);  // the abort is an error of its own line
+    EXPECT_FALSE(Contains(lines, "BETA"));
+    // Both connections were closed after their lines; each opens its own again.
+    EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
+    EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
+}
+
 }  // namespace
 }  // namespace kelvo::sessions
 
