@@ -25,12 +25,13 @@
 
 #include "bus/interface_settings.h"
 #include "bus/tcp_transport.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/received_display.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_language.h"
+#include "script/session.h"
 #include "interp/parsed_command.h"
 
 extern char** environ;
@@ -122,34 +123,37 @@ private:
     pid_t pid_ = -1;
 };
 
-void PrepareCore() {
-    SetHost(&host);
-    ResetProgramState();
-    ResetInterfaceSettings();
-    TheConsole().SetLayout(8, 16, 80 * 8, 30 * 16);
-    ClearDisplay();
-}
+// A fresh session on the bench host, with an 80-column console.
+struct Core {
+    Core() {
+        console.SetLayout(8, 16, 80 * 8, 30 * 16);
+        ClearDisplay(s);
+    }
+    Console console{host};
+    Session s{console, host};
+};
 
 // ENTER of the block with FD, SA and SD over an open connection: from the query
 // sent to the capture file closed (capture:0, the same without FD and SA).
 void BM_EnterBlockTcpIpWithCapture(benchmark::State& state) {
     Simulator sim(true);
     if (sim.port == 0) return state.SkipWithError("kelvo-instsim did not start");
-    PrepareCore();
-    Settings.Protocol = BusProtocol::TcpIp;
-    Settings.TcpPort = static_cast<std::uint16_t>(sim.port);
-    Settings.TimeoutMs = 10000;
-    if (OpenConnection() != 0) return state.SkipWithError("no connection");
+    Core core;
+    Session& s = core.s;
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    s.Settings.TcpPort = static_cast<std::uint16_t>(sim.port);
+    s.Settings.TimeoutMs = 10000;
+    if (OpenConnection(s) != 0) return state.SkipWithError("no connection");
     const std::string capture = ScratchFile("capture.bin");
     const std::string typed = state.range(0) ? "ENTER FD " + capture + " SA SD ; BLK?" : std::string("ENTER SD ; BLK?");
     std::string line = typed;
     for (char& c : line) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     for (auto _ : state) {
-        ClearDisplay();
-        ExecuteCommandLine(line.c_str(), typed.c_str());
-        if (SocketByteCount() != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
+        ClearDisplay(s);
+        ExecuteCommandLine(s, line.c_str(), typed.c_str());
+        if (SocketByteCount(s) != static_cast<std::int32_t>(kReplyBytes)) return state.SkipWithError("short reply");
     }
-    CloseConnection();
+    CloseConnection(s);
     std::remove(capture.c_str());
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(kReplyBytes));
 }
@@ -186,32 +190,36 @@ BENCHMARK(BM_PlainSocketRead)->Unit(benchmark::kMillisecond)->UseRealTime()->Rep
 void BM_EnterBlockGpibHexDump(benchmark::State& state) {
     setenv("KELVO_GPIB_LIBRARY", KELVO_GPIB_SIM_PATH, 1);
     setenv("GPIB_SIM_CONFIG", BenchFile().c_str(), 1);
-    PrepareCore();
-    Settings.TimeoutMs = 10000;
+    Core core;
+    Session& s = core.s;
+    Console& console = core.console;
+    s.Settings.TimeoutMs = 10000;
     for (auto _ : state) {
-        ClearDisplay();
-        if (InitInterface() != 0) return state.SkipWithError("the simulated bus did not start");
-        ExecuteCommandLine("ENTER 5 PB ; BLK?", "ENTER 5 PB ; BLK?");
+        ClearDisplay(s);
+        if (InitInterface(s) != 0) return state.SkipWithError("the simulated bus did not start");
+        ExecuteCommandLine(s, "ENTER 5 PB ; BLK?", "ENTER 5 PB ; BLK?");
         GoOffline();
     }
-    state.counters["store lines"] = TheConsole().CurrentLine() + 1;
+    state.counters["store lines"] = console.CurrentLine() + 1;
 }
 BENCHMARK(BM_EnterBlockGpibHexDump)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 
 // The dump alone: the reply already in the buffer, 31,251 dump lines into the store.
 void BM_HexDumpOfBlock(benchmark::State& state) {
-    PrepareCore();
+    Core core;
+    Session& s = core.s;
+    Console& console = core.console;
     std::string reply = "#6500000";
     for (int i = 0; i < kBlockBytes; ++i) reply += static_cast<char>(i & 0xFF);
     reply += "\n";
     for (auto _ : state) {
-        ClearDisplay();
-        std::copy(reply.begin(), reply.end(), ResponseBuffer);
-        Parsed = ParsedCommand{};
-        Parsed.DisplayReceived = 1;
-        ShowReceived(ResponseBuffer, static_cast<std::int32_t>(reply.size()));
+        ClearDisplay(s);
+        std::copy(reply.begin(), reply.end(), s.ResponseBuffer.data());
+        s.Parsed = ParsedCommand{};
+        s.Parsed.DisplayReceived = 1;
+        ShowReceived(s, s.ResponseBuffer, static_cast<std::int32_t>(reply.size()));
     }
-    state.counters["store lines"] = TheConsole().CurrentLine() + 1;
+    state.counters["store lines"] = console.CurrentLine() + 1;
 }
 BENCHMARK(BM_HexDumpOfBlock)->Unit(benchmark::kMillisecond)->UseRealTime()->Repetitions(5)->ReportAggregatesOnly(true);
 

@@ -20,6 +20,7 @@
 
 #include "bus/interface_settings.h"
 #include "console/console.h"
+#include "script/session.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_language.h"
@@ -85,10 +86,10 @@ std::string WriteBench() {
 }
 
 // One command line as the cycle runs it: set-up, the line, release.
-void RunLine(const char* line) {
-    ClearDisplay();
-    (void)InitInterface();
-    ExecuteCommandLine(line, line);
+void RunLine(Session& s, const char* line) {
+    ClearDisplay(s);
+    (void)InitInterface(s);
+    ExecuteCommandLine(s, line, line);
     GoOffline();
 }
 
@@ -131,16 +132,15 @@ int main(int argc, char** argv) {
     setenv("GPIB_SIM_CONFIG", bench.c_str(), 1);
 
     WaitHost host;
-    SetHost(&host);
-    ResetProgramState();
-    ResetInterfaceSettings();
-    TheConsole().SetLayout(8, 16, 80 * 8, 30 * 16);
+    Console console(host);
+    Session s(console, host);
+    console.SetLayout(8, 16, 80 * 8, 30 * 16);
 
     // A wait on a device that never answers, ended by the timeout.
-    Settings.TimeoutMs = kSilentSeconds * 1000;
+    s.Settings.TimeoutMs = kSilentSeconds * 1000;
     double cpu = SelfCpuMs();
     Clock::time_point start = Clock::now();
-    RunLine("ENTER 5;NOTHING?");
+    RunLine(s, "ENTER 5;NOTHING?");
     double wall = MsSince(start);
     cpu = SelfCpuMs() - cpu;
     std::printf("silent device, %d s timeout, in process: %.0f ms wall, %.1f ms CPU = %.2f%% of one core\n",
@@ -155,11 +155,11 @@ int main(int argc, char** argv) {
         std::printf("kelvo-cli could not be run (%s)\n", KELVO_CLI_PATH);
 
     // Completion: ENTER to a device whose reply is ready 100 ms after the query.
-    Settings.TimeoutMs = 10000;
+    s.Settings.TimeoutMs = 10000;
     std::vector<double> past;
     for (int i = 0; i < rounds; ++i) {
         start = Clock::now();
-        RunLine("ENTER 7;*IDN?");
+        RunLine(s, "ENTER 7;*IDN?");
         past.push_back(MsSince(start) - kReplyDelayMs);
     }
     const std::vector<double> inOrder = past;

@@ -14,22 +14,14 @@ namespace {
 constexpr unsigned kRate = 44100;
 constexpr auto kRetryAfter = std::chrono::seconds(30);
 
-// The connection stays open between beeps and is closed at exit.
-struct Connection {
-    pa_simple* stream = nullptr;
-    ~Connection() {
-        if (stream != nullptr) pa_simple_free(stream);
-    }
-};
-Connection connection;
-pa_simple*& stream = connection.stream;
-std::chrono::steady_clock::time_point lastFailure{};
-bool failedBefore = false;
+}  // namespace
 
-pa_simple* Stream() {
-    if (stream != nullptr) return stream;
+Beeper::~Beeper() { Close(); }
+
+pa_simple* Beeper::Stream() {
+    if (stream_ != nullptr) return stream_;
     const auto now = std::chrono::steady_clock::now();
-    if (failedBefore && now - lastFailure < kRetryAfter) return nullptr;
+    if (failedBefore_ && now - lastFailure_ < kRetryAfter) return nullptr;
     pa_sample_spec sampleFormat{};
     sampleFormat.format = PA_SAMPLE_S16LE;
     sampleFormat.rate = kRate;
@@ -43,17 +35,15 @@ pa_simple* Stream() {
     buffer.minreq = static_cast<std::uint32_t>(-1);
     buffer.fragsize = static_cast<std::uint32_t>(-1);
     int error = 0;
-    stream = pa_simple_new(nullptr, "Kelvo", PA_STREAM_PLAYBACK, nullptr, "beep", &sampleFormat, nullptr, &buffer, &error);
-    if (stream == nullptr) {
-        failedBefore = true;
-        lastFailure = now;
+    stream_ = pa_simple_new(nullptr, "Kelvo", PA_STREAM_PLAYBACK, nullptr, "beep", &sampleFormat, nullptr, &buffer, &error);
+    if (stream_ == nullptr) {
+        failedBefore_ = true;
+        lastFailure_ = now;
     }
-    return stream;
+    return stream_;
 }
 
-}  // namespace
-
-void PlayTone(unsigned hz, unsigned ms) {
+void Beeper::PlayTone(unsigned hz, unsigned ms) {
     if (hz == 0 || ms == 0) return;
     pa_simple* s = Stream();
     if (s == nullptr) return;
@@ -72,15 +62,15 @@ void PlayTone(unsigned hz, unsigned ms) {
         pa_simple_drain(s, &error) < 0) {
         // The server went away: drop the stream, and try again only later.
         pa_simple_free(s);
-        stream = nullptr;
-        failedBefore = true;
-        lastFailure = std::chrono::steady_clock::now();
+        stream_ = nullptr;
+        failedBefore_ = true;
+        lastFailure_ = std::chrono::steady_clock::now();
     }
 }
 
-void CloseSound() {
-    if (stream != nullptr) pa_simple_free(stream);
-    stream = nullptr;
+void Beeper::Close() {
+    if (stream_ != nullptr) pa_simple_free(stream_);
+    stream_ = nullptr;
 }
 
 }  // namespace kelvo::app

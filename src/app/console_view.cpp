@@ -39,6 +39,16 @@ QChar DisplayChar(char c) {
     return QChar::fromLatin1(c);
 }
 
+void ConsoleView::Refuse() {
+    if (session_ != nullptr) WarningBeep(*session_);
+}
+
+void ConsoleView::Attach(ConsoleContext& session) {
+    session_ = &session;
+    console_ = &session.console;
+    ApplyLayout();
+}
+
 ConsoleView::ConsoleView(QWidget* parent) : QAbstractScrollArea(parent) {
     font_ = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     font_.setStyleHint(QFont::TypeWriter);
@@ -89,8 +99,9 @@ void ConsoleView::SetFontPointSize(int points) {
 }
 
 void ConsoleView::ApplyLayout() {
+    if (console_ == nullptr) return;  // not attached to its store yet
     const QSize size = viewport()->size();
-    TheConsole().SetLayout(cellWidth_, cellHeight_, size.width(), size.height());
+    console_->SetLayout(cellWidth_, cellHeight_, size.width(), size.height());
 }
 
 QRect ConsoleView::OutputRect() const {
@@ -110,7 +121,8 @@ void ConsoleView::UpdateEditRow() {
 
 // The edit row scrolls sideways so that the caret stays on the screen.
 void ConsoleView::KeepCaretInView() {
-    const int columns = std::max(1, TheConsole().VisibleColumns());
+    if (console_ == nullptr) return;  // not attached to its store yet
+    const int columns = std::max(1, console_->VisibleColumns());
     const int caret = edit_.CaretColumn();
     if (caret - editScroll_ >= columns) editScroll_ = caret - columns + 1;
     if (caret <= editScroll_) editScroll_ = std::max(0, caret - columns / 2);
@@ -164,15 +176,17 @@ void ConsoleView::ClearOutputArea() {
 }
 
 void ConsoleView::UpdateScrollRanges() {
-    const Console& console = TheConsole();
+    if (console_ == nullptr) return;  // not attached to its store yet
+    const Console& console = *console_;
     scroll_.UpdateRanges(console.CurrentLine(), console.VisibleRows(), console.LongestLine(),
                          console.VisibleColumns());
     SyncScrollBars();
 }
 
 void ConsoleView::SyncScrollBars() {
+    if (console_ == nullptr) return;  // not attached to its store yet
     verticalScrollBar()->setRange(0, scroll_.verticalMax);
-    verticalScrollBar()->setPageStep(std::max(1, TheConsole().VisibleRows()));
+    verticalScrollBar()->setPageStep(std::max(1, console_->VisibleRows()));
     verticalScrollBar()->setValue(scroll_.vertical);
     horizontalScrollBar()->setRange(0, scroll_.horizontalMax);
     horizontalScrollBar()->setPageStep(8);
@@ -180,7 +194,8 @@ void ConsoleView::SyncScrollBars() {
 }
 
 void ConsoleView::ScrollVertical(int request, int thumb) {
-    const int step = scroll_.ScrollVertical(request, thumb, TheConsole().VisibleRows());
+    if (console_ == nullptr) return;  // not attached to its store yet
+    const int step = scroll_.ScrollVertical(request, thumb, console_->VisibleRows());
     if (step != 0) {
         ++scrollRepaints_;
         viewport()->update(OutputRect());
@@ -256,10 +271,11 @@ void ConsoleView::FillSelection(QPainter& painter, int line, int y, int shift) c
 }
 
 void ConsoleView::paintEvent(QPaintEvent* event) {
+    if (console_ == nullptr) return;  // not attached to its store yet
     QPainter painter(viewport());
     painter.setFont(font_);
     painter.fillRect(event->rect(), Qt::white);
-    const Console& console = TheConsole();
+    const Console& console = *console_;
 
     if (console.HasStore()) {
         painter.save();
@@ -312,7 +328,7 @@ void ConsoleView::paintEvent(QPaintEvent* event) {
 
 void ConsoleView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    if (window()->isMinimized() || !TheConsole().HasStore()) return;
+    if (window()->isMinimized() || console_ == nullptr || !console_->HasStore()) return;
     ApplyLayout();
     edit_.RecomputeEnd();
     KeepCaretInView();
@@ -403,7 +419,7 @@ void ConsoleView::keyPressEvent(QKeyEvent* event) {
             return;
         }
         if (!edit_.Insert(static_cast<char>(c))) {
-            WarningBeep();
+            Refuse();
             Refuse(QStringLiteral("The command line is full: %1 characters at most").arg(kEditLineShown));
         }
         break;
@@ -421,12 +437,12 @@ void ConsoleView::CompleteAtCaret() {
     const auto cursor = static_cast<std::size_t>(edit_.CaretColumn() - 1);
     const Completion completion = CompleteWord(line, cursor);
     if (completion.candidates.empty()) {
-        WarningBeep();
+        Refuse();
         return;
     }
     const std::string typed = line.substr(completion.wordStart, cursor - completion.wordStart);
     if (!edit_.ReplaceBeforeCaret(static_cast<int>(completion.wordStart), CompletedText(completion, typed))) {
-        WarningBeep();
+        Refuse();
         Refuse(QStringLiteral("The command line is full: %1 characters at most").arg(kEditLineShown));
         return;
     }
@@ -441,7 +457,8 @@ void ConsoleView::CompleteAtCaret() {
 
 std::string_view ConsoleView::RowText(int line) const {
     if (line < 0) return std::string_view(edit_.Row(), static_cast<std::size_t>(edit_.EditEnd()));
-    const Console& console = TheConsole();
+    if (console_ == nullptr) return {};
+    const Console& console = *console_;
     if (!console.HasStore() || line >= console.CurrentLine()) return {};
     const DisplayLine& record = console.Line(line);
     return std::string_view(record.text, std::min<std::size_t>(record.length, kLineTextSize - 1));
@@ -458,7 +475,7 @@ TextPlace ConsoleView::PlaceAt(QPoint point) const {
 // A place kept on the row where the drag began (the edit row or the display).
 TextPlace ConsoleView::Clamped(TextPlace place, int line) const {
     if (line < 0) return {-1, std::clamp(place.column, 1, edit_.EditEnd())};
-    const int lines = TheConsole().HasStore() ? TheConsole().CurrentLine() : 0;
+    const int lines = console_ != nullptr && console_->HasStore() ? console_->CurrentLine() : 0;
     if (lines == 0) return {0, 0};
     if (place.line < 0) place = {std::max(0, scroll_.vertical - 1), 0};
     if (place.line >= lines) return {std::max(0, lines - 1), static_cast<int>(RowText(lines - 1).size())};
@@ -496,7 +513,7 @@ QString ConsoleView::SelectedText() const {
 
 QString ConsoleView::AllText() const {
     QString text;
-    const int lines = TheConsole().HasStore() ? TheConsole().CurrentLine() : 0;
+    const int lines = console_ != nullptr && console_->HasStore() ? console_->CurrentLine() : 0;
     for (int line = 0; line < lines; ++line) {
         for (const char c : RowText(line)) text += DisplayChar(c);
         text += QLatin1Char('\n');
@@ -520,8 +537,8 @@ bool ConsoleView::Paste(const QString& text) {
     all.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     all.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     const QStringList lines = all.split(QLatin1Char('\n'));
-    if (lines.size() > 1 && CommandBusy != 0) {
-        WarningBeep();
+    if (lines.size() > 1 && session_ != nullptr && session_->CommandBusy) {
+        Refuse();
         Refuse(QStringLiteral("Paste refused: a command line is running"));
         return false;
     }
@@ -533,7 +550,7 @@ bool ConsoleView::Paste(const QString& text) {
         for (const QChar ch : lines[i]) {
             const char16_t c = ch == QLatin1Char('\t') ? u' ' : ch.unicode();
             if (c < 32 || c > 126) {
-                WarningBeep();
+                Refuse();
                 Refuse(QStringLiteral("Paste stopped: line %1 holds a character that cannot be typed (U+%2)")
                            .arg(i + 1)
                            .arg(static_cast<unsigned>(c), 4, 16, QLatin1Char('0')));
@@ -544,7 +561,7 @@ bool ConsoleView::Paste(const QString& text) {
         // After the first, each line replaces the one shown (which ran).
         const int base = i == 0 ? edit_.EditEnd() - 1 : 0;
         if (base + line.size() > kEditLineShown) {
-            WarningBeep();
+            Refuse();
             Refuse(QStringLiteral("Paste stopped: line %1 would make the command line longer than %2 characters")
                        .arg(i + 1)
                        .arg(kEditLineShown));

@@ -18,6 +18,11 @@
 
 class QMenu;
 
+namespace kelvo {
+class Console;
+class ConsoleContext;
+}  // namespace kelvo
+
 namespace kelvo::app {
 
 // Ctrl+Break: Ctrl with the Pause/Break key.
@@ -40,6 +45,9 @@ class ConsoleView : public QAbstractScrollArea {
     Q_OBJECT
 public:
     explicit ConsoleView(QWidget* parent = nullptr);
+    // The session whose store the view draws and whose flags it reads; the view
+    // shows nothing until it has one.
+    void Attach(ConsoleContext& session);
 
     EditLine& Edit() { return edit_; }
     const EditLine& Edit() const { return edit_; }
@@ -123,6 +131,8 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
+    // The warning beep of a key or paste the view refuses.
+    void Refuse();
     void ApplyLayout();
     void OnVerticalAction(int action);
     void OnHorizontalAction(int action);
@@ -142,6 +152,8 @@ private:
     void ShareSelection();  // the X primary selection
     void FillSelection(QPainter& painter, int line, int y, int shift) const;
 
+    ConsoleContext* session_ = nullptr;
+    Console* console_ = nullptr;
     QFont font_;
     int cellWidth_ = 8;
     int cellHeight_ = 16;

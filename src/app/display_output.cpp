@@ -25,8 +25,9 @@ int Truncate(long long dots, float factor) {
 }  // namespace
 
 SaveOutcome WriteDisplayText(const Console& console, const std::string& path) {
-    std::FILE* file = OpenPlainFile(path, FileAccess::Replace);
-    if (file == nullptr) return SaveOutcome::CannotOpen;
+    FileHandle owner = OpenPlainFile(path, FileAccess::Replace);
+    if (owner == nullptr) return SaveOutcome::CannotOpen;
+    std::FILE* const file = owner.get();
     SaveOutcome outcome = SaveOutcome::Saved;
     for (int i = 0; i < console.CurrentLine(); ++i) {
         const DisplayLine& line = console.Line(i);
@@ -37,7 +38,7 @@ SaveOutcome WriteDisplayText(const Console& console, const std::string& path) {
             break;
         }
     }
-    if (std::fclose(file) != 0 && outcome == SaveOutcome::Saved) outcome = SaveOutcome::WriteFailed;
+    if (std::fclose(owner.release()) != 0 && outcome == SaveOutcome::Saved) outcome = SaveOutcome::WriteFailed;
     return outcome;
 }
 

@@ -10,7 +10,7 @@ namespace kelvo::app {
 
 GuiHost::GuiHost(ConsoleView& view) : view_(view) { clock_.start(); }
 
-void GuiHost::Beep(unsigned hz, unsigned ms) { PlayTone(hz, ms); }
+void GuiHost::Beep(unsigned hz, unsigned ms) { beeper_.PlayTone(hz, ms); }
 
 void GuiHost::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
@@ -18,7 +18,7 @@ std::uint32_t GuiHost::TickCount() { return static_cast<std::uint32_t>(clock_.el
 
 void GuiHost::Idle() { QThread::usleep(1000); }
 
-void GuiHost::WaitForEvent() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+void GuiHost::WaitForEvent(ProgramState&) { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
 
 void GuiHost::DrawPiece(int line, int x, std::string_view text, int attribute) {
     view_.DrawPiece(line, x, text, attribute);

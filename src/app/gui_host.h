@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 
+#include "app/beeper.h"
 #include "console/host.h"
 
 namespace kelvo::app {
@@ -22,7 +23,7 @@ public:
     void Idle() override;
     // PAUSE sleeps in the event loop until something happens, a key press or a
     // close request among it.
-    void WaitForEvent() override;
+    void WaitForEvent(ProgramState& state) override;
 
     void DrawPiece(int line, int x, std::string_view text, int attribute) override;
     void BlankLineSpan(int line, int column, int count) override;
@@ -30,11 +31,15 @@ public:
     void ClearOutputArea() override;
     void StoreChanged() override;
 
+    // Closes the connection to the sound server (the next beep opens it again).
+    void CloseSound() { beeper_.Close(); }
+
 protected:
     ConsoleView& view_;
 
 private:
     QElapsedTimer clock_;
+    Beeper beeper_;
 };
 
 }  // namespace kelvo::app

@@ -51,8 +51,8 @@ std::uint16_t ParsePortText(const std::string& text) {
     return static_cast<std::uint16_t>(std::atoi(text.substr(0, std::min(text.size(), kFieldChars)).c_str()));
 }
 
-InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, QWidget* parent)
-    : QDialog(parent), settings_(settings) {
+InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvailable, QWidget* parent)
+    : QDialog(parent), settings_(settings), socketsAvailable_(socketsAvailable) {
     setWindowTitle(QStringLiteral("  Interface Protocol and Addresses"));
     setModal(true);
 
@@ -144,7 +144,7 @@ void InterfaceDialog::accept() {
 
     if (gpib_->isChecked()) settings_.Protocol = BusProtocol::Gpib;
     else if (tcpip_->isChecked()) settings_.Protocol = BusProtocol::TcpIp;
-    if (WinsockAvailable == 0) settings_.Protocol = BusProtocol::Gpib;
+    if (!socketsAvailable_) settings_.Protocol = BusProtocol::Gpib;
     settings_.DeviceAddress = static_cast<std::int16_t>(address_->currentIndex() + 1);
     const std::string ip = ParseIpText(ipText.toStdString());
     const std::size_t n = std::min(ip.size(), sizeof settings_.IpAddress - 1);

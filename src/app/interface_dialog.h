@@ -27,7 +27,8 @@ std::uint16_t ParsePortText(const std::string& text);
 class InterfaceDialog : public QDialog {
     Q_OBJECT
 public:
-    InterfaceDialog(InterfaceSettings& settings, QWidget* parent = nullptr);
+    // `socketsAvailable` false keeps the protocol at GPIB whatever is chosen.
+    InterfaceDialog(InterfaceSettings& settings, bool socketsAvailable = true, QWidget* parent = nullptr);
 
     QRadioButton* GpibButton() const { return gpib_; }
     QRadioButton* TcpIpButton() const { return tcpip_; }
@@ -41,6 +42,7 @@ public:
 
 private:
     InterfaceSettings& settings_;
+    bool socketsAvailable_;
     QRadioButton* gpib_;
     QRadioButton* tcpip_;
     QLineEdit* port_;

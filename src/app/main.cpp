@@ -40,7 +40,9 @@ std::string HistoryPath() {
 }
 
 // A termination request (the session ending, kill) is the window's close
-// request: it reaches the program through a pipe and the event loop.
+// request: it reaches the program through a pipe and the event loop. The pipe is
+// the only state the signal handler touches; it is made once, before the handler
+// is installed.
 int signalPipe[2] = {-1, -1};
 
 extern "C" void OnTerminate(int) {
@@ -76,7 +78,6 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", KELVO_EXECUTABLE_NAME, KELVO_PRODUCT_VERSION);
         return 0;
     }
-    kelvo::TheConsole();  // the console exists before the window
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral(KELVO_PRODUCT_NAME));
     QApplication::setApplicationVersion(QStringLiteral(KELVO_PRODUCT_VERSION));

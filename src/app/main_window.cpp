@@ -37,6 +37,9 @@
 #include "console/console.h"
 #include "console/program_state.h"
 #include "script/command_cycle.h"
+#include "script/command_files.h"
+#include "script/command_language.h"
+#include "script/session.h"
 #include "interp/command_ids.h"
 #include "interp/line_prep.h"
 
@@ -53,11 +56,9 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
 
     // The settings start at their defaults; a valid history file replaces the
     // protocol, the ports, the IP address and the Save dialog's folder and name.
-    ResetInterfaceSettings();
-    ResetProgramState();
-    WinsockAvailable = 1;  // the socket layer needs no start-up here
     const bool firstStart = !QFileInfo::exists(QString::fromStdString(historyPath_));
-    historyFile_.Load(historyPath_, history_, Settings, saveDialog_);
+    InterfaceSettings settings;
+    historyFile_.Load(historyPath_, history_, settings, saveDialog_);
     // What the history file has no room for: the window's size and place, the
     // text size.
     settingsPath_ = SettingsFileBeside(historyPath_);
@@ -66,15 +67,19 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     view_ = new ConsoleView(this);
     setCentralWidget(view_);
     host_ = makeHost ? makeHost(*view_) : std::make_unique<GuiHost>(*view_);
-    SetHost(host_.get());
+    console_ = std::make_unique<Console>(*host_);
+    session_ = std::make_unique<Session>(*console_, *host_);
+    session_->Settings = settings;
+    session_->WinsockAvailable = true;  // the socket layer needs no start-up here
+    view_->Attach(*session_);
     view_->SetFontPointSize(static_cast<int>(settingsFile_.Integer(
         "font.size", ConsoleView::kMinPoints, ConsoleView::kMaxPoints, view_->DefaultFontPointSize())));
-    TheConsole().ClearDisplay();
+    console_->ClearDisplay();
     BuildMenus();
     BuildStatusBar();
     if (firstStart) {
         // Written before the window has its size: laid out for the size it opens with.
-        TheConsole().SetLayout(view_->CellWidth(), view_->CellHeight(), view_->CellsSize(80, 30).width(),
+        console_->SetLayout(view_->CellWidth(), view_->CellHeight(), view_->CellsSize(80, 30).width(),
                                view_->CellsSize(80, 30).height());
         ShowFirstStartHint();
     }
@@ -139,18 +144,18 @@ void MainWindow::SaveWindowSettings() {
 // On the very first start: where help is, where the interface is chosen, and one
 // line to try.
 void MainWindow::ShowFirstStartHint() {
-    PrintText(kAttrWords, "Welcome. Type ");
-    PrintText(kAttrValue, "?");
-    PrintText(kAttrWords, " and Enter for the list of commands; F1 opens the manual.");
-    PrintNewLine();
-    PrintText(kAttrWords, "Choose GPIB or TCP/IP and the addresses under ");
-    PrintText(kAttrValue, "Interface");
-    PrintText(kAttrWords, " on the menu bar.");
-    PrintNewLine();
-    PrintText(kAttrWords, "Try ");
-    PrintText(kAttrValue, "e 5;*idn?");
-    PrintText(kAttrWords, " : asks the device at GPIB address 5 who it is.");
-    PrintNewLine();
+    PrintText(*session_, kAttrWords, "Welcome. Type ");
+    PrintText(*session_, kAttrValue, "?");
+    PrintText(*session_, kAttrWords, " and Enter for the list of commands; F1 opens the manual.");
+    PrintNewLine(*session_);
+    PrintText(*session_, kAttrWords, "Choose GPIB or TCP/IP and the addresses under ");
+    PrintText(*session_, kAttrValue, "Interface");
+    PrintText(*session_, kAttrWords, " on the menu bar.");
+    PrintNewLine(*session_);
+    PrintText(*session_, kAttrWords, "Try ");
+    PrintText(*session_, kAttrValue, "e 5;*idn?");
+    PrintText(*session_, kAttrWords, " : asks the device at GPIB address 5 who it is.");
+    PrintNewLine(*session_);
 }
 
 void MainWindow::BuildStatusBar() {
@@ -166,22 +171,22 @@ void MainWindow::BuildStatusBar() {
 }
 
 QString MainWindow::StateText() const {
-    if (KeyWaitActive != 0) return QStringLiteral("Waiting for a key\u2026");
-    if (TransferWaitActive != 0) return QStringLiteral("Waiting for response\u2026");
-    if (CommandBusy != 0) return QStringLiteral("Running\u2026");
+    if (session_->KeyWaitActive) return QStringLiteral("Waiting for a key\u2026");
+    if (session_->TransferWaitActive) return QStringLiteral("Waiting for response\u2026");
+    if (session_->CommandBusy) return QStringLiteral("Running\u2026");
     return QStringLiteral("Ready");
 }
 
 QString MainWindow::SettingsText() const {
     QString where;
-    if (Settings.Protocol == BusProtocol::TcpIp)
-        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(Settings.IpAddress)).arg(Settings.TcpPort);
+    if (session_->Settings.Protocol == BusProtocol::TcpIp)
+        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(session_->Settings.IpAddress)).arg(session_->Settings.TcpPort);
     else
-        where = QStringLiteral("GPIB device %1").arg(Settings.DeviceAddress);
-    const QString timeout = Settings.TimeoutMs > 0
-                                ? QStringLiteral("timeout %1 s").arg(Settings.TimeoutMs / 1000.0, 0, 'g', 6)
+        where = QStringLiteral("GPIB device %1").arg(session_->Settings.DeviceAddress);
+    const QString timeout = session_->Settings.TimeoutMs > 0
+                                ? QStringLiteral("timeout %1 s").arg(session_->Settings.TimeoutMs / 1000.0, 0, 'g', 6)
                                 : QStringLiteral("no timeout");
-    const QString end = Settings.EndMessage == kEndMessageCrLf ? QStringLiteral("end CR LF") : QStringLiteral("end LF");
+    const QString end = session_->Settings.EndMessage == kEndMessageCrLf ? QStringLiteral("end CR LF") : QStringLiteral("end LF");
     return QStringLiteral("%1  |  %2  |  %3").arg(where, timeout, end);
 }
 
@@ -191,9 +196,7 @@ void MainWindow::RefreshStatus() {
     settingsLabel_->setText(SettingsText());
 }
 
-MainWindow::~MainWindow() {
-    if (&CurrentHost() == host_.get()) SetHost(nullptr);
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
@@ -220,12 +223,12 @@ void MainWindow::RunLine() {
     view_->SetEditLine(line.text);
     history_.Add(line.text, view_->Edit().LineEdited());
 
-    const bool nested = CommandBusy != 0;
+    const bool nested = session_->CommandBusy;
     if (!nested) {
         stateLabel_->setText(QStringLiteral("Running\u2026"));
         statusTimer_->start();
     }
-    const std::int32_t end = RunCommandLine(line);
+    const std::int32_t end = RunCommandLine(*session_, line);
     if (nested) return;  // only the completion-beep check ran
     statusTimer_->stop();
     RefreshStatus();
@@ -242,11 +245,11 @@ void MainWindow::Recall(int direction) {
 }
 
 void MainWindow::CtrlBreakAtPrompt() {
-    if (CommandBusy != 0) {
+    if (session_->CommandBusy) {
         // A running line that does not listen for it (a WAIT or the connection
         // pause outside a command file): the program ends when the line is done.
         endAfterLine_ = true;
-        ExitRequested = 1;
+        session_->ExitRequested = true;
         return;
     }
     EndProgram();
@@ -257,17 +260,13 @@ void MainWindow::CtrlBreakAtPrompt() {
 void MainWindow::EndProgram() {
     if (ended_) return;
     ended_ = true;
-    if (ResponseFile != nullptr) {
-        std::fclose(ResponseFile);
-        ResponseFile = nullptr;
-        ResponseFileActive = 0;
-    }
+    CloseCommandFiles(*session_);
     GoOffline();
-    CloseConnection();
-    historyFile_.Save(historyPath_, history_, Settings, saveDialog_);
+    CloseConnection(*session_);
+    historyFile_.Save(historyPath_, history_, session_->Settings, saveDialog_);
     SaveWindowSettings();
     if (manual_ != nullptr) manual_->close();
-    CloseSound();
+    host_->CloseSound();
     emit ended();
 }
 
@@ -278,13 +277,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     }
     // A PAUSE ends, a transfer is aborted (and the program ends after the line), a
     // command file is aborted and the program stays.
-    if (DeliverInterrupt(Interrupt::CloseRequest)) {
+    if (DeliverInterrupt(*session_, Interrupt::CloseRequest)) {
         event->ignore();
         return;
     }
-    if (CommandBusy != 0) {
+    if (session_->CommandBusy) {
         endAfterLine_ = true;
-        ExitRequested = 1;
+        session_->ExitRequested = true;
         event->ignore();
         return;
     }
@@ -296,17 +295,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == view_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        if (KeyWaitActive != 0) {
-            DeliverInterrupt(Interrupt::Escape);
+        if (session_->KeyWaitActive) {
+            DeliverInterrupt(*session_, Interrupt::Escape);
             return true;
         }
-        if (TransferWaitActive != 0 || CommandFileActive != 0) {
+        if (session_->TransferWaitActive || session_->CommandFileActive) {
             if (key->key() == Qt::Key_Escape) {
-                DeliverInterrupt(Interrupt::Escape);
+                DeliverInterrupt(*session_, Interrupt::Escape);
                 return true;
             }
             if (IsCtrlBreak(*key)) {
-                DeliverInterrupt(Interrupt::CtrlBreak);
+                DeliverInterrupt(*session_, Interrupt::CtrlBreak);
                 return true;
             }
         }
@@ -320,7 +319,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 // without a loop of its own (still modal to the window); the wait's passes keep
 // it working, and `done` runs when it closes. At the prompt it runs as before.
 void MainWindow::RunDialog(std::unique_ptr<QDialog> dialog, std::function<void(int)> done) {
-    if (CommandBusy == 0) {
+    if (!session_->CommandBusy) {
         const int result = dialog->exec();
         if (done) done(result);
         return;
@@ -374,10 +373,10 @@ void MainWindow::SaveDisplayTextCommand() {
 
 void MainWindow::SaveDisplayText(const QString& path) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const SaveOutcome outcome = WriteDisplayText(TheConsole(), path.toStdString());
+    const SaveOutcome outcome = WriteDisplayText(*console_, path.toStdString());
     QApplication::restoreOverrideCursor();
     if (outcome == SaveOutcome::Saved) return;
-    WarningBeep();
+    WarningBeep(*session_);
     const char* format = outcome == SaveOutcome::CannotOpen ? "Cannot open file '%1'" : "Error writing to file '%1'";
     ShowConsoleMessage(QString::fromLatin1(format).arg(path));
 }
@@ -396,24 +395,24 @@ void MainWindow::PrintDisplayTextCommand() {
 
 void MainWindow::PrintChosen() {
     if (!printer_->isValid()) {
-        WarningBeep();
+        WarningBeep(*session_);
         ShowConsoleMessage(QStringLiteral("Can't Find Printer"));
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const PrintOutcome outcome = PrintDisplayText(*printer_, TheConsole(), view_->Edit(), [] {
+    const PrintOutcome outcome = PrintDisplayText(*printer_, *console_, view_->Edit(), [] {
         QCoreApplication::processEvents();
     });
     QApplication::restoreOverrideCursor();
     printer_->setPageOrientation(QPageLayout::Portrait);
     if (outcome == PrintOutcome::ActivationFailed) {
-        WarningBeep();
+        WarningBeep(*session_);
         ShowConsoleMessage(QStringLiteral("Printer activation error"));
     }
 }
 
 void MainWindow::InterfaceCommand() {
-    RunDialog(std::make_unique<InterfaceDialog>(Settings, this), [this](int) { RefreshStatus(); });
+    RunDialog(std::make_unique<InterfaceDialog>(session_->Settings, session_->WinsockAvailable, this), [this](int) { RefreshStatus(); });
 }
 
 void MainWindow::AboutCommand() {

@@ -11,6 +11,11 @@
 #include "console/history.h"
 #include "console/history_file.h"
 #include "console/settings_file.h"
+#include "script/session.h"
+
+namespace kelvo {
+class Console;
+}
 
 class QDialog;
 class QLabel;
@@ -37,6 +42,8 @@ public:
     ~MainWindow() override;
 
     ConsoleView& View() { return *view_; }
+    Console& Store() { return *console_; }
+    Session& TheSession() { return *session_; }
     CommandHistory& History() { return history_; }
     SaveDialogState& SaveDialog() { return saveDialog_; }
     // True once the program has ended: history saved, window going away.
@@ -93,6 +100,8 @@ private:
     QTimer* statusTimer_ = nullptr;
     ConsoleView* view_;
     std::unique_ptr<GuiHost> host_;
+    std::unique_ptr<Console> console_;   // the display text store, drawn by view_
+    std::unique_ptr<Session> session_;   // everything the command lines change
     CommandHistory history_;
     HistoryFile historyFile_;
     SaveDialogState saveDialog_;

@@ -1,5 +1,5 @@
-// The ways of reaching instruments that one console holds, and the one its
-// interface settings select. A new way is one more member here.
+// The ways of reaching instruments that one session holds (BusContext owns them),
+// and the one its interface settings select. A new way is one more member here.
 #pragma once
 
 #include <span>
@@ -12,7 +12,7 @@ namespace kelvo {
 
 class BusConnections {
 public:
-    BusConnections() = default;
+    explicit BusConnections(BusContext& session) : s_(session), gpib_(session), tcpIp_(session) {}
     BusConnections(const BusConnections&) = delete;
     BusConnections& operator=(const BusConnections&) = delete;
 
@@ -24,13 +24,10 @@ public:
     [[nodiscard]] std::span<Transport* const> All() { return all_; }
 
 private:
+    BusContext& s_;
     GpibBoardTransport gpib_;
     TcpIpTransport tcpIp_;
     Transport* const all_[2] = {&gpib_, &tcpIp_};
 };
-
-// The console's connections. Until the session object owns them, one set
-// serves the process, reached only through this function.
-[[nodiscard]] BusConnections& Connections();
 
 }  // namespace kelvo

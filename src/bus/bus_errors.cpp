@@ -82,28 +82,28 @@ constexpr int Rows(const CodeText (&)[N]) {
 
 // Prints the message of `code`, then the elapsed time for a timeout or an abort
 // (which ends the line), or ends the line. Returns whether the time was printed.
-bool PrintMessage(std::int32_t code) {
-    PrintText(kAttrValue, ErrorMessage(code));
+bool PrintMessage(BusContext& s, std::int32_t code) {
+    PrintText(s, kAttrValue, ErrorMessage(code));
     if (code == kErrTimeout || code == kErrKeyboardAbort) {
-        PrintElapsedSeconds(kAttrValue);
+        PrintElapsedSeconds(s, kAttrValue);
         return true;
     }
-    PrintNewLine();
+    PrintNewLine(s);
     return false;
 }
 
 // What to check when the driver or the board could not be reached at all.
-void PrintAdvice(std::int32_t status, std::int32_t error) {
-    if (BusOperation == kOpFindBoard) {
-        PrintText(kAttrWords,
+void PrintAdvice(BusContext& s, std::int32_t status, std::int32_t error) {
+    if (s.BusOperation == kOpFindBoard) {
+        PrintText(s, kAttrWords,
                   "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and that /dev/gpib0 "
                   "exists and may be opened");
-        PrintNewLine();
+        PrintNewLine(s);
     } else if (status == kStatusErr && error == kErrDos && gpib::LoadedLibrary().empty()) {
-        PrintText(kAttrWords, "No GPIB driver library could be loaded (tried " + gpib::TriedLibraries() +
+        PrintText(s, kAttrWords, "No GPIB driver library could be loaded (tried " + gpib::TriedLibraries() +
                                         "): install the Linux GPIB driver, or point LD_LIBRARY_PATH at the "
                                         "simulated bus");
-        PrintNewLine();
+        PrintNewLine(s);
     }
 }
 
@@ -124,7 +124,7 @@ const char* OperationDescription(std::int32_t code) {
     return LookUpText(code, kOperations, Rows(kOperations));
 }
 
-std::int16_t ReportGpibError() {
+std::int16_t ReportGpibError(BusContext& s) {
     if ((ibsta & kStatusErr) == 0) return 0;
     if (BoardUnavailable != 0) return 1;
     // The values as they were when the report began: the set-up run below makes
@@ -133,38 +133,38 @@ std::int16_t ReportGpibError() {
     const std::int32_t error = iberr;
     const std::int32_t count = ibcntl;
 
-    PrintNewLine();
-    PrintText(kAttrError, "GPIB error");
-    PrintText(kAttrValue, " while ");
-    PrintText(kAttrValue, OperationDescription(BusOperation));
-    PrintNewLine();
+    PrintNewLine(s);
+    PrintText(s, kAttrError, "GPIB error");
+    PrintText(s, kAttrValue, " while ");
+    PrintText(s, kAttrValue, OperationDescription(s.BusOperation));
+    PrintNewLine(s);
 
     char hex[16];
     std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(status));
-    PrintText(kAttrLabel, "ibcntl: ");
-    PrintLong(kAttrValue, count);
-    PrintText(kAttrLabel, ", ibsta: ");
-    PrintText(kAttrValue, hex);
-    PrintText(kAttrError, " H");
-    PrintText(kAttrLabel, ", iberr: ");
-    PrintLong(kAttrValue, error);
-    PrintNewLine();
+    PrintText(s, kAttrLabel, "ibcntl: ");
+    PrintLong(s, kAttrValue, count);
+    PrintText(s, kAttrLabel, ", ibsta: ");
+    PrintText(s, kAttrValue, hex);
+    PrintText(s, kAttrError, " H");
+    PrintText(s, kAttrLabel, ", iberr: ");
+    PrintLong(s, kAttrValue, error);
+    PrintNewLine(s);
 
-    if (PrintMessage(error) && SetupRunning == 0) InitInterface();
-    PrintAdvice(status, error);
-    SignalError();
+    if (PrintMessage(s, error) && !s.SetupRunning) InitInterface(s);
+    PrintAdvice(s, status, error);
+    SignalError(s);
     if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);
     return 1;
 }
 
-std::int16_t ReportTcpError() {
-    if (TcpError == 0) return 0;
-    PrintText(kAttrError, "TCP/IP error");
-    PrintText(kAttrValue, " while ");
-    PrintText(kAttrValue, OperationDescription(BusOperation));
-    PrintNewLine();
-    PrintMessage(TcpError);
-    SignalError();
+std::int16_t ReportTcpError(BusContext& s) {
+    if (s.TcpError == 0) return 0;
+    PrintText(s, kAttrError, "TCP/IP error");
+    PrintText(s, kAttrValue, " while ");
+    PrintText(s, kAttrValue, OperationDescription(s.BusOperation));
+    PrintNewLine(s);
+    PrintMessage(s, s.TcpError);
+    SignalError(s);
     return 1;
 }
 

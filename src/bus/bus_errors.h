@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include "bus/bus_context.h"
 
 namespace kelvo {
 
@@ -45,12 +46,9 @@ enum BusOperationCode : std::int16_t {
     kOpFindBoard = 35,
 };
 
-inline std::int16_t BusOperation = 0;
-
-// The outcome of the last TCP/IP wait: 0 none, 128 timeout, 129 aborted from the
-// keyboard, 131 the wait itself failed, 132 closed by the instrument, 133 no
-// connection could be made.
-inline std::int16_t TcpError = 0;
+// The outcome of a TCP/IP wait, kept in the session's TcpError: 0 none, 128
+// timeout, 129 aborted from the keyboard, 131 the wait itself failed, 132 closed
+// by the instrument, 133 no connection could be made.
 
 struct CodeText {
     std::int16_t code;
@@ -67,8 +65,8 @@ const char* OperationDescription(std::int32_t code);
 // library could be loaded, or no board found, one more line says what to check.
 // While the board is unavailable for the command line (already reported), a
 // failed call returns 1 without a report.
-std::int16_t ReportGpibError();
+std::int16_t ReportGpibError(BusContext& s);
 // Reports the last TCP/IP wait when TcpError is set. Returns 1 when it reported.
-std::int16_t ReportTcpError();
+std::int16_t ReportTcpError(BusContext& s);
 
 }  // namespace kelvo

@@ -14,25 +14,25 @@ constexpr unsigned char kControllerTalk = 0x40;
 constexpr unsigned char kControllerListen = 0x20;
 constexpr int kEosLineFeed = 0x140A;  // LF, end the read on it, compare all 8 bits
 
-std::int16_t SendAddressBytes(std::int16_t operation, unsigned char a, unsigned char b) {
+std::int16_t SendAddressBytes(BusContext& s, std::int16_t operation, unsigned char a, unsigned char b) {
     const unsigned char bytes[4] = {kUnl, kUnt, a, b};
-    BusOperation = operation;
-    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
+    s.BusOperation = operation;
+    return AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes, 4), 4);
 }
 
 long Length(std::size_t size) { return static_cast<long>(size); }
 
 }  // namespace
 
-std::int16_t GpibBoardTransport::BeginLine() { return InitInterface(); }
+std::int16_t GpibBoardTransport::BeginLine() { return InitInterface(s); }
 void GpibBoardTransport::EndLine() { GoOffline(); }
 
 std::int16_t GpibBoardTransport::AddressListener(std::int16_t address) {
-    return SendAddressBytes(kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
+    return SendAddressBytes(s, kOpListenAddress, static_cast<unsigned char>(0x20 + address), kControllerTalk);
 }
 
 std::int16_t GpibBoardTransport::AddressTalker(std::int16_t address) {
-    return SendAddressBytes(kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
+    return SendAddressBytes(s, kOpTalkAddress, static_cast<unsigned char>(0x40 + address), kControllerListen);
 }
 
 void GpibBoardTransport::SetEndOnWrite(bool on) { (void)gpib::ibeot(BoardDescriptor, on ? 1 : 0); }
@@ -43,12 +43,12 @@ void GpibBoardTransport::SetReadEnd(ReadEnd end) {
 
 Moved GpibBoardTransport::Write(std::span<const unsigned char> bytes) {
     const auto n = static_cast<std::int32_t>(bytes.size());
-    const std::int16_t status = AwaitTransfer(gpib::ibwrta(BoardDescriptor, bytes.data(), n), n);
+    const std::int16_t status = AwaitTransfer(s, gpib::ibwrta(BoardDescriptor, bytes.data(), n), n);
     return {status, ibcntl};
 }
 
 std::int16_t GpibBoardTransport::ReadReply(std::span<unsigned char> buffer) {
-    return AwaitTransfer(gpib::ibrda(BoardDescriptor, buffer.data(), Length(buffer.size())), 0);
+    return AwaitTransfer(s, gpib::ibrda(BoardDescriptor, buffer.data(), Length(buffer.size())), 0);
 }
 
 std::int32_t GpibBoardTransport::TransferCount() const { return ibcntl; }
@@ -61,11 +61,11 @@ ReplyRest GpibBoardTransport::RestOfReply(std::int16_t status, std::int32_t room
 
 std::int16_t GpibBoardTransport::SendCommand(std::span<const unsigned char> bytes) {
     const auto n = static_cast<std::int32_t>(bytes.size());
-    return AwaitTransfer(gpib::ibcmda(BoardDescriptor, bytes.data(), n), n);
+    return AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, bytes.data(), n), n);
 }
 
 std::int16_t GpibBoardTransport::ReadCounted(std::span<unsigned char> buffer) {
-    return AwaitTransfer(gpib::ibrda(BoardDescriptor, buffer.data(), Length(buffer.size())), 0);
+    return AwaitTransfer(s, gpib::ibrda(BoardDescriptor, buffer.data(), Length(buffer.size())), 0);
 }
 
 Moved GpibBoardTransport::ReadPiece(std::span<unsigned char> buffer) {
@@ -83,17 +83,17 @@ std::int16_t GpibBoardTransport::ParallelPoll(unsigned char& response) {
     char byte = 0;
     (void)gpib::ibrpp(BoardDescriptor, &byte);
     response = static_cast<unsigned char>(byte);
-    return ReportGpibError();
+    return ReportGpibError(s);
 }
 
 std::int16_t GpibBoardTransport::InterfaceClear() {
     (void)gpib::ibsic(BoardDescriptor);
-    return ReportGpibError();
+    return ReportGpibError(s);
 }
 
 std::int16_t GpibBoardTransport::RemoteEnable(bool on) {
     (void)gpib::ibsre(BoardDescriptor, on ? 1 : 0);
-    return ReportGpibError();
+    return ReportGpibError(s);
 }
 
 }  // namespace kelvo

@@ -9,6 +9,7 @@ namespace kelvo {
 
 class GpibBoardTransport final : public Transport {
 public:
+    using Transport::Transport;
     [[nodiscard]] Capability Capabilities() const override { return kAllCapabilities; }
     // Set up before a line, taken offline after it.
     std::int16_t BeginLine() override;

@@ -9,13 +9,11 @@
 
 namespace kelvo {
 
-void ResetInterfaceSettings() { Settings = InterfaceSettings{}; }
-
 namespace {
 
 // Opens the board: by name, then by board index 0. Returns false, with the
 // failure reported when a driver library is there, when no board answers.
-bool OpenBoard() {
+bool OpenBoard(BusContext& s) {
     BoardIsIndex = 0;
     for (const char* name : kBoardNames) {
         const int ud = gpib::ibfind(name);
@@ -33,22 +31,22 @@ bool OpenBoard() {
         BoardIsIndex = 1;
         return true;
     }
-    BusOperation = kOpFindBoard;
+    s.BusOperation = kOpFindBoard;
     ibsta |= kStatusErr;
-    ReportGpibError();
+    ReportGpibError(s);
     BoardUnavailable = 1;
     return false;
 }
 
 }  // namespace
 
-std::int16_t InitInterface() {
-    if (Settings.Protocol == BusProtocol::TcpIp) return 0;
+std::int16_t InitInterface(BusContext& s) {
+    if (s.Settings.Protocol == BusProtocol::TcpIp) return 0;
     if (BoardUnavailable != 0) return 1;  // reported once for this command line
-    SetupRunning = 1;
-    if (BoardDescriptor < 0 && !OpenBoard()) {
+    s.SetupRunning = true;
+    if (BoardDescriptor < 0 && !OpenBoard(s)) {
         BoardDescriptor = -1;
-        SetupRunning = 0;
+        s.SetupRunning = false;
         return 1;
     }
     const int ud = BoardDescriptor;
@@ -69,17 +67,17 @@ std::int16_t InitInterface() {
         {kOpRemoteEnableTrue, [](int u) { return gpib::ibsre(u, 1); }},
     };
     for (const Step& step : kSteps) {
-        BusOperation = step.operation;
+        s.BusOperation = step.operation;
         step.call(ud);
-        if (ReportGpibError() != 0) {
-            SetupRunning = 0;
+        if (ReportGpibError(s) != 0) {
+            s.SetupRunning = false;
             return 1;
         }
     }
     gpib::ibconfig(ud, 9, 1);  // interrupts on, unchecked
     // DMA is the driver's own business: the Linux driver's library has no ibdma
     // and says so on standard error at every call.
-    SetupRunning = 0;
+    s.SetupRunning = false;
     return 0;
 }
 
@@ -90,22 +88,22 @@ void GoOffline() {
     BoardUnavailable = 0;
 }
 
-std::int16_t ParseDeviceAddress(ParseCursor& cursor) {
+std::int16_t ParseDeviceAddress(BusContext& s, ParseCursor& cursor) {
     const char c = cursor.SkipBlanks();
-    if (c < '0' || c > '9') return Settings.DeviceAddress;
+    if (c < '0' || c > '9') return s.Settings.DeviceAddress;
     const std::int32_t address = ReadLong(cursor);
-    if (Settings.Protocol == BusProtocol::TcpIp) {
+    if (s.Settings.Protocol == BusProtocol::TcpIp) {
         // Not used under TCP/IP; only never mistaken for the refusal.
         const auto value = static_cast<std::int16_t>(address);
         return value == kAddressRefused ? 0 : value;
     }
     if (address >= 1 && address <= 30) return static_cast<std::int16_t>(address);
-    PrintText(kAttrError, "? GPIB address [");
-    PrintLong(kAttrValue, address);
-    PrintText(kAttrError, "] is not permitted");
-    PrintNewLine();
-    SignalError();
-    ShowSyntaxHelp();
+    PrintText(s, kAttrError, "? GPIB address [");
+    PrintLong(s, kAttrValue, address);
+    PrintText(s, kAttrError, "] is not permitted");
+    PrintNewLine(s);
+    SignalError(s);
+    ShowSyntaxHelp(s);
     return kAddressRefused;
 }
 

@@ -5,10 +5,9 @@
 #include <cstdint>
 
 #include "base/interface_record.h"
+#include "bus/bus_context.h"
 
 namespace kelvo {
-
-inline InterfaceSettings Settings;
 
 // The board descriptor held for this command line; -1 when none is held.
 inline std::int16_t BoardDescriptor = -1;
@@ -20,15 +19,9 @@ inline std::int16_t BoardIsIndex = 0;
 // could be opened: that was reported once, and the command's bus calls stop
 // without a report of their own.
 inline std::int16_t BoardUnavailable = 0;
-// Set while InitInterface runs, so that an error report does not start it again.
-inline std::int16_t SetupRunning = 0;
-// The device address of the command in progress.
-inline std::int16_t CurrentDeviceAddress = 0;
 
 inline constexpr std::int16_t kAddressRefused = 255;
 
-// Puts every setting back to its default.
-void ResetInterfaceSettings();
 
 // The board names tried, in order, before the board index 0: the name the
 // program has always used, then the one installations of the Linux driver use.
@@ -38,17 +31,17 @@ inline constexpr const char* kBoardNames[] = {"GPIB0", "gpib0"};
 // when the set-up failed. Without a driver library the failure is left to the
 // command's own calls to report; with a library but no board it is reported here
 // ("GPIB error while finding board", with what to check).
-std::int16_t InitInterface();
+std::int16_t InitInterface(BusContext& s);
 // Releases the board after a command line.
 void GoOffline();
 // Closes the instrument connection, if one is open, and gives the instrument
 // 100 ms before the next one.
-void CloseConnection();
+void CloseConnection(BusContext& s);
 
 struct ParseCursor;
 // Reads the optional device address at the cursor: the default address when no
 // digit follows, otherwise the number (1 to 30 under GPIB). Returns 255 after
 // refusing it (reported, with the command's syntax page).
-std::int16_t ParseDeviceAddress(ParseCursor& cursor);
+std::int16_t ParseDeviceAddress(BusContext& s, ParseCursor& cursor);
 
 }  // namespace kelvo

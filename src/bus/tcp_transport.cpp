@@ -41,27 +41,26 @@ constexpr std::int16_t kTcpWaitFailed = 131;
 constexpr std::int16_t kTcpClosedByInstrument = 132;
 constexpr std::int16_t kTcpCouldNotConnect = 133;
 
-// The connection's state lives in the TCP/IP transport of the console's
-// connections.
-TcpIpTransport::State& Tcp() { return Connections().TcpIp().state; }
+// The connection's state lives in the TCP/IP transport of the session.
+TcpIpTransport::State& Tcp(BusContext& s) { return s.Connections().TcpIp().state; }
 
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
-std::int16_t ReportConnectionLost() {
-    TcpError = Tcp().established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
-    const std::int16_t result = ReportTcpError();
-    if (TcpError != kTcpCouldNotConnect) return result;
-    PrintText(kAttrWords, "Instrument at ");
-    PrintText(kAttrValue, Settings.IpAddress);
-    PrintText(kAttrWords, " port ");
-    PrintLong(kAttrValue, Settings.TcpPort);
-    PrintNewLine();
+std::int16_t ReportConnectionLost(BusContext& s) {
+    s.TcpError = Tcp(s).established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    const std::int16_t result = ReportTcpError(s);
+    if (s.TcpError != kTcpCouldNotConnect) return result;
+    PrintText(s, kAttrWords, "Instrument at ");
+    PrintText(s, kAttrValue, s.Settings.IpAddress);
+    PrintText(s, kAttrWords, " port ");
+    PrintLong(s, kAttrValue, s.Settings.TcpPort);
+    PrintNewLine(s);
     return result;
 }
 
-void CloseSocket() {
-    Tcp().socket.Reset();
-    Tcp().established = false;
+void CloseSocket(BusContext& s) {
+    Tcp(s).socket.Reset();
+    Tcp(s).established = false;
 }
 
 // The greeting line, read as it comes in: whole pieces up to its line feed, under
@@ -69,7 +68,7 @@ void CloseSocket() {
 // rest of a longer line is read and dropped, so that none of it is taken for the
 // reply. A text that cannot be the expected greeting ends the wait at once.
 // Returns 0 when the greeting was the expected one, otherwise 1 (reported).
-std::int16_t ReadGreeting() {
+std::int16_t ReadGreeting(BusContext& s) {
     char kept[kGreetingKept + 1] = {};
     std::int32_t length = 0;
     std::int64_t total = 0;
@@ -81,9 +80,9 @@ std::int16_t ReadGreeting() {
     };
     while (!lineEnded && total < kGreetingLimit && couldStillMatch()) {
         char piece[kGreetingKept];
-        ssize_t n = recv(Tcp().socket.Get(), piece, sizeof piece, MSG_PEEK);
+        ssize_t n = recv(Tcp(s).socket.Get(), piece, sizeof piece, MSG_PEEK);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            if (WaitSocketEvent(SocketEvent::Read) != 0) return 1;
+            if (WaitSocketEvent(s, SocketEvent::Read) != 0) return 1;
             continue;
         }
         if (n < 0) return 1;  // a failed receive ends the connection without a word
@@ -96,7 +95,7 @@ std::int16_t ReadGreeting() {
             n = static_cast<const char*>(lf) - piece + 1;
             lineEnded = true;
         }
-        n = recv(Tcp().socket.Get(), piece, static_cast<std::size_t>(n), 0);
+        n = recv(Tcp(s).socket.Get(), piece, static_cast<std::size_t>(n), 0);
         if (n <= 0) return 1;
         const std::int32_t room = kGreetingKept - length;
         const std::int32_t keep = static_cast<std::int32_t>(std::min<ssize_t>(n, room));
@@ -105,40 +104,40 @@ std::int16_t ReadGreeting() {
         total += n;
     }
     if (length > 0) {
-        PrintText(kAttrWords, std::string_view(kept, static_cast<std::size_t>(length)));
+        PrintText(s, kAttrWords, std::string_view(kept, static_cast<std::size_t>(length)));
     }
-    PrintNewLine();
-    if (closed) return ReportConnectionLost();
+    PrintNewLine(s);
+    if (closed) return ReportConnectionLost(s);
     if (length >= static_cast<std::int32_t>(sizeof kGreeting - 1) && couldStillMatch()) return 0;
     // Anything else is not the instrument that was meant, and says so.
     std::int32_t shown = length;
     while (shown > 0 && (kept[shown - 1] == '\n' || kept[shown - 1] == '\r')) --shown;
-    PrintText(kAttrError, "? Unexpected greeting from instrument: '");
-    PrintText(kAttrValue, std::string_view(kept, static_cast<std::size_t>(shown)));
-    PrintText(kAttrError, "'");
-    PrintNewLine();
-    SignalError();
+    PrintText(s, kAttrError, "? Unexpected greeting from instrument: '");
+    PrintText(s, kAttrValue, std::string_view(kept, static_cast<std::size_t>(shown)));
+    PrintText(s, kAttrError, "'");
+    PrintNewLine(s);
+    SignalError(s);
     return 1;
 }
 
 }  // namespace
 
-bool ConnectionOpen() { return Tcp().socket.Valid(); }
+bool ConnectionOpen(BusContext& s) { return Tcp(s).socket.Valid(); }
 
-void AdoptConnection(int socket) {
-    CloseSocket();
-    Tcp().socket.Reset(socket);
-    Tcp().established = socket >= 0;
+void AdoptConnection(BusContext& s, int socket) {
+    CloseSocket(s);
+    Tcp(s).socket.Reset(socket);
+    Tcp(s).established = socket >= 0;
 }
 
-std::int16_t WaitSocketEvent(SocketEvent event) {
-    TransferWaitActive = 1;
-    TransferAbort = 0;
+std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
+    s.TransferWaitActive = 1;
+    s.TransferAbort = 0;
     std::int16_t outcome = 0;
     bool lost = false;
     const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
     for (;;) {
-        pollfd fd{Tcp().socket.Get(), wanted, 0};
+        pollfd fd{Tcp(s).socket.Get(), wanted, 0};
         const int ready = poll(&fd, 1, kSlicesMs);
         if (ready < 0 && errno != EINTR) {
             outcome = kTcpWaitFailed;
@@ -151,15 +150,15 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
                 break;
             }
             if (fd.revents & wanted) {
-                if (!Tcp().established) {
+                if (!Tcp(s).established) {
                     int error = 0;
                     socklen_t size = sizeof error;
-                    getsockopt(Tcp().socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size);
+                    getsockopt(Tcp(s).socket.Get(), SOL_SOCKET, SO_ERROR, &error, &size);
                     if (error != 0) {
                         lost = true;
                         break;
                     }
-                    Tcp().established = true;
+                    Tcp(s).established = true;
                 }
                 done = true;
             } else if (fd.revents & (POLLERR | POLLHUP)) {
@@ -169,93 +168,93 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
         }
         // The user and the clock are heard on every pass, also while bytes keep
         // trickling in: a reply that never ends is ended by ESC or the timeout.
-        PumpMessages();
-        if (TransferAbort != 0) {
+        PumpMessages(s);
+        if (s.TransferAbort != 0) {
             outcome = kTcpKeyboardAbort;
             break;
         }
-        if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+        if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs)) {
             outcome = kTcpTimeout;
             break;
         }
         if (done) break;
     }
-    TransferWaitActive = 0;
-    if (lost) return ReportConnectionLost();
-    TcpError = outcome;
-    return ReportTcpError();
+    s.TransferWaitActive = 0;
+    if (lost) return ReportConnectionLost(s);
+    s.TcpError = outcome;
+    return ReportTcpError(s);
 }
 
-std::int16_t OpenConnection() {
-    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || Tcp().socket.Valid()) return 0;
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (s < 0) return 1;
-    Tcp().socket.Reset(s);
-    Tcp().established = false;
+std::int16_t OpenConnection(BusContext& s) {
+    if (s.Settings.Protocol != BusProtocol::TcpIp || s.WinsockAvailable == 0 || Tcp(s).socket.Valid()) return 0;
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return 1;
+    Tcp(s).socket.Reset(fd);
+    Tcp(s).established = false;
     const int on = 1;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
-    PrintText(kAttrWords, "Connecting....");
-    ReturnToLineStart();
-    StartTiming();
-    BusOperation = kOpConnectSocket;
+    PrintText(s, kAttrWords, "Connecting....");
+    ReturnToLineStart(s);
+    StartTiming(s);
+    s.BusOperation = kOpConnectSocket;
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(Settings.TcpPort);
-    bool failed = inet_pton(AF_INET, Settings.IpAddress, &address.sin_addr) != 1;
-    if (!failed && connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    address.sin_port = htons(s.Settings.TcpPort);
+    bool failed = inet_pton(AF_INET, s.Settings.IpAddress, &address.sin_addr) != 1;
+    if (!failed && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS)
         failed = true;
-    if (failed || WaitSocketEvent(SocketEvent::Read) != 0) {
+    if (failed || WaitSocketEvent(s, SocketEvent::Read) != 0) {
         if (failed) {
-            PrintNewLine();
-            ReportConnectionLost();
+            PrintNewLine(s);
+            ReportConnectionLost(s);
         }
-        CloseConnection();
-        StopTiming();
+        CloseConnection(s);
+        StopTiming(s);
         return 1;
     }
 
-    const std::int16_t greeted = ReadGreeting();
-    StopTiming();
-    if (greeted != 0) CloseConnection();
+    const std::int16_t greeted = ReadGreeting(s);
+    StopTiming(s);
+    if (greeted != 0) CloseConnection(s);
     return greeted;
 }
 
-void CloseConnection() {
-    if (!Tcp().socket.Valid()) return;
-    CloseSocket();
+void CloseConnection(BusContext& s) {
+    if (!Tcp(s).socket.Valid()) return;
+    CloseSocket(s);
     // Give the instrument a moment before the next connection.
-    Host& host = CurrentHost();
+    Host& host = s.host;
     const std::uint32_t start = host.TickCount();
     while (host.TickCount() - start < 100) host.Idle();
 }
 
-void HoldWrites(bool hold) {
-    if (!Tcp().socket.Valid()) return;
+void HoldWrites(BusContext& s, bool hold) {
+    if (!Tcp(s).socket.Valid()) return;
     const int on = hold ? 1 : 0;
-    setsockopt(Tcp().socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    setsockopt(Tcp(s).socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
-std::int16_t SocketSendAll(std::span<const unsigned char> data) {
+std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
     const unsigned char* bytes = data.data();
     auto length = static_cast<std::int32_t>(data.size());
     std::int32_t sent = 0;
     std::int16_t status = 0;
     // On an established connection the bytes are offered at once; the wait comes
     // only when the socket cannot take them (a full send buffer).
-    bool wait = !Tcp().established;
+    bool wait = !Tcp(s).established;
     while (length > 0 && status == 0) {
         if (wait) {
-            status = WaitSocketEvent(SocketEvent::Write);
+            status = WaitSocketEvent(s, SocketEvent::Write);
             if (status != 0) break;
         }
         wait = true;
-        const ssize_t r = send(Tcp().socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost();
+            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
             status = 1;
             break;
         }
@@ -263,13 +262,13 @@ std::int16_t SocketSendAll(std::span<const unsigned char> data) {
         sent += static_cast<std::int32_t>(r);
         length -= static_cast<std::int32_t>(r);
     }
-    Tcp().byteCount = sent;
+    Tcp(s).byteCount = sent;
     return status;
 }
 
-std::int32_t UnacknowledgedBytes() {
+std::int32_t UnacknowledgedBytes(BusContext& s) {
     int queued = 0;
-    if (!Tcp().socket.Valid() || ioctl(Tcp().socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
+    if (!Tcp(s).socket.Valid() || ioctl(Tcp(s).socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
     return queued;
 }
 
@@ -290,8 +289,8 @@ std::int32_t BlockHeaderParser::Feed(unsigned char byte) {
     return length > 0 ? length : kNotABlock;
 }
 
-std::int16_t TcpReceive(std::span<unsigned char> into) {
-    TcpIpTransport::State& tcp = Tcp();
+std::int16_t TcpReceive(BusContext& s, std::span<unsigned char> into) {
+    TcpIpTransport::State& tcp = Tcp(s);
     unsigned char* const buffer = into.data();
     const auto maxCount = static_cast<std::int32_t>(into.size());
     tcp.byteCount = 0;
@@ -319,21 +318,21 @@ std::int16_t TcpReceive(std::span<unsigned char> into) {
         // What the state asks for stays in `request` (a block's remaining bytes);
         // one receive takes no more than there is room for.
         const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
-        if (WaitSocketEvent(SocketEvent::Read) != 0) {
+        if (WaitSocketEvent(s, SocketEvent::Read) != 0) {
             error = 1;
             break;
         }
         unsigned char* in = cut ? scratch : buffer + count;
-        ssize_t got = recv(Tcp().socket.Get(), in, static_cast<std::size_t>(want), 0);
+        ssize_t got = recv(Tcp(s).socket.Get(), in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            if (errno == ECONNRESET) ReportConnectionLost();
+            if (errno == ECONNRESET) ReportConnectionLost(s);
             error = 1;
             break;
         }
         if (got == 0) {
             // The instrument closed the connection: what came is kept.
-            ReportConnectionLost();
+            ReportConnectionLost(s);
             error = 1;
             break;
         }
@@ -438,31 +437,31 @@ std::int16_t TcpReceive(std::span<unsigned char> into) {
     return error;
 }
 
-std::int32_t SocketByteCount() { return Tcp().byteCount; }
-ReplyRest TcpReplyRest() { return Tcp().replyRest; }
-std::int64_t TcpBytesDropped() { return Tcp().bytesDropped; }
+std::int32_t SocketByteCount(BusContext& s) { return Tcp(s).byteCount; }
+ReplyRest TcpReplyRest(BusContext& s) { return Tcp(s).replyRest; }
+std::int64_t TcpBytesDropped(BusContext& s) { return Tcp(s).bytesDropped; }
 
-void TcpIpTransport::EndLine() { CloseConnection(); }
-std::int16_t TcpIpTransport::Connect() { return OpenConnection(); }
+void TcpIpTransport::EndLine() { CloseConnection(s); }
+std::int16_t TcpIpTransport::Connect() { return OpenConnection(s); }
 
 void TcpIpTransport::Reconnect() {
-    CloseConnection();
-    PumpMessagesFor(1000);
-    (void)OpenConnection();
+    CloseConnection(s);
+    PumpMessagesFor(s, 1000);
+    (void)OpenConnection(s);
 }
-void TcpIpTransport::BeginMessage() { HoldWrites(true); }
-void TcpIpTransport::EndMessage() { HoldWrites(false); }
+void TcpIpTransport::BeginMessage() { HoldWrites(s, true); }
+void TcpIpTransport::EndMessage() { HoldWrites(s, false); }
 
 Moved TcpIpTransport::Write(std::span<const unsigned char> bytes) {
-    const std::int16_t status = SocketSendAll(bytes);
+    const std::int16_t status = SocketSendAll(s, bytes);
     return {status, state.byteCount};
 }
 
-std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedBytes(); }
+std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedBytes(s); }
 
 std::int16_t TcpIpTransport::ReadReply(std::span<unsigned char> buffer) {
     state.byteCount = 0;
-    return TcpReceive(buffer);
+    return TcpReceive(s, buffer);
 }
 
 ReplyRest TcpIpTransport::RestOfReply(std::int16_t status, std::int32_t room) const {

@@ -1,7 +1,7 @@
 // The TCP/IP transport: one connection to the instrument at IpAddress:TcpPort,
 // greeted with "100 Connection accepted"; strings go out as they are, and a reply
 // ends at a line feed unless the line feed lies inside a definite-length block.
-// The functions after the class act on the TCP/IP transport of Connections().
+// The functions after the class act on the TCP/IP transport of the session.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,8 @@ class TcpIpTransport final : public Transport {
 public:
     // The size of one receive; also of the piece a dropped rest is read in.
     static constexpr std::int32_t kRequestSize = 16384;
+
+    using Transport::Transport;
 
     // No bus operations: messages only.
     [[nodiscard]] Capability Capabilities() const override { return Capability::None; }
@@ -52,44 +54,44 @@ public:
 
 
 // The bytes moved by the last SocketSendAll or TcpReceive.
-[[nodiscard]] std::int32_t SocketByteCount();
+[[nodiscard]] std::int32_t SocketByteCount(BusContext& s);
 
 // Opens the connection when TCP/IP is selected and none is open, printing
 // "Connecting...." and the instrument's greeting. Returns 0 (connected, or nothing
 // to do) or 1 (failed).
-[[nodiscard]] std::int16_t OpenConnection();
-bool ConnectionOpen();
+[[nodiscard]] std::int16_t OpenConnection(BusContext& s);
+bool ConnectionOpen(BusContext& s);
 // Takes over an already connected socket as the instrument connection.
-void AdoptConnection(int socket);
+void AdoptConnection(BusContext& s, int socket);
 
 // Read or write readiness, for WaitSocketEvent.
 enum class SocketEvent { Read, Write };
 // Waits for the socket, keeping the user interface alive and watching the abort
 // and the timeout. Returns 0, or 1 after an error report.
-[[nodiscard]] std::int16_t WaitSocketEvent(SocketEvent event);
+[[nodiscard]] std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event);
 
 // Sends all the bytes. Returns 0, or 1 on failure; SocketByteCount holds the
 // bytes actually sent.
-[[nodiscard]] std::int16_t SocketSendAll(std::span<const unsigned char> bytes);
+[[nodiscard]] std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> bytes);
 
 // The bytes handed to the connection that the instrument has not acknowledged;
 // after a failed send they never reached it. 0 without a connection.
-std::int32_t UnacknowledgedBytes();
+std::int32_t UnacknowledgedBytes(BusContext& s);
 
 // Holds the small writes of one message back (hold true) and sends them together
 // as one segment when released, so that the instrument sees the message at once
 // rather than piece by piece. Nothing happens without a connection.
-void HoldWrites(bool hold);
+void HoldWrites(BusContext& s, bool hold);
 
 // Receives one reply into `buffer` (not terminated), at most its size.
 // Returns 0, or 1 on failure; SocketByteCount holds the bytes stored. Of a reply
 // longer than the buffer the rest is read and dropped (up to 16 MiB, under the
 // timeout and the abort key), so that the next reply starts clean; TcpReplyRest
 // and TcpBytesDropped say how that went.
-[[nodiscard]] std::int16_t TcpReceive(std::span<unsigned char> buffer);
+[[nodiscard]] std::int16_t TcpReceive(BusContext& s, std::span<unsigned char> buffer);
 
-[[nodiscard]] ReplyRest TcpReplyRest();
-[[nodiscard]] std::int64_t TcpBytesDropped();
+[[nodiscard]] ReplyRest TcpReplyRest(BusContext& s);
+[[nodiscard]] std::int64_t TcpBytesDropped(BusContext& s);
 
 // Recognises an IEEE 488.2 definite-length block header after its '#', one byte
 // at a time.

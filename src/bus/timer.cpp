@@ -6,35 +6,27 @@
 #include "console/host.h"
 
 namespace kelvo {
-namespace {
-
-std::uint32_t startTick = 0;
-std::uint32_t lastElapsed = 0;
-bool active = false;
-
-}  // namespace
-
-void StartTiming() {
-    startTick = CurrentHost().TickCount();
-    active = true;
+void StartTiming(BusContext& s) {
+    s.Timer.startTick = s.host.TickCount();
+    s.Timer.active = true;
 }
 
-std::uint32_t StopTiming() {
-    lastElapsed = CurrentHost().TickCount() - startTick;
-    active = false;
-    return lastElapsed;
+std::uint32_t StopTiming(BusContext& s) {
+    s.Timer.lastElapsed = s.host.TickCount() - s.Timer.startTick;
+    s.Timer.active = false;
+    return s.Timer.lastElapsed;
 }
 
-std::uint32_t ElapsedMs() { return active ? CurrentHost().TickCount() - startTick : lastElapsed; }
+std::uint32_t ElapsedMs(BusContext& s) { return s.Timer.active ? s.host.TickCount() - s.Timer.startTick : s.Timer.lastElapsed; }
 
-void SetLastElapsedMs(std::uint32_t ms) { lastElapsed = ms; }
+void SetLastElapsedMs(BusContext& s, std::uint32_t ms) { s.Timer.lastElapsed = ms; }
 
-bool TimingActive() { return active; }
+bool TimingActive(const BusContext& s) { return s.Timer.active; }
 
-void PrintCount(int numberAttribute, std::int32_t count, int wordAttribute, std::string_view word) {
-    PrintLong(numberAttribute, count);
-    PrintText(wordAttribute, word);
-    if (count != 1) PrintText(wordAttribute, "s");
+void PrintCount(BusContext& s, int numberAttribute, std::int32_t count, int wordAttribute, std::string_view word) {
+    PrintLong(s, numberAttribute, count);
+    PrintText(s, wordAttribute, word);
+    if (count != 1) PrintText(s, wordAttribute, "s");
 }
 
 void FormatSeconds(std::uint32_t ms, char* out, std::size_t size) {
@@ -45,12 +37,12 @@ void FormatSeconds(std::uint32_t ms, char* out, std::size_t size) {
     std::snprintf(out, size, "%.2Lf", seconds);
 }
 
-void PrintElapsedSeconds(int attribute) {
+void PrintElapsedSeconds(BusContext& s, int attribute) {
     char text[64];
-    FormatSeconds(ElapsedMs(), text, sizeof text);
-    PrintText(kAttrValue, text);
-    PrintText(attribute, " seconds");
-    PrintNewLine();
+    FormatSeconds(ElapsedMs(s), text, sizeof text);
+    PrintText(s, kAttrValue, text);
+    PrintText(s, attribute, " seconds");
+    PrintNewLine(s);
 }
 
 }  // namespace kelvo

@@ -24,12 +24,12 @@ constexpr std::int32_t kWaitMask = kStatusCmpl | kStatusTimo;
 
 }  // namespace
 
-std::int16_t WaitForCompletion(std::int32_t expectedCount) {
+std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
     const int ud = BoardDescriptor;
-    TransferWaitActive = 1;
-    TransferAbort = 0;
+    s.TransferWaitActive = 1;
+    s.TransferAbort = 0;
     std::int32_t outcome = 0;
-    Host& host = CurrentHost();
+    Host& host = s.host;
     // The board's own timeout stays as the program set it (it times its waits
     // itself); only the slices of this wait use the short one.
     const int programTimeout = gpib::LastTimeoutCode();
@@ -49,19 +49,19 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
         // kernel (ESC in kelvo-cli) is no failure: the pass goes on to see it.
         const bool interrupted = sliced && iberr == kErrDos && ibcntl == EINTR;
         if ((status & kStatusErr) != 0 && !interrupted) break;
-        if (TransferAbort != 0) {
+        if (s.TransferAbort != 0) {
             outcome = kErrKeyboardAbort;
             break;
         }
-        if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs)) {
+        if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs)) {
             outcome = kErrTimeout;
             break;
         }
-        PumpMessages();
+        PumpMessages(s);
         // A sliced wait has already slept in the driver; a plain poll sleeps here.
-        if (TransferAbort == 0 && !sliced) host.Idle();
+        if (s.TransferAbort == 0 && !sliced) host.Idle();
     }
-    TransferWaitActive = 0;
+    s.TransferWaitActive = 0;
     if (sliced) {
         // Putting the timeout back is a driver call of its own: the wait's
         // status values are kept across it. A slice that ran out together with
@@ -79,10 +79,10 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
         gpib::ibstop(ud);
         ibsta |= kStatusErr;
         iberr = outcome;
-        ReportGpibError();
+        ReportGpibError(s);
         return 1;
     }
-    if ((ibsta & kStatusCmpl) == 0) return ReportGpibError();  // the poll failed
+    if ((ibsta & kStatusCmpl) == 0) return ReportGpibError(s);  // the poll failed
 
     // The transfer's own count and error, as the completion left them: any
     // further call would reset them with the Linux driver's library.
@@ -91,43 +91,43 @@ std::int16_t WaitForCompletion(std::int32_t expectedCount) {
         if (ibcntl != expectedCount) {
             ibsta |= kStatusErr;
             if (iberr == 0) iberr = kErrShortTransfer;
-            ReportGpibError();
+            ReportGpibError(s);
             return 1;
         }
-        ReportGpibError();
+        ReportGpibError(s);
         return 0;
     }
     if (expectedCount == 1) {
         // iberr is only meaningful with ERR: a driver may leave an old code there.
         const bool failed = (ibsta & kStatusErr) != 0 && iberr == kErrNoListeners;
         if (failed) ibsta |= kStatusErr;
-        ReportGpibError();
+        ReportGpibError(s);
         return failed ? 1 : 0;
     }
-    ReportGpibError();
+    ReportGpibError(s);
     return 0;
 }
 
-std::int16_t AwaitTransfer(std::int32_t startStatus, std::int32_t expectedCount) {
+std::int16_t AwaitTransfer(BusContext& s, std::int32_t startStatus, std::int32_t expectedCount) {
     if (startStatus & kStatusErr) {
-        ReportGpibError();
+        ReportGpibError(s);
         return 1;
     }
-    return WaitForCompletion(expectedCount);
+    return WaitForCompletion(s, expectedCount);
 }
 
-void ShowWaiting() {
+void ShowWaiting(BusContext& s) {
     // Without a board (reported once for the line) nothing will be waited for.
-    if (CommandFileActive != 0 || BoardUnavailable != 0) return;
-    PrintText(kAttrStatus, "Waiting for completion...");
-    ReturnToLineStart();
+    if (s.CommandFileActive != 0 || BoardUnavailable != 0) return;
+    PrintText(s, kAttrStatus, "Waiting for completion...");
+    ReturnToLineStart(s);
 }
 
-void ShowDone() {
-    if (CommandFileActive != 0) return;
-    PrintText(kAttrStatus, "Done");
-    ClearToLineEnd();
-    PrintNewLine();
+void ShowDone(BusContext& s) {
+    if (s.CommandFileActive != 0) return;
+    PrintText(s, kAttrStatus, "Done");
+    ClearToLineEnd(s);
+    PrintNewLine(s);
 }
 
 }  // namespace kelvo

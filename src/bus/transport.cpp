@@ -30,19 +30,21 @@ std::int16_t Transport::RemoteEnable(bool on) {
 }
 
 Transport& BusConnections::Selected() {
-    if (Settings.Protocol == BusProtocol::TcpIp) return tcpIp_;
+    if (s_.Settings.Protocol == BusProtocol::TcpIp) return tcpIp_;
     return gpib_;
 }
 
-BusConnections& Connections() {
-    static BusConnections connections;
-    return connections;
+BusContext::BusContext(Console& display, Host& platform)
+    : InterpContext(display, platform), connections_(std::make_unique<BusConnections>(*this)) {}
+
+BusContext::~BusContext() = default;
+
+std::span<Transport* const> AllTransports(BusContext& s) { return s.Connections().All(); }
+
+Transport& SelectedTransport(BusContext& s) { return s.Connections().Selected(); }
+
+Capability ConnectionCapabilities(InterpContext& s) {
+    return SelectedTransport(static_cast<BusContext&>(s)).Capabilities();
 }
-
-std::span<Transport* const> AllTransports() { return Connections().All(); }
-
-Transport& SelectedTransport() { return Connections().Selected(); }
-
-Capability ConnectionCapabilities() { return SelectedTransport().Capabilities(); }
 
 }  // namespace kelvo

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <span>
 
+#include "bus/bus_context.h"
 #include "interp/command_table.h"
 
 namespace kelvo {
@@ -45,7 +46,11 @@ struct Moved {
 
 class Transport {
 public:
+    // A way belongs to one session, whose settings, flags and console it uses.
+    explicit Transport(BusContext& session) : s(session) {}
     virtual ~Transport() = default;
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
 
     // What this way offers beyond messages.
     [[nodiscard]] virtual Capability Capabilities() const = 0;
@@ -105,13 +110,17 @@ public:
     [[nodiscard]] virtual std::int16_t ParallelPoll(unsigned char& response);
     [[nodiscard]] virtual std::int16_t InterfaceClear();
     [[nodiscard]] virtual std::int16_t RemoteEnable(bool on);
+
+protected:
+    BusContext& s;
 };
 
-// The way the interface settings select.
-[[nodiscard]] Transport& SelectedTransport();
-// Every way, in the order they are ended after a line.
-[[nodiscard]] std::span<Transport* const> AllTransports();
+// The way the session's interface settings select.
+[[nodiscard]] Transport& SelectedTransport(BusContext& s);
+// Every way of the session, in the order they are ended after a line.
+[[nodiscard]] std::span<Transport* const> AllTransports(BusContext& s);
 // What the selected way offers: the command table's test before a handler runs.
-[[nodiscard]] Capability ConnectionCapabilities();
+// The session's interpreter part is always its bus part as well.
+[[nodiscard]] Capability ConnectionCapabilities(InterpContext& s);
 
 }  // namespace kelvo

@@ -4,19 +4,13 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "script/command_language.h"
 #include "script/command_files.h"
 
 namespace kelvo::cli {
-namespace {
-
-char* Prompt(EditLine*) {
-    static char prompt[] = ">";
-    return prompt;
-}
-
-}  // namespace
+char* LineEditor::Prompt(EditLine* el) { return Of(el).prompt_; }
 
 LineEditor& LineEditor::Of(EditLine* el) {
     void* self = nullptr;
@@ -24,7 +18,7 @@ LineEditor& LineEditor::Of(EditLine* el) {
     return *static_cast<LineEditor*>(self);
 }
 
-LineEditor::LineEditor(CommandHistory& history, KeyReader readKey) : history_(history), readKey_(readKey) {
+LineEditor::LineEditor(CommandHistory& history, KeyReader readKey) : history_(history), readKey_(std::move(readKey)) {
     el_ = el_init("kelvo-cli", stdin, stdout, stderr);
     el_set(el_, EL_CLIENTDATA, this);
     el_set(el_, EL_EDITOR, "emacs");

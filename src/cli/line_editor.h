@@ -3,6 +3,7 @@
 // names.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "console/history.h"
@@ -13,7 +14,7 @@ namespace kelvo::cli {
 
 // Reads one key for the editor: 1 with `key` set, 0 at the end of input, -1 when
 // the program is to end (a termination signal).
-using KeyReader = int (*)(char& key);
+using KeyReader = std::function<int(char& key)>;
 
 class LineEditor {
 public:
@@ -35,6 +36,7 @@ private:
     static unsigned char OnComplete(editline* el, int);
     static int OnKey(editline* el, wchar_t* key);
     static LineEditor& Of(editline* el);
+    static char* Prompt(editline* el);
     void ReplaceLine(const std::string& text);
 
     CommandHistory& history_;
@@ -42,6 +44,7 @@ private:
     editline* el_ = nullptr;
     std::string recalled_;  // the entry last recalled, unchanged so far
     bool recalling_ = false;
+    char prompt_[2] = ">";  // libedit asks for it writable
 };
 
 }  // namespace kelvo::cli

@@ -32,6 +32,10 @@
 #include "script/command_cycle.h"
 #include "interp/line_prep.h"
 #include "script/command_files.h"
+#include "script/command_language.h"
+#include "script/run_report.h"
+#include "script/session.h"
+#include "console/file_handle.h"
 
 namespace kelvo::cli {
 namespace {
@@ -41,16 +45,22 @@ constexpr int kExitInterrupt = 130;
 constexpr int kExitTerminate = 143;
 constexpr int kExitHangup = 129;
 
-volatile sig_atomic_t pendingInterrupt = 0;
-volatile sig_atomic_t pendingTerminate = 0;
-volatile sig_atomic_t pendingHangup = 0;
+// The signals are this program's keyboard. What their handler touches is the
+// one piece of state outside the program object: the flag, one bit per signal
+// (the handler runs with the other two blocked, and Signals::Take blocks all
+// three while it takes the bits), and the self-pipe whose byte wakes a poll that
+// blocks. The pipe is made once, before the handler is installed.
+constexpr sig_atomic_t kSignalInterrupt = 1;
+constexpr sig_atomic_t kSignalTerminate = 2;
+constexpr sig_atomic_t kSignalHangup = 4;
+volatile sig_atomic_t pendingSignals = 0;
 int signalPipe[2] = {-1, -1};
 
 extern "C" void OnSignal(int signal) {
     const int saved = errno;
-    if (signal == SIGINT) pendingInterrupt = 1;
-    if (signal == SIGTERM) pendingTerminate = 1;
-    if (signal == SIGHUP) pendingHangup = 1;
+    if (signal == SIGINT) pendingSignals = pendingSignals | kSignalInterrupt;
+    if (signal == SIGTERM) pendingSignals = pendingSignals | kSignalTerminate;
+    if (signal == SIGHUP) pendingSignals = pendingSignals | kSignalHangup;
     if (signalPipe[1] >= 0) {
         const char byte = 1;
         [[maybe_unused]] auto n = write(signalPipe[1], &byte, 1);
@@ -64,6 +74,38 @@ void DrainSignalPipe() {
     }
 }
 
+sigset_t HandledSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// The signals that came and have not been acted on yet.
+struct Signals {
+    bool interrupt = false;
+    bool terminate = false;
+    bool hangup = false;
+
+    // Moves what the handler recorded here; a pass without a signal costs no
+    // system call.
+    void Take() {
+        if (pendingSignals == 0) return;
+        const sigset_t handled = HandledSignals();
+        sigset_t previous;
+        sigprocmask(SIG_BLOCK, &handled, &previous);
+        const sig_atomic_t bits = pendingSignals;
+        pendingSignals = 0;
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        interrupt = interrupt || (bits & kSignalInterrupt) != 0;
+        terminate = terminate || (bits & kSignalTerminate) != 0;
+        hangup = hangup || (bits & kSignalHangup) != 0;
+    }
+    bool Any() const { return interrupt || terminate || hangup; }
+};
+
 // Exit statuses of batch runs (--run).
 constexpr int kExitErrorsCounted = 1;
 constexpr int kExitBadArguments = 2;
@@ -75,6 +117,7 @@ struct BatchRun {
 };
 
 struct Options {
+    InterfaceSettings settings;  // --tcpip, --ip, --port, --address
     bool attributes = false;
     bool beeps = false;
     std::vector<BatchRun> runs;  // --run: no standard input is read
@@ -83,22 +126,46 @@ struct Options {
     int colour = -1;             // --color: always 1, never 0, auto -1
 };
 
-// The exit status the program ends with, once a signal has decided it.
-int exitStatus = 0;
-// The status of the first signal a running line took (130 or 143), 0 when none.
-int interruptStatus = 0;
-// Batch runs wait for no key: PAUSE goes on at once.
-bool batchMode = false;
-// Writes the JUnit report, if one was asked for, before the program ends.
-void (*finishReport)() = nullptr;
-// At a terminal: saves the command history before the program ends.
-void (*saveHistory)() = nullptr;
-// At a terminal, SIGINT that nothing running takes leaves the program running.
-bool interactiveMode = false;
+class CliHost;
+
+// Everything the program keeps while it runs: the console, the session, the
+// statuses and the optional JUnit report and history file.
+struct CliProgram {
+    CliProgram(CliHost& platform);
+
+    CliHost& host;
+    Console console;
+    Session session;
+    Signals signals;
+
+    // The exit status the program ends with, once a signal has decided it.
+    int exitStatus = 0;
+    // The status of the first signal a running line took (130 or 143), 0 when none.
+    int interruptStatus = 0;
+    // Batch runs wait for no key: PAUSE goes on at once.
+    bool batchMode = false;
+    // At a terminal, SIGINT that nothing running takes leaves the program running.
+    bool interactiveMode = false;
+    // The display in ANSI colours (--color).
+    bool colourOutput = false;
+
+    // The JUnit report being collected, and where it goes.
+    std::unique_ptr<JUnitReport> report;
+    std::string reportPath;
+    // At a terminal: the history and the file it lives in, saved before the
+    // program ends.
+    CommandHistory* promptHistory = nullptr;
+    std::string historyPath;
+
+    [[noreturn]] void EndNow(int status);
+};
 
 class CliHost final : public Host {
 public:
     explicit CliHost(bool reportBeeps) : reportBeeps_(reportBeeps), bellTerminal_(isatty(2) == 1) {}
+
+    // The program the host serves; set once it exists.
+    void Serve(CliProgram& program) { program_ = &program; }
 
     void Beep(unsigned hz, unsigned ms) override {
         if (reportBeeps_) {
@@ -113,21 +180,24 @@ public:
     // The signals are this program's keyboard: SIGINT is ESC, SIGTERM the close
     // request. What nothing running takes ends the program, as at the prompt.
     void PumpMessages() override {
-        // The pipe only wakes a blocked poll; the flags say whether a signal came,
+        // The pipe only wakes a blocked poll; the flag says whether a signal came,
         // so a pass without one costs no system call.
-        if (!pendingInterrupt && !pendingTerminate && !pendingHangup) return;
+        if (program_ == nullptr) return;
+        CliProgram& p = *program_;
+        p.signals.Take();
+        if (!p.signals.Any()) return;
         if (signalPipe[0] >= 0) DrainSignalPipe();
-        if (pendingInterrupt) {
-            pendingInterrupt = 0;
-            if (interruptStatus == 0) interruptStatus = kExitInterrupt;
-            if (!DeliverInterrupt(Interrupt::Escape) && !interactiveMode) EndNow(kExitInterrupt);
+        if (p.signals.interrupt) {
+            p.signals.interrupt = false;
+            if (p.interruptStatus == 0) p.interruptStatus = kExitInterrupt;
+            if (!DeliverInterrupt(p.session, Interrupt::Escape) && !p.interactiveMode) p.EndNow(kExitInterrupt);
         }
-        if (pendingHangup) EndNow(kExitHangup);
-        if (pendingTerminate) {
-            pendingTerminate = 0;
-            if (interruptStatus == 0) interruptStatus = kExitTerminate;
-            if (!DeliverInterrupt(Interrupt::CloseRequest)) EndNow(kExitTerminate);
-            if (ExitRequested != 0) exitStatus = kExitTerminate;
+        if (p.signals.hangup) p.EndNow(kExitHangup);
+        if (p.signals.terminate) {
+            p.signals.terminate = false;
+            if (p.interruptStatus == 0) p.interruptStatus = kExitTerminate;
+            if (!DeliverInterrupt(p.session, Interrupt::CloseRequest)) p.EndNow(kExitTerminate);
+            if (p.session.ExitRequested) p.exitStatus = kExitTerminate;
         }
     }
 
@@ -141,9 +211,9 @@ public:
 
     // PAUSE takes one key from the terminal. Without a terminal on standard input
     // there is no key to wait for (the input is command lines): PAUSE goes on.
-    void WaitForEvent() override {
-        if (batchMode || isatty(0) != 1) {
-            KeyWaitActive = 0;
+    void WaitForEvent(ProgramState& state) override {
+        if ((program_ != nullptr && program_->batchMode) || isatty(0) != 1) {
+            state.KeyWaitActive = false;
             return;
         }
         termios saved{};
@@ -167,13 +237,13 @@ public:
             if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
                 char key = 0;
                 [[maybe_unused]] const ssize_t n = read(0, &key, 1);
-                KeyWaitActive = 0;
+                state.KeyWaitActive = false;
             }
             if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
         }
         if (raw) tcsetattr(0, TCSANOW, &saved);
         PumpMessages();  // ESC (SIGINT) or a close request ends the wait as well
-        if (KeyWaitActive == 0) keyPromptShown_ = false;
+        if (!state.KeyWaitActive) keyPromptShown_ = false;
     }
 
     // A started program reads nothing of the command lines and writes beside the
@@ -182,16 +252,8 @@ public:
         return SpawnProgram(arguments, ProgramStreams::Detached, process);
     }
 
-    [[noreturn]] static void EndNow(int status) {
-        CloseCommandFiles();
-        if (finishReport != nullptr) finishReport();
-        if (saveHistory != nullptr) saveHistory();
-        std::fflush(stdout);
-        std::fflush(stderr);
-        std::_Exit(status);
-    }
-
 private:
+    CliProgram* program_ = nullptr;
     bool reportBeeps_;
     bool bellTerminal_;
     bool keyPromptShown_ = false;
@@ -299,25 +361,25 @@ Options ParseArguments(int argc, char** argv) {
             options.beeps = true;
         } else if (arg == "--tcpip") {
             noValue();
-            Settings.Protocol = BusProtocol::TcpIp;
+            options.settings.Protocol = BusProtocol::TcpIp;
         } else if (arg == "--ip") {
             const std::string address(takeValue());
             in_addr parsed{};
-            if (address.size() >= sizeof Settings.IpAddress || inet_pton(AF_INET, address.c_str(), &parsed) != 1)
+            if (address.size() >= sizeof options.settings.IpAddress || inet_pton(AF_INET, address.c_str(), &parsed) != 1)
                 UsageError("--ip needs a dotted IPv4 address, not '" + address + "'");
-            std::memcpy(Settings.IpAddress, address.c_str(), address.size() + 1);
+            std::memcpy(options.settings.IpAddress, address.c_str(), address.size() + 1);
         } else if (arg == "--port") {
             const std::string_view text = takeValue();
             long port = 0;
             if (!ParseNumber(text, 1, 65535, port))
                 UsageError("--port needs a number from 1 to 65535, not '" + std::string(text) + "'");
-            Settings.TcpPort = static_cast<std::uint16_t>(port);
+            options.settings.TcpPort = static_cast<std::uint16_t>(port);
         } else if (arg == "--address") {
             const std::string_view text = takeValue();
             long address = 0;
             if (!ParseNumber(text, 1, 30, address))
                 UsageError("--address needs a number from 1 to 30, not '" + std::string(text) + "'");
-            Settings.DeviceAddress = static_cast<std::int16_t>(address);
+            options.settings.DeviceAddress = static_cast<std::int16_t>(address);
         } else if (arg == "--run") {
             const std::string_view name = takeValue();
             CheckFileName(arg, name);
@@ -359,7 +421,7 @@ Options ParseArguments(int argc, char** argv) {
     return options;
 }
 
-void InstallSignals() {
+void InstallSignals(bool hangup) {
     if (pipe(signalPipe) == 0) {
         for (const int fd : signalPipe) {
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
@@ -368,11 +430,11 @@ void InstallSignals() {
     }
     struct sigaction action {};
     action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = HandledSignals();
     action.sa_flags = 0;  // no restart: a blocked read must see the signal
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    if (interactiveMode) sigaction(SIGHUP, &action, nullptr);
+    if (hangup) sigaction(SIGHUP, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
     // A file that reaches the size limit is a failed write, reported as such.
     signal(SIGXFSZ, SIG_IGN);
@@ -383,48 +445,48 @@ void WriteOut(const std::string& text) {
     std::fflush(stdout);
 }
 
-// The display in ANSI colours (--color).
-bool colourOutput = false;
-
 // Runs one line of input through the cycle and writes the transcript. Returns
 // true when the program is to end.
-bool RunLine(std::string_view raw, std::size_t fullLength, CommandHistory& history, const Options& options) {
+bool RunLine(CliProgram& p, std::string_view raw, std::size_t fullLength, CommandHistory& history,
+             const Options& options) {
+    Session& s = p.session;
     if (fullLength > kMaxLineLength) {
-        ErrorFlag = 0;
-        ClearDisplay();
-        ReportLineTooLong(fullLength);
-        WriteOut(FormatTranscript("", TheConsole(), options.attributes));
+        s.ErrorFlag = false;
+        ClearDisplay(s);
+        ReportLineTooLong(s, fullLength);
+        WriteOut(FormatTranscript("", p.console, options.attributes));
         return false;
     }
     PreparedLine line;
     PrepareLine(raw, line);
     history.Add(line.text, true);
-    const std::int32_t end = RunCommandLine(line);
-    if (colourOutput) {
+    const std::int32_t end = RunCommandLine(s, line);
+    if (p.colourOutput) {
         std::string row = ">";
         AppendEscaped(row, line.text, false);
-        WriteOut(row + "\n" + FormatDisplay(TheConsole(), true));
+        WriteOut(row + "\n" + FormatDisplay(p.console, true));
     } else {
-        WriteOut(FormatTranscript(line.text, TheConsole(), options.attributes));
+        WriteOut(FormatTranscript(line.text, p.console, options.attributes));
     }
     return end != 0;
 }
 
 // The display after a line typed at the prompt, which shows the line already.
 
-bool RunTypedLine(const std::string& raw, bool edited, CommandHistory& history) {
+bool RunTypedLine(CliProgram& p, const std::string& raw, bool edited, CommandHistory& history) {
+    Session& s = p.session;
     if (raw.size() > kMaxLineLength) {
-        ErrorFlag = 0;
-        ClearDisplay();
-        ReportLineTooLong(raw.size());
-        WriteOut(FormatDisplay(TheConsole(), colourOutput));
+        s.ErrorFlag = false;
+        ClearDisplay(s);
+        ReportLineTooLong(s, raw.size());
+        WriteOut(FormatDisplay(p.console, p.colourOutput));
         return false;
     }
     PreparedLine line;
     PrepareLine(raw, line);
     history.Add(line.text, edited);
-    const std::int32_t end = RunCommandLine(line);
-    WriteOut(FormatDisplay(TheConsole(), colourOutput));
+    const std::int32_t end = RunCommandLine(s, line);
+    WriteOut(FormatDisplay(p.console, p.colourOutput));
     return end != 0;
 }
 
@@ -453,30 +515,27 @@ std::string HistoryPath(const char* argv0) {
     return HistoryFileBeside(folder + "/../app/kelvo");
 }
 
-// The history and the file it lives in, at the prompt.
-CommandHistory* promptHistory = nullptr;
-std::string historyPath;
-
-void SaveHistory() {
-    if (promptHistory == nullptr) return;
+void SaveHistory(CliProgram& p) {
+    if (p.promptHistory == nullptr) return;
     // The file's other fields (settings, the Save dialog) are kept as they are.
     // Without a valid file, the settings the window starts with are written.
     CommandHistory unused;
     InterfaceSettings settings{};
     SaveDialogState dialog;
     HistoryFile file;
-    file.Load(historyPath, unused, settings, dialog);
-    file.Save(historyPath, *promptHistory, settings, dialog);
-    promptHistory = nullptr;
+    file.Load(p.historyPath, unused, settings, dialog);
+    file.Save(p.historyPath, *p.promptHistory, settings, dialog);
+    p.promptHistory = nullptr;
 }
 
 // A key for the editor; signals that end the program end the wait.
-int ReadKey(char& key) {
+int ReadKey(Signals& signals, char& key) {
     for (;;) {
-        if (pendingTerminate || pendingHangup) return -1;
-        if (pendingInterrupt) {
+        signals.Take();
+        if (signals.terminate || signals.hangup) return -1;
+        if (signals.interrupt) {
             // SIGINT from elsewhere at the prompt: as Ctrl+C, the line is cleared.
-            pendingInterrupt = 0;
+            signals.interrupt = false;
             key = 0x03;
             return 1;
         }
@@ -495,54 +554,64 @@ int ReadKey(char& key) {
     }
 }
 
-int RunInteractive(CommandHistory& history, const char* argv0) {
-    historyPath = HistoryPath(argv0);
+int RunInteractive(CliProgram& p, CommandHistory& history, const char* argv0) {
+    p.historyPath = HistoryPath(argv0);
     {
         // Only the history is taken from the file: the settings come from the
         // command line.
-        InterfaceSettings ignored = Settings;
+        InterfaceSettings ignored = p.session.Settings;
         SaveDialogState dialog;
-        HistoryFile().Load(historyPath, history, ignored, dialog);
+        HistoryFile().Load(p.historyPath, history, ignored, dialog);
     }
-    promptHistory = &history;
-    saveHistory = SaveHistory;
-    LineEditor editor(history, ReadKey);
+    p.promptHistory = &history;
+    LineEditor editor(history, [&p](char& key) { return ReadKey(p.signals, key); });
     std::string line;
     bool edited = true;
     while (editor.ReadLine(line, edited)) {
-        if (RunTypedLine(line, edited, history)) break;
-        exitStatus = 0;
-        if (pendingHangup) CliHost::EndNow(kExitHangup);
+        if (RunTypedLine(p, line, edited, history)) break;
+        p.exitStatus = 0;
+        p.signals.Take();
+        if (p.signals.hangup) p.EndNow(kExitHangup);
     }
-    SaveHistory();
-    if (pendingHangup) return kExitHangup;
-    if (pendingTerminate) return kExitTerminate;
-    return exitStatus;
+    SaveHistory(p);
+    p.signals.Take();
+    if (p.signals.hangup) return kExitHangup;
+    if (p.signals.terminate) return kExitTerminate;
+    return p.exitStatus;
 }
 
-// The JUnit report being collected, and where it goes.
-std::unique_ptr<JUnitReport> report;
-std::string reportPath;
-
-bool WriteReport() {
-    if (!report) return true;
-    const std::string xml = report->Xml();
-    std::FILE* file = std::fopen(reportPath.c_str(), "wb");
-    bool ok = file != nullptr && std::fwrite(xml.data(), 1, xml.size(), file) == xml.size();
-    if (file != nullptr && std::fclose(file) != 0) ok = false;
-    if (!ok) std::fprintf(stderr, "kelvo-cli: cannot write the report '%s': %s\n", reportPath.c_str(), std::strerror(errno));
+bool WriteReport(CliProgram& p) {
+    if (!p.report) return true;
+    const std::string xml = p.report->Xml();
+    FileHandle file(std::fopen(p.reportPath.c_str(), "wb"));
+    bool ok = file != nullptr && std::fwrite(xml.data(), 1, xml.size(), file.get()) == xml.size();
+    if (file != nullptr && std::fclose(file.release()) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "kelvo-cli: cannot write the report '%s': %s\n", p.reportPath.c_str(), std::strerror(errno));
     return ok;
 }
 
-void FinishReport() {
-    WriteReport();
-    report.reset();
+void FinishReport(CliProgram& p) {
+    WriteReport(p);
+    p.report.reset();
 }
 
-std::string Timestamp() {
+CliProgram::CliProgram(CliHost& platform) : host(platform), console(platform), session(console, platform) {
+    platform.Serve(*this);
+}
+
+void CliProgram::EndNow(int status) {
+    CloseCommandFiles(session);
+    FinishReport(*this);
+    SaveHistory(*this);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(status);
+}
+
+std::string Timestamp(Host& host) {
     std::tm local{};
     char text[32] = "1970-01-01T00:00:00";
-    if (CurrentHost().LocalTime(CurrentHost().TimeOfDay(), local)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    if (host.LocalTime(host.TimeOfDay(), local)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
     return text;
 }
 
@@ -572,27 +641,28 @@ private:
 
 // --run: each file as a RUN line of its own. The status covers them all: 3 when
 // a file could not be run, else 1 when errors were counted, else 0.
-int RunBatch(const Options& options, CommandHistory& history) {
-    BatchWatch watch(report.get());
-    SetRunObserver(&watch);
+int RunBatch(CliProgram& p, const Options& options, CommandHistory& history) {
+    BatchWatch watch(p.report.get());
+    SetRunObserver(p.session, &watch);
     bool notRun = false;
     bool errors = false;
     for (const BatchRun& run : options.runs) {
-        if (pendingInterrupt && interruptStatus == 0) interruptStatus = kExitInterrupt;
-        if (pendingTerminate && interruptStatus == 0) interruptStatus = kExitTerminate;
-        if (interruptStatus != 0) break;
+        p.signals.Take();
+        if (p.signals.interrupt && p.interruptStatus == 0) p.interruptStatus = kExitInterrupt;
+        if (p.signals.terminate && p.interruptStatus == 0) p.interruptStatus = kExitTerminate;
+        if (p.interruptStatus != 0) break;
         const std::string line = BatchLine(run);
         watch.started = false;
-        const bool end = RunLine(line, line.size(), history, options);
+        const bool end = RunLine(p, line, line.size(), history, options);
         if (!watch.started) notRun = true;
-        else if (ErrorFlag != 0) errors = true;
-        if (end || ExitRequested != 0) break;
+        else if (p.session.ErrorFlag) errors = true;
+        if (end || p.session.ExitRequested) break;
     }
-    SetRunObserver(nullptr);
-    if (!WriteReport()) notRun = true;
-    report.reset();
-    if (interruptStatus != 0) return interruptStatus;
-    if (exitStatus != 0) return exitStatus;
+    SetRunObserver(p.session, nullptr);
+    if (!WriteReport(p)) notRun = true;
+    p.report.reset();
+    if (p.interruptStatus != 0) return p.interruptStatus;
+    if (p.exitStatus != 0) return p.exitStatus;
     return notRun ? kExitNotRun : errors ? kExitErrorsCounted : 0;
 }
 
@@ -600,38 +670,38 @@ int Run(int argc, char** argv) {
     const Options options = ParseArguments(argc, argv);
     if (!options.junit.empty()) {
         // Found out now, before anything runs, that the report cannot be written.
-        std::FILE* probe = std::fopen(options.junit.c_str(), "wb");
-        if (probe == nullptr)
+        if (FileHandle(std::fopen(options.junit.c_str(), "wb")) == nullptr)
             UsageError("cannot write the report '" + options.junit + "': " + std::strerror(errno));
-        std::fclose(probe);
-        reportPath = options.junit;
-        report = std::make_unique<JUnitReport>(Timestamp());
-        finishReport = FinishReport;
     }
-    interactiveMode = options.interactive == 1 ||
-                      (options.interactive == -1 && !options.attributes && options.runs.empty() && isatty(0) == 1 &&
-                       isatty(1) == 1);
-    if (options.colour == 1) colourOutput = true;
+    CliHost host(options.beeps);
+    CliProgram p(host);
+    // The console exists before the first line, as in the window.
+    p.console.SetLayout(8, 16, 640, 480);
+    p.session.Settings = options.settings;
+    if (!options.junit.empty()) {
+        p.reportPath = options.junit;
+        p.report = std::make_unique<JUnitReport>(Timestamp(host));
+    }
+    p.interactiveMode = options.interactive == 1 ||
+                        (options.interactive == -1 && !options.attributes && options.runs.empty() &&
+                         isatty(0) == 1 && isatty(1) == 1);
+    if (options.colour == 1) p.colourOutput = true;
     else if (options.colour == -1) {
         const char* noColour = std::getenv("NO_COLOR");
-        colourOutput = isatty(1) == 1 && (noColour == nullptr || *noColour == '\0');
+        p.colourOutput = isatty(1) == 1 && (noColour == nullptr || *noColour == '\0');
     }
-    if (options.attributes) colourOutput = false;
-    InstallSignals();
-    CliHost host(options.beeps);
-    SetHost(&host);
-    TheConsole();  // the console exists before the first line, as in the window
-    TheConsole().SetLayout(8, 16, 640, 480);
+    if (options.attributes) p.colourOutput = false;
+    InstallSignals(p.interactiveMode);
 
     CommandHistory history;
     if (!options.runs.empty()) {
-        batchMode = true;
-        return RunBatch(options, history);
+        p.batchMode = true;
+        return RunBatch(p, options, history);
     }
-    SetRunObserver(report.get());
-    if (interactiveMode) {
-        const int status = RunInteractive(history, argc > 0 ? argv[0] : "kelvo-cli");
-        FinishReport();
+    SetRunObserver(p.session, p.report.get());
+    if (p.interactiveMode) {
+        const int status = RunInteractive(p, history, argc > 0 ? argv[0] : "kelvo-cli");
+        FinishReport(p);
         return status;
     }
     std::string pending;            // the line being read, as far as it can be run
@@ -642,10 +712,10 @@ int Run(int argc, char** argv) {
     auto finishLine = [&]() -> bool {
         std::size_t length = pendingLength;
         if (lastChar == '\r') --length;  // a CR LF ending
-        const bool end = RunLine(std::string_view(pending).substr(0, length), length, history, options);
+        const bool end = RunLine(p, std::string_view(pending).substr(0, length), length, history, options);
         // A close request that aborted a transfer inside a command file left the
         // program open: its exit status is not the program's.
-        if (!end) exitStatus = 0;
+        if (!end) p.exitStatus = 0;
         pending.clear();
         pendingLength = 0;
         lastChar = '\0';
@@ -655,8 +725,9 @@ int Run(int argc, char** argv) {
     for (;;) {
         pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         const int ready = poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1);
-        if (pendingInterrupt) CliHost::EndNow(kExitInterrupt);
-        if (pendingTerminate) CliHost::EndNow(kExitTerminate);
+        p.signals.Take();
+        if (p.signals.interrupt) p.EndNow(kExitInterrupt);
+        if (p.signals.terminate) p.EndNow(kExitTerminate);
         if (ready < 0) {
             if (errno == EINTR) continue;
             break;
@@ -674,8 +745,8 @@ int Run(int argc, char** argv) {
             const char c = buffer[i];
             if (c == '\n') {
                 if (finishLine()) {
-                    FinishReport();
-                    return exitStatus;
+                    FinishReport(p);
+                    return p.exitStatus;
                 }
                 continue;
             }
@@ -686,8 +757,8 @@ int Run(int argc, char** argv) {
         }
     }
     if (pendingLength > 0) finishLine();
-    FinishReport();
-    return exitStatus;
+    FinishReport(p);
+    return p.exitStatus;
 }
 
 }  // namespace

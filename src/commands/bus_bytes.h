@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include "commands/command_context.h"
 
 namespace kelvo {
 
@@ -26,7 +27,7 @@ constexpr unsigned char Mta(std::int16_t address) { return static_cast<unsigned 
 
 // Announced transfer of command bytes: "Waiting for completion...", the bytes,
 // then "Done" when they went out. Returns the wait's result.
-std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsigned char> bytes);
+std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes);
 
 // A byte as eight digits 1 or 0, the most significant first.
 std::string FormatBits(unsigned char byte);

@@ -19,122 +19,122 @@ bool HasArgument(ParseCursor& cursor) { return cursor.SkipBlanks() != '\0'; }
 
 // "Sending <what>[ to device <address>]": a progress line, not printed while a
 // command file runs.
-void Announce(const char* what, std::int16_t address, bool withAddress) {
-    if (CommandFileActive != 0) return;
-    PrintText(kAttrWords, "Sending ");
-    PrintText(kAttrValue, what);
+void Announce(CommandContext& s, const char* what, std::int16_t address, bool withAddress) {
+    if (s.CommandFileActive != 0) return;
+    PrintText(s, kAttrWords, "Sending ");
+    PrintText(s, kAttrValue, what);
     if (withAddress) {
-        PrintText(kAttrWords, " to device ");
-        PrintLong(kAttrValue, address);
+        PrintText(s, kAttrWords, " to device ");
+        PrintLong(s, kAttrValue, address);
     }
-    PrintNewLine();
+    PrintNewLine(s);
 }
 
 }  // namespace
 
-std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsigned char> bytes) {
+std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes) {
     const std::vector<unsigned char> data(bytes);
-    ShowWaiting();
-    BusOperation = operation;
-    StartTiming();
-    const std::int16_t status = SelectedTransport().SendCommand(data);
-    if (status == 0) ShowDone();
-    StopTiming();
+    ShowWaiting(s);
+    s.BusOperation = operation;
+    StartTiming(s);
+    const std::int16_t status = SelectedTransport(s).SendCommand(data);
+    if (status == 0) ShowDone(s);
+    StopTiming(s);
     return status;
 }
 
-void CmdAbort() {
-    if (CommandFileActive == 0) {
-        PrintText(kAttrWords, "Sending ");
-        PrintText(kAttrValue, "IFC");
-        PrintText(kAttrWords, " to all devices");
-        PrintNewLine();
+void CmdAbort(CommandContext& s) {
+    if (s.CommandFileActive == 0) {
+        PrintText(s, kAttrWords, "Sending ");
+        PrintText(s, kAttrValue, "IFC");
+        PrintText(s, kAttrWords, " to all devices");
+        PrintNewLine(s);
     }
-    ShowWaiting();
-    BusOperation = kOpInterfaceClear;
-    StartTiming();
-    if (SelectedTransport().InterfaceClear() == 0) ShowDone();
-    StopTiming();
+    ShowWaiting(s);
+    s.BusOperation = kOpInterfaceClear;
+    StartTiming(s);
+    if (SelectedTransport(s).InterfaceClear() == 0) ShowDone(s);
+    StopTiming(s);
 }
 
-void CmdClear(ParseCursor& cursor) {
+void CmdClear(CommandContext& s, ParseCursor& cursor) {
     if (!HasArgument(cursor)) {
-        Announce("DCL", 0, false);
-        SendCommandBytes(kOpDeviceClear, {kDcl});
+        Announce(s, "DCL", 0, false);
+        SendCommandBytes(s, kOpDeviceClear, {kDcl});
         return;
     }
-    const std::int16_t address = ParseDeviceAddress(cursor);
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
-    CurrentDeviceAddress = address;
-    Announce("SDC", address, true);
-    SendCommandBytes(kOpSelectedDeviceClear, {kUnl, kUnt, Mla(address), kSdc});
+    s.CurrentDeviceAddress = address;
+    Announce(s, "SDC", address, true);
+    SendCommandBytes(s, kOpSelectedDeviceClear, {kUnl, kUnt, Mla(address), kSdc});
 }
 
-void CmdLocal(ParseCursor& cursor) {
+void CmdLocal(CommandContext& s, ParseCursor& cursor) {
     if (!HasArgument(cursor)) {
-        PrintText(kAttrValue, "REN");
-        PrintText(kAttrStatus, " is ");
-        PrintText(kAttrValue, "FALSE");
-        PrintNewLine();
-        BusOperation = kOpRemoteEnableFalse;
-        StartTiming();
-        (void)SelectedTransport().RemoteEnable(false);
-        StopTiming();
+        PrintText(s, kAttrValue, "REN");
+        PrintText(s, kAttrStatus, " is ");
+        PrintText(s, kAttrValue, "FALSE");
+        PrintNewLine(s);
+        s.BusOperation = kOpRemoteEnableFalse;
+        StartTiming(s);
+        (void)SelectedTransport(s).RemoteEnable(false);
+        StopTiming(s);
         return;
     }
-    const std::int16_t address = ParseDeviceAddress(cursor);
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
-    CurrentDeviceAddress = address;
-    Announce("GTL", address, true);
-    SendCommandBytes(kOpGoToLocal, {kUnl, kUnt, Mla(address), kGtl});
+    s.CurrentDeviceAddress = address;
+    Announce(s, "GTL", address, true);
+    SendCommandBytes(s, kOpGoToLocal, {kUnl, kUnt, Mla(address), kGtl});
 }
 
-void CmdLlock() {
-    Announce("LLO", 0, false);
-    SendCommandBytes(kOpLocalLockout, {kLlo});
+void CmdLlock(CommandContext& s) {
+    Announce(s, "LLO", 0, false);
+    SendCommandBytes(s, kOpLocalLockout, {kLlo});
 }
 
-void CmdRemote(ParseCursor& cursor) {
-    PrintText(kAttrValue, "REN");
-    PrintText(kAttrWords, " is ");
-    PrintText(kAttrValue, "TRUE");
-    PrintNewLine();
-    BusOperation = kOpRemoteEnableTrue;
-    StartTiming();
-    if (SelectedTransport().RemoteEnable(true) != 0 || !HasArgument(cursor)) {
-        StopTiming();
+void CmdRemote(CommandContext& s, ParseCursor& cursor) {
+    PrintText(s, kAttrValue, "REN");
+    PrintText(s, kAttrWords, " is ");
+    PrintText(s, kAttrValue, "TRUE");
+    PrintNewLine(s);
+    s.BusOperation = kOpRemoteEnableTrue;
+    StartTiming(s);
+    if (SelectedTransport(s).RemoteEnable(true) != 0 || !HasArgument(cursor)) {
+        StopTiming(s);
         return;
     }
-    const std::int16_t address = ParseDeviceAddress(cursor);
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) {
-        StopTiming();
+        StopTiming(s);
         return;
     }
-    CurrentDeviceAddress = address;
-    if (CommandFileActive == 0) {
-        PrintText(kAttrWords, "Sending device ");
-        PrintLong(kAttrValue, address);
-        PrintText(kAttrWords, " to ");
-        PrintText(kAttrValue, "REMOTE");
-        PrintNewLine();
+    s.CurrentDeviceAddress = address;
+    if (s.CommandFileActive == 0) {
+        PrintText(s, kAttrWords, "Sending device ");
+        PrintLong(s, kAttrValue, address);
+        PrintText(s, kAttrWords, " to ");
+        PrintText(s, kAttrValue, "REMOTE");
+        PrintNewLine(s);
     }
-    ShowWaiting();
-    BusOperation = kOpListenAddress;
+    ShowWaiting(s);
+    s.BusOperation = kOpListenAddress;
     const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
-    if (SelectedTransport().SendCommand(bytes) == 0) ShowDone();
-    StopTiming();
+    if (SelectedTransport(s).SendCommand(bytes) == 0) ShowDone(s);
+    StopTiming(s);
 }
 
-void CmdTrigger(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
+void CmdTrigger(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
-    CurrentDeviceAddress = address;
-    Announce("GET", address, true);
-    SendCommandBytes(kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
+    s.CurrentDeviceAddress = address;
+    Announce(s, "GET", address, true);
+    SendCommandBytes(s, kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
 }
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one
 // asks for and a second more.
-void CmdRestore() { SelectedTransport().Reconnect(); }
+void CmdRestore(CommandContext& s) { SelectedTransport(s).Reconnect(); }
 
 }  // namespace kelvo

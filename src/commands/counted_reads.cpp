@@ -5,7 +5,7 @@
 #include "bus/transfer_wait.h"
 #include "bus/transport.h"
 #include "commands/bus_bytes.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/received_display.h"
 #include "commands/transfer.h"
 #include "console/console.h"
@@ -23,129 +23,129 @@ constexpr std::size_t kZipChunk = 128;
 constexpr std::int64_t kZipLimit = 16 * 1024 * 1024;
 
 // The counted read: the talker is addressed and the board is a listener.
-void ReadBytes() {
-    if (Parsed.ByteCount <= 0) Parsed.ByteCount = 1;
-    if (Parsed.ByteCount > kDataBufferSize) {
-        PrintText(kAttrStatus, "? The buffer holds ");
-        PrintLong(kAttrValue, kDataBufferSize);
-        PrintText(kAttrStatus, " bytes: reading at most that many");
-        PrintNewLine();
-        Parsed.ByteCount = kDataBufferSize;
+void ReadBytes(CommandContext& s) {
+    if (s.Parsed.ByteCount <= 0) s.Parsed.ByteCount = 1;
+    if (s.Parsed.ByteCount > kDataBufferSize) {
+        PrintText(s, kAttrStatus, "? The buffer holds ");
+        PrintLong(s, kAttrValue, kDataBufferSize);
+        PrintText(s, kAttrStatus, " bytes: reading at most that many");
+        PrintNewLine(s);
+        s.Parsed.ByteCount = kDataBufferSize;
     }
-    ResponseBuffer[0] = '\0';
-    StartTiming();
-    BusOperation = kOpReceiveBytes;
-    PrintText(kAttrStatus, "Waiting for data...");
-    ReturnToLineStart();
-    Transport& bus = SelectedTransport();
-    (void)bus.ReadCounted({ResponseBuffer, static_cast<std::size_t>(Parsed.ByteCount)});
-    StopTiming();
+    s.ResponseBuffer[0] = '\0';
+    StartTiming(s);
+    s.BusOperation = kOpReceiveBytes;
+    PrintText(s, kAttrStatus, "Waiting for data...");
+    ReturnToLineStart(s);
+    Transport& bus = SelectedTransport(s);
+    (void)bus.ReadCounted({s.ResponseBuffer.data(), static_cast<std::size_t>(s.Parsed.ByteCount)});
+    StopTiming(s);
     const std::int32_t received = bus.TransferCount();
-    ResponseLength = received > 0 ? received : 0;
+    s.ResponseLength = received > 0 ? received : 0;
     if (received > 0) {
-        ClearToLineEnd();
-        HexDump(ResponseBuffer, received, true);
+        ClearToLineEnd(s);
+        HexDump(s, s.ResponseBuffer, received, true);
     }
 }
 
 }  // namespace
 
-void CmdGet(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
+void CmdGet(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
-    CurrentDeviceAddress = address;
-    Parsed.SendEndMessage = 1;
-    Parsed.SendEoi = 1;
-    Parsed.OutputFileName.given = 0;
-    Parsed.ByteCount = 0;
-    Parsed.DisplayReceived = 1;
-    if (ParseOptions(cursor) != 0) return;
-    const char* text = StringToSend(cursor);
-    if (text[0] != '\0' && SendOutput(address, text) != 0) return;
-    if (SendTalkAddress(address) != 0) return;
-    ReadBytes();
+    s.CurrentDeviceAddress = address;
+    s.Parsed.SendEndMessage = 1;
+    s.Parsed.SendEoi = 1;
+    s.Parsed.OutputFileName.given = 0;
+    s.Parsed.ByteCount = 0;
+    s.Parsed.DisplayReceived = 1;
+    if (ParseOptions(s, cursor) != 0) return;
+    const char* text = StringToSend(s, cursor);
+    if (text[0] != '\0' && SendOutput(s, address, text) != 0) return;
+    if (SendTalkAddress(s, address) != 0) return;
+    ReadBytes(s);
 }
 
-void CmdReceive(ParseCursor& cursor) {
-    Parsed.ByteCount = 0;
-    Parsed.DisplayReceived = 1;
-    if (ParseOptions(cursor) != 0) return;
-    BusOperation = kOpListenAddress;
-    StartTiming();
+void CmdReceive(CommandContext& s, ParseCursor& cursor) {
+    s.Parsed.ByteCount = 0;
+    s.Parsed.DisplayReceived = 1;
+    if (ParseOptions(s, cursor) != 0) return;
+    s.BusOperation = kOpListenAddress;
+    StartTiming(s);
     const unsigned char listen[1] = {Mla(0)};
-    if (SelectedTransport().SendCommand(listen) == 0) {
-        StopTiming();
-        ReadBytes();
+    if (SelectedTransport(s).SendCommand(listen) == 0) {
+        StopTiming(s);
+        ReadBytes(s);
     }
-    StopTiming();
+    StopTiming(s);
 }
 
-void CmdZip(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
+void CmdZip(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) {
-        StopTiming();
+        StopTiming(s);
         return;
     }
-    CurrentDeviceAddress = address;
+    s.CurrentDeviceAddress = address;
     std::int64_t total = 0;
-    BusOperation = kOpSetTimeout;
-    StartTiming();
-    Transport& bus = SelectedTransport();
+    s.BusOperation = kOpSetTimeout;
+    StartTiming(s);
+    Transport& bus = SelectedTransport(s);
     // Each piece waits no longer than 100 ms; afterwards the code this program
     // set last is back.
     const int previous = bus.SetReadTimeout(kTimeout100ms);
-    ReportGpibError();
+    ReportGpibError(s);
     bool stoppedEarly = false;
-    if (SendTalkAddress(address) == 0) {
-        PrintText(kAttrWords, "Performing ");
-        PrintText(kAttrValue, "ZIP");
-        PrintText(kAttrWords, " operation on device ");
-        PrintLong(kAttrValue, address);
-        PrintNewLine();
-        ShowWaiting();
-        BusOperation = kOpInputString;
+    if (SendTalkAddress(s, address) == 0) {
+        PrintText(s, kAttrWords, "Performing ");
+        PrintText(s, kAttrValue, "ZIP");
+        PrintText(s, kAttrWords, " operation on device ");
+        PrintLong(s, kAttrValue, address);
+        PrintNewLine(s);
+        ShowWaiting(s);
+        s.BusOperation = kOpInputString;
         // ESC and the transfer timeout end a device that never stops talking,
         // and so does a total far beyond any buffer.
-        TransferWaitActive = 1;
-        TransferAbort = 0;
+        s.TransferWaitActive = 1;
+        s.TransferAbort = 0;
         // The last response is the last piece read: each one is read to the
         // buffer's start.
-        ResponseLength = 0;
+        s.ResponseLength = 0;
         for (bool failed = false; !failed;) {
-            const Moved piece = bus.ReadPiece({ResponseBuffer, kZipChunk});
+            const Moved piece = bus.ReadPiece({s.ResponseBuffer.data(), kZipChunk});
             failed = piece.status != 0;
             if (piece.count > 0) {
                 total += piece.count;
-                ResponseLength = piece.count;
+                s.ResponseLength = piece.count;
             }
-            PumpMessages();
+            PumpMessages(s);
             const bool timedOut =
-                Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs);
-            if (!failed && (TransferAbort != 0 || timedOut || total >= kZipLimit)) {
+                s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs);
+            if (!failed && (s.TransferAbort != 0 || timedOut || total >= kZipLimit)) {
                 stoppedEarly = true;
                 break;
             }
         }
-        TransferWaitActive = 0;
+        s.TransferWaitActive = 0;
     }
     (void)bus.BeginLine();
-    BusOperation = kOpSetTimeout;
+    s.BusOperation = kOpSetTimeout;
     (void)bus.SetReadTimeout(previous);
-    ReportGpibError();
-    ClearToLineEnd();
+    ReportGpibError(s);
+    ClearToLineEnd(s);
     if (total == 0) {
-        PrintText(kAttrStatus, "Nothing to zip");
-        PrintNewLine();
+        PrintText(s, kAttrStatus, "Nothing to zip");
+        PrintNewLine(s);
     } else {
-        PrintCount(kAttrValue, static_cast<std::int32_t>(total), kAttrWords, " byte");
-        PrintText(kAttrWords, " zipped, ");
-        PrintElapsedSeconds(kAttrWords);
+        PrintCount(s, kAttrValue, static_cast<std::int32_t>(total), kAttrWords, " byte");
+        PrintText(s, kAttrWords, " zipped, ");
+        PrintElapsedSeconds(s, kAttrWords);
         if (stoppedEarly) {
-            PrintText(kAttrStatus, "? ZIP stopped before the device had finished talking");
-            PrintNewLine();
+            PrintText(s, kAttrStatus, "? ZIP stopped before the device had finished talking");
+            PrintNewLine(s);
         }
     }
-    StopTiming();
+    StopTiming(s);
 }
 
 }  // namespace kelvo

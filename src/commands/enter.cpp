@@ -12,7 +12,7 @@
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
 #include "bus/transport.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/received_display.h"
 #include "commands/transfer.h"
@@ -26,18 +26,15 @@
 
 namespace kelvo {
 
-std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_t maximum);
-std::int32_t WriteCaptureFile(std::int32_t count);
+std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* buffer, std::int32_t maximum);
+std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count);
 
 namespace {
 
 // Whether the capture file can be written: created when missing, its contents
 // left as they are (a failed read must not wipe the last capture).
 bool CanWriteCapture(const char* typedName) {
-    std::FILE* file = OpenPlainFile(ResolveNewFile(typedName), FileAccess::Keep);
-    if (file == nullptr) return false;
-    std::fclose(file);
-    return true;
+    return OpenPlainFile(ResolveNewFile(typedName), FileAccess::Keep) != nullptr;
 }
 
 // Replaces the contents of the file at `path` with n bytes: they are written to a
@@ -52,7 +49,7 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
     }
     std::string temporary = target + ".kelvo-XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    std::FILE* file = nullptr;
+    FileHandle file;
     if (fd >= 0) {
         struct stat info;
         if (stat(target.c_str(), &info) == 0) {
@@ -62,7 +59,7 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
             umask(mask);
             fchmod(fd, 0666 & ~mask);
         }
-        file = fdopen(fd, "wb");
+        file.reset(fdopen(fd, "wb"));
         if (file == nullptr) {
             close(fd);
             unlink(temporary.c_str());
@@ -73,8 +70,8 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
         file = OpenPlainFile(target, FileAccess::Replace);
         if (file == nullptr) return false;
     }
-    bool written = n <= 0 || std::fwrite(data, 1, static_cast<std::size_t>(n), file) == static_cast<std::size_t>(n);
-    if (std::fclose(file) != 0) written = false;
+    bool written = n <= 0 || std::fwrite(data, 1, static_cast<std::size_t>(n), file.get()) == static_cast<std::size_t>(n);
+    if (std::fclose(file.release()) != 0) written = false;  // a failed close is a failed write
     if (temporary.empty()) return written;
     if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
         unlink(temporary.c_str());
@@ -85,40 +82,40 @@ bool ReplaceContents(const std::string& path, const unsigned char* data, std::in
 
 // A reply longer than the buffer: it was cut, and this says what became of the
 // rest of it.
-void ReportCutReply(ReplyRest rest, std::int64_t dropped) {
-    PrintText(kAttrStatus, "? The buffer holds ");
-    PrintLong(kAttrValue, kDataBufferSize);
+void ReportCutReply(CommandContext& s, ReplyRest rest, std::int64_t dropped) {
+    PrintText(s, kAttrStatus, "? The buffer holds ");
+    PrintLong(s, kAttrValue, kDataBufferSize);
     if (rest == ReplyRest::OnDevice) {
-        PrintText(kAttrStatus, " bytes: the rest of the reply was not read;");
-        PrintNewLine();
-        PrintText(kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
+        PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read;");
+        PrintNewLine(s);
+        PrintText(s, kAttrStatus, "  ZIP or CLEAR the device before reading from it again");
     } else if (rest == ReplyRest::Dropped) {
-        PrintText(kAttrStatus, " bytes: ");
-        PrintLong(kAttrValue, static_cast<std::int32_t>(dropped));
-        PrintText(kAttrStatus, dropped == 1 ? " more byte of the reply was dropped"
+        PrintText(s, kAttrStatus, " bytes: ");
+        PrintLong(s, kAttrValue, static_cast<std::int32_t>(dropped));
+        PrintText(s, kAttrStatus, dropped == 1 ? " more byte of the reply was dropped"
                                             : " more bytes of the reply were dropped");
     } else {
-        PrintText(kAttrStatus, " bytes: the rest of the reply was not read");
+        PrintText(s, kAttrStatus, " bytes: the rest of the reply was not read");
     }
-    PrintNewLine();
+    PrintNewLine(s);
 }
 
 }  // namespace
 
-std::int16_t ReadDevice(std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
+std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* buffer, std::int32_t maximum) {
     if (maximum == 0) return 0;
-    Transport& bus = SelectedTransport();
+    Transport& bus = SelectedTransport(s);
     if (const std::int16_t status = bus.AddressTalker(address); status != 0) return status;
-    BusOperation = kOpInputString;
+    s.BusOperation = kOpInputString;
     return bus.ReadReply({buffer, static_cast<std::size_t>(maximum)});
 }
 
-std::int32_t WriteCaptureFile(std::int32_t count) {
+std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count) {
     // Without a reply the last capture stays as it was.
     if (count <= 0) return 0;
-    const unsigned char* data = ResponseBuffer;
+    const unsigned char* data = s.ResponseBuffer;
     std::int32_t n = count;
-    if (Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
+    if (s.Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
         const int digits = data[1] - '0';
         std::int64_t value = 0;
         bool good = true;
@@ -137,83 +134,83 @@ std::int32_t WriteCaptureFile(std::int32_t count) {
             n = static_cast<std::int32_t>(value);
         }
     }
-    if (!ReplaceContents(ResolveNewFile(Parsed.CaptureFileName.typed), data, n)) {
-        PrintText(kAttrError, "? Could not write all of the data to file '");
-        PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-        PrintText(kAttrError, "'");
-        PrintNewLine();
-        SignalError();
+    if (!ReplaceContents(ResolveNewFile(s.Parsed.CaptureFileName.typed), data, n)) {
+        PrintText(s, kAttrError, "? Could not write all of the data to file '");
+        PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+        PrintText(s, kAttrError, "'");
+        PrintNewLine(s);
+        SignalError(s);
         return 0;
     }
     return n > 0 ? n : 0;
 }
 
-void CmdEnter(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
-    CurrentDeviceAddress = address;
+void CmdEnter(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
+    s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = SelectedTransport().Connect();
-        Parsed.DisplayReceived = 1;
-        Parsed.DetectEos = 0;
-        Parsed.SendEndMessage = 1;
-        Parsed.SendEoi = 1;
-        Parsed.CaptureFileName.given = 0;
-        Parsed.OutputFileName.given = 0;
-        Parsed.OutputFile2Name.given = 0;
-        Parsed.OutputFile3Name.given = 0;
-        Parsed.PrintFormat = 0;
-        Parsed.PrintLineNumbers = 0;
-        Parsed.StripArbHeader = 0;
-        Parsed.PrependArbHeader = 0;
-        if (ParseOptions(cursor) == 0 && connection == 0) {
-            const char* text = StringToSend(cursor);
+        const std::int16_t connection = SelectedTransport(s).Connect();
+        s.Parsed.DisplayReceived = 1;
+        s.Parsed.DetectEos = 0;
+        s.Parsed.SendEndMessage = 1;
+        s.Parsed.SendEoi = 1;
+        s.Parsed.CaptureFileName.given = 0;
+        s.Parsed.OutputFileName.given = 0;
+        s.Parsed.OutputFile2Name.given = 0;
+        s.Parsed.OutputFile3Name.given = 0;
+        s.Parsed.PrintFormat = 0;
+        s.Parsed.PrintLineNumbers = 0;
+        s.Parsed.StripArbHeader = 0;
+        s.Parsed.PrependArbHeader = 0;
+        if (ParseOptions(s, cursor) == 0 && connection == 0) {
+            const char* text = StringToSend(s, cursor);
             bool go = true;
-            if (Parsed.CaptureFileName.given) {
-                if (!CanWriteCapture(Parsed.CaptureFileName.typed)) {
-                    PrintText(kAttrError, "? Can't write to file '");
-                    PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-                    PrintText(kAttrError, "'");
-                    PrintNewLine();
-                    SignalError();
-                    ShowSyntaxHelp();
+            if (s.Parsed.CaptureFileName.given) {
+                if (!CanWriteCapture(s.Parsed.CaptureFileName.typed)) {
+                    PrintText(s, kAttrError, "? Can't write to file '");
+                    PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+                    PrintText(s, kAttrError, "'");
+                    PrintNewLine(s);
+                    SignalError(s);
+                    ShowSyntaxHelp(s);
                     go = false;
                 }
             }
-            if (go && (text[0] != '\0' || Parsed.OutputFileName.given)) {
-                if (SendOutput(address, text) != 0) go = false;
+            if (go && (text[0] != '\0' || s.Parsed.OutputFileName.given)) {
+                if (SendOutput(s, address, text) != 0) go = false;
             }
             if (go) {
-                Transport& bus = SelectedTransport();
-                if (Parsed.DetectEos == 1) bus.SetReadEnd(ReadEnd::LineFeed);
-                if (!CommandFileActive) {
-                    PrintText(kAttrStatus, "Waiting for response...");
-                    ReturnToLineStart();
+                Transport& bus = SelectedTransport(s);
+                if (s.Parsed.DetectEos == 1) bus.SetReadEnd(ReadEnd::LineFeed);
+                if (!s.CommandFileActive) {
+                    PrintText(s, kAttrStatus, "Waiting for response...");
+                    ReturnToLineStart(s);
                 }
-                ResponseBuffer[0] = '\0';
-                StartTiming();
-                const std::int16_t status = ReadDevice(address, ResponseBuffer, kDataBufferSize);
+                s.ResponseBuffer[0] = '\0';
+                StartTiming(s);
+                const std::int16_t status = ReadDevice(s, address, s.ResponseBuffer, kDataBufferSize);
                 std::int32_t count = bus.TransferCount();
                 if (count < 0 || count > kDataBufferSize) count = count < 0 ? 0 : kDataBufferSize;
-                StopTiming();
-                ResponseLength = count;
+                StopTiming(s);
+                s.ResponseLength = count;
                 // The reply replaces the waiting text, in the store as on the screen.
-                if (!CommandFileActive && status == 0) ClearToLineEnd();
+                if (!s.CommandFileActive && status == 0) ClearToLineEnd(s);
                 std::int32_t written = 0;
-                if (Parsed.CaptureFileName.given) written = WriteCaptureFile(count);
-                ShowReceived(ResponseBuffer, count);
+                if (s.Parsed.CaptureFileName.given) written = WriteCaptureFile(s, count);
+                ShowReceived(s, s.ResponseBuffer, count);
                 const ReplyRest rest = bus.RestOfReply(status, kDataBufferSize);
-                if (rest != ReplyRest::None) ReportCutReply(rest, bus.DroppedBytes());
-                if (!CommandFileActive && Parsed.CaptureFileName.given) {
-                    PrintCount(kAttrValue, written, kAttrWords, " byte");
-                    PrintText(kAttrWords, " written to ");
-                    PrintText(kAttrValue, Parsed.CaptureFileName.typed);
-                    PrintNewLine();
+                if (rest != ReplyRest::None) ReportCutReply(s, rest, bus.DroppedBytes());
+                if (!s.CommandFileActive && s.Parsed.CaptureFileName.given) {
+                    PrintCount(s, kAttrValue, written, kAttrWords, " byte");
+                    PrintText(s, kAttrWords, " written to ");
+                    PrintText(s, kAttrValue, s.Parsed.CaptureFileName.typed);
+                    PrintNewLine(s);
                 }
             }
         }
     }
-    StopTiming();
-    SelectedTransport().SetReadEnd(ReadEnd::EndOnly);
+    StopTiming(s);
+    SelectedTransport(s).SetReadEnd(ReadEnd::EndOnly);
 }
 
 }  // namespace kelvo

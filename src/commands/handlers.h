@@ -3,25 +3,26 @@
 #pragma once
 
 #include "interp/parse_cursor.h"
+#include "commands/command_context.h"
 
 namespace kelvo {
 
-void CmdAbort();
-void CmdClear(ParseCursor& cursor);
-void CmdEnter(ParseCursor& cursor);
-void CmdGet(ParseCursor& cursor);
-void CmdLocal(ParseCursor& cursor);
-void CmdLlock();
-void CmdOutput(ParseCursor& cursor);
-void CmdPpconf(ParseCursor& cursor);
-void CmdPpoll(ParseCursor& cursor);
-void CmdPpunc(ParseCursor& cursor);
-void CmdReceive(ParseCursor& cursor);
-void CmdRemote(ParseCursor& cursor);
-void CmdSend(ParseCursor& cursor);
-void CmdSpoll(ParseCursor& cursor);
-void CmdTrigger(ParseCursor& cursor);
-void CmdZip(ParseCursor& cursor);
-void CmdRestore();
+void CmdAbort(CommandContext& s);
+void CmdClear(CommandContext& s, ParseCursor& cursor);
+void CmdEnter(CommandContext& s, ParseCursor& cursor);
+void CmdGet(CommandContext& s, ParseCursor& cursor);
+void CmdLocal(CommandContext& s, ParseCursor& cursor);
+void CmdLlock(CommandContext& s);
+void CmdOutput(CommandContext& s, ParseCursor& cursor);
+void CmdPpconf(CommandContext& s, ParseCursor& cursor);
+void CmdPpoll(CommandContext& s, ParseCursor& cursor);
+void CmdPpunc(CommandContext& s, ParseCursor& cursor);
+void CmdReceive(CommandContext& s, ParseCursor& cursor);
+void CmdRemote(CommandContext& s, ParseCursor& cursor);
+void CmdSend(CommandContext& s, ParseCursor& cursor);
+void CmdSpoll(CommandContext& s, ParseCursor& cursor);
+void CmdTrigger(CommandContext& s, ParseCursor& cursor);
+void CmdZip(CommandContext& s, ParseCursor& cursor);
+void CmdRestore(CommandContext& s);
 
 }  // namespace kelvo

@@ -9,7 +9,7 @@
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
 #include "bus/transport.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/transfer.h"
 #include "console/console.h"
@@ -22,48 +22,45 @@
 
 namespace kelvo {
 
-unsigned char ResponseBuffer[kDataBufferSize + 4];
-unsigned char FileBuffer2[kDataBufferSize + 4];
-unsigned char FileBuffer3[kDataBufferSize + 4];
 
 namespace {
 
 // Loads a file as typed into `buffer`; returns the bytes loaded, or -1 when it
 // could not be opened (reported).
-std::int32_t LoadFile(const char* typedName, unsigned char* buffer) {
+std::int32_t LoadFile(CommandContext& s, const char* typedName, unsigned char* buffer) {
     const std::string path = ResolveExistingFile(typedName);
-    std::FILE* file = OpenPlainFile(path, FileAccess::Read);
+    const FileHandle file = OpenPlainFile(path, FileAccess::Read);
     if (file == nullptr) {
-        PrintText(kAttrError, "? File '");
-        PrintText(kAttrValue, typedName);
-        PrintText(kAttrError, "' not found");
-        PrintNewLine();
-        SignalError();
-        ShowSyntaxHelp();
+        PrintText(s, kAttrError, "? File '");
+        PrintText(s, kAttrValue, typedName);
+        PrintText(s, kAttrError, "' not found");
+        PrintNewLine(s);
+        SignalError(s);
+        ShowSyntaxHelp(s);
         return -1;
     }
-    const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file);
-    const bool longer = n == kDataBufferSize && std::fgetc(file) != EOF;
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
+    const std::size_t n = std::fread(buffer, 1, kDataBufferSize, file.get());
+    const bool longer = n == kDataBufferSize && std::fgetc(file.get()) != EOF;
+    const bool failed = std::ferror(file.get()) != 0;
     const std::int32_t loaded = failed ? 0 : static_cast<std::int32_t>(n);
-    if (!CommandFileActive) {
-        PrintCount(kAttrValue, loaded, kAttrWords, " byte");
-        PrintText(kAttrWords, " loaded from ");
-        PrintText(kAttrValue, typedName);
-        PrintNewLine();
+    if (!s.CommandFileActive) {
+        PrintCount(s, kAttrValue, loaded, kAttrWords, " byte");
+        PrintText(s, kAttrWords, " loaded from ");
+        PrintText(s, kAttrValue, typedName);
+        PrintNewLine(s);
     }
     if (longer && !failed) {
         // A note, not an error: the transfer goes ahead with what fits.
-        PrintText(kAttrStatus, "? File '");
-        PrintText(kAttrValue, typedName);
-        PrintText(kAttrStatus, "' is longer than 512000 bytes: only its first 512000 bytes are sent");
-        PrintNewLine();
+        PrintText(s, kAttrStatus, "? File '");
+        PrintText(s, kAttrValue, typedName);
+        PrintText(s, kAttrStatus, "' is longer than 512000 bytes: only its first 512000 bytes are sent");
+        PrintNewLine(s);
     }
     return loaded;
 }
 
 struct Writer {
+    CommandContext& s;
     Transport& bus;
     std::int32_t total = 0;
     std::int16_t status = 0;
@@ -78,7 +75,7 @@ struct Writer {
     // One write; returns the count transferred.
     std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
         if (status != 0 || n <= 0) return 0;
-        BusOperation = operation;
+        s.BusOperation = operation;
         const Moved result = bus.Write({static_cast<const unsigned char*>(data), static_cast<std::size_t>(n)});
         status = result.status;
         const std::int32_t moved = result.count < 0 ? 0 : result.count;
@@ -90,12 +87,12 @@ struct Writer {
     }
 };
 
-void ProgressFile(const char* name) {
-    if (CommandFileActive) return;
-    PrintText(kAttrWords, "Sending data from ");
-    PrintText(kAttrValue, name);
-    PrintNewLine();
-    ShowWaiting();
+void ProgressFile(CommandContext& s, const char* name) {
+    if (s.CommandFileActive) return;
+    PrintText(s, kAttrWords, "Sending data from ");
+    PrintText(s, kAttrValue, name);
+    PrintNewLine(s);
+    ShowWaiting(s);
 }
 
 // "#", the number of digits, the length.
@@ -109,68 +106,68 @@ std::string BlockHeader(std::int32_t size) {
 
 }  // namespace
 
-const char* StringToSend(const ParseCursor& cursor) {
-    return Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
+const char* StringToSend(CommandContext& s, const ParseCursor& cursor) {
+    return s.Parsed.StringFollows ? cursor.TypedAt(cursor.pos) : "";
 }
 
-std::int16_t SendListenAddress(std::int16_t address) { return SelectedTransport().AddressListener(address); }
+std::int16_t SendListenAddress(CommandContext& s, std::int16_t address) { return SelectedTransport(s).AddressListener(address); }
 
-std::int16_t SendTalkAddress(std::int16_t address) { return SelectedTransport().AddressTalker(address); }
+std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address) { return SelectedTransport(s).AddressTalker(address); }
 
-std::int16_t SendOutput(std::int16_t address, const char* text) {
+std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* text) {
     struct File {
         const WordField<128>* name;
         unsigned char* buffer;
         std::int32_t size = 0;
-    } files[3] = {{&Parsed.OutputFileName, ResponseBuffer}, {&Parsed.OutputFile2Name, FileBuffer2},
-                  {&Parsed.OutputFile3Name, FileBuffer3}};
+    } files[3] = {{&s.Parsed.OutputFileName, s.ResponseBuffer}, {&s.Parsed.OutputFile2Name, s.FileBuffer2},
+                  {&s.Parsed.OutputFile3Name, s.FileBuffer3}};
     for (int k = 0; k < 3; ++k) {
         if (!files[k].name->given) continue;
         if (k >= 1 && files[0].size == 0) continue;
         if (k == 2 && files[1].size == 0) continue;
-        const std::int32_t loaded = LoadFile(files[k].name->typed, files[k].buffer);
+        const std::int32_t loaded = LoadFile(s, files[k].name->typed, files[k].buffer);
         files[k].size = loaded < 0 ? 0 : loaded;
         if (k == 0 && loaded >= 0) {
-            ResponseLength = files[0].size;
-            ResponseBuffer[files[0].size] = '\0';
+            s.ResponseLength = files[0].size;
+            s.ResponseBuffer[files[0].size] = '\0';
         }
     }
     const std::int32_t length = static_cast<std::int32_t>(std::strlen(text));
     const std::int32_t s1 = files[0].size;
-    if (Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
-        PrintText(kAttrStatus, "? Nothing to send");
-        PrintNewLine();
+    if (s.Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
+        PrintText(s, kAttrStatus, "? Nothing to send");
+        PrintNewLine(s);
         return 0;
     }
-    Transport& bus = SelectedTransport();
+    Transport& bus = SelectedTransport(s);
     bus.SetEndOnWrite(false);
 
-    if (!CommandFileActive) {
+    if (!s.CommandFileActive) {
         if (length > 0) {
-            PrintText(kAttrWords, "Sending '");
-            PrintText(kAttrValue, text);
-            PrintText(kAttrWords, "'");
+            PrintText(s, kAttrWords, "Sending '");
+            PrintText(s, kAttrValue, text);
+            PrintText(s, kAttrWords, "'");
         } else if (s1 > 0) {
-            PrintText(kAttrWords, "Sending data from ");
-            PrintText(kAttrValue, files[0].name->typed);
+            PrintText(s, kAttrWords, "Sending data from ");
+            PrintText(s, kAttrValue, files[0].name->typed);
         } else {
-            PrintText(kAttrWords, "Sending a ");
-            PrintText(kAttrValue, "NULL");
-            PrintText(kAttrWords, " string");
+            PrintText(s, kAttrWords, "Sending a ");
+            PrintText(s, kAttrValue, "NULL");
+            PrintText(s, kAttrWords, " string");
         }
-        PrintNewLine();
-        ShowWaiting();
+        PrintNewLine(s);
+        ShowWaiting(s);
     }
 
-    StartTiming();
-    if (const std::int16_t status = SendListenAddress(address); status != 0) return status;
+    StartTiming(s);
+    if (const std::int16_t status = SendListenAddress(s, address); status != 0) return status;
 
     // The string, the files and the end message leave as one message.
     bus.BeginMessage();
-    Writer out{bus};
+    Writer out{s, bus};
     std::int32_t stringSent = 0;
     if (length > 0) {
-        if (Parsed.SendEoi == 1 && s1 == 0 && Parsed.SendEndMessage == 0) out.EoiOn();
+        if (s.Parsed.SendEoi == 1 && s1 == 0 && s.Parsed.SendEndMessage == 0) out.EoiOn();
         stringSent = out.Write(kOpOutputString, text, length);
     }
     for (int k = 0; k < 3 && out.status == 0; ++k) {
@@ -179,51 +176,51 @@ std::int16_t SendOutput(std::int16_t address, const char* text) {
         if (k == 0) {
             if (stringSent != 0) {
                 out.Write(kOpOutputString, " ", 1);
-                if (out.status == 0) ProgressFile(file.name->typed);
+                if (out.status == 0) ProgressFile(s, file.name->typed);
             }
         } else {
             out.Write(kOpOutputString, ",", 1);
-            if (out.status == 0) ProgressFile(file.name->typed);
+            if (out.status == 0) ProgressFile(s, file.name->typed);
         }
-        if (Parsed.PrependArbHeader == 1) {
+        if (s.Parsed.PrependArbHeader == 1) {
             const std::string header = BlockHeader(file.size);
             out.Write(kOpOutputString, header.data(), static_cast<std::int32_t>(header.size()));
         }
         out.Write(kOpOutputString, file.buffer, file.size);
-        if (Parsed.SendEoi == 1 && Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
+        if (s.Parsed.SendEoi == 1 && s.Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
         out.Write(kOpOutputString, " ", 1);
     }
-    if (Parsed.SendEndMessage == 1 && out.status == 0) {
-        if (Parsed.SendEoi == 1) out.EoiOn();
-        const char* end = Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
+    if (s.Parsed.SendEndMessage == 1 && out.status == 0) {
+        if (s.Parsed.SendEoi == 1) out.EoiOn();
+        const char* end = s.Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
     bus.EndMessage();
-    StopTiming();
+    StopTiming(s);
     bus.SetReadEnd(ReadEnd::EndOnly);
     bus.SetEndOnWrite(false);
-    PrintCount(kAttrValue, out.total, kAttrWords, " byte");
-    PrintText(kAttrWords, " sent, ");
-    PrintElapsedSeconds(kAttrWords);
+    PrintCount(s, kAttrValue, out.total, kAttrWords, " byte");
+    PrintText(s, kAttrWords, " sent, ");
+    PrintElapsedSeconds(s, kAttrWords);
     return out.status;
 }
 
-void CmdOutput(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
-    CurrentDeviceAddress = address;
+void CmdOutput(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
+    s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
-        const std::int16_t connection = SelectedTransport().Connect();
-        Parsed.SendEndMessage = 1;
-        Parsed.SendEoi = 1;
-        Parsed.OutputFileName.given = 0;
-        Parsed.OutputFile2Name.given = 0;
-        Parsed.OutputFile3Name.given = 0;
-        Parsed.PrependArbHeader = 0;
-        if (ParseOptions(cursor) == 0 && connection == 0) SendOutput(address, StringToSend(cursor));
+        const std::int16_t connection = SelectedTransport(s).Connect();
+        s.Parsed.SendEndMessage = 1;
+        s.Parsed.SendEoi = 1;
+        s.Parsed.OutputFileName.given = 0;
+        s.Parsed.OutputFile2Name.given = 0;
+        s.Parsed.OutputFile3Name.given = 0;
+        s.Parsed.PrependArbHeader = 0;
+        if (ParseOptions(s, cursor) == 0 && connection == 0) SendOutput(s, address, StringToSend(s, cursor));
     }
-    StopTiming();
-    SelectedTransport().SetEndOnWrite(false);
+    StopTiming(s);
+    SelectedTransport(s).SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

@@ -24,127 +24,127 @@ std::string FormatBits(unsigned char byte) {
 
 namespace {
 
-void Refuse(const char* message) {
-    PrintText(kAttrError, message);
-    PrintNewLine();
-    SignalError();
-    ShowSyntaxHelp();
+void Refuse(CommandContext& s, const char* message) {
+    PrintText(s, kAttrError, message);
+    PrintNewLine(s);
+    SignalError(s);
+    ShowSyntaxHelp(s);
 }
 
 // "Sending Parallel Poll <what>[ to device <address>]": a progress line, not
 // printed while a command file runs.
-void AnnounceParallelPoll(const char* what, std::int16_t address) {
-    if (CommandFileActive != 0) return;
-    PrintText(kAttrWords, "Sending Parallel Poll ");
-    PrintText(kAttrValue, what);
+void AnnounceParallelPoll(CommandContext& s, const char* what, std::int16_t address) {
+    if (s.CommandFileActive != 0) return;
+    PrintText(s, kAttrWords, "Sending Parallel Poll ");
+    PrintText(s, kAttrValue, what);
     if (address != 0) {
-        PrintText(kAttrWords, " to device ");
-        PrintLong(kAttrValue, address);
+        PrintText(s, kAttrWords, " to device ");
+        PrintLong(s, kAttrValue, address);
     }
-    PrintNewLine();
+    PrintNewLine(s);
 }
 
 // Reads the address and LINE/HIGH/LOW, then sends the configuration. Returns 0
 // when it was sent and completed.
-std::int16_t ConfigureParallelPoll(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
+std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return 1;
-    CurrentDeviceAddress = address;
-    Parsed.PollLine = 255;
-    Parsed.PollSense = 0;
-    if (ParseOptions(cursor) != 0) return 1;
-    if (Parsed.PollLine < 0 || Parsed.PollLine > 7) {
-        Refuse("? No line selection or invalid line selection");
+    s.CurrentDeviceAddress = address;
+    s.Parsed.PollLine = 255;
+    s.Parsed.PollSense = 0;
+    if (ParseOptions(s, cursor) != 0) return 1;
+    if (s.Parsed.PollLine < 0 || s.Parsed.PollLine > 7) {
+        Refuse(s, "? No line selection or invalid line selection");
         return 1;
     }
-    if (Parsed.PollSense == 0) {
-        Refuse("? No sense for the selected line was specified");
+    if (s.Parsed.PollSense == 0) {
+        Refuse(s, "? No sense for the selected line was specified");
         return 1;
     }
-    if (CommandFileActive == 0) {
-        PrintText(kAttrWords, "Sending ");
-        PrintText(kAttrValue, "CONFIGURATION");
-        PrintText(kAttrWords, " to device ");
-        PrintLong(kAttrValue, address);
-        PrintNewLine();
+    if (s.CommandFileActive == 0) {
+        PrintText(s, kAttrWords, "Sending ");
+        PrintText(s, kAttrValue, "CONFIGURATION");
+        PrintText(s, kAttrWords, " to device ");
+        PrintLong(s, kAttrValue, address);
+        PrintNewLine(s);
     }
-    ShowWaiting();
-    const auto ppe = static_cast<unsigned char>(0x60 + (Parsed.PollSense == 2 ? 0x08 : 0) + Parsed.PollLine);
+    ShowWaiting(s);
+    const auto ppe = static_cast<unsigned char>(0x60 + (s.Parsed.PollSense == 2 ? 0x08 : 0) + s.Parsed.PollLine);
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
-    BusOperation = kOpParallelPollEnable;
-    StartTiming();
-    return SelectedTransport().SendCommand(bytes);
+    s.BusOperation = kOpParallelPollEnable;
+    StartTiming(s);
+    return SelectedTransport(s).SendCommand(bytes);
 }
 
 }  // namespace
 
-void CmdPpconf(ParseCursor& cursor) {
-    if (ConfigureParallelPoll(cursor) == 0) ShowDone();
-    StopTiming();
+void CmdPpconf(CommandContext& s, ParseCursor& cursor) {
+    if (ConfigureParallelPoll(s, cursor) == 0) ShowDone(s);
+    StopTiming(s);
 }
 
-void CmdPpoll(ParseCursor& cursor) {
-    if (cursor.SkipBlanks() != '\0' && ConfigureParallelPoll(cursor) != 0) {
-        StopTiming();
+void CmdPpoll(CommandContext& s, ParseCursor& cursor) {
+    if (cursor.SkipBlanks() != '\0' && ConfigureParallelPoll(s, cursor) != 0) {
+        StopTiming(s);
         return;
     }
     unsigned char response = 0;
-    BusOperation = kOpParallelPoll;
-    if (SelectedTransport().ParallelPoll(response) == 0) {
-        ClearToLineEnd();
-        PrintText(kAttrWords, "Parallel Poll response: ");
-        PrintText(kAttrValue, FormatBits(response));
-        PrintNewLine();
+    s.BusOperation = kOpParallelPoll;
+    if (SelectedTransport(s).ParallelPoll(response) == 0) {
+        ClearToLineEnd(s);
+        PrintText(s, kAttrWords, "Parallel Poll response: ");
+        PrintText(s, kAttrValue, FormatBits(response));
+        PrintNewLine(s);
     }
-    StopTiming();
+    StopTiming(s);
 }
 
-void CmdSpoll(ParseCursor& cursor) {
-    const std::int16_t address = ParseDeviceAddress(cursor);
+void CmdSpoll(CommandContext& s, ParseCursor& cursor) {
+    const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
-    CurrentDeviceAddress = address;
-    PrintText(kAttrWords, "Performing ");
-    PrintText(kAttrValue, "SERIAL POLL");
-    PrintText(kAttrWords, " on device ");
-    PrintLong(kAttrValue, address);
-    PrintNewLine();
-    ShowWaiting();
+    s.CurrentDeviceAddress = address;
+    PrintText(s, kAttrWords, "Performing ");
+    PrintText(s, kAttrValue, "SERIAL POLL");
+    PrintText(s, kAttrWords, " on device ");
+    PrintLong(s, kAttrValue, address);
+    PrintNewLine(s);
+    ShowWaiting(s);
 
-    Transport& bus = SelectedTransport();
+    Transport& bus = SelectedTransport(s);
     const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
-    BusOperation = kOpSerialPollEnable;
-    StartTiming();
+    s.BusOperation = kOpSerialPollEnable;
+    StartTiming(s);
     if (bus.SendCommand(enable) != 0) {
-        StopTiming();
+        StopTiming(s);
         return;
     }
     unsigned char status[1] = {0};
-    BusOperation = kOpSerialPoll;
+    s.BusOperation = kOpSerialPoll;
     if (bus.ReadCounted(status) != 0) {
-        StopTiming();
+        StopTiming(s);
         return;
     }
     const unsigned char disable[3] = {kSpd, kUnl, kUnt};
-    BusOperation = kOpSerialPollDisable;
+    s.BusOperation = kOpSerialPollDisable;
     (void)bus.SendCommand(disable);
-    ClearToLineEnd();
-    PrintText(kAttrWords, "Status byte: ");
-    PrintText(kAttrValue, FormatBits(status[0]));
-    PrintNewLine();
-    StopTiming();
+    ClearToLineEnd(s);
+    PrintText(s, kAttrWords, "Status byte: ");
+    PrintText(s, kAttrValue, FormatBits(status[0]));
+    PrintNewLine(s);
+    StopTiming(s);
 }
 
-void CmdPpunc(ParseCursor& cursor) {
+void CmdPpunc(CommandContext& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0') {
-        const std::int16_t address = ParseDeviceAddress(cursor);
+        const std::int16_t address = ParseDeviceAddress(s, cursor);
         if (address == kAddressRefused) return;
-        CurrentDeviceAddress = address;
-        AnnounceParallelPoll("DISABLE", address);
-        SendCommandBytes(kOpParallelPollDisable, {kUnl, kUnt, Mla(address), kPpc, kPpd});
+        s.CurrentDeviceAddress = address;
+        AnnounceParallelPoll(s, "DISABLE", address);
+        SendCommandBytes(s, kOpParallelPollDisable, {kUnl, kUnt, Mla(address), kPpc, kPpd});
         return;
     }
-    AnnounceParallelPoll("UNCONFIGURE", 0);
-    SendCommandBytes(kOpParallelPollUnconfigure, {kPpu});
+    AnnounceParallelPoll(s, "UNCONFIGURE", 0);
+    SendCommandBytes(s, kOpParallelPollUnconfigure, {kPpu});
 }
 
 }  // namespace kelvo

@@ -15,15 +15,15 @@ namespace {
 bool IsControl(unsigned char c) { return static_cast<signed char>(c) < 0x20; }
 
 // Characters of one text line: the window's width less the margins.
-std::int32_t TextWidth() {
-    std::int32_t w = std::min(TheConsole().VisibleColumns(), 199) - 2;
-    if (Parsed.PrintLineNumbers == 1) w -= 6;
+std::int32_t TextWidth(CommandContext& s) {
+    std::int32_t w = std::min(s.console.VisibleColumns(), 199) - 2;
+    if (s.Parsed.PrintLineNumbers == 1) w -= 6;
     return std::max<std::int32_t>(w, 1);
 }
 
-void PrintSummary(std::int32_t count) {
-    PrintCount(kAttrValue, count, kAttrWords, " byte");
-    PrintText(kAttrWords, " received, ");
+void PrintSummary(CommandContext& s, std::int32_t count) {
+    PrintCount(s, kAttrValue, count, kAttrWords, " byte");
+    PrintText(s, kAttrWords, " received, ");
 }
 
 }  // namespace
@@ -49,10 +49,10 @@ std::optional<std::int32_t> FindByte(const unsigned char* text, unsigned char by
     return static_cast<std::int32_t>(static_cast<const unsigned char*>(at) - text);
 }
 
-void HexDump(const unsigned char* data, std::int32_t count, bool withSummary) {
+void HexDump(CommandContext& s, const unsigned char* data, std::int32_t count, bool withSummary) {
     static const char kHex[] = "0123456789abcdef";
     for (std::int32_t offset = 0; offset < count; offset += 16) {
-        if (Parsed.DisplayReceived != 1) break;
+        if (s.Parsed.DisplayReceived != 1) break;
         const std::int32_t n = std::min<std::int32_t>(16, count - offset);
         char position[16];
         std::snprintf(position, sizeof position, "%05x", static_cast<unsigned>(offset));
@@ -68,19 +68,19 @@ void HexDump(const unsigned char* data, std::int32_t count, bool withSummary) {
         }
         if (count > 16 && text.size() < 57) text.append(57 - text.size(), ' ');
         text += " [";
-        PrintText(kAttrWords, position);
-        PrintText(kAttrValue, text);
-        PrintText(kAttrStatus, ascii);
-        PrintText(kAttrValue, "]");
-        PrintNewLine();
+        PrintText(s, kAttrWords, position);
+        PrintText(s, kAttrValue, text);
+        PrintText(s, kAttrStatus, ascii);
+        PrintText(s, kAttrValue, "]");
+        PrintNewLine(s);
     }
     if (withSummary) {
-        PrintSummary(count);
-        PrintElapsedSeconds(kAttrWords);
+        PrintSummary(s, count);
+        PrintElapsedSeconds(s, kAttrWords);
     }
 }
 
-void ShowText(unsigned char* data, std::int32_t count) {
+void ShowText(CommandContext& s, unsigned char* data, std::int32_t count) {
     std::int32_t r = count;
     if (r > 0 && data[r - 1] == '\n') {
         --r;
@@ -92,8 +92,8 @@ void ShowText(unsigned char* data, std::int32_t count) {
     unsigned char* p = data;
     std::int32_t line = 1;
     bool done = r == 0;
-    const bool show = Parsed.DisplayReceived == 1;
-    const bool fields = Parsed.PrintFormat == 2;
+    const bool show = s.Parsed.DisplayReceived == 1;
+    const bool fields = s.Parsed.PrintFormat == 2;
     const unsigned char delimiters[] = {'\t', '\n', '\r', ',', ';'};
     const int delimiterCount = fields ? 5 : 3;
 
@@ -101,8 +101,8 @@ void ShowText(unsigned char* data, std::int32_t count) {
         const std::int32_t h = ArbHeaderLength(p, r);
         if (h > 0) {
             if (show) {
-                PrintText(kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(h)));
-                PrintNewLine();
+                PrintText(s, kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(h)));
+                PrintNewLine(s);
             }
             p += h;
             r -= h;
@@ -115,7 +115,7 @@ void ShowText(unsigned char* data, std::int32_t count) {
         }
         if (done) break;
 
-        const std::int32_t width = TextWidth();
+        const std::int32_t width = TextWidth(s);
         const std::int32_t seg = std::min(r, width);
         std::int32_t cut = seg;
         bool found = false;
@@ -127,12 +127,12 @@ void ShowText(unsigned char* data, std::int32_t count) {
         }
         if (!found && r <= width) {
             if (show && r > 0) {
-                if (Parsed.PrintLineNumbers == 1) {
-                    PrintLong(kAttrWords, line);
-                    PrintText(kAttrWords, ": ");
+                if (s.Parsed.PrintLineNumbers == 1) {
+                    PrintLong(s, kAttrWords, line);
+                    PrintText(s, kAttrWords, ": ");
                 }
-                PrintText(kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(r)));
-                PrintNewLine();
+                PrintText(s, kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(r)));
+                PrintNewLine(s);
             }
             break;
         }
@@ -140,38 +140,38 @@ void ShowText(unsigned char* data, std::int32_t count) {
             char sep[2] = {static_cast<char>(p[cut]), '\0'};
             if (IsControl(p[cut]) || p[cut] > 0x7F) sep[0] = ' ';
             p[cut] = '\0';
-            if (Parsed.PrintLineNumbers == 1) {
-                PrintLong(kAttrWords, line);
-                PrintText(kAttrWords, ": ");
+            if (s.Parsed.PrintLineNumbers == 1) {
+                PrintLong(s, kAttrWords, line);
+                PrintText(s, kAttrWords, ": ");
             }
-            PrintText(kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(cut)));
-            PrintText(fields ? kAttrStatus : kAttrValue, std::string_view(sep, 1));
-            PrintNewLine();
+            PrintText(s, kAttrValue, std::string_view(reinterpret_cast<const char*>(p), static_cast<std::size_t>(cut)));
+            PrintText(s, fields ? kAttrStatus : kAttrValue, std::string_view(sep, 1));
+            PrintNewLine(s);
         }
         ++line;
         p += cut + 1;
         r -= cut + 1;
         done = r <= 0;
     }
-    PrintSummary(count);
-    PrintCount(kAttrValue, line, kAttrWords, " line");
-    PrintText(kAttrWords, ", ");
-    PrintElapsedSeconds(kAttrWords);
+    PrintSummary(s, count);
+    PrintCount(s, kAttrValue, line, kAttrWords, " line");
+    PrintText(s, kAttrWords, ", ");
+    PrintElapsedSeconds(s, kAttrWords);
 }
 
-void ShowReceived(unsigned char* data, std::int32_t count) {
+void ShowReceived(CommandContext& s, unsigned char* data, std::int32_t count) {
     if (count <= 0) {
-        PrintText(kAttrStatus, "Nothing received");
-        PrintNewLine();
+        PrintText(s, kAttrStatus, "Nothing received");
+        PrintNewLine(s);
         return;
     }
     if (IsBinaryData(data, count)) {
-        Parsed.PrintFormat = 1;
-        HexDump(data, count, true);
-    } else if (Parsed.PrintFormat == 1) {
-        HexDump(data, count, true);
+        s.Parsed.PrintFormat = 1;
+        HexDump(s, data, count, true);
+    } else if (s.Parsed.PrintFormat == 1) {
+        HexDump(s, data, count, true);
     } else {
-        ShowText(data, count);
+        ShowText(s, data, count);
     }
 }
 

@@ -4,14 +4,15 @@
 
 #include <cstdint>
 #include <optional>
+#include "commands/command_context.h"
 
 namespace kelvo {
 
-void ShowReceived(unsigned char* data, std::int32_t count);
+void ShowReceived(CommandContext& s, unsigned char* data, std::int32_t count);
 bool IsBinaryData(const unsigned char* data, std::int32_t count);
-void HexDump(const unsigned char* data, std::int32_t count, bool withSummary);
+void HexDump(CommandContext& s, const unsigned char* data, std::int32_t count, bool withSummary);
 // Shows text lines; writes NULs into the data where lines are cut.
-void ShowText(unsigned char* data, std::int32_t count);
+void ShowText(CommandContext& s, unsigned char* data, std::int32_t count);
 // The length of a block header at the start of `text`: 2 for "#0", 2 + d for '#'
 // and a digit d; 0 when there is none or it would not fit `remaining`.
 std::int32_t ArbHeaderLength(const unsigned char* text, std::int32_t remaining);

@@ -20,8 +20,6 @@
 
 namespace kelvo {
 
-unsigned char ByteList[kByteListSize];
-
 std::optional<int> HexDigitValue(char c) {
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (c >= '0' && c <= '9') return c - '0';
@@ -53,55 +51,55 @@ std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t ca
     return static_cast<std::int16_t>(n);
 }
 
-void CmdSend(ParseCursor& cursor) {
-    Transport& bus = SelectedTransport();
-    Parsed.SendMode = 0;
-    Parsed.SendEoi = 0;
-    Parsed.DisplayReceived = 1;
-    if (ParseOptions(cursor) == 0) {
-        if (Parsed.SendMode == 0) {
-            PrintText(kAttrError, "? COMMAND or DATA not specified");
-            PrintNewLine();
-            SignalError();
-            ShowSyntaxHelp();
+void CmdSend(CommandContext& s, ParseCursor& cursor) {
+    Transport& bus = SelectedTransport(s);
+    s.Parsed.SendMode = 0;
+    s.Parsed.SendEoi = 0;
+    s.Parsed.DisplayReceived = 1;
+    if (ParseOptions(s, cursor) == 0) {
+        if (s.Parsed.SendMode == 0) {
+            PrintText(s, kAttrError, "? COMMAND or DATA not specified");
+            PrintNewLine(s);
+            SignalError(s);
+            ShowSyntaxHelp(s);
         } else {
-            const std::int16_t n = ParseByteList(StringToSend(cursor), ByteList, kByteListSize);
+            const std::int16_t n = ParseByteList(StringToSend(s, cursor), s.ByteList, kByteListSize);
             if (n == 0) {
-                PrintText(kAttrStatus, "Nothing to send");
-                PrintNewLine();
+                PrintText(s, kAttrStatus, "Nothing to send");
+                PrintNewLine(s);
             } else {
-                PrintText(kAttrWords, "Byte list:");
-                PrintNewLine();
-                HexDump(ByteList, n, false);
-                ShowWaiting();
-                StartTiming();
+                PrintText(s, kAttrWords, "Byte list:");
+                PrintNewLine(s);
+                HexDump(s, s.ByteList, n, false);
+                ShowWaiting(s);
+                StartTiming(s);
                 const unsigned char preamble[2] = {kUnt, Mta(0)};
-                BusOperation = kOpTalkAddress;
+                s.BusOperation = kOpTalkAddress;
                 if (bus.SendCommand(preamble) == 0) {
-                    StopTiming();
-                    StartTiming();  // the time shown covers the list alone
-                    const std::span<const unsigned char> list(ByteList, static_cast<std::size_t>(n));
+                    StopTiming(s);
+                    StartTiming(s);  // the time shown covers the list alone
+                    const std::span<const unsigned char> list(s.ByteList.data(), static_cast<std::size_t>(n));
                     std::int32_t sent = 0;
-                    if (Parsed.SendMode == 1) {
-                        BusOperation = kOpSendCommandList;
+                    if (s.Parsed.SendMode == 1) {
+                        s.BusOperation = kOpSendCommandList;
                         (void)bus.SendCommand(list);
                         sent = bus.TransferCount();
                     } else {
-                        bus.SetEndOnWrite(Parsed.SendEoi == 1);
-                        BusOperation = kOpSendDataList;
+                        bus.SetEndOnWrite(s.Parsed.SendEoi == 1);
+                        s.BusOperation = kOpSendDataList;
                         sent = bus.Write(list).count;
                     }
-                    StopTiming();
-                    ClearToLineEnd();
-                    PrintCount(kAttrValue, sent, kAttrWords, " byte");
-                    PrintText(kAttrWords, " sent, ");
-                    PrintElapsedSeconds(kAttrWords);
+                    StopTiming(s);
+                    ClearToLineEnd(s);
+                    PrintCount(s, kAttrValue, sent, kAttrWords, " byte");
+                    PrintText(s, kAttrWords, " sent, ");
+                    PrintElapsedSeconds(s, kAttrWords);
                 }
             }
         }
     }
-    StopTiming();
-    SelectedTransport().SetEndOnWrite(false);
+    StopTiming(s);
+    SelectedTransport(s).SetEndOnWrite(false);
 }
 
 }  // namespace kelvo

@@ -7,8 +7,6 @@
 
 namespace kelvo {
 
-inline constexpr std::size_t kByteListSize = 256;
-extern unsigned char ByteList[kByteListSize];
 
 // 0 to 15 for a hexadecimal digit of either case.
 std::optional<int> HexDigitValue(char c);

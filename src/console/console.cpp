@@ -17,7 +17,7 @@ const Rgb ConsolePalette[kPaletteSize] = {
     {0, 196, 0},     {175, 214, 255}, {128, 128, 128}, {128, 128, 0},
 };
 
-Console::Console() {
+Console::Console(Host& host) : host_(host) {
     lines_ = AllocateLines(kLineBlock);
     if (lines_) lineCapacity_ = kLineBlock;
     RecomputeLayout();
@@ -74,9 +74,6 @@ void Console::PrintText(int attribute, std::string_view text) {
     // file as on the screen.
     const auto end = text.find('\0');
     if (end != std::string_view::npos) text = text.substr(0, end);
-    // After a failed write nothing more goes to the file (RUN reports it once).
-    if (ResponseFileActive == 1 && ResponseFile != nullptr && !text.empty() && std::ferror(ResponseFile) == 0)
-        std::fwrite(text.data(), 1, text.size(), ResponseFile);
     AppendText(text.data(), static_cast<int>(std::min<std::size_t>(text.size(), INT32_MAX)), attribute);
 }
 
@@ -87,8 +84,6 @@ void Console::PrintLong(int attribute, std::int32_t value) {
 }
 
 void Console::PrintNewLine() {
-    if (ResponseFileActive == 1 && ResponseFile != nullptr && std::ferror(ResponseFile) == 0)
-        std::fwrite("\r\n", 1, 2, ResponseFile);
     NewLine();
 }
 
@@ -96,7 +91,7 @@ void Console::ReturnToLineStart() { outputColumn_ = 0; }
 
 void Console::AppendText(const char* text, int count, int attribute) {
     if (!lines_ || count <= 0) return;
-    Host& host = CurrentHost();
+    Host& host = host_;
     for (;;) {
         if (currentLine_ >= lineCapacity_ - 1) return;  // the last line is never written
         DisplayLine& line = lines_.get()[currentLine_];
@@ -156,7 +151,7 @@ void Console::NewLine() {
             RecomputeLayout();
         }
     }
-    CurrentHost().StoreChanged();
+    host_.StoreChanged();
 }
 
 void Console::ClearDisplay() {
@@ -178,45 +173,68 @@ void Console::ClearDisplay() {
     std::memset(lines_.get(), 0, sizeof(DisplayLine) * (static_cast<std::size_t>(lineCapacity_) + 1));
     RecomputeLayout();
     documentHeight_ = std::max(clientHeight_, cellHeight_);
-    Host& host = CurrentHost();
+    Host& host = host_;
     host.StoreChanged();
     host.ClearOutputArea();
 }
 
 void Console::ClearToLineEnd() {
     if (!lines_) return;
-    CurrentHost().ClearToLineEnd(currentLine_, outputColumn_);
+    host_.ClearToLineEnd(currentLine_, outputColumn_);
 }
 
-Console& TheConsole() {
-    static Console console;
-    return console;
+namespace {
+
+// After a failed write nothing more goes to the file (RUN reports it once).
+std::FILE* OpenResponseFile(ConsoleContext& s) {
+    std::FILE* file = s.ResponseFile.get();
+    return s.ResponseFileActive && file != nullptr && std::ferror(file) == 0 ? file : nullptr;
 }
 
-void PrintText(int attribute, std::string_view text) { TheConsole().PrintText(attribute, text); }
-void PrintLong(int attribute, std::int32_t value) { TheConsole().PrintLong(attribute, value); }
-void PrintNewLine() { TheConsole().PrintNewLine(); }
-void ReturnToLineStart() { TheConsole().ReturnToLineStart(); }
-void ClearToLineEnd() { TheConsole().ClearToLineEnd(); }
-void ClearDisplay() { TheConsole().ClearDisplay(); }
+}  // namespace
 
-void SignalError() {
-    ErrorCount += 1;
-    ErrorFlag = 1;
-    if (ExitRequested == 0) CurrentHost().Beep(1661, 157);
+void PrintText(ConsoleContext& s, int attribute, std::string_view text) {
+    // Text ends at its first NUL, as the C string it stands for, in the response
+    // file as on the screen.
+    const auto end = text.find('\0');
+    if (end != std::string_view::npos) text = text.substr(0, end);
+    if (std::FILE* file = OpenResponseFile(s); file != nullptr && !text.empty())
+        std::fwrite(text.data(), 1, text.size(), file);
+    s.console.PrintText(attribute, text);
 }
 
-void CompletionBeep() {
-    if (ExitRequested == 0) CurrentHost().Beep(831, 157);
+void PrintLong(ConsoleContext& s, int attribute, std::int32_t value) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "%" PRId32, value);
+    PrintText(s, attribute, buffer);
 }
 
-void WarningBeep() { CurrentHost().Beep(1661, 100); }
+void PrintNewLine(ConsoleContext& s) {
+    if (std::FILE* file = OpenResponseFile(s); file != nullptr) std::fwrite("\r\n", 1, 2, file);
+    s.console.PrintNewLine();
+}
 
-void PumpMessages() { CurrentHost().PumpMessages(); }
+void ReturnToLineStart(ConsoleContext& s) { s.console.ReturnToLineStart(); }
+void ClearToLineEnd(ConsoleContext& s) { s.console.ClearToLineEnd(); }
+void ClearDisplay(ConsoleContext& s) { s.console.ClearDisplay(); }
 
-void PumpMessagesFor(std::uint16_t milliseconds) {
+void SignalError(ConsoleContext& s) {
+    s.ErrorCount += 1;
+    s.ErrorFlag = true;
+    if (!s.ExitRequested) s.host.Beep(1661, 157);
+}
+
+void CompletionBeep(ConsoleContext& s) {
+    if (!s.ExitRequested) s.host.Beep(831, 157);
+}
+
+void WarningBeep(ConsoleContext& s) { s.host.Beep(1661, 100); }
+
+void PumpMessages(ConsoleContext& s) { s.host.PumpMessages(); }
+
+void PumpMessagesFor(ConsoleContext& s, std::uint16_t milliseconds) {
     if (milliseconds == 0) return;
-    Host& host = CurrentHost();
+    Host& host = s.host;
     const std::uint32_t end = host.TickCount() + milliseconds;
     // Signed difference, so that the wait survives the tick counter wrapping.
     while (static_cast<std::int32_t>(host.TickCount() - end) < 0) {

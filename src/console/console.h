@@ -12,7 +12,11 @@
 #include <memory>
 #include <string_view>
 
+#include "console/console_context.h"
+
 namespace kelvo {
+
+class Host;
 
 inline constexpr int kMaxRuns = 16;           // coloured pieces a line can hold
 inline constexpr int kLineTextSize = 200;     // text bytes of a line, NUL included
@@ -58,7 +62,7 @@ public:
     // refuse memory. The default always agrees.
     using AllocationPolicy = std::function<bool(std::size_t lines)>;
 
-    Console();
+    explicit Console(Host& host);
     ~Console();
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -124,26 +128,26 @@ private:
     int visibleRows_ = 30;
 
     AllocationPolicy allocationPolicy_;
+    Host& host_;  // where every change is drawn
 };
 
-// The one console of the program.
-Console& TheConsole();
-
-// The output operations on the one console, as the commands call them.
-void PrintText(int attribute, std::string_view text);
-void PrintLong(int attribute, std::int32_t value);
-void PrintNewLine();
-void ReturnToLineStart();
-void ClearToLineEnd();
-void ClearDisplay();
+// The output operations of a session, as the commands call them: the text goes
+// to the session's console and, while a command file's response file is open, to
+// that file as well.
+void PrintText(ConsoleContext& s, int attribute, std::string_view text);
+void PrintLong(ConsoleContext& s, int attribute, std::int32_t value);
+void PrintNewLine(ConsoleContext& s);
+void ReturnToLineStart(ConsoleContext& s);
+void ClearToLineEnd(ConsoleContext& s);
+void ClearDisplay(ConsoleContext& s);
 
 // Signals.
-void SignalError();     // counts the error, sets ErrorFlag, beeps 1661 Hz 157 ms
-void CompletionBeep();  // 831 Hz 157 ms
-void WarningBeep();     // 1661 Hz 100 ms, always
+void SignalError(ConsoleContext& s);     // counts the error, sets ErrorFlag, beeps 1661 Hz 157 ms
+void CompletionBeep(ConsoleContext& s);  // 831 Hz 157 ms
+void WarningBeep(ConsoleContext& s);     // 1661 Hz 100 ms, always
 
 // Keeping the user interface alive during long operations.
-void PumpMessages();
-void PumpMessagesFor(std::uint16_t milliseconds);
+void PumpMessages(ConsoleContext& s);
+void PumpMessagesFor(ConsoleContext& s, std::uint16_t milliseconds);
 
 }  // namespace kelvo

@@ -1,3 +1,4 @@
+#include "console/file_handle.h"
 #include "console/history_file.h"
 
 #include <algorithm>
@@ -55,10 +56,8 @@ bool HistoryFile::Load(const std::string& path, CommandHistory& history, Interfa
     std::memcpy(image_.data() + kMarker, "Fail", 5);  // what a missing file leaves
     std::size_t got = 0;
     // A FIFO or a device in the file's place reads as a missing file.
-    if (std::FILE* file = OpenPlainFile(path, FileAccess::Read)) {
-        got = std::fread(image_.data(), 1, image_.size(), file);
-        std::fclose(file);
-    }
+    if (const FileHandle file = OpenPlainFile(path, FileAccess::Read))
+        got = std::fread(image_.data(), 1, image_.size(), file.get());
     const bool valid = got == kHistoryFileSize && std::memcmp(image_.data() + kMarker, kMarkerText, 7) == 0;
     if (!valid) {
         std::memcpy(image_.data() + kMarker, kMarkerText, sizeof kMarkerText);
@@ -112,10 +111,10 @@ bool HistoryFile::Save(const std::string& path, const CommandHistory& history, c
     Put16(image_.data() + kSecondPort, settings.SecondPort);
     PutText(image_.data() + kIpAddress, kIpAddressSize, settings.IpAddress);
 
-    std::FILE* file = OpenPlainFile(path, FileAccess::Replace);
+    FileHandle file = OpenPlainFile(path, FileAccess::Replace);
     if (file == nullptr) return false;
-    const bool written = std::fwrite(image_.data(), 1, image_.size(), file) == image_.size();
-    return std::fclose(file) == 0 && written;
+    const bool written = std::fwrite(image_.data(), 1, image_.size(), file.get()) == image_.size();
+    return std::fclose(file.release()) == 0 && written;  // a failed close is a failed write
 }
 
 std::string HistoryFileBeside(const std::string& programPath) {

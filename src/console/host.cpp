@@ -24,7 +24,8 @@ bool Host::LocalTime(std::int64_t seconds, std::tm& out) {
     return localtime_r(&t, &out) != nullptr;
 }
 
-void Host::WaitForEvent() {
+void Host::WaitForEvent(ProgramState& state) {
+    (void)state;
     PumpMessages();
     Idle();
 }
@@ -75,36 +76,16 @@ int SpawnProgram(const std::vector<std::string>& arguments, ProgramStreams strea
     return result;
 }
 
-namespace {
-
-class SilentHost final : public Host {
-public:
-    void Beep(unsigned, unsigned) override {}
-    void PumpMessages() override {}
-    std::uint32_t TickCount() override {
-        using namespace std::chrono;
-        return static_cast<std::uint32_t>(
-            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-    }
-    void Idle() override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
-    // No keyboard: a PAUSE goes on at once.
-    void WaitForEvent() override { KeyWaitActive = 0; }
-};
-
-SilentHost silentHost;
-Host* currentHost = &silentHost;
-
-}  // namespace
-
-Host& CurrentHost() { return *currentHost; }
-
-Host* SetHost(Host* host) {
-    Host* previous = currentHost == &silentHost ? nullptr : currentHost;
-    currentHost = host ? host : &silentHost;
-    return previous;
+std::uint32_t SilentHost::TickCount() {
+    using namespace std::chrono;
+    return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-std::FILE* OpenPlainFile(const std::string& path, FileAccess access) {
+void SilentHost::Idle() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+void SilentHost::WaitForEvent(ProgramState& state) { state.KeyWaitActive = false; }
+
+FileHandle OpenPlainFile(const std::string& path, FileAccess access) {
     // O_NONBLOCK keeps open() itself from waiting for the other end of a FIFO;
     // the file is then checked before anything is read or written.
     int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
@@ -124,7 +105,7 @@ std::FILE* OpenPlainFile(const std::string& path, FileAccess access) {
         return nullptr;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    std::FILE* file = fdopen(fd, mode);
+    FileHandle file(fdopen(fd, mode));
     if (file == nullptr) close(fd);
     return file;
 }

@@ -10,7 +10,11 @@
 #include <string_view>
 #include <vector>
 
+#include "console/file_handle.h"
+
 namespace kelvo {
+
+struct ProgramState;
 
 class Host {
 public:
@@ -34,10 +38,10 @@ public:
     virtual bool LocalTime(std::int64_t seconds, std::tm& out);
 
     // PAUSE: waits for the next user-interface event and handles it. PAUSE calls
-    // it until a key press or a close request has cleared KeyWaitActive; a host
-    // that has no keyboard to wait for clears KeyWaitActive itself so that PAUSE
-    // goes on at once. By default: PumpMessages, then Idle.
-    virtual void WaitForEvent();
+    // it until a key press or a close request has cleared the session's
+    // KeyWaitActive; a host that has no keyboard to wait for clears it itself so
+    // that PAUSE goes on at once. By default: PumpMessages, then Idle.
+    virtual void WaitForEvent(ProgramState& state);
 
     // SHELL: starts a program without a shell. arguments[0] is the program, found
     // through PATH when it holds no '/'. Returns 0 and the process in `process`,
@@ -86,12 +90,17 @@ enum class FileAccess {
 // other end, a device or a folder is refused like a file that cannot be opened,
 // since reading or writing it may never end. Null when the file cannot be
 // opened or is not a regular file.
-std::FILE* OpenPlainFile(const std::string& path, FileAccess access);
+[[nodiscard]] FileHandle OpenPlainFile(const std::string& path, FileAccess access);
 
-// The host in force. Never null: until one is installed, a silent host with a
-// steady clock stands in.
-Host& CurrentHost();
-// Installs a host (nullptr restores the silent one). Returns the previous one.
-Host* SetHost(Host* host);
+// A host with no window, no sound and no keyboard: a steady clock, a millisecond
+// sleep when idle, and a PAUSE that goes on at once.
+class SilentHost final : public Host {
+public:
+    void Beep(unsigned, unsigned) override {}
+    void PumpMessages() override {}
+    std::uint32_t TickCount() override;
+    void Idle() override;
+    void WaitForEvent(ProgramState& state) override;
+};
 
 }  // namespace kelvo

@@ -1,3 +1,4 @@
+#include "console/file_handle.h"
 #include "console/settings_file.h"
 
 #include <charconv>
@@ -19,15 +20,14 @@ bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != 
 
 bool SettingsFile::Load(const std::string& path) {
     entries_.clear();
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const FileHandle file(std::fopen(path.c_str(), "rb"));
     if (file == nullptr) return false;
     std::string content;
     char buffer[4096];
     std::size_t n = 0;
     // A settings file is small; anything past 1 MB is not one.
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0 && content.size() < (1u << 20))
+    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0 && content.size() < (1u << 20))
         content.append(buffer, n);
-    std::fclose(file);
 
     std::size_t start = 0;
     while (start < content.size()) {
@@ -46,12 +46,13 @@ bool SettingsFile::Load(const std::string& path) {
 }
 
 bool SettingsFile::Save(const std::string& path) const {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) return false;
+    FileHandle owner(std::fopen(path.c_str(), "wb"));
+    if (owner == nullptr) return false;
+    std::FILE* const file = owner.get();
     bool ok = std::fputs("# Kelvo settings: key=value, one a line\n", file) >= 0;
     for (const auto& [key, value] : entries_)
         ok = ok && std::fprintf(file, "%s=%s\n", key.c_str(), value.c_str()) >= 0;
-    return std::fclose(file) == 0 && ok;
+    return std::fclose(owner.release()) == 0 && ok;  // a failed close is a failed write
 }
 
 bool SettingsFile::Has(std::string_view key) const {

@@ -40,8 +40,4 @@ enum CommandId : std::uint8_t {
     kZip = 30,
 };
 
-// The command being run; ParseOptions picks the option tree by it and help
-// shows its pages.
-inline std::uint8_t CurrentCommandId = kNoCommand;
-
 }  // namespace kelvo

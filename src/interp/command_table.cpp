@@ -1,6 +1,7 @@
 #include "interp/command_table.h"
 
 #include "interp/command_ids.h"
+#include "interp/interp_context.h"
 
 namespace kelvo {
 
@@ -37,8 +38,8 @@ std::string_view CommandTable::AliasWord(char letter) const {
     return {};
 }
 
-const CommandRow* CurrentCommandRow() {
-    return ActiveCommands != nullptr ? ActiveCommands->Find(CurrentCommandId) : nullptr;
+const CommandRow* CurrentCommandRow(const InterpContext& s) {
+    return s.ActiveCommands != nullptr ? s.ActiveCommands->Find(s.CurrentCommandId) : nullptr;
 }
 
 }  // namespace kelvo

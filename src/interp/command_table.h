@@ -14,6 +14,7 @@
 #include "interp/help.h"
 #include "interp/keywords.h"
 #include "interp/parse_cursor.h"
+#include "interp/interp_context.h"
 
 namespace kelvo {
 
@@ -46,7 +47,11 @@ inline constexpr Capability kAllCapabilities =
     Capability::RemoteEnable | Capability::Trigger | Capability::DeviceClear | Capability::GoToLocal |
     Capability::CountedRead;
 
-using CommandHandler = void (*)(ParseCursor& cursor);
+class InterpContext;
+
+// A command's handler. The command language adapts the handlers of the layers
+// above to this one signature; the context is always the whole session.
+using CommandHandler = void (*)(InterpContext& s, ParseCursor& cursor);
 
 struct CommandRow {
     std::uint8_t id = 0;               // the command number (CommandId)
@@ -63,8 +68,8 @@ struct CommandRow {
 
 struct CommandTable {
     std::span<const CommandRow> rows;
-    // What the instrument connection in use offers.
-    Capability (*offered)() = nullptr;
+    // What the instrument connection of the session offers.
+    Capability (*offered)(InterpContext& s) = nullptr;
 
     // The row of command number `id`, or null.
     [[nodiscard]] const CommandRow* Find(std::uint8_t id) const;
@@ -75,11 +80,7 @@ struct CommandTable {
     [[nodiscard]] std::string_view AliasWord(char letter) const;
 };
 
-// The table of the line being run: help and option parsing find the current
-// command's row in it. Set by the dispatcher.
-inline const CommandTable* ActiveCommands = nullptr;
-
-// The row of CurrentCommandId in the active table, or null.
-[[nodiscard]] const CommandRow* CurrentCommandRow();
+// The row of the session's current command in its active table, or null.
+[[nodiscard]] const CommandRow* CurrentCommandRow(const InterpContext& s);
 
 }  // namespace kelvo

@@ -5,6 +5,7 @@
 
 #include "interp/command_ids.h"
 #include "interp/command_table.h"
+#include "interp/interp_context.h"
 
 namespace kelvo {
 
@@ -12,6 +13,6 @@ namespace kelvo {
 // `typed` is its case-kept twin or null. Returns 1 when the program is to end,
 // otherwise 0. Re-entrant: command files run their lines through it while RUN is
 // still running.
-std::int16_t ExecuteCommandLine(const CommandTable& table, const char* line, const char* typed = nullptr);
+std::int16_t ExecuteCommandLine(InterpContext& s, const CommandTable& table, const char* line, const char* typed = nullptr);
 
 }  // namespace kelvo

@@ -5,22 +5,22 @@
 
 namespace kelvo {
 
-void PrintHelpLines(std::span<const HelpLine> lines) {
+void PrintHelpLines(InterpContext& s, std::span<const HelpLine> lines) {
     for (const HelpLine& line : lines) {
-        PrintText(line.attribute, line.text);
-        if (line.endOfLine == 1) PrintNewLine();
+        PrintText(s, line.attribute, line.text);
+        if (line.endOfLine == 1) PrintNewLine(s);
     }
 }
 
-void ShowCommandHelp() {
-    if (const CommandRow* row = CurrentCommandRow()) PrintHelpLines(row->summary);
-    ShowSyntaxHelp();
+void ShowCommandHelp(InterpContext& s) {
+    if (const CommandRow* row = CurrentCommandRow(s)) PrintHelpLines(s, row->summary);
+    ShowSyntaxHelp(s);
 }
 
-void ShowSyntaxHelp() {
-    if (const CommandRow* row = CurrentCommandRow()) {
-        PrintHelpLines(row->syntax);
-        PrintHelpLines(row->appendix);
+void ShowSyntaxHelp(InterpContext& s) {
+    if (const CommandRow* row = CurrentCommandRow(s)) {
+        PrintHelpLines(s, row->syntax);
+        PrintHelpLines(s, row->appendix);
     }
 }
 

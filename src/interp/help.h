@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <span>
+#include "interp/interp_context.h"
 
 namespace kelvo {
 
@@ -13,10 +14,10 @@ struct HelpLine {
     std::uint8_t endOfLine;  // 1: the console line ends after this piece
 };
 
-void PrintHelpLines(std::span<const HelpLine> lines);
+void PrintHelpLines(InterpContext& s, std::span<const HelpLine> lines);
 // The short description of CurrentCommandId, then its syntax page.
-void ShowCommandHelp();
+void ShowCommandHelp(InterpContext& s);
 // The syntax page of CurrentCommandId and its appendix.
-void ShowSyntaxHelp();
+void ShowSyntaxHelp(InterpContext& s);
 
 }  // namespace kelvo

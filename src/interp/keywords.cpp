@@ -61,32 +61,25 @@ const ParseAction* MatchKeyword(ParseCursor& cursor, int mode, const void* table
     return candidate;
 }
 
-std::int16_t InvokeAction(ParseCursor& cursor, const ParseAction& action) {
+std::int16_t InvokeAction(InterpContext& s, ParseCursor& cursor, const ParseAction& action) {
     switch (action.kind) {
-        case ActionKind::CallWithCursor:
-            if (action.withCursor) action.withCursor(cursor);
-            break;
-        case ActionKind::Call:
-            if (action.call) action.call();
-            break;
         case ActionKind::SetField:
-            *action.field16 = action.constant;
+            *action.field16(s) = action.constant;
             break;
         case ActionKind::CallWithOperands:
-            if (action.readWord(cursor, action.text, action.typed, action.capacity, action.given) < 0)
-                return 1;
+            if (action.readWord(s, cursor, action.word(s)) < 0) return 1;
             break;
         case ActionKind::ReadDoubleInto:
-            *action.fieldDouble = action.readDouble(cursor);
-            *action.given = 1;
+            *action.fieldDouble(s) = action.readDouble(cursor);
+            *action.given(s) = 1;
             break;
         case ActionKind::ReadLongInto:
-            *action.field32 = action.readLong(cursor);
-            *action.given = 1;
+            *action.field32(s) = action.readLong(cursor);
+            *action.given(s) = 1;
             break;
         case ActionKind::ReadShortInto:
-            *action.field16 = action.readShort(cursor);
-            *action.given = 1;
+            *action.field16(s) = action.readShort(cursor);
+            *action.given(s) = 1;
             break;
         default:
             break;

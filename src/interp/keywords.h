@@ -8,40 +8,47 @@
 #include <cstdint>
 
 #include "interp/parse_cursor.h"
+#include "interp/interp_context.h"
 
 namespace kelvo {
 
 enum class EntryKind : std::int8_t { Leaf = 0, Branch = 1, Tail = 2, BranchOrLeaf = 3 };
 
+class InterpContext;
+
 enum class ActionKind : std::uint8_t {
     None = 0,
-    CallWithCursor = 1,    // routine(cursor): a command handler that reads arguments
-    Call = 2,              // routine(): a command handler that takes none
     SetField = 3,          // field := constant
     CallWithOperands = 4,  // word reader(cursor, text field, given flag)
-    ReadDoubleInto = 5,    // field := reader(cursor); given := 1
+    ReadDoubleInto = 5,    // field := reader(cursor); given := true
     ReadLongInto = 6,
     ReadShortInto = 7,
 };
 
-// Reads one word into a text field of `capacity` bytes and its twin. Returns the
-// characters copied, or -1 when the word did not fit (already reported).
-using WordReader = int (*)(ParseCursor&, char* text, char* typed, std::uint16_t capacity,
-                           std::int16_t* given);
+// Where a word option copies its word: a text field of `capacity` bytes, its
+// case-kept twin and the flag that says it was given.
+struct WordTarget {
+    char* text = nullptr;
+    char* typed = nullptr;
+    std::uint16_t capacity = 0;
+    std::int16_t* given = nullptr;
+};
 
+// Reads one word into a text field and its twin. Returns the characters copied,
+// or -1 when the word did not fit (already reported).
+using WordReader = int (*)(InterpContext& s, ParseCursor& cursor, const WordTarget& target);
+
+// The tables are shared by every session, so an action names its field by a
+// function that finds it in the session at hand.
 struct ParseAction {
     ActionKind kind = ActionKind::None;
     std::uint8_t commandId = 0;  // for the actions at the end of command words
-    void (*withCursor)(ParseCursor&) = nullptr;
-    void (*call)() = nullptr;
-    std::int16_t* field16 = nullptr;  // SetField, ReadShortInto
-    std::int16_t constant = 0;        // SetField
-    std::int32_t* field32 = nullptr;  // ReadLongInto
-    double* fieldDouble = nullptr;    // ReadDoubleInto
-    char* text = nullptr;             // CallWithOperands
-    char* typed = nullptr;
-    std::uint16_t capacity = 0;
-    std::int16_t* given = nullptr;    // kinds 4 to 7
+    std::int16_t* (*field16)(InterpContext&) = nullptr;  // SetField, ReadShortInto
+    std::int16_t constant = 0;                           // SetField
+    std::int32_t* (*field32)(InterpContext&) = nullptr;  // ReadLongInto
+    double* (*fieldDouble)(InterpContext&) = nullptr;    // ReadDoubleInto
+    WordTarget (*word)(InterpContext&) = nullptr;        // CallWithOperands
+    std::int16_t* (*given)(InterpContext&) = nullptr;    // kinds 5 to 7
     std::int32_t (*readLong)(ParseCursor&) = nullptr;
     std::int16_t (*readShort)(ParseCursor&) = nullptr;
     double (*readDouble)(ParseCursor&) = nullptr;
@@ -84,6 +91,6 @@ bool IsWordEnd(char current, char last);
 
 // Performs an action. Returns 0, or 1 when it failed and reported why (a word
 // that did not fit its field).
-std::int16_t InvokeAction(ParseCursor& cursor, const ParseAction& action);
+[[nodiscard]] std::int16_t InvokeAction(InterpContext& s, ParseCursor& cursor, const ParseAction& action);
 
 }  // namespace kelvo

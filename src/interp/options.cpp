@@ -12,33 +12,33 @@
 
 namespace kelvo {
 
-std::int16_t ParseOptions(ParseCursor& cursor) {
-    Parsed.StringFollows = 0;
-    const CommandRow* row = CurrentCommandRow();
+std::int16_t ParseOptions(InterpContext& s, ParseCursor& cursor) {
+    s.Parsed.StringFollows = 0;
+    const CommandRow* row = CurrentCommandRow(s);
     std::int16_t error = 0;
     char c = cursor.SkipBlanks();
     if (row != nullptr && row->options != nullptr) {
         while (c != '\0' && c != ';' && error == 0) {
             const ParseAction* action = MatchKeyword(cursor, 1, row->options);
             if (action == nullptr) {
-                PrintText(kAttrError, "? Undefined ");
-                PrintText(kAttrValue, row->optionName);
-                PrintText(kAttrError, " option '");
-                PrintText(kAttrValue, cursor.pos);
-                PrintText(kAttrError, "'");
-                PrintNewLine();
-                SignalError();
-                ShowSyntaxHelp();
+                PrintText(s, kAttrError, "? Undefined ");
+                PrintText(s, kAttrValue, row->optionName);
+                PrintText(s, kAttrError, " option '");
+                PrintText(s, kAttrValue, cursor.pos);
+                PrintText(s, kAttrError, "'");
+                PrintNewLine(s);
+                SignalError(s);
+                ShowSyntaxHelp(s);
                 error = 1;
             } else {
-                error = InvokeAction(cursor, *action);
+                error = InvokeAction(s, cursor, *action);
                 c = cursor.SkipBlanks();
             }
         }
     }
     c = cursor.SkipBlanks();
     if (c == ';') {
-        Parsed.StringFollows = 1;
+        s.Parsed.StringFollows = 1;
         cursor.NextChar();
     }
     return error;
@@ -84,21 +84,24 @@ double ReadDouble(ParseCursor& cursor) {
     return value;
 }
 
-int ReadWord(ParseCursor& cursor, char* text, char* typed, std::uint16_t capacity,
-             std::int16_t* given) {
+int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target) {
+    char* const text = target.text;
+    char* const typed = target.typed;
+    const std::uint16_t capacity = target.capacity;
+    std::int16_t* const given = target.given;
     cursor.SkipBlanks();
     const char* const first = cursor.pos;
     std::size_t count = 0;
     while (first[count] != '\0' && first[count] != ' ' && first[count] != ';') ++count;
     if (count + 1 > capacity) {
-        PrintText(kAttrError, "? Option value too long (at most ");
-        PrintLong(kAttrValue, capacity - 1);
-        PrintText(kAttrError, " characters): '");
-        PrintText(kAttrValue, std::string_view(first, count));
-        PrintText(kAttrError, "'");
-        PrintNewLine();
-        SignalError();
-        ShowSyntaxHelp();
+        PrintText(s, kAttrError, "? Option value too long (at most ");
+        PrintLong(s, kAttrValue, capacity - 1);
+        PrintText(s, kAttrError, " characters): '");
+        PrintText(s, kAttrValue, std::string_view(first, count));
+        PrintText(s, kAttrError, "'");
+        PrintNewLine(s);
+        SignalError(s);
+        ShowSyntaxHelp(s);
         return -1;
     }
     std::memcpy(text, first, count);

@@ -5,6 +5,7 @@
 
 #include "interp/keywords.h"
 #include "interp/parse_cursor.h"
+#include "interp/interp_context.h"
 #include "interp/parsed_command.h"
 
 namespace kelvo {
@@ -13,7 +14,7 @@ namespace kelvo {
 // ';'. Returns 0, or 1 after an option word that was not recognised (reported,
 // with the command's syntax page). Sets Parsed.StringFollows when a ';' ended the
 // options; the cursor then stands just behind it.
-std::int16_t ParseOptions(ParseCursor& cursor);
+[[nodiscard]] std::int16_t ParseOptions(InterpContext& s, ParseCursor& cursor);
 
 // Numbers in automatic base ("0x" hexadecimal, a leading 0 octal); the absolute
 // value, clamped to 32 bits. 0 when there is no number (the cursor stays).
@@ -24,12 +25,16 @@ double ReadDouble(ParseCursor& cursor);
 // Copies the next word (up to a blank, ';' or the end) into `text` and, from the
 // case-kept twin, into `typed`. Returns the count; sets *given when it is not 0.
 // A word that does not fit `capacity` bytes is refused with a message and -1.
-int ReadWord(ParseCursor& cursor, char* text, char* typed, std::uint16_t capacity,
-             std::int16_t* given);
+int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target);
 
 template <std::size_t N>
-int ReadWord(ParseCursor& cursor, WordField<N>& field) {
-    return ReadWord(cursor, field.text, field.typed, static_cast<std::uint16_t>(N), &field.given);
+WordTarget TargetOf(WordField<N>& field) {
+    return {field.text, field.typed, static_cast<std::uint16_t>(N), &field.given};
+}
+
+template <std::size_t N>
+int ReadWord(InterpContext& s, ParseCursor& cursor, WordField<N>& field) {
+    return ReadWord(s, cursor, TargetOf(field));
 }
 
 }  // namespace kelvo

@@ -53,6 +53,4 @@ struct ParsedCommand {
     std::int16_t TimeMarkAction = 0;  // 1 START, 2 STOP
 };
 
-inline ParsedCommand Parsed;
-
 }  // namespace kelvo

@@ -6,6 +6,7 @@
 
 #include "interp/line_prep.h"
 #include "script/command_language.h"
+#include "script/session.h"
 
 namespace kelvo {
 
@@ -14,7 +15,7 @@ namespace kelvo {
 // releases the interface, and gives the completion beep when BEEP is on and no
 // error was signalled. Returns 1 when the program is to end (ExitRequested).
 // While a line is already running (CommandBusy) nothing is executed.
-std::int32_t RunCommandLine(const PreparedLine& line);
+std::int32_t RunCommandLine(Session& s, const PreparedLine& line);
 
 enum class Interrupt {
     Escape,        // the ESC key
@@ -28,6 +29,6 @@ enum class Interrupt {
 // command file, which any interrupt aborts, leaving the program open. Returns
 // true when one of them took it; false means nothing was running that listens
 // for it, and the front end treats it as at an idle prompt.
-bool DeliverInterrupt(Interrupt interrupt);
+bool DeliverInterrupt(Session& s, Interrupt interrupt);
 
 }  // namespace kelvo

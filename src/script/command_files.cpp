@@ -24,15 +24,6 @@
 namespace kelvo {
 namespace {
 
-// The command files running at this moment, the outermost first. A response
-// file must never be one of them, nor a command file the response file: a file
-// that grows while it is read would never end.
-struct FileIdentity {
-    dev_t device;
-    ino_t inode;
-};
-FileIdentity runningFiles[kMaxCommandFileDepth];
-int openFiles = 0;
 
 bool IdentityOf(std::FILE* file, FileIdentity& identity) {
     struct stat info;
@@ -43,94 +34,90 @@ bool IdentityOf(std::FILE* file, FileIdentity& identity) {
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.inode == b.inode; }
 
-bool IsRunningCommandFile(std::FILE* file) {
+bool IsRunningCommandFile(const Session& s, std::FILE* file) {
     FileIdentity identity;
     if (!IdentityOf(file, identity)) return false;
-    for (int i = 0; i < openFiles; ++i) {
-        if (SameFile(identity, runningFiles[i])) return true;
+    for (int i = 0; i < s.OpenFiles; ++i) {
+        if (SameFile(identity, s.RunningFiles[i])) return true;
     }
     return false;
 }
 
-// The response file this program opened, as typed, and whether a failed write
-// to it has been reported: once, after which nothing more is written to it.
-std::string responseFileName;
-bool responseFailureReported = false;
 
-void CheckResponseFile() {
-    if (ResponseFileActive != 1 || ResponseFile == nullptr || responseFailureReported) return;
-    if (std::ferror(ResponseFile) == 0) return;
-    responseFailureReported = true;
-    PrintText(kAttrError, "? Could not write all of the data to file '");
-    PrintText(kAttrValue, responseFileName);
-    PrintText(kAttrError, "'");
-    PrintNewLine();
-    SignalError();
+void CheckResponseFile(Session& s) {
+    if (!s.ResponseFileActive || s.ResponseFile == nullptr || s.ResponseFailureReported) return;
+    if (std::ferror(s.ResponseFile.get()) == 0) return;
+    s.ResponseFailureReported = true;
+    PrintText(s, kAttrError, "? Could not write all of the data to file '");
+    PrintText(s, kAttrValue, s.ResponseFileName);
+    PrintText(s, kAttrError, "'");
+    PrintNewLine(s);
+    SignalError(s);
 }
 
-void PrintFileError(const char* what, const char* name) {
-    PrintText(kAttrError, what);
-    PrintText(kAttrFileName, name);
-    PrintText(kAttrError, "'");
-    PrintNewLine();
-    SignalError();
+void PrintFileError(Session& s, const char* what, const char* name) {
+    PrintText(s, kAttrError, what);
+    PrintText(s, kAttrFileName, name);
+    PrintText(s, kAttrError, "'");
+    PrintNewLine(s);
+    SignalError(s);
 }
 
 // The three banner lines of a response file, written through the console so that
 // they reach the file too.
-void PrintBanner(const char* name) {
+void PrintBanner(Session& s, const char* name) {
     const std::string nameLine = std::string("; * ") + name + " *";
     const std::string starLine = "; " + std::string(nameLine.size() - 2, '*');
-    PrintText(kAttrValue, starLine);
-    PrintNewLine();
-    PrintText(kAttrValue, nameLine);
-    PrintNewLine();
-    PrintText(kAttrValue, starLine);
-    PrintNewLine();
+    PrintText(s, kAttrValue, starLine);
+    PrintNewLine(s);
+    PrintText(s, kAttrValue, nameLine);
+    PrintNewLine(s);
+    PrintText(s, kAttrValue, starLine);
+    PrintNewLine(s);
 }
 
 // The box that ends an outermost RUN. A count of errors is itself an error.
-void PrintSummary() {
-    if (ErrorCount == 0) {
-        PrintText(kAttrStatus, "**********************");
-        PrintNewLine();
-        PrintText(kAttrStatus, "* No Errors Detected *");
-        PrintNewLine();
-        PrintText(kAttrStatus, "**********************");
-        PrintNewLine();
+void PrintSummary(Session& s) {
+    if (s.ErrorCount == 0) {
+        PrintText(s, kAttrStatus, "**********************");
+        PrintNewLine(s);
+        PrintText(s, kAttrStatus, "* No Errors Detected *");
+        PrintNewLine(s);
+        PrintText(s, kAttrStatus, "**********************");
+        PrintNewLine(s);
         return;
     }
-    const std::int32_t count = ErrorCount;
+    const std::int32_t count = s.ErrorCount;
     char number[16];
     std::snprintf(number, sizeof number, "%ld", static_cast<long>(count));
     const bool plural = count != 1;
     const std::string stars(19 + std::strlen(number) + (plural ? 1 : 0), '*');
-    PrintText(kAttrError, stars);
-    PrintNewLine();
-    PrintText(kAttrError, "* Detected ");
-    PrintText(kAttrValue, number);
-    PrintText(kAttrError, " Error");
-    if (plural) PrintText(kAttrError, "s");
-    PrintText(kAttrError, " *");
-    PrintNewLine();
-    PrintText(kAttrError, stars);
-    PrintNewLine();
-    SignalError();
+    PrintText(s, kAttrError, stars);
+    PrintNewLine(s);
+    PrintText(s, kAttrError, "* Detected ");
+    PrintText(s, kAttrValue, number);
+    PrintText(s, kAttrError, " Error");
+    if (plural) PrintText(s, kAttrError, "s");
+    PrintText(s, kAttrError, " *");
+    PrintNewLine(s);
+    PrintText(s, kAttrError, stars);
+    PrintNewLine(s);
+    SignalError(s);
 }
 
 }  // namespace
 
-void ReportLineTooLong(std::size_t length) {
-    PrintText(kAttrError, "? Command line too long: ");
-    PrintLong(kAttrValue, static_cast<std::int32_t>(std::min<std::size_t>(length, INT32_MAX)));
-    PrintText(kAttrError, " characters, at most ");
-    PrintLong(kAttrValue, static_cast<std::int32_t>(kMaxCommandLine));
-    PrintText(kAttrError, " are allowed; the line was not run");
-    PrintNewLine();
-    SignalError();
+void ReportLineTooLong(Session& s, std::size_t length) {
+    PrintText(s, kAttrError, "? Command line too long: ");
+    PrintLong(s, kAttrValue, static_cast<std::int32_t>(std::min<std::size_t>(length, INT32_MAX)));
+    PrintText(s, kAttrError, " characters, at most ");
+    PrintLong(s, kAttrValue, static_cast<std::int32_t>(kMaxCommandLine));
+    PrintText(s, kAttrError, " are allowed; the line was not run");
+    PrintNewLine(s);
+    SignalError(s);
 }
 
-bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length) {
+bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length) {
     for (;;) {
         length = 0;
         std::size_t full = 0;  // the line's length, also beyond what is kept
@@ -149,10 +136,10 @@ bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& le
         }
         raw[length] = '\0';
         if (!any) return false;
-        run_report::LineRead(file, true);
+        run_report::LineRead(s, file, true);
         if (full <= kMaxCommandLine) return true;
         // Never run a part of a line: the rest would run as a line of its own.
-        ReportLineTooLong(full);
+        ReportLineTooLong(s, full);
     }
 }
 
@@ -166,150 +153,146 @@ void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line) {
     NormalizeLine(raw, length, line.typed, /*keepCase=*/true);
 }
 
-void EchoComment(const char* line) {
-    PrintText(kAttrStatus, ";");
-    PrintText(kAttrWords, line + 1);
-    PrintNewLine();
+void EchoComment(Session& s, const char* line) {
+    PrintText(s, kAttrStatus, ";");
+    PrintText(s, kAttrWords, line + 1);
+    PrintNewLine(s);
 }
 
-std::int16_t ExecuteFileLine(PreparedLine& line) {
+std::int16_t ExecuteFileLine(Session& s, PreparedLine& line) {
     if (line.text[0] == '\0') return 0;
     if (line.text[0] == ';') {
-        EchoComment(line.text);
+        EchoComment(s, line.text);
         return 0;
     }
     // The echo shows the line as written, before its alias is expanded.
-    PrintText(kAttrStatus, line.text);
-    PrintNewLine();
-    const run_report::LineMark mark = run_report::LineStarting(line.text);
+    PrintText(s, kAttrStatus, line.text);
+    PrintNewLine(s);
+    const run_report::LineMark mark = run_report::LineStarting(s, line.text);
     ExpandAlias(line, kCommandLanguage);
-    const std::int16_t end = ExecuteCommandLine(line.text, line.typed);
-    run_report::LineEnded(mark);
+    const std::int16_t end = ExecuteCommandLine(s, line.text, line.typed);
+    run_report::LineEnded(s, mark);
     return end;
 }
 
-void CloseCommandFiles() {
-    if (CommandFile != nullptr) std::fclose(CommandFile);
-    CommandFile = nullptr;
-    CommandFileActive = 0;
-    if (ResponseFile != nullptr) std::fclose(ResponseFile);
-    ResponseFile = nullptr;
-    ResponseFileActive = 0;
+void CloseCommandFiles(Session& s) {
+    // The command files belong to the RUN calls that opened them; reading them
+    // leaves nothing to save. Only the response file must reach the disk.
+    s.ResponseFile.reset();
+    s.ResponseFileActive = false;
 }
 
-void CmdRun(ParseCursor& cursor) {
+void CmdRun(Session& s, ParseCursor& cursor) {
     // A RUN from inside a command file suspends that file: its handle is kept
     // here, in this call, and put back at the end.
-    const bool nested = CommandFileActive == 1;
-    std::FILE* const outerFile = nested ? CommandFile : nullptr;
-    if (!nested) ErrorCount = 0;
-    const bool outerResponse = ResponseFileActive == 1;
+    const bool nested = s.CommandFileActive;
+    std::FILE* const outerFile = nested ? s.CommandFile : nullptr;
+    if (!nested) s.ErrorCount = 0;
+    const bool outerResponse = s.ResponseFileActive;
     if (!outerResponse) {
-        ResponseFile = nullptr;
-        ResponseFileActive = 0;
+        s.ResponseFile = nullptr;
+        s.ResponseFileActive = false;
     }
-    CommandFile = nullptr;
-    CommandFileActive = 0;
-    Parsed.ResponseFileName.given = 0;
+    s.CommandFile = nullptr;
+    s.CommandFileActive = false;
+    s.Parsed.ResponseFileName.given = 0;
 
     WordField<128> name;
-    std::FILE* file = nullptr;
+    FileHandle file;
     bool ownResponse = false;
     do {
-        if (ReadWord(cursor, name) < 0) break;  // too long: reported
+        if (ReadWord(s, cursor, name) < 0) break;  // too long: reported
         if (!name.given) {
-            PrintText(kAttrError, "? No command filename was given");
-            PrintNewLine();
-            SignalError();
-            ShowSyntaxHelp();
+            PrintText(s, kAttrError, "? No command filename was given");
+            PrintNewLine(s);
+            SignalError(s);
+            ShowSyntaxHelp(s);
             break;
         }
         // Under an outer response file the rest of the line is not looked at.
-        if (!outerResponse && ParseOptions(cursor) != 0) break;
-        if (openFiles >= kMaxCommandFileDepth) {
-            PrintText(kAttrError, "? Command files nested more than ");
-            PrintLong(kAttrValue, kMaxCommandFileDepth);
-            PrintFileError(" deep: '", name.typed);
+        if (!outerResponse && ParseOptions(s, cursor) != 0) break;
+        if (s.OpenFiles >= kMaxCommandFileDepth) {
+            PrintText(s, kAttrError, "? Command files nested more than ");
+            PrintLong(s, kAttrValue, kMaxCommandFileDepth);
+            PrintFileError(s, " deep: '", name.typed);
             // Every file of the chain stops: a file that RUNs itself would
             // otherwise go on with its next line at every level.
-            CommandFileAbort = 1;
+            s.CommandFileAbort = true;
             break;
         }
         file = OpenPlainFile(ResolveExistingFile(name.typed), FileAccess::Read);
         FileIdentity identity{};
-        if (file == nullptr || !IdentityOf(file, identity)) {
-            PrintFileError("? Can't open command file '", name.typed);
+        if (file == nullptr || !IdentityOf(file.get(), identity)) {
+            PrintFileError(s, "? Can't open command file '", name.typed);
             break;
         }
         if (outerResponse) {
             FileIdentity response{};
-            if (IdentityOf(ResponseFile, response) && SameFile(identity, response)) {
-                PrintFileError("? Command file is the response file: '", name.typed);
+            if (IdentityOf(s.ResponseFile.get(), response) && SameFile(identity, response)) {
+                PrintFileError(s, "? Command file is the response file: '", name.typed);
                 break;
             }
         }
-        CommandFile = file;
-        CommandFileActive = 1;
-        runningFiles[openFiles++] = identity;
-        if (Parsed.ResponseFileName.given && !outerResponse) {
-            Parsed.ResponseFileName.given = 0;
-            const std::string responseName = Parsed.ResponseFileName.typed;
-            ResponseFile = OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append);
-            if (ResponseFile == nullptr) {
-                PrintFileError("? Can't open response file '", responseName.c_str());
-            } else if (IsRunningCommandFile(ResponseFile)) {
-                std::fclose(ResponseFile);
-                ResponseFile = nullptr;
-                PrintFileError("? Response file is a running command file: '", responseName.c_str());
+        s.CommandFile = file.get();
+        s.CommandFileActive = true;
+        s.RunningFiles[s.OpenFiles++] = identity;
+        if (s.Parsed.ResponseFileName.given && !outerResponse) {
+            s.Parsed.ResponseFileName.given = 0;
+            const std::string responseName = s.Parsed.ResponseFileName.typed;
+            s.ResponseFile = OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append);
+            if (s.ResponseFile == nullptr) {
+                PrintFileError(s, "? Can't open response file '", responseName.c_str());
+            } else if (IsRunningCommandFile(s, s.ResponseFile.get())) {
+                s.ResponseFile.reset();
+                PrintFileError(s, "? Response file is a running command file: '", responseName.c_str());
             } else {
                 // Each line reaches the file at its end, so that a full disk
                 // shows while the file runs, not after its summary.
-                std::setvbuf(ResponseFile, nullptr, _IOLBF, BUFSIZ);
-                responseFileName = responseName;
-                responseFailureReported = false;
-                ResponseFileActive = 1;
+                std::setvbuf(s.ResponseFile.get(), nullptr, _IOLBF, BUFSIZ);
+                s.ResponseFileName = responseName;
+                s.ResponseFailureReported = false;
+                s.ResponseFileActive = true;
                 ownResponse = true;
-                PrintBanner(responseName.c_str());
-                CheckResponseFile();
+                PrintBanner(s, responseName.c_str());
+                CheckResponseFile(s);
             }
             if (!ownResponse) {
-                --openFiles;
+                --s.OpenFiles;
                 break;
             }
         }
 
-        CommandFileAbort = 0;
-        run_report::FileStarted(file, name.typed);
+        s.CommandFileAbort = false;
+        run_report::FileStarted(s, file.get(), name.typed);
         for (;;) {
             char raw[kLineBufferSize];
             std::size_t length = 0;
-            if (!ReadFileLine(file, raw, length)) break;
+            if (!ReadFileLine(s, file.get(), raw, length)) break;
             PreparedLine line;
             PrepareFileLine(raw, length, line);
-            const std::int16_t stop = ExecuteFileLine(line);
-            CurrentCommandId = kNoCommand;
-            CheckResponseFile();
-            PumpMessages();
-            if (stop != 0 || CommandFileAbort != 0) break;
+            const std::int16_t stop = ExecuteFileLine(s, line);
+            s.CurrentCommandId = kNoCommand;
+            CheckResponseFile(s);
+            PumpMessages(s);
+            if (stop != 0 || s.CommandFileAbort) break;
         }
-        run_report::FileEnded();
-        --openFiles;
+        run_report::FileEnded(s);
+        --s.OpenFiles;
     } while (false);
 
-    if (file != nullptr) std::fclose(file);
+    file.reset();
     if (nested) {
-        CommandFileActive = 1;
-        CommandFile = outerFile;
+        s.CommandFileActive = true;
+        s.CommandFile = outerFile;
     } else {
-        CommandFileActive = 0;
-        CommandFile = nullptr;
-        PrintSummary();
-        CheckResponseFile();  // the box itself may not have reached the file
+        s.CommandFileActive = false;
+        s.CommandFile = nullptr;
+        PrintSummary(s);
+        CheckResponseFile(s);  // the box itself may not have reached the file
     }
-    if (ownResponse && ResponseFile != nullptr) {
-        std::fclose(ResponseFile);
-        ResponseFile = nullptr;
-        ResponseFileActive = 0;
+    if (ownResponse && s.ResponseFile != nullptr) {
+        s.ResponseFile.reset();
+        s.ResponseFileActive = false;
     }
 }
 

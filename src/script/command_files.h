@@ -6,29 +6,21 @@
 #include <cstdio>
 
 #include "interp/line_prep.h"
+#include "script/session.h"
 
 namespace kelvo {
-
-// The command file being run; null when none runs. A nested RUN keeps the outer
-// file in its own call and puts it back here when it ends.
-inline std::FILE* CommandFile = nullptr;
-
-// How deeply command files may RUN one another. A file that RUNs itself, directly
-// or through others, ends with a message at this depth instead of exhausting the
-// stack.
-inline constexpr int kMaxCommandFileDepth = 32;
 
 // The longest command line, in a file as at the prompt.
 inline constexpr std::size_t kMaxCommandLine = kLineBufferSize - 2;  // 254 characters
 
 // Refuses a line longer than kMaxCommandLine: the message, counted as an error.
-void ReportLineTooLong(std::size_t length);
+void ReportLineTooLong(Session& s, std::size_t length);
 
 // Reads the next line of `file` without its line end (LF, CR LF, or a CR alone).
 // A line longer than 254 characters is refused with ReportLineTooLong and passed
 // over, never run in part. Returns false at the end of the file or on a read
 // error.
-bool ReadFileLine(std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
+bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
 
 // Removes the line end (LF and a CR before it) and prepares the line and its
 // case-kept twin with NormalizeLine. The alias is left for ExecuteFileLine.
@@ -37,13 +29,13 @@ void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line);
 // Echoes and runs one prepared command-file line: nothing for an empty line, the
 // echo alone for a comment (';'). Returns 1 when the line asked the program to
 // end (X), otherwise 0.
-std::int16_t ExecuteFileLine(PreparedLine& line);
+std::int16_t ExecuteFileLine(Session& s, PreparedLine& line);
 
 // The comment echo: ";" and the rest of the line.
-void EchoComment(const char* line);
+void EchoComment(Session& s, const char* line);
 
 // Closes the command file and the response file left open when the program ends
 // in the middle of a RUN; nothing may run after it.
-void CloseCommandFiles();
+void CloseCommandFiles(Session& s);
 
 }  // namespace kelvo

@@ -14,96 +14,119 @@
 #include "interp/parsed_command.h"
 #include "script/handlers.h"
 
+#include <type_traits>
+
 namespace kelvo {
 namespace {
 
 // ---- Action builders --------------------------------------------------------
 
-constexpr ParseAction Set(std::int16_t& field, std::int16_t value) {
+// The class a data member belongs to, for At below.
+template <class Owner, class T>
+Owner* OwnerOf(T Owner::*);
+
+// The field `Member` of the session at hand: a field of the parsed command or of
+// the interface settings.
+template <auto Member>
+auto* At(InterpContext& s) {
+    using Owner = std::remove_pointer_t<decltype(OwnerOf(Member))>;
+    if constexpr (std::is_same_v<Owner, ParsedCommand>)
+        return &(s.Parsed.*Member);
+    else
+        return &(s.Settings.*Member);
+}
+
+template <auto Field>
+constexpr ParseAction Set(std::int16_t value) {
     ParseAction a;
     a.kind = ActionKind::SetField;
-    a.field16 = &field;
+    a.field16 = &At<Field>;
     a.constant = value;
     return a;
 }
 
-template <std::size_t N>
-constexpr ParseAction Word(WordField<N>& field) {
+template <auto Field>
+WordTarget WordOf(InterpContext& s) {
+    return TargetOf(*At<Field>(s));
+}
+
+template <auto Field>
+constexpr ParseAction Word() {
     ParseAction a;
     a.kind = ActionKind::CallWithOperands;
     a.readWord = &ReadWord;
-    a.text = field.text;
-    a.typed = field.typed;
-    a.capacity = static_cast<std::uint16_t>(N);
-    a.given = &field.given;
+    a.word = &WordOf<Field>;
     return a;
 }
 
-constexpr ParseAction LongInto(std::int32_t& field, std::int16_t& given) {
+template <auto Field, auto Given>
+constexpr ParseAction LongInto() {
     ParseAction a;
     a.kind = ActionKind::ReadLongInto;
     a.readLong = &ReadLong;
-    a.field32 = &field;
-    a.given = &given;
+    a.field32 = &At<Field>;
+    a.given = &At<Given>;
     return a;
 }
 
-constexpr ParseAction ShortInto(std::int16_t& field, std::int16_t& given) {
+template <auto Field, auto Given>
+constexpr ParseAction ShortInto() {
     ParseAction a;
     a.kind = ActionKind::ReadShortInto;
     a.readShort = &ReadShort;
-    a.field16 = &field;
-    a.given = &given;
+    a.field16 = &At<Field>;
+    a.given = &At<Given>;
     return a;
 }
 
-constexpr ParseAction DoubleInto(double& field, std::int16_t& given) {
+template <auto Field, auto Given>
+constexpr ParseAction DoubleInto() {
     ParseAction a;
     a.kind = ActionKind::ReadDoubleInto;
     a.readDouble = &ReadDouble;
-    a.fieldDouble = &field;
-    a.given = &given;
+    a.fieldDouble = &At<Field>;
+    a.given = &At<Given>;
     return a;
 }
 
 // ---- Option words -----------------------------------------------------------
 
 // BEEP ON | OFF
-const ParseAction kBeepOn = Set(Settings.BeepEnabled, 1);
-const ParseAction kBeepOff = Set(Settings.BeepEnabled, 0);
+const ParseAction kBeepOn = Set<&InterfaceSettings::BeepEnabled>(1);
+const ParseAction kBeepOff = Set<&InterfaceSettings::BeepEnabled>(0);
 const TailRecord kOffTail{"F", &kBeepOff};
 const KeywordEntry kBeepO[] = {Leaf('N', kBeepOn), Tail('F', kOffTail), EndOfNode()};
 const KeywordEntry kBeepOptions[] = {Branch('O', kBeepO), EndOfNode()};
 
 // END CRLF | LF
-const ParseAction kEndCrLf = Set(Settings.EndMessage, kEndMessageCrLf);
-const ParseAction kEndLf = Set(Settings.EndMessage, kEndMessageLf);
+const ParseAction kEndCrLf = Set<&InterfaceSettings::EndMessage>(kEndMessageCrLf);
+const ParseAction kEndLf = Set<&InterfaceSettings::EndMessage>(kEndMessageLf);
 const TailRecord kCrLfTail{"RLF", &kEndCrLf};
 const TailRecord kLfTail{"F", &kEndLf};
 const KeywordEntry kEndOptions[] = {Tail('C', kCrLfTail), Tail('L', kLfTail), EndOfNode()};
 
 // DI and DS, shared by ENTER, GET and OUTPUT.
-const ParseAction kDisableEoi = Set(Parsed.SendEoi, 0);
-const ParseAction kDisableEnd = Set(Parsed.SendEndMessage, 0);
+const ParseAction kDisableEoi = Set<&ParsedCommand::SendEoi>(0);
+const ParseAction kDisableEnd = Set<&ParsedCommand::SendEndMessage>(0);
 const KeywordEntry kNodeD[] = {Leaf('I', kDisableEoi), Leaf('S', kDisableEnd), EndOfNode()};
 
 // FO, FO2, FO3, shared by ENTER and OUTPUT.
-const ParseAction kFo = Word(Parsed.OutputFileName);
-const ParseAction kFo2 = Word(Parsed.OutputFile2Name);
-const ParseAction kFo3 = Word(Parsed.OutputFile3Name);
+const ParseAction kFo = Word<&ParsedCommand::OutputFileName>();
+const ParseAction kFo2 = Word<&ParsedCommand::OutputFile2Name>();
+const ParseAction kFo3 = Word<&ParsedCommand::OutputFile3Name>();
 const KeywordEntry kNodeFO[] = {Leaf('2', kFo2), Leaf('3', kFo3), EndOfNode()};
 const BranchOrLeafRecord kEitherFO{1, kNodeFO, &kFo};
 
-const ParseAction kPrependHeader = Set(Parsed.PrependArbHeader, 1);
+const ParseAction kPrependHeader = Set<&ParsedCommand::PrependArbHeader>(1);
 
 // ENTER
-const ParseAction kDetectEos = Set(Parsed.DetectEos, 1);
-const ParseAction kCaptureFile = Word(Parsed.CaptureFileName);
-const ParseAction kPrintBinary = Set(Parsed.PrintFormat, 1);
-const ParseAction kPrintFields = Set(Parsed.PrintFormat, 2);
-const ParseAction kLineNumbers = Set(Parsed.PrintLineNumbers, 1);
-const ParseAction kStripHeader = Set(Parsed.StripArbHeader, 1);
-const ParseAction kSuppressDisplay = Set(Parsed.DisplayReceived, 0);
+const ParseAction kDetectEos = Set<&ParsedCommand::DetectEos>(1);
+const ParseAction kCaptureFile = Word<&ParsedCommand::CaptureFileName>();
+const ParseAction kPrintBinary = Set<&ParsedCommand::PrintFormat>(1);
+const ParseAction kPrintFields = Set<&ParsedCommand::PrintFormat>(2);
+const ParseAction kLineNumbers = Set<&ParsedCommand::PrintLineNumbers>(1);
+const ParseAction kStripHeader = Set<&ParsedCommand::StripArbHeader>(1);
+const ParseAction kSuppressDisplay = Set<&ParsedCommand::DisplayReceived>(0);
 const KeywordEntry kEnterE[] = {Leaf('S', kDetectEos), EndOfNode()};
 const KeywordEntry kEnterF[] = {Leaf('D', kCaptureFile), Either('O', kEitherFO), EndOfNode()};
 const KeywordEntry kEnterP[] = {Leaf('A', kPrependHeader), Leaf('B', kPrintBinary), Leaf('N', kLineNumbers),
@@ -119,17 +142,17 @@ const KeywordEntry kOutputOptions[] = {Branch('D', kNodeD), Branch('F', kOutputF
                                        EndOfNode()};
 
 // GET and RECEIVE: # count
-const ParseAction kByteCount = LongInto(Parsed.ByteCount, Parsed.ByteCountGiven);
+const ParseAction kByteCount = LongInto<&ParsedCommand::ByteCount, &ParsedCommand::ByteCountGiven>();
 const KeywordEntry kGetOptions[] = {Leaf('#', kByteCount), Branch('D', kNodeD), EndOfNode()};
 const KeywordEntry kReceiveOptions[] = {Leaf('#', kByteCount), EndOfNode()};
 
 // IF and TEST: one tree over the same fields.
-const ParseAction kAndMask = LongInto(Parsed.AndMask, Parsed.AndMaskGiven);
-const ParseAction kMid = LongInto(Parsed.MidPosition, Parsed.MidPositionGiven);
-const ParseAction kString = Word(Parsed.TestString);
-const ParseAction kTolerance = DoubleInto(Parsed.Tolerance, Parsed.ToleranceGiven);
-const ParseAction kValue = DoubleInto(Parsed.TestValue, Parsed.TestValueGiven);
-const ParseAction kWidth = LongInto(Parsed.CompareWidth, Parsed.CompareWidthGiven);
+const ParseAction kAndMask = LongInto<&ParsedCommand::AndMask, &ParsedCommand::AndMaskGiven>();
+const ParseAction kMid = LongInto<&ParsedCommand::MidPosition, &ParsedCommand::MidPositionGiven>();
+const ParseAction kString = Word<&ParsedCommand::TestString>();
+const ParseAction kTolerance = DoubleInto<&ParsedCommand::Tolerance, &ParsedCommand::ToleranceGiven>();
+const ParseAction kValue = DoubleInto<&ParsedCommand::TestValue, &ParsedCommand::TestValueGiven>();
+const ParseAction kWidth = LongInto<&ParsedCommand::CompareWidth, &ParsedCommand::CompareWidthGiven>();
 const TailRecord kAndTail{"ND", &kAndMask};
 const TailRecord kMidTail{"ID", &kMid};
 const TailRecord kStrTail{"TR", &kString};
@@ -141,9 +164,9 @@ const KeywordEntry kCheckOptions[] = {Tail('A', kAndTail), Tail('M', kMidTail), 
                                       EndOfNode()};
 
 // PPCONF and PPOLL: LINE n, HIGH, LOW
-const ParseAction kPollLine = ShortInto(Parsed.PollLine, Parsed.PollLineGiven);
-const ParseAction kSenseHigh = Set(Parsed.PollSense, 2);
-const ParseAction kSenseLow = Set(Parsed.PollSense, 1);
+const ParseAction kPollLine = ShortInto<&ParsedCommand::PollLine, &ParsedCommand::PollLineGiven>();
+const ParseAction kSenseHigh = Set<&ParsedCommand::PollSense>(2);
+const ParseAction kSenseLow = Set<&ParsedCommand::PollSense>(1);
 const TailRecord kLineTail{"NE", &kPollLine};
 const TailRecord kLowTail{"W", &kSenseLow};
 const TailRecord kHighTail{"IGH", &kSenseHigh};
@@ -151,14 +174,14 @@ const KeywordEntry kPollL[] = {Tail('I', kLineTail), Tail('O', kLowTail), EndOfN
 const KeywordEntry kPollOptions[] = {Tail('H', kHighTail), Branch('L', kPollL), EndOfNode()};
 
 // RUN FR name
-const ParseAction kResponseFile = Word(Parsed.ResponseFileName);
+const ParseAction kResponseFile = Word<&ParsedCommand::ResponseFileName>();
 const KeywordEntry kRunF[] = {Leaf('R', kResponseFile), EndOfNode()};
 const KeywordEntry kRunOptions[] = {Branch('F', kRunF), EndOfNode()};
 
 // SEND COMMAND | DATA, EI
-const ParseAction kSendCommand = Set(Parsed.SendMode, 1);
-const ParseAction kSendData = Set(Parsed.SendMode, 2);
-const ParseAction kSendEoi = Set(Parsed.SendEoi, 1);
+const ParseAction kSendCommand = Set<&ParsedCommand::SendMode>(1);
+const ParseAction kSendData = Set<&ParsedCommand::SendMode>(2);
+const ParseAction kSendEoi = Set<&ParsedCommand::SendEoi>(1);
 const TailRecord kCommandTail{"OMMAND", &kSendCommand};
 const TailRecord kDataTail{"ATA", &kSendData};
 const KeywordEntry kSendE[] = {Leaf('I', kSendEoi), EndOfNode()};
@@ -166,8 +189,8 @@ const KeywordEntry kSendOptions[] = {Tail('C', kCommandTail), Tail('D', kDataTai
                                      EndOfNode()};
 
 // TM START | STOP
-const ParseAction kMarkStart = Set(Parsed.TimeMarkAction, 1);
-const ParseAction kMarkStop = Set(Parsed.TimeMarkAction, 2);
+const ParseAction kMarkStart = Set<&ParsedCommand::TimeMarkAction>(1);
+const ParseAction kMarkStop = Set<&ParsedCommand::TimeMarkAction>(2);
 const TailRecord kStartTail{"RT", &kMarkStart};
 const TailRecord kStopTail{"P", &kMarkStop};
 const KeywordEntry kTmST[] = {Tail('A', kStartTail), Tail('O', kStopTail), EndOfNode()};
@@ -181,53 +204,64 @@ namespace {
 using namespace help_pages;
 using C = Capability;
 
+// Adapts a handler of any layer to the row's signature: the context the
+// dispatcher hands on is always the whole session.
+template <auto Handler>
+void Run(InterpContext& context, ParseCursor& cursor) {
+    Session& s = static_cast<Session&>(context);
+    if constexpr (std::is_invocable_v<decltype(Handler), Session&, ParseCursor&>)
+        Handler(s, cursor);
+    else
+        Handler(s);
+}
+
 const CommandRow kRows[] = {
     // id, word, alias, handler, options, option name, summary, syntax, appendix, needs
-    {kAbort, "ABORT", 0, [](ParseCursor&) { CmdAbort(); }, nullptr, {}, kAbortSummary, {}, {}, C::InterfaceClear},
-    {kBeep, "BEEP", 0, CmdBeep, kBeepOptions, "BEEP", kBeepSummary, kBeepSyntax, {}, C::None},
-    {kClear, "CLEAR", 0, CmdClear, nullptr, {}, kClearSummary, kClearSyntax, {}, C::DeviceClear},
-    {kEnd, "END", 0, CmdEnd, kEndOptions, "END", kEndSummary, kEndSyntax, {}, C::None},
-    {kEnter, "ENTER", 'E', CmdEnter, kEnterOptions, "ENTER", kEnterSummary, kEnterSyntax, kStringAndFileAppendix,
+    {kAbort, "ABORT", 0, Run<CmdAbort>, nullptr, {}, kAbortSummary, {}, {}, C::InterfaceClear},
+    {kBeep, "BEEP", 0, Run<CmdBeep>, kBeepOptions, "BEEP", kBeepSummary, kBeepSyntax, {}, C::None},
+    {kClear, "CLEAR", 0, Run<CmdClear>, nullptr, {}, kClearSummary, kClearSyntax, {}, C::DeviceClear},
+    {kEnd, "END", 0, Run<CmdEnd>, kEndOptions, "END", kEndSummary, kEndSyntax, {}, C::None},
+    {kEnter, "ENTER", 'E', Run<CmdEnter>, kEnterOptions, "ENTER", kEnterSummary, kEnterSyntax, kStringAndFileAppendix,
      C::None},
     {kExit, "X", 0, nullptr, nullptr, {}, {}, {}, {}, C::None},
-    {kGet, "GET", 'G', CmdGet, kGetOptions, "GET", kGetSummary, kGetSyntax, {}, C::CountedRead},
-    {kHelp, "?", 0, [](ParseCursor&) { ShowCommandHelp(); }, nullptr, {}, {}, {}, {}, C::None},
-    {kIf, "IF", 0, CmdIf, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},
-    {kLocal, "LOCAL", 0, CmdLocal, nullptr, {}, kLocalSummary, kLocalSyntax, {}, C::GoToLocal},
-    {kLlock, "LLOCK", 0, [](ParseCursor&) { CmdLlock(); }, nullptr, {}, kLlockSummary, {}, {}, C::RemoteEnable},
+    {kGet, "GET", 'G', Run<CmdGet>, kGetOptions, "GET", kGetSummary, kGetSyntax, {}, C::CountedRead},
+    {kHelp, "?", 0, Run<ShowCommandHelp>, nullptr, {}, {}, {}, {}, C::None},
+    {kIf, "IF", 0, Run<CmdIf>, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},
+    {kLocal, "LOCAL", 0, Run<CmdLocal>, nullptr, {}, kLocalSummary, kLocalSyntax, {}, C::GoToLocal},
+    {kLlock, "LLOCK", 0, Run<CmdLlock>, nullptr, {}, kLlockSummary, {}, {}, C::RemoteEnable},
     // The prompt itself: no word; its syntax page is the general help page.
     {kPrompt, {}, 0, nullptr, nullptr, {}, {}, kGeneralSyntax, {}, C::None},
-    {kOutput, "OUTPUT", 'O', CmdOutput, kOutputOptions, "OUTPUT", kOutputSummary, kOutputSyntax,
+    {kOutput, "OUTPUT", 'O', Run<CmdOutput>, kOutputOptions, "OUTPUT", kOutputSummary, kOutputSyntax,
      kStringAndFileAppendix, C::None},
-    {kPause, "PAUSE", 0, [](ParseCursor&) { CmdPause(); }, nullptr, {}, kPauseSummary, kPauseSyntax, {}, C::None},
-    {kPpconf, "PPCONF", 0, CmdPpconf, kPollOptions, "PARALLEL POLL CONFIGURE", kPpconfSummary, kPpconfSyntax,
+    {kPause, "PAUSE", 0, Run<CmdPause>, nullptr, {}, kPauseSummary, kPauseSyntax, {}, C::None},
+    {kPpconf, "PPCONF", 0, Run<CmdPpconf>, kPollOptions, "PARALLEL POLL CONFIGURE", kPpconfSummary, kPpconfSyntax,
      kParallelPollAppendix, C::ParallelPoll},
-    {kPpoll, "PPOLL", 0, CmdPpoll, kPollOptions, "PARALLEL POLL", kPpollSummary, kPpollSyntax,
+    {kPpoll, "PPOLL", 0, Run<CmdPpoll>, kPollOptions, "PARALLEL POLL", kPpollSummary, kPpollSyntax,
      kParallelPollAppendix, C::ParallelPoll},
-    {kPpunc, "PPUNC", 0, CmdPpunc, nullptr, {}, kPpuncSummary, kPpuncSyntax, {}, C::ParallelPoll},
-    {kReceive, "RECEIVE", 'R', CmdReceive, kReceiveOptions, "RECEIVE", kReceiveSummary, kReceiveSyntax, {},
+    {kPpunc, "PPUNC", 0, Run<CmdPpunc>, nullptr, {}, kPpuncSummary, kPpuncSyntax, {}, C::ParallelPoll},
+    {kReceive, "RECEIVE", 'R', Run<CmdReceive>, kReceiveOptions, "RECEIVE", kReceiveSummary, kReceiveSyntax, {},
      C::CountedRead},
-    {kRemote, "REMOTE", 0, CmdRemote, nullptr, {}, kRemoteSummary, kRemoteSyntax, {}, C::RemoteEnable},
-    {kRestore, "RESTORE", 0, [](ParseCursor&) { CmdRestore(); }, nullptr, {}, kRestoreSummary, kRestoreSyntax, {},
+    {kRemote, "REMOTE", 0, Run<CmdRemote>, nullptr, {}, kRemoteSummary, kRemoteSyntax, {}, C::RemoteEnable},
+    {kRestore, "RESTORE", 0, Run<CmdRestore>, nullptr, {}, kRestoreSummary, kRestoreSyntax, {},
      C::None},
-    {kRun, "RUN", 0, CmdRun, kRunOptions, "RUN", kRunSummary, kRunSyntax, {}, C::None},
-    {kSend, "SEND", 'S', CmdSend, kSendOptions, "SEND", kSendSummary, kSendSyntax, {}, C::CommandBytes},
-    {kShell, "SHELL", 0, CmdShell, nullptr, {}, kShellSummary, kShellSyntax, {}, C::None},
-    {kSpoll, "SPOLL", 0, CmdSpoll, nullptr, {}, kSpollSummary, kSpollSyntax, {}, C::SerialPoll},
-    {kTest, "TEST", 0, CmdTest, kCheckOptions, "TEST", kTestSummary, kTestSyntax, {}, C::None},
-    {kTimeout, "TIMEOUT", 0, CmdTimeout, nullptr, {}, kTimeoutSummary, kTimeoutSyntax, {}, C::None},
-    {kTm, "TM", 0, CmdTm, kTmOptions, "TM", kTmSummary, kTmSyntax, {}, C::None},
-    {kTrigger, "TRIGGER", 'T', CmdTrigger, nullptr, {}, kTriggerSummary, kTriggerSyntax, {}, C::Trigger},
-    {kWait, "WAIT", 0, CmdWait, nullptr, {}, kWaitSummary, kWaitSyntax, {}, C::None},
-    {kZip, "ZIP", 'Z', CmdZip, nullptr, {}, kZipSummary, kZipSyntax, {}, C::CountedRead},
+    {kRun, "RUN", 0, Run<CmdRun>, kRunOptions, "RUN", kRunSummary, kRunSyntax, {}, C::None},
+    {kSend, "SEND", 'S', Run<CmdSend>, kSendOptions, "SEND", kSendSummary, kSendSyntax, {}, C::CommandBytes},
+    {kShell, "SHELL", 0, Run<CmdShell>, nullptr, {}, kShellSummary, kShellSyntax, {}, C::None},
+    {kSpoll, "SPOLL", 0, Run<CmdSpoll>, nullptr, {}, kSpollSummary, kSpollSyntax, {}, C::SerialPoll},
+    {kTest, "TEST", 0, Run<CmdTest>, kCheckOptions, "TEST", kTestSummary, kTestSyntax, {}, C::None},
+    {kTimeout, "TIMEOUT", 0, Run<CmdTimeout>, nullptr, {}, kTimeoutSummary, kTimeoutSyntax, {}, C::None},
+    {kTm, "TM", 0, Run<CmdTm>, kTmOptions, "TM", kTmSummary, kTmSyntax, {}, C::None},
+    {kTrigger, "TRIGGER", 'T', Run<CmdTrigger>, nullptr, {}, kTriggerSummary, kTriggerSyntax, {}, C::Trigger},
+    {kWait, "WAIT", 0, Run<CmdWait>, nullptr, {}, kWaitSummary, kWaitSyntax, {}, C::None},
+    {kZip, "ZIP", 'Z', Run<CmdZip>, nullptr, {}, kZipSummary, kZipSyntax, {}, C::CountedRead},
 };
 
 }  // namespace
 
 extern const CommandTable kCommandLanguage{kRows, &ConnectionCapabilities};
 
-std::int16_t ExecuteCommandLine(const char* line, const char* typed) {
-    return ExecuteCommandLine(kCommandLanguage, line, typed);
+std::int16_t ExecuteCommandLine(Session& s, const char* line, const char* typed) {
+    return ExecuteCommandLine(s, kCommandLanguage, line, typed);
 }
 
 bool PrepareLine(std::string_view raw, PreparedLine& out) { return PrepareLine(raw, out, kCommandLanguage); }

@@ -3,18 +3,19 @@
 #pragma once
 
 #include "interp/parse_cursor.h"
+#include "script/session.h"
 
 namespace kelvo {
 
-void CmdBeep(ParseCursor& cursor);
-void CmdEnd(ParseCursor& cursor);
-void CmdIf(ParseCursor& cursor);
-void CmdPause();
-void CmdRun(ParseCursor& cursor);
-void CmdShell(ParseCursor& cursor);
-void CmdTest(ParseCursor& cursor);
-void CmdTimeout(ParseCursor& cursor);
-void CmdTm(ParseCursor& cursor);
-void CmdWait(ParseCursor& cursor);
+void CmdBeep(Session& s, ParseCursor& cursor);
+void CmdEnd(Session& s, ParseCursor& cursor);
+void CmdIf(Session& s, ParseCursor& cursor);
+void CmdPause(Session& s);
+void CmdRun(Session& s, ParseCursor& cursor);
+void CmdShell(Session& s, ParseCursor& cursor);
+void CmdTest(Session& s, ParseCursor& cursor);
+void CmdTimeout(Session& s, ParseCursor& cursor);
+void CmdTm(Session& s, ParseCursor& cursor);
+void CmdWait(Session& s, ParseCursor& cursor);
 
 }  // namespace kelvo

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "console/console.h"
 #include "console/program_state.h"
 #include "interp/command_ids.h"
@@ -26,11 +26,11 @@ constexpr std::int32_t kMaxCompareWidth = 255;
 
 // The last response as IF and TEST compare it: up to `width` bytes from `mid`,
 // ending at the response's end or its first NUL, prepared like a command line.
-void ComparedText(std::int32_t mid, std::int32_t width, char (&text)[kMaxCompareWidth + 1]) {
-    std::int32_t length = std::clamp(ResponseLength, 0, kDataBufferSize);
+void ComparedText(Session& s, std::int32_t mid, std::int32_t width, char (&text)[kMaxCompareWidth + 1]) {
+    std::int32_t length = std::clamp(s.ResponseLength, 0, kDataBufferSize);
     // Beyond the response there is nothing to compare: an empty text.
     std::int32_t count = mid < length ? std::min(width, length - mid) : 0;
-    if (count > 0) std::memcpy(text, ResponseBuffer + mid, static_cast<std::size_t>(count));
+    if (count > 0) std::memcpy(text, s.ResponseBuffer + mid, static_cast<std::size_t>(count));
     text[count] = '\0';
     NormalizeLine(text, std::strlen(text), text);
 }
@@ -43,24 +43,24 @@ std::int64_t LeadingLong(const char* text) {
     return value;
 }
 
-bool MaskedEquals(const char* text) {
-    const std::int64_t masked = LeadingLong(text) & static_cast<std::int64_t>(Parsed.AndMask);
-    const double expected = std::trunc(Parsed.TestValue);
+bool MaskedEquals(Session& s, const char* text) {
+    const std::int64_t masked = LeadingLong(text) & static_cast<std::int64_t>(s.Parsed.AndMask);
+    const double expected = std::trunc(s.Parsed.TestValue);
     // A value no 64-bit number reaches (or not a number) equals nothing.
     if (!(std::fabs(expected) < 9.0e18)) return false;
     return masked == static_cast<std::int64_t>(expected);
 }
 
-bool WithinTolerance(const char* text) {
-    if (!Parsed.ToleranceGiven) Parsed.Tolerance = kDefaultTolerance;
+bool WithinTolerance(Session& s, const char* text) {
+    if (!s.Parsed.ToleranceGiven) s.Parsed.Tolerance = kDefaultTolerance;
     // TOL is relative to the value; at 0 it could only be 0, so the default
     // stands in.
-    if (Parsed.TestValue == 0.0)
-        Parsed.Tolerance = kDefaultTolerance;
+    if (s.Parsed.TestValue == 0.0)
+        s.Parsed.Tolerance = kDefaultTolerance;
     else
-        Parsed.Tolerance = Parsed.TestValue * Parsed.Tolerance;
+        s.Parsed.Tolerance = s.Parsed.TestValue * s.Parsed.Tolerance;
     const double number = std::strtod(text, nullptr);
-    return std::fabs(number - Parsed.TestValue) <= std::fabs(Parsed.Tolerance);
+    return std::fabs(number - s.Parsed.TestValue) <= std::fabs(s.Parsed.Tolerance);
 }
 
 std::string Number(double value) {
@@ -71,26 +71,26 @@ std::string Number(double value) {
 
 // What the check expected and what it found, in the command language's terms,
 // for the run report. `tolerance` is TOL as given.
-void DescribeCheck(const char* text, double tolerance, std::string& expected, std::string& received) {
+void DescribeCheck(Session& s, const char* text, double tolerance, std::string& expected, std::string& received) {
     const std::string quoted = std::string("\"") + text + "\"";
-    if (Parsed.TestString.given) {
-        expected = std::string("STR ") + Parsed.TestString.text;
+    if (s.Parsed.TestString.given) {
+        expected = std::string("STR ") + s.Parsed.TestString.text;
         received = quoted;
-    } else if (Parsed.AndMaskGiven) {
+    } else if (s.Parsed.AndMaskGiven) {
         const std::int64_t number = LeadingLong(text);
-        expected = "AND " + std::to_string(Parsed.AndMask) + " VAL " + Number(Parsed.TestValue) + ": (number AND " +
-                   std::to_string(Parsed.AndMask) + ") = " + Number(std::trunc(Parsed.TestValue));
-        received = quoted + ": " + std::to_string(number) + " AND " + std::to_string(Parsed.AndMask) + " = " +
-                   std::to_string(number & static_cast<std::int64_t>(Parsed.AndMask));
+        expected = "AND " + std::to_string(s.Parsed.AndMask) + " VAL " + Number(s.Parsed.TestValue) + ": (number AND " +
+                   std::to_string(s.Parsed.AndMask) + ") = " + Number(std::trunc(s.Parsed.TestValue));
+        received = quoted + ": " + std::to_string(number) + " AND " + std::to_string(s.Parsed.AndMask) + " = " +
+                   std::to_string(number & static_cast<std::int64_t>(s.Parsed.AndMask));
     } else {
-        expected = "VAL " + Number(Parsed.TestValue);
-        if (Parsed.ToleranceGiven) expected += " TOL " + Number(tolerance);
-        const double allowed = std::fabs(Parsed.Tolerance);
-        expected += ": " + Number(Parsed.TestValue - allowed) + " to " + Number(Parsed.TestValue + allowed);
+        expected = "VAL " + Number(s.Parsed.TestValue);
+        if (s.Parsed.ToleranceGiven) expected += " TOL " + Number(tolerance);
+        const double allowed = std::fabs(s.Parsed.Tolerance);
+        expected += ": " + Number(s.Parsed.TestValue - allowed) + " to " + Number(s.Parsed.TestValue + allowed);
         received = quoted + ": " + Number(std::strtod(text, nullptr));
     }
-    if (Parsed.MidPositionGiven) expected += " (MID " + std::to_string(Parsed.MidPosition) + ")";
-    if (Parsed.CompareWidthGiven) expected += " (WID " + std::to_string(Parsed.CompareWidth) + ")";
+    if (s.Parsed.MidPositionGiven) expected += " (MID " + std::to_string(s.Parsed.MidPosition) + ")";
+    if (s.Parsed.CompareWidthGiven) expected += " (WID " + std::to_string(s.Parsed.CompareWidth) + ")";
 }
 
 bool StartsWith(const char* line, const char* keyword) {
@@ -98,37 +98,37 @@ bool StartsWith(const char* line, const char* keyword) {
 }
 
 // Reads and prepares the next line of the running command file.
-bool NextLine(PreparedLine& line) {
-    if (CommandFile == nullptr) return false;
+bool NextLine(Session& s, PreparedLine& line) {
+    if (s.CommandFile == nullptr) return false;
     char raw[kLineBufferSize];
     std::size_t length = 0;
-    if (!ReadFileLine(CommandFile, raw, length)) return false;
+    if (!ReadFileLine(s, s.CommandFile, raw, length)) return false;
     PrepareFileLine(raw, length, line);
     return true;
 }
 
-void EchoKeyword(const char* line) {
-    PrintText(kAttrStatus, line);
-    PrintNewLine();
+void EchoKeyword(Session& s, const char* line) {
+    PrintText(s, kAttrStatus, line);
+    PrintNewLine(s);
 }
 
 // Runs one line inside a block; true when it asked to end (X), which the IF or
 // TEST line then passes on to the RUN loop.
-bool RunBlockLine(PreparedLine& line) {
-    const std::int16_t end = ExecuteFileLine(line);
-    CurrentCommandId = end == 1 ? kExit : kNoCommand;
+bool RunBlockLine(Session& s, PreparedLine& line) {
+    const std::int16_t end = ExecuteFileLine(s, line);
+    s.CurrentCommandId = end == 1 ? kExit : kNoCommand;
     return end == 1;
 }
 
 // The TRUE, FALSE and CONT lines that follow the check.
-void Branch() {
+void Branch(Session& s) {
     PreparedLine line;
     // The first significant line: comments are echoed, empty lines passed over.
     for (;;) {
-        if (!NextLine(line)) return;
+        if (!NextLine(s, line)) return;
         if (line.text[0] == '\0') continue;
         if (line.text[0] == ';') {
-            EchoComment(line.text);
+            EchoComment(s, line.text);
             continue;
         }
         break;
@@ -137,89 +137,89 @@ void Branch() {
     bool run = false;
     if (StartsWith(line.text, "TRUE")) {
         other = "FALSE";
-        run = TestResult == kTestTrue;
+        run = s.TestResult == kTestTrue;
     } else if (StartsWith(line.text, "FALSE")) {
         other = "TRUE";
-        run = TestResult == kTestFalse;
+        run = s.TestResult == kTestFalse;
     } else {
-        RunBlockLine(line);  // no block at all: an ordinary line
+        RunBlockLine(s, line);  // no block at all: an ordinary line
         return;
     }
-    EchoKeyword(line.text);
+    EchoKeyword(s, line.text);
 
     bool otherSeen = false;
-    CommandFileAbort = 0;
-    while (NextLine(line)) {
+    s.CommandFileAbort = false;
+    while (NextLine(s, line)) {
         if (!otherSeen && StartsWith(line.text, other)) {
             otherSeen = true;
             run = !run;
-            EchoKeyword(line.text);
+            EchoKeyword(s, line.text);
         } else if (StartsWith(line.text, "CONT")) {
-            EchoKeyword(line.text);
+            EchoKeyword(s, line.text);
             return;
         } else if (run) {
-            if (RunBlockLine(line)) return;
+            if (RunBlockLine(s, line)) return;
         }
-        PumpMessages();
-        if (CommandFileAbort != 0) return;
+        PumpMessages(s);
+        if (s.CommandFileAbort) return;
     }
 }
 
 }  // namespace
 
-void CheckResponse(ParseCursor& cursor, bool isTest) {
-    Parsed.CompareWidth = kMaxCompareWidth;
-    Parsed.MidPosition = 0;
-    TestResult = kTestNone;
-    Parsed.TestValueGiven = 0;
-    Parsed.AndMaskGiven = 0;
-    Parsed.ToleranceGiven = 0;
-    Parsed.TestString.given = 0;
-    Parsed.MidPositionGiven = 0;
-    Parsed.CompareWidthGiven = 0;
-    if (ParseOptions(cursor) != 0) return;
+void CheckResponse(Session& s, ParseCursor& cursor, bool isTest) {
+    s.Parsed.CompareWidth = kMaxCompareWidth;
+    s.Parsed.MidPosition = 0;
+    s.TestResult = kTestNone;
+    s.Parsed.TestValueGiven = 0;
+    s.Parsed.AndMaskGiven = 0;
+    s.Parsed.ToleranceGiven = 0;
+    s.Parsed.TestString.given = 0;
+    s.Parsed.MidPositionGiven = 0;
+    s.Parsed.CompareWidthGiven = 0;
+    if (ParseOptions(s, cursor) != 0) return;
 
-    if (Parsed.CompareWidth > kMaxCompareWidth) Parsed.CompareWidth = kMaxCompareWidth;
-    if (Parsed.CompareWidth <= 0) Parsed.CompareWidth = 1;
-    if (Parsed.MidPosition < 0) Parsed.MidPosition = 0;
+    if (s.Parsed.CompareWidth > kMaxCompareWidth) s.Parsed.CompareWidth = kMaxCompareWidth;
+    if (s.Parsed.CompareWidth <= 0) s.Parsed.CompareWidth = 1;
+    if (s.Parsed.MidPosition < 0) s.Parsed.MidPosition = 0;
 
     char text[kMaxCompareWidth + 1];
-    ComparedText(Parsed.MidPosition, Parsed.CompareWidth, text);
+    ComparedText(s, s.Parsed.MidPosition, s.Parsed.CompareWidth, text);
 
-    const double givenTolerance = Parsed.Tolerance;
+    const double givenTolerance = s.Parsed.Tolerance;
     bool result = false;
-    if (Parsed.TestString.given) {
-        result = Parsed.CompareWidthGiven
-                     ? std::strncmp(text, Parsed.TestString.text, static_cast<std::size_t>(Parsed.CompareWidth)) == 0
-                     : std::strcmp(text, Parsed.TestString.text) == 0;
-    } else if (Parsed.TestValueGiven && Parsed.AndMaskGiven) {
-        result = MaskedEquals(text);
-    } else if (Parsed.TestValueGiven) {
-        result = WithinTolerance(text);
+    if (s.Parsed.TestString.given) {
+        result = s.Parsed.CompareWidthGiven
+                     ? std::strncmp(text, s.Parsed.TestString.text, static_cast<std::size_t>(s.Parsed.CompareWidth)) == 0
+                     : std::strcmp(text, s.Parsed.TestString.text) == 0;
+    } else if (s.Parsed.TestValueGiven && s.Parsed.AndMaskGiven) {
+        result = MaskedEquals(s, text);
+    } else if (s.Parsed.TestValueGiven) {
+        result = WithinTolerance(s, text);
     } else {
         return;  // nothing to compare: TRUE, FALSE and CONT are ordinary lines then
     }
-    TestResult = result ? kTestTrue : kTestFalse;
-    if (run_report::Observing()) {
+    s.TestResult = result ? kTestTrue : kTestFalse;
+    if (run_report::Observing(s)) {
         std::string expected, received;
-        DescribeCheck(text, givenTolerance, expected, received);
-        run_report::CheckMade(cursor.start, isTest, result, std::move(expected), std::move(received));
+        DescribeCheck(s, text, givenTolerance, expected, received);
+        run_report::CheckMade(s, cursor.start, isTest, result, std::move(expected), std::move(received));
     }
 
     if (!result && isTest) {
-        PrintText(kAttrError, "****************");
-        PrintNewLine();
-        PrintText(kAttrError, "* Test Failure *");
-        PrintNewLine();
-        PrintText(kAttrError, "****************");
-        PrintNewLine();
-        SignalError();
+        PrintText(s, kAttrError, "****************");
+        PrintNewLine(s);
+        PrintText(s, kAttrError, "* Test Failure *");
+        PrintNewLine(s);
+        PrintText(s, kAttrError, "****************");
+        PrintNewLine(s);
+        SignalError(s);
     }
-    if (CommandFileActive == 0) return;
-    Branch();
+    if (!s.CommandFileActive) return;
+    Branch(s);
 }
 
-void CmdIf(ParseCursor& cursor) { CheckResponse(cursor, false); }
-void CmdTest(ParseCursor& cursor) { CheckResponse(cursor, true); }
+void CmdIf(Session& s, ParseCursor& cursor) { CheckResponse(s, cursor, false); }
+void CmdTest(Session& s, ParseCursor& cursor) { CheckResponse(s, cursor, true); }
 
 }  // namespace kelvo

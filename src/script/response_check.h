@@ -4,12 +4,10 @@
 #include <cstdint>
 
 #include "interp/parse_cursor.h"
+#include "script/session.h"
 
 namespace kelvo {
 
-// The outcome of the last IF or TEST.
-enum TestOutcome : std::int16_t { kTestNone = 0, kTestFalse = 1, kTestTrue = 2 };
-inline std::int16_t TestResult = kTestNone;
 
 // The tolerance of VAL without TOL: 1e-12 as a single-precision number holds it.
 inline constexpr double kDefaultTolerance = static_cast<double>(1e-12f);
@@ -17,6 +15,6 @@ inline constexpr double kDefaultTolerance = static_cast<double>(1e-12f);
 // Compares the last response as the options say and, inside a command file,
 // runs or skips the TRUE and FALSE blocks that follow. TEST (isTest) also counts
 // a false result as an error.
-void CheckResponse(ParseCursor& cursor, bool isTest);
+void CheckResponse(Session& s, ParseCursor& cursor, bool isTest);
 
 }  // namespace kelvo

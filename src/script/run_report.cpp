@@ -13,38 +13,18 @@
 namespace kelvo {
 namespace {
 
-RunObserver* observer = nullptr;
+std::uint32_t Now(Session& s) { return s.host.TickCount(); }
 
-struct RunningFile {
-    std::FILE* file;
-    std::string name;
-    std::int32_t linesDone;    // complete lines read
-    std::int32_t currentLine;  // the line the last read belongs to
-    bool midLine;              // the last read stopped inside a long line
-    std::int32_t errorsAtStart;
-    std::uint32_t startTick;
-    std::uint32_t lastReportTick;
-};
-
-// The files being run, the outermost first. Only kept while an observer listens.
-std::vector<RunningFile> files;
-
-// Errors already reported by a check or a line; a line reports only what it
-// signalled beyond the reports made while it ran.
-std::int32_t attributed = 0;
-
-std::uint32_t Now() { return CurrentHost().TickCount(); }
-
-RunningFile* Find(std::FILE* file) {
-    for (auto it = files.rbegin(); it != files.rend(); ++it) {
+RunningFile* Find(Session& s, std::FILE* file) {
+    for (auto it = s.Run.files.rbegin(); it != s.Run.files.rend(); ++it) {
         if (it->file == file) return &*it;
     }
     return nullptr;
 }
 
 // The time since the file's last report, and a new mark for the next one.
-std::uint32_t TakeInterval(RunningFile& file) {
-    const std::uint32_t now = Now();
+std::uint32_t TakeInterval(Session& s, RunningFile& file) {
+    const std::uint32_t now = Now(s);
     const std::uint32_t ms = now - file.lastReportTick;
     file.lastReportTick = now;
     return ms;
@@ -65,8 +45,8 @@ bool HasErrorRun(const DisplayLine& line) {
 
 // The display lines from `first` to the current one: the message is the first
 // line printed in the error colour (else the first line at all).
-void CollectOutput(std::int32_t first, std::string& message, std::string& output) {
-    const Console& console = TheConsole();
+void CollectOutput(Session& s, std::int32_t first, std::string& message, std::string& output) {
+    const Console& console = s.console;
     if (!console.HasStore()) return;
     const std::int32_t last = std::min(console.CurrentLine(), console.LineCapacity() - 1);
     std::string fallback;
@@ -84,75 +64,75 @@ void CollectOutput(std::int32_t first, std::string& message, std::string& output
 
 }  // namespace
 
-RunObserver* SetRunObserver(RunObserver* next) {
-    RunObserver* previous = observer;
-    observer = next;
-    files.clear();
-    attributed = 0;
+RunObserver* SetRunObserver(Session& s, RunObserver* next) {
+    RunObserver* previous = s.Run.observer;
+    s.Run.observer = next;
+    s.Run.files.clear();
+    s.Run.attributed = 0;
     return previous;
 }
 
 namespace run_report {
 
-bool Observing() { return observer != nullptr && !files.empty(); }
+bool Observing(const Session& s) { return s.Run.observer != nullptr && !s.Run.files.empty(); }
 
-void FileStarted(std::FILE* file, std::string_view name) {
-    if (observer == nullptr) return;
-    const std::uint32_t now = Now();
-    files.push_back({file, std::string(name), 0, 0, false, ErrorCount, now, now});
-    observer->FileStarted(name, static_cast<int>(files.size()) - 1);
+void FileStarted(Session& s, std::FILE* file, std::string_view name) {
+    if (s.Run.observer == nullptr) return;
+    const std::uint32_t now = Now(s);
+    s.Run.files.push_back({file, std::string(name), 0, 0, false, s.ErrorCount, now, now});
+    s.Run.observer->FileStarted(name, static_cast<int>(s.Run.files.size()) - 1);
 }
 
-void FileEnded() {
-    if (observer == nullptr || files.empty()) return;
-    const RunningFile& file = files.back();
-    const std::uint32_t ms = Now() - file.startTick;
-    const std::int32_t errors = ErrorCount - file.errorsAtStart;
-    files.pop_back();
-    observer->FileEnded(ms, errors);
+void FileEnded(Session& s) {
+    if (s.Run.observer == nullptr || s.Run.files.empty()) return;
+    const RunningFile& file = s.Run.files.back();
+    const std::uint32_t ms = Now(s) - file.startTick;
+    const std::int32_t errors = s.ErrorCount - file.errorsAtStart;
+    s.Run.files.pop_back();
+    s.Run.observer->FileEnded(ms, errors);
 }
 
-void LineRead(std::FILE* file, bool complete) {
-    if (observer == nullptr) return;
-    RunningFile* running = Find(file);
+void LineRead(Session& s, std::FILE* file, bool complete) {
+    if (s.Run.observer == nullptr) return;
+    RunningFile* running = Find(s, file);
     if (running == nullptr) return;
     if (!running->midLine) running->currentLine = running->linesDone + 1;
     running->midLine = !complete;
     if (complete) ++running->linesDone;
 }
 
-LineMark LineStarting(const char* command) {
+LineMark LineStarting(Session& s, const char* command) {
     LineMark mark;
-    if (observer == nullptr || files.empty()) return mark;
+    if (s.Run.observer == nullptr || s.Run.files.empty()) return mark;
     mark.active = true;
     mark.command = command;
-    mark.line = files.back().currentLine;
-    mark.errorCount = ErrorCount;
-    mark.attributed = attributed;
-    mark.firstDisplayLine = TheConsole().CurrentLine();
+    mark.line = s.Run.files.back().currentLine;
+    mark.errorCount = s.ErrorCount;
+    mark.attributed = s.Run.attributed;
+    mark.firstDisplayLine = s.console.CurrentLine();
     return mark;
 }
 
-void LineEnded(const LineMark& mark) {
-    if (!mark.active || observer == nullptr || files.empty()) return;
+void LineEnded(Session& s, const LineMark& mark) {
+    if (!mark.active || s.Run.observer == nullptr || s.Run.files.empty()) return;
     // ErrorCount starts again at an outermost RUN; within one it only grows.
-    const std::int32_t own = (ErrorCount - mark.errorCount) - (attributed - mark.attributed);
+    const std::int32_t own = (s.ErrorCount - mark.errorCount) - (s.Run.attributed - mark.attributed);
     if (own <= 0) return;
-    attributed += own;
-    RunningFile& file = files.back();
+    s.Run.attributed += own;
+    RunningFile& file = s.Run.files.back();
     ErrorLineReport report;
     report.place = {file.name, mark.line};
     report.command = mark.command;
     report.errors = own;
-    report.ms = TakeInterval(file);
-    CollectOutput(mark.firstDisplayLine, report.message, report.output);
-    observer->ErrorLine(report);
+    report.ms = TakeInterval(s, file);
+    CollectOutput(s, mark.firstDisplayLine, report.message, report.output);
+    s.Run.observer->ErrorLine(report);
 }
 
-void CheckMade(const char* command, bool isTest, bool passed, std::string expected, std::string received) {
-    if (observer == nullptr || files.empty()) return;
-    if (isTest && !passed) ++attributed;  // the failure box counts one error
-    RunningFile& file = files.back();
+void CheckMade(Session& s, const char* command, bool isTest, bool passed, std::string expected, std::string received) {
+    if (s.Run.observer == nullptr || s.Run.files.empty()) return;
+    if (isTest && !passed) ++s.Run.attributed;  // the failure box counts one error
+    RunningFile& file = s.Run.files.back();
     CheckReport report;
     report.place = {file.name, file.currentLine};
     report.command = command;
@@ -160,8 +140,8 @@ void CheckMade(const char* command, bool isTest, bool passed, std::string expect
     report.passed = passed;
     report.expected = std::move(expected);
     report.received = std::move(received);
-    report.ms = TakeInterval(file);
-    observer->Check(report);
+    report.ms = TakeInterval(s, file);
+    s.Run.observer->Check(report);
 }
 
 }  // namespace run_report

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include "script/session.h"
 
 namespace kelvo {
 
@@ -55,19 +56,19 @@ public:
 };
 
 // Installs an observer (nullptr: none). Returns the previous one.
-RunObserver* SetRunObserver(RunObserver* observer);
+RunObserver* SetRunObserver(Session& s, RunObserver* observer);
 
 // The hooks the command-file code calls.
 namespace run_report {
 
 // True while an observer listens and a command file runs.
-bool Observing();
+bool Observing(const Session& s);
 
-void FileStarted(std::FILE* file, std::string_view name);
-void FileEnded();
+void FileStarted(Session& s, std::FILE* file, std::string_view name);
+void FileEnded(Session& s);
 // A line of `file` was read; `complete` when it ended with its line end, so the
 // next read begins a new line.
-void LineRead(std::FILE* file, bool complete);
+void LineRead(Session& s, std::FILE* file, bool complete);
 
 // Brackets the execution of one command-file line.
 struct LineMark {
@@ -78,11 +79,11 @@ struct LineMark {
     std::int32_t firstDisplayLine = 0;
     bool active = false;
 };
-LineMark LineStarting(const char* command);
-void LineEnded(const LineMark& mark);
+LineMark LineStarting(Session& s, const char* command);
+void LineEnded(Session& s, const LineMark& mark);
 
 // An IF or TEST comparison of the running file.
-void CheckMade(const char* command, bool isTest, bool passed, std::string expected, std::string received);
+void CheckMade(Session& s, const char* command, bool isTest, bool passed, std::string expected, std::string received);
 
 }  // namespace run_report
 }  // namespace kelvo

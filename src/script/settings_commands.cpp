@@ -12,38 +12,38 @@ namespace {
 constexpr std::int64_t kMaxTimeoutMs = 10'000'000;  // 10000 seconds
 }
 
-void CmdBeep(ParseCursor& cursor) {
+void CmdBeep(Session& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0')
-        ParseOptions(cursor);
+        ParseOptions(s, cursor);
     else
-        CompletionBeep();
+        CompletionBeep(s);
 }
 
-void CmdEnd(ParseCursor& cursor) {
+void CmdEnd(Session& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0') {
-        ParseOptions(cursor);
+        ParseOptions(s, cursor);
         return;
     }
-    PrintText(kAttrWords, "END message: ");
-    PrintText(kAttrValue, Settings.EndMessage == kEndMessageCrLf ? "CRLF" : "LF");
-    PrintNewLine();
+    PrintText(s, kAttrWords, "END message: ");
+    PrintText(s, kAttrValue, s.Settings.EndMessage == kEndMessageCrLf ? "CRLF" : "LF");
+    PrintNewLine(s);
 }
 
-void CmdTimeout(ParseCursor& cursor) {
+void CmdTimeout(Session& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0') {
         const std::int64_t ms = static_cast<std::int64_t>(ReadLong(cursor)) * 1000;
-        Settings.TimeoutMs = static_cast<std::int32_t>(std::min(ms, kMaxTimeoutMs));
+        s.Settings.TimeoutMs = static_cast<std::int32_t>(std::min(ms, kMaxTimeoutMs));
     }
-    PrintText(kAttrWords, "GPIB timeout: ");
-    if (Settings.TimeoutMs == 0) {
-        PrintText(kAttrValue, "infinite");
+    PrintText(s, kAttrWords, "GPIB timeout: ");
+    if (s.Settings.TimeoutMs == 0) {
+        PrintText(s, kAttrValue, "infinite");
     } else {
-        const std::int32_t seconds = Settings.TimeoutMs / 1000;
-        PrintLong(kAttrValue, seconds);
-        PrintText(kAttrWords, " second");
-        if (seconds != 1) PrintText(kAttrWords, "s");
+        const std::int32_t seconds = s.Settings.TimeoutMs / 1000;
+        PrintLong(s, kAttrValue, seconds);
+        PrintText(s, kAttrWords, " second");
+        if (seconds != 1) PrintText(s, kAttrWords, "s");
     }
-    PrintNewLine();
+    PrintNewLine(s);
 }
 
 }  // namespace kelvo

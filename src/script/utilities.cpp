@@ -25,8 +25,6 @@
 namespace kelvo {
 namespace {
 
-std::uint32_t timeMarks[kMaxTimeMarks];
-int timeMarkCount = 0;
 
 // The SHELL text holds at most this many characters; the rest is dropped.
 constexpr std::size_t kMaxProgramText = 127;
@@ -36,33 +34,31 @@ bool IsExecutableFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-void PrintElapsed(std::uint32_t elapsed) {
+void PrintElapsed(Session& s, std::uint32_t elapsed) {
     const std::uint32_t minutes = elapsed / 60000;
     // The seconds in single precision, as they have always been shown.
     const float seconds = static_cast<float>(elapsed - minutes * 60000) * 0.001f;
-    PrintText(kAttrWords, "Elapsed time: ");
+    PrintText(s, kAttrWords, "Elapsed time: ");
     if (minutes > 0) {
-        PrintLong(kAttrValue, static_cast<std::int32_t>(minutes));
-        PrintText(kAttrWords, minutes == 1 ? " Minute " : " Minutes ");
+        PrintLong(s, kAttrValue, static_cast<std::int32_t>(minutes));
+        PrintText(s, kAttrWords, minutes == 1 ? " Minute " : " Minutes ");
     }
     char text[32];
     std::snprintf(text, sizeof text, "%.2f", static_cast<double>(seconds));
-    PrintText(kAttrValue, text);
-    PrintText(kAttrWords, " Seconds");
-    PrintNewLine();
+    PrintText(s, kAttrValue, text);
+    PrintText(s, kAttrWords, " Seconds");
+    PrintNewLine(s);
 }
 
 }  // namespace
 
-int TimeMarkCount() { return timeMarkCount; }
-void ClearTimeMarks() { timeMarkCount = 0; }
 
-std::string FormatDateLine(std::int64_t seconds) {
+std::string FormatDateLine(Session& s, std::int64_t seconds) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm t{};
-    if (!CurrentHost().LocalTime(seconds, t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11)
+    if (!s.host.LocalTime(seconds, t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11)
         return std::string(24, '?');
     char text[64];
     std::snprintf(text, sizeof text, "%s %s %2d %02d:%02d:%02d %4d", kDays[t.tm_wday], kMonths[t.tm_mon],
@@ -103,82 +99,82 @@ std::string FindProgramOfOtherCase(const std::string& name) {
     return {};
 }
 
-void CmdTm(ParseCursor& cursor) {
-    Host& host = CurrentHost();
-    PrintText(kAttrHelp, FormatDateLine(host.TimeOfDay()));
-    PrintNewLine();
-    Parsed.TimeMarkAction = 0;
-    if (ParseOptions(cursor) != 0) return;
-    if (Parsed.TimeMarkAction == 1) {
-        if (timeMarkCount < kMaxTimeMarks) {
-            timeMarks[timeMarkCount++] = host.TickCount();
+void CmdTm(Session& s, ParseCursor& cursor) {
+    Host& host = s.host;
+    PrintText(s, kAttrHelp, FormatDateLine(s, host.TimeOfDay()));
+    PrintNewLine(s);
+    s.Parsed.TimeMarkAction = 0;
+    if (ParseOptions(s, cursor) != 0) return;
+    if (s.Parsed.TimeMarkAction == 1) {
+        if (s.TimeMarkCount < kMaxTimeMarks) {
+            s.TimeMarks[s.TimeMarkCount++] = host.TickCount();
             return;
         }
-        PrintText(kAttrError, "? Out of memory for Time Mark");
-        PrintNewLine();
-        SignalError();
-    } else if (Parsed.TimeMarkAction == 2) {
-        if (timeMarkCount == 0) {
-            PrintText(kAttrError, "? Time Mark not found");
-            PrintNewLine();
-            SignalError();
+        PrintText(s, kAttrError, "? Out of memory for Time Mark");
+        PrintNewLine(s);
+        SignalError(s);
+    } else if (s.Parsed.TimeMarkAction == 2) {
+        if (s.TimeMarkCount == 0) {
+            PrintText(s, kAttrError, "? Time Mark not found");
+            PrintNewLine(s);
+            SignalError(s);
             return;
         }
-        const std::uint32_t elapsed = host.TickCount() - timeMarks[--timeMarkCount];
-        SetLastElapsedMs(elapsed);
-        PrintElapsed(elapsed);
+        const std::uint32_t elapsed = host.TickCount() - s.TimeMarks[--s.TimeMarkCount];
+        SetLastElapsedMs(s, elapsed);
+        PrintElapsed(s, elapsed);
     }
 }
 
-void CmdWait(ParseCursor& cursor) {
+void CmdWait(Session& s, ParseCursor& cursor) {
     const std::int16_t seconds = ReadShort(cursor);
     if (seconds <= 0) return;
-    PrintText(kAttrWords, "Waiting ");
-    PrintLong(kAttrStatus, seconds);
-    PrintText(kAttrWords, " Second");
-    if (seconds >= 2) PrintText(kAttrWords, "s");
-    PrintNewLine();
+    PrintText(s, kAttrWords, "Waiting ");
+    PrintLong(s, kAttrStatus, seconds);
+    PrintText(s, kAttrWords, " Second");
+    if (seconds >= 2) PrintText(s, kAttrWords, "s");
+    PrintNewLine(s);
 
     // Whole seconds of the time of day: the wait lasts between n - 1 and n seconds.
-    Host& host = CurrentHost();
+    Host& host = s.host;
     const std::int64_t start = host.TimeOfDay();
-    WaitInProgress = 1;
-    while (WaitInProgress != 0 && host.TimeOfDay() - start < seconds) {
-        PumpMessages();
+    s.WaitInProgress = true;
+    while (s.WaitInProgress && host.TimeOfDay() - start < seconds) {
+        PumpMessages(s);
         host.Idle();
     }
-    WaitInProgress = 0;
+    s.WaitInProgress = false;
 }
 
-void CmdPause() {
-    PrintText(kAttrStatus, "Press any key to continue...");
-    PrintNewLine();
-    CompletionBeep();
-    KeyWaitActive = 1;
-    Host& host = CurrentHost();
-    while (KeyWaitActive != 0) host.WaitForEvent();
-    ClearToLineEnd();
+void CmdPause(Session& s) {
+    PrintText(s, kAttrStatus, "Press any key to continue...");
+    PrintNewLine(s);
+    CompletionBeep(s);
+    s.KeyWaitActive = true;
+    Host& host = s.host;
+    while (s.KeyWaitActive) host.WaitForEvent(s);
+    ClearToLineEnd(s);
 }
 
-void CmdShell(ParseCursor& cursor) {
+void CmdShell(Session& s, ParseCursor& cursor) {
     cursor.SkipBlanks();
     // The program and its arguments as typed: Linux names are case-sensitive.
     std::string text = cursor.TypedAt(cursor.pos);
     if (text.size() > kMaxProgramText) text.resize(kMaxProgramText);
     const std::vector<std::string> words = SplitProgramText(text);
     if (words.empty()) {
-        PrintText(kAttrError, "? Missing Windows application name");
-        PrintNewLine();
-        SignalError();
-        ShowSyntaxHelp();
+        PrintText(s, kAttrError, "? Missing Windows application name");
+        PrintNewLine(s);
+        SignalError(s);
+        ShowSyntaxHelp(s);
         return;
     }
-    PrintText(kAttrWords, "Executing ");
-    PrintText(kAttrValue, text);
-    PrintNewLine();
-    ShowWaiting();
+    PrintText(s, kAttrWords, "Executing ");
+    PrintText(s, kAttrValue, text);
+    PrintNewLine(s);
+    ShowWaiting(s);
 
-    Host& host = CurrentHost();
+    Host& host = s.host;
     std::vector<std::string> arguments = words;
     std::int64_t process = 0;
     int result = host.StartProgram(arguments, process);
@@ -191,18 +187,18 @@ void CmdShell(ParseCursor& cursor) {
     }
     if (result == 0) {
         // ESC in a command file stops the waiting, not the program.
-        while ((CommandFileActive == 0 || CommandFileAbort == 0) && host.ProgramRunning(process)) {
-            PumpMessages();
+        while ((!s.CommandFileActive || !s.CommandFileAbort) && host.ProgramRunning(process)) {
+            PumpMessages(s);
             host.Idle();
         }
-        ShowDone();
+        ShowDone(s);
     } else {
-        PrintText(kAttrError, "? SHELL error");
+        PrintText(s, kAttrError, "? SHELL error");
         char code[32];
         std::snprintf(code, sizeof code, " - Error Code %d", result);
-        PrintText(kAttrValue, code);
-        PrintNewLine();
-        SignalError();
+        PrintText(s, kAttrValue, code);
+        PrintNewLine(s);
+        SignalError(s);
     }
     // Interface Clear, as after every program start; under TCP/IP no board is held.
     if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);

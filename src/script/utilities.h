@@ -4,17 +4,12 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include "script/session.h"
 
 namespace kelvo {
 
-// Time marks: a stack of start ticks that lives for the whole program.
-inline constexpr int kMaxTimeMarks = 16;
-int TimeMarkCount();
-// Forgets every mark (program start, and tests).
-void ClearTimeMarks();
-
 // The 24-character date line TM prints, «Fri Dec  4 14:30:18 2026».
-std::string FormatDateLine(std::int64_t seconds);
+std::string FormatDateLine(Session& s, std::int64_t seconds);
 
 // The SHELL text split at blanks into the program and its arguments.
 std::vector<std::string> SplitProgramText(const std::string& text);

@@ -31,13 +31,15 @@
 
 #include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_cycle.h"
 #include "interp/command_ids.h"
 #include "interp/parsed_command.h"
+#include "script/command_language.h"
+#include "script/session.h"
 
 namespace {
 
@@ -83,14 +85,13 @@ public:
     // WAIT counts seconds of the time of day: they jump as the ticks do.
     std::int64_t TimeOfDay() override { return (now_ += 997) / 1000; }
     // PAUSE is given its key at once.
-    void WaitForEvent() override { kelvo::KeyWaitActive = 0; }
+    void WaitForEvent(kelvo::ProgramState& state) override { state.KeyWaitActive = false; }
 
 private:
     std::uint32_t now_ = 0;
 };
 
 SandboxHost host;
-std::FILE* responseFile = nullptr;
 std::string folder;
 pid_t owner = 0;
 
@@ -119,8 +120,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     owner = getpid();
     std::atexit(RemoveFolder);
     setenv("KELVO_GPIB_LIBRARY", "/nonexistent/kelvo-fuzz-no-gpib-driver.so", 1);
-    responseFile = std::tmpfile();
-    kelvo::SetHost(&host);
     return 0;
 }
 
@@ -128,20 +127,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     using namespace kelvo;
     EmptyFolder();
-    ResetProgramState();
-    ResetInterfaceSettings();
-    Parsed = ParsedCommand{};
-    CurrentCommandId = kNoCommand;
-    BusOperation = 0;
-    ResponseLength = 0;
-    ResponseBuffer[0] = 0;
-    Settings.Protocol = (data[0] & 1) ? BusProtocol::TcpIp : BusProtocol::Gpib;
-    if ((data[0] & 2) && responseFile != nullptr && ftruncate(fileno(responseFile), 0) == 0) {
-        std::rewind(responseFile);
-        ResponseFile = responseFile;
-        ResponseFileActive = 1;
+    // Every input on a fresh session.
+    Console console(host);
+    Session s(console, host);
+    s.Settings.Protocol = (data[0] & 1) ? BusProtocol::TcpIp : BusProtocol::Gpib;
+    if (data[0] & 2) {
+        s.ResponseFile.reset(std::tmpfile());
+        s.ResponseFileActive = s.ResponseFile != nullptr;
     }
-    TheConsole().SetLayout(8, 16, data[1] * 8, 480);
+    console.SetLayout(8, 16, data[1] * 8, 480);
 
     std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
     for (char& c : text) {
@@ -154,7 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         PreparedLine line;
         const bool prepared = PrepareLine(std::string_view(text).substr(start, end - start), line);
         start = end + 1;
-        if (prepared && RunCommandLine(line) == 1) break;
+        if (prepared && RunCommandLine(s, line) == 1) break;
     }
     inputRunning = false;
     return 0;

@@ -20,12 +20,13 @@
 #include "bus/interface_settings.h"
 #include "bus/tcp_transport.h"
 #include "bus/timer.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/received_display.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "interp/parsed_command.h"
+#include "script/session.h"
 
 namespace {
 
@@ -43,23 +44,18 @@ SandboxHost host;
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kelvo::SetHost(&host);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) return 0;
-    kelvo::ResetProgramState();
-    kelvo::ResetInterfaceSettings();
-    kelvo::Settings.Protocol = kelvo::BusProtocol::TcpIp;
-    kelvo::Settings.TimeoutMs = 5000;
-    kelvo::Parsed = kelvo::ParsedCommand{};
-    kelvo::Parsed.PrintFormat = static_cast<std::int16_t>(data[0] & 0x03);
-    kelvo::Parsed.PrintLineNumbers = (data[0] & 0x04) ? 1 : 0;
-    kelvo::Parsed.DisplayReceived = (data[0] & 0x08) ? 0 : 1;
-    kelvo::TheConsole().SetLayout(8, 16, data[1] * 8, 480);
-    kelvo::ClearDisplay();
+    // Every input on a fresh session.
+    kelvo::Console console(host);
+    kelvo::Session s(console, host);
+    s.Settings.Protocol = kelvo::BusProtocol::TcpIp;
+    s.Settings.TimeoutMs = 5000;
+    s.Parsed.PrintFormat = static_cast<std::int16_t>(data[0] & 0x03);
+    s.Parsed.PrintLineNumbers = (data[0] & 0x04) ? 1 : 0;
+    s.Parsed.DisplayReceived = (data[0] & 0x08) ? 0 : 1;
+    console.SetLayout(8, 16, data[1] * 8, 480);
+    kelvo::ClearDisplay(s);
     std::int32_t max = (data[2] << 8) | data[3];
     if (max > kelvo::kDataBufferSize) max = kelvo::kDataBufferSize;
 
@@ -74,12 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     close(fds[1]);  // the instrument hangs up after sending
-    kelvo::AdoptConnection(fds[0]);
-    kelvo::StartTiming();
-    (void)kelvo::TcpReceive({kelvo::ResponseBuffer, static_cast<std::size_t>(max)});
-    kelvo::AdoptConnection(-1);
-    const std::int32_t count = kelvo::SocketByteCount();
+    kelvo::AdoptConnection(s, fds[0]);
+    kelvo::StartTiming(s);
+    (void)kelvo::TcpReceive(s, {s.ResponseBuffer.data(), static_cast<std::size_t>(max)});
+    kelvo::AdoptConnection(s, -1);
+    const std::int32_t count = kelvo::SocketByteCount(s);
     if (count < 0 || count > max) __builtin_trap();  // the framing kept more than it may
-    kelvo::ShowReceived(kelvo::ResponseBuffer, count);
+    kelvo::ShowReceived(s, s.ResponseBuffer, count);
     return 0;
 }

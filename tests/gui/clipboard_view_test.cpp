@@ -63,11 +63,11 @@ void Drag(Window& w, QPoint from, QPoint to) {
     QTest::mouseRelease(port, Qt::LeftButton, Qt::NoModifier, to);
 }
 
-void ShowLines(std::initializer_list<const char*> lines) {
-    TheConsole().ClearDisplay();
+void ShowLines(Window& w, std::initializer_list<const char*> lines) {
+    w->Store().ClearDisplay();
     for (const char* line : lines) {
-        TheConsole().PrintText(kAttrValue, line);
-        TheConsole().PrintNewLine();
+        w->Store().PrintText(kAttrValue, line);
+        w->Store().PrintNewLine();
     }
 }
 
@@ -84,15 +84,11 @@ QString Clipboard() { return QApplication::clipboard()->text(); }
 class ClipboardTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        ResetInterfaceSettings();
-        QApplication::clipboard()->clear();
-    }
-    void cleanup() { ResetProgramState(); }
+    void init() { QApplication::clipboard()->clear(); }
 
     void dragSelectsAndCopyKeysCopyTheSelection() {
         Window w;
-        ShowLines({"first line", "KELVO,MODEL 1,42", "third"});
+        ShowLines(w, {"first line", "KELVO,MODEL 1,42", "third"});
         // From "MODEL" on line 1 to "thi" on line 2.
         Drag(w, Edge(w, 1, 6), Edge(w, 2, 3));
         QVERIFY(w.View().HasSelection());
@@ -120,7 +116,7 @@ private slots:
 
     void doubleClickTakesAWordAndTripleClickALine() {
         Window w;
-        ShowLines({"KELVO,MODEL 1,42  next"});
+        ShowLines(w, {"KELVO,MODEL 1,42  next"});
         QWidget* port = w.View().viewport();
         QTest::mouseDClick(port, Qt::LeftButton, Qt::NoModifier, Cell(w, 0, 19));
         QCOMPARE(w.View().SelectedText(), QStringLiteral("next"));
@@ -157,7 +153,7 @@ private slots:
 
     void copyAllAndControlBytesAsTheyAreShown() {
         Window w;
-        ShowLines({"A\x01" "B\x7f", "", "end"});
+        ShowLines(w, {"A\x01" "B\x7f", "", "end"});
         w.View().CopyAll();
         QCOMPARE(Clipboard(), QString::fromUtf8("A\u2401B\u2421\n\nend\n"));
         // The context menu offers the same.
@@ -186,18 +182,20 @@ private slots:
 
     void pasteOfSeveralLinesRunsEachInTurn() {
         Window w;
+        Session& s = w->TheSession();
         QApplication::clipboard()->setText(QStringLiteral("tm\r\nbeep on\nbeep off\nend"));
         w.Key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(Entries(w->History()), 3);
         QCOMPARE(std::string(w->History().entries[0]), std::string("TM"));
         QCOMPARE(std::string(w->History().entries[1]), std::string("BEEP ON"));
         QCOMPARE(std::string(w->History().entries[2]), std::string("BEEP OFF"));
-        QCOMPARE(Settings.BeepEnabled, std::int16_t{0});  // the last run line turned it off
+        QCOMPARE(s.Settings.BeepEnabled, false);  // the last run line turned it off
         QCOMPARE(w.EditText(), std::string("end"));       // the last piece waits for Enter
     }
 
     void pasteStopsAtTheFirstRefusedLine() {
         Window w;
+        Session& s = w->TheSession();
         const QString tooLong(255, QLatin1Char('a'));
         QApplication::clipboard()->setText(QStringLiteral("beep on\n") + tooLong + QStringLiteral("\nbeep off\n"));
         w.Type("12345");
@@ -206,7 +204,7 @@ private slots:
         w.Key(Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
         // "1234567beep on" ran (an unknown command), then the long line did not fit.
         QCOMPARE(Entries(w->History()), 1);
-        QCOMPARE(Settings.BeepEnabled, std::int16_t{0});
+        QCOMPARE(s.Settings.BeepEnabled, false);
         QCOMPARE(w.EditText(), std::string("1234567BEEP ON"));
         QVERIFY2(w->statusBar()->currentMessage().contains(QStringLiteral("line 2")),
                  qPrintable(w->statusBar()->currentMessage()));
@@ -214,7 +212,7 @@ private slots:
 
         w.Key(Qt::Key_Escape);
         QVERIFY(!w.View().Paste(QString::fromUtf8("beep on\nbe\u00e9p")));
-        QCOMPARE(Settings.BeepEnabled, std::int16_t{1});
+        QCOMPARE(s.Settings.BeepEnabled, true);
         QCOMPARE(w.EditText(), std::string("BEEP ON"));
         QVERIFY(w->statusBar()->currentMessage().contains(QStringLiteral("U+00e9")));
     }
@@ -226,15 +224,15 @@ private slots:
         {
             Window w(history);
             const int points = w.View().FontPointSize();
-            const int columns = TheConsole().VisibleColumns();
+            const int columns = w->Store().VisibleColumns();
             w.Key(Qt::Key_Plus, Qt::ControlModifier);
             w.Key(Qt::Key_Equal, Qt::ControlModifier);
             QCOMPARE(w.View().FontPointSize(), points + 2);
-            QVERIFY(TheConsole().VisibleColumns() < columns);
-            QCOMPARE(TheConsole().CellWidth(), w.View().CellWidth());
+            QVERIFY(w->Store().VisibleColumns() < columns);
+            QCOMPARE(w->Store().CellWidth(), w.View().CellWidth());
             w.Key(Qt::Key_0, Qt::ControlModifier);
             QCOMPARE(w.View().FontPointSize(), points);
-            QCOMPARE(TheConsole().VisibleColumns(), columns);
+            QCOMPARE(w->Store().VisibleColumns(), columns);
             w.Key(Qt::Key_Minus, Qt::ControlModifier);
             QCOMPARE(w.View().FontPointSize(), points - 1);
             QWheelEvent wheel(QPointF(10, 10), w.View().viewport()->mapToGlobal(QPointF(10, 10)), QPoint(),
@@ -302,6 +300,7 @@ private slots:
 
     void theStatusBarInEachState() {
         Window w;
+        Session& s = w->TheSession();
         QCOMPARE(w->StateText(), QStringLiteral("Ready"));
         QCOMPARE(w->SettingsText(), QStringLiteral("GPIB device 6  |  no timeout  |  end LF"));
         w.Enter("timeout 3");
@@ -311,14 +310,14 @@ private slots:
 
         // Waiting for the greeting of an instrument that never sends it.
         MuteListener listener;
-        Settings.Protocol = BusProtocol::TcpIp;
-        Settings.TcpPort = listener.Port();
-        Settings.TimeoutMs = 0;
+        s.Settings.Protocol = BusProtocol::TcpIp;
+        s.Settings.TcpPort = listener.Port();
+        s.Settings.TimeoutMs = 0;
         QStringList seen;
         w.Host().onPump = [&] {
             w->RefreshStatus();
             seen << w->StateText();
-            if (TransferWaitActive != 0) w.Key(Qt::Key_Escape);
+            if (s.TransferWaitActive != 0) w.Key(Qt::Key_Escape);
         };
         w.Key(Qt::Key_Escape);
         w.Enter("ENTER ;*IDN?");
@@ -335,7 +334,7 @@ private slots:
         w.Host().onPump = [&] {
             w->RefreshStatus();
             seen << w->StateText();
-            if (CommandFileActive != 0 && WaitInProgress != 0) w.Key(Qt::Key_Escape);
+            if (s.CommandFileActive != 0 && s.WaitInProgress != 0) w.Key(Qt::Key_Escape);
         };
         w.Key(Qt::Key_Escape);
         w.Enter(("RUN " + file.toStdString()).c_str());

@@ -91,9 +91,9 @@ private:
     std::string received_;
 };
 
-void UseInstrument(const SilentInstrument& instrument) {
-    Settings.Protocol = BusProtocol::TcpIp;
-    Settings.TcpPort = instrument.Port();
+void UseInstrument(Session& s, const SilentInstrument& instrument) {
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    s.Settings.TcpPort = instrument.Port();
 }
 
 bool Shows(const std::string& text) { return Window::DisplayText().find(text) != std::string::npos; }
@@ -103,26 +103,26 @@ bool Shows(const std::string& text) { return Window::DisplayText().find(text) !=
 class CycleTest : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { ResetProgramState(); }
 
     void enterDuringARunningLineStoresItAndRunsNothing() {
         SilentInstrument instrument;
         Window w;
-        UseInstrument(instrument);
+        Session& s = w->TheSession();
+        UseInstrument(s, instrument);
         bool acted = false;
         int entries = 0;
         w.Host().onPump = [&] {
-            if (acted || TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+            if (acted || s.TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
             acted = true;
             w.Key(Qt::Key_Escape);  // the transfer listens for ESC: the edit line stays
-            QCOMPARE(TransferAbort, std::int16_t{1});
-            TransferAbort = 0;       // (the abort is not what this test is about)
+            QCOMPARE(s.TransferAbort, true);
+            s.TransferAbort = 0;       // (the abort is not what this test is about)
             w.Key(Qt::Key_Up);
             w.Type(" 1;NEXT");
             w.Key(Qt::Key_Return);
             entries = w->History().writeIndex;
-            QCOMPARE(CommandBusy, std::int16_t{1});
-            TransferAbort = 1;  // now end the hung transfer
+            QCOMPARE(s.CommandBusy, true);
+            s.TransferAbort = 1;  // now end the hung transfer
         };
         w.Enter("o 1;FIRST");
         w.Key(Qt::Key_Escape);
@@ -133,21 +133,22 @@ private slots:
         QCOMPARE(w.EditText(), std::string("OUTPUT 1;FIRST 1;NEXT"));
         QTest::qWait(50);
         QVERIFY(!instrument.Got("NEXT"));  // stored, never run
-        QCOMPARE(CommandBusy, std::int16_t{0});
+        QCOMPARE(s.CommandBusy, false);
         QVERIFY(!w->HasEnded());
     }
 
     void escapeEndsAHungEnter() {
         SilentInstrument instrument;
         Window w;
-        UseInstrument(instrument);
+        Session& s = w->TheSession();
+        UseInstrument(s, instrument);
         w.Host().onPump = [&] {
-            if (TransferWaitActive != 0 && instrument.Got("*IDN?")) w.Key(Qt::Key_Escape);
+            if (s.TransferWaitActive != 0 && instrument.Got("*IDN?")) w.Key(Qt::Key_Escape);
         };
         w.Enter("ENTER ;*IDN?");
         QVERIFY2(Shows("TCP/IP error"), Window::DisplayText().c_str());
-        QCOMPARE(CommandBusy, std::int16_t{0});
-        QCOMPARE(TransferWaitActive, std::int16_t{0});
+        QCOMPARE(s.CommandBusy, false);
+        QCOMPARE(s.TransferWaitActive, false);
         QCOMPARE(w.EditText(), std::string("ENTER ;*IDN?"));
         QVERIFY(!w->HasEnded());
         QCOMPARE(w.Host().beeps, Beeps{kErrorBeep});
@@ -158,11 +159,12 @@ private slots:
     void aDialogDuringATransferLeavesItsTimeoutRunning() {
         SilentInstrument instrument;
         Window w;
-        UseInstrument(instrument);
-        Settings.TimeoutMs = 200;
+        Session& s = w->TheSession();
+        UseInstrument(s, instrument);
+        s.Settings.TimeoutMs = 200;
         bool opened = false;
         w.Host().onPump = [&] {
-            if (opened || TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+            if (opened || s.TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
             opened = true;
             w->AboutCommand();
         };
@@ -180,7 +182,7 @@ private slots:
         QWidget* about = QApplication::activeModalWidget();
         QVERIFY(about != nullptr && about->isVisible());
         about->close();
-        QCOMPARE(CommandBusy, std::int16_t{0});
+        QCOMPARE(s.CommandBusy, false);
     }
 
     // A close request or Ctrl+Break during a transfer: the line ends first, then
@@ -189,10 +191,11 @@ private slots:
         for (const bool ctrlBreak : {false, true}) {
             SilentInstrument instrument;
             Window w;
-            UseInstrument(instrument);
+            Session& s = w->TheSession();
+            UseInstrument(s, instrument);
             bool endedDuringLine = false;
             w.Host().onPump = [&] {
-                if (TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
+                if (s.TransferWaitActive == 0 || !instrument.Got("*IDN?")) return;
                 if (ctrlBreak) {
                     w.Key(Qt::Key_Pause, Qt::ControlModifier);
                 } else {
@@ -207,7 +210,6 @@ private slots:
             QVERIFY(w.Host().beeps.empty());  // no beep once the end is asked for
             QCOMPARE(std::string(w->History().entries[0]), std::string("ENTER ;*IDN?"));
             QVERIFY(QFileInfo(w.HistoryPath()).size() == 6996);
-            ResetProgramState();
         }
     }
 
@@ -222,9 +224,10 @@ private slots:
         QTemporaryDir dir;
         const std::string file = CommandFile(dir, "WAIT 100");
         Window w;
+        Session& s = w->TheSession();
         bool closed = false;
         w.Host().onPump = [&] {
-            if (closed || CommandFileActive == 0 || WaitInProgress == 0) return;
+            if (closed || s.CommandFileActive == 0 || s.WaitInProgress == 0) return;
             closed = true;
             w->close();
         };
@@ -232,13 +235,13 @@ private slots:
         QVERIFY(closed);
         QVERIFY(!w->HasEnded());
         QVERIFY(w->isVisible());
-        QCOMPARE(CommandFileActive, std::int16_t{0});
+        QCOMPARE(s.CommandFileActive, false);
         QVERIFY2(!Shows("GPIB timeout"), Window::DisplayText().c_str());  // the file went no further
 
         // ESC is the file's too, not the editor's, while the file runs.
         closed = false;
         w.Host().onPump = [&] {
-            if (closed || CommandFileActive == 0 || WaitInProgress == 0) return;
+            if (closed || s.CommandFileActive == 0 || s.WaitInProgress == 0) return;
             closed = true;
             w.Key(Qt::Key_Escape);
         };
@@ -253,13 +256,14 @@ private slots:
         QTemporaryDir dir;
         const std::string file = CommandFile(dir, "PAUSE");
         Window w;
+        Session& s = w->TheSession();
         // The key arrives while PAUSE sleeps in the event loop.
         QTimer::singleShot(50, [&] {
-            QVERIFY(KeyWaitActive != 0);
+            QVERIFY(s.KeyWaitActive != 0);
             w.Type("q");
         });
         w.Enter(("RUN " + file).c_str());
-        QCOMPARE(KeyWaitActive, std::int16_t{0});
+        QCOMPARE(s.KeyWaitActive, false);
         QVERIFY2(Shows("GPIB timeout: 7 seconds"), Window::DisplayText().c_str());  // the file went on
         QCOMPARE(w.EditText(), QString::fromStdString("RUN " + file).toUpper().toStdString());  // the key was PAUSE's, not the editor's
         QVERIFY(!w->HasEnded());
@@ -267,9 +271,10 @@ private slots:
 
     void aCloseRequestEndsAPauseAndKeepsTheProgram() {
         Window w;
-        KeyWaitActive = 1;
+        Session& s = w->TheSession();
+        s.KeyWaitActive = 1;
         w->close();
-        QCOMPARE(KeyWaitActive, std::int16_t{0});
+        QCOMPARE(s.KeyWaitActive, false);
         QVERIFY(!w->HasEnded());
         QVERIFY(w->isVisible());
     }

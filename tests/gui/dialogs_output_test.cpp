@@ -41,10 +41,7 @@ QByteArray ReadAll(const QString& path) {
 class InterfaceDialogTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        ResetInterfaceSettings();
-        WinsockAvailable = 1;
-    }
+    void init() { settings_ = InterfaceSettings{}; }
 
     void ipTextParsing_data() {
         QTest::addColumn<QString>("text");
@@ -63,10 +60,10 @@ private slots:
     }
 
     void opensWithTheSettings() {
-        Settings.DeviceAddress = 7;
-        Settings.Protocol = BusProtocol::TcpIp;
-        std::strcpy(Settings.IpAddress, "10.9.8.7");
-        InterfaceDialog dialog(Settings);
+        settings_.DeviceAddress = 7;
+        settings_.Protocol = BusProtocol::TcpIp;
+        std::strcpy(settings_.IpAddress, "10.9.8.7");
+        InterfaceDialog dialog(settings_);
         QCOMPARE(dialog.windowTitle(), QStringLiteral("  Interface Protocol and Addresses"));
         QCOMPARE(dialog.AddressList()->count(), 30);
         QCOMPARE(dialog.AddressList()->itemText(0), QStringLiteral("Address 01"));
@@ -80,7 +77,7 @@ private slots:
 
     void okStoresTheFieldsAndAPortAboveSignedRangeShowsUnsigned() {
         {
-            InterfaceDialog dialog(Settings);
+            InterfaceDialog dialog(settings_);
             dialog.TcpIpButton()->setChecked(true);
             dialog.AddressList()->setCurrentIndex(21);
             dialog.IpEdit()->setText(QStringLiteral(" 10.0.05.9 "));
@@ -88,11 +85,11 @@ private slots:
             dialog.accept();
             QCOMPARE(dialog.result(), int(QDialog::Accepted));
         }
-        QCOMPARE(Settings.Protocol, BusProtocol::TcpIp);
-        QCOMPARE(Settings.DeviceAddress, std::int16_t{22});
-        QCOMPARE(std::string(Settings.IpAddress), std::string("10.0.5.9"));
-        QCOMPARE(Settings.TcpPort, std::uint16_t{40000});
-        InterfaceDialog again(Settings);
+        QCOMPARE(settings_.Protocol, BusProtocol::TcpIp);
+        QCOMPARE(settings_.DeviceAddress, std::int16_t{22});
+        QCOMPARE(std::string(settings_.IpAddress), std::string("10.0.5.9"));
+        QCOMPARE(settings_.TcpPort, std::uint16_t{40000});
+        InterfaceDialog again(settings_);
         QCOMPARE(again.PortEdit()->text(), QStringLiteral("40000"));
     }
 
@@ -113,7 +110,7 @@ private slots:
         QFETCH(QString, ip);
         QFETCH(QString, port);
         QFETCH(QString, reason);
-        InterfaceDialog dialog(Settings);
+        InterfaceDialog dialog(settings_);
         dialog.show();
         dialog.TcpIpButton()->setChecked(true);
         dialog.IpEdit()->setText(ip);
@@ -121,35 +118,36 @@ private slots:
         dialog.accept();
         QVERIFY(dialog.isVisible());
         QVERIFY2(dialog.Refusal().contains(reason), qPrintable(dialog.Refusal()));
-        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
-        QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
-        QCOMPARE(std::string(Settings.IpAddress), std::string("127.0.0.1"));
+        QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
+        QCOMPARE(settings_.TcpPort, std::uint16_t{5000});
+        QCOMPARE(std::string(settings_.IpAddress), std::string("127.0.0.1"));
         // Put right, it is taken.
         dialog.IpEdit()->setText(QStringLiteral("192.168.1.20"));
         dialog.PortEdit()->setText(QStringLiteral("65535"));
         dialog.accept();
         QVERIFY(dialog.Refusal().isEmpty());
-        QCOMPARE(Settings.TcpPort, std::uint16_t{65535});
-        QCOMPARE(std::string(Settings.IpAddress), std::string("192.168.1.20"));
+        QCOMPARE(settings_.TcpPort, std::uint16_t{65535});
+        QCOMPARE(std::string(settings_.IpAddress), std::string("192.168.1.20"));
     }
 
     void cancelChangesNothing() {
-        InterfaceDialog dialog(Settings);
+        InterfaceDialog dialog(settings_);
         dialog.TcpIpButton()->setChecked(true);
         dialog.PortEdit()->setText(QStringLiteral("1"));
         dialog.reject();
-        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
-        QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
+        QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
+        QCOMPARE(settings_.TcpPort, std::uint16_t{5000});
     }
 
     void withoutTheSocketLayerTheProtocolStaysGpib() {
-        WinsockAvailable = 0;
-        InterfaceDialog dialog(Settings);
+        InterfaceDialog dialog(settings_, false);
         dialog.TcpIpButton()->setChecked(true);
         dialog.accept();
-        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
-        WinsockAvailable = 1;
+        QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
     }
+
+private:
+    InterfaceSettings settings_;
 };
 
 class SavePrintTest : public QObject {
@@ -163,12 +161,12 @@ private slots:
         QVERIFY(QFile::exists(empty));
         QCOMPARE(ReadAll(empty), QByteArray());
 
-        PrintText(kAttrValue, "A");
-        PrintNewLine();
-        PrintNewLine();
-        PrintText(kAttrError, "B");
-        PrintNewLine();
-        PrintText(kAttrValue, "unfinished");  // the line being written is not saved
+        PrintText(w->TheSession(), kAttrValue, "A");
+        PrintNewLine(w->TheSession());
+        PrintNewLine(w->TheSession());
+        PrintText(w->TheSession(), kAttrError, "B");
+        PrintNewLine(w->TheSession());
+        PrintText(w->TheSession(), kAttrValue, "unfinished");  // the line being written is not saved
         const QString three = dir.filePath(QStringLiteral("three.txt"));
         w->SaveDisplayText(three);
         QCOMPARE(ReadAll(three), QByteArray("A\n\nB\n"));
@@ -179,8 +177,8 @@ private slots:
         Window w;
         QTemporaryDir dir;
         w->SaveDialog() = {dir.path().toStdString(), "first.txt"};
-        PrintText(kAttrValue, "saved");
-        PrintNewLine();
+        PrintText(w->TheSession(), kAttrValue, "saved");
+        PrintNewLine(w->TheSession());
         QString title, shownFolder, shownName;
         const QString second = dir.filePath(QStringLiteral("second.log"));
         QTimer::singleShot(0, [&] {
@@ -210,7 +208,7 @@ private slots:
 
     void anUncreatableFileIsReported() {
         Window w;
-        QCOMPARE(WriteDisplayText(TheConsole(), "/nonexistent-folder/x.txt"), SaveOutcome::CannotOpen);
+        QCOMPARE(WriteDisplayText(w->Store(), "/nonexistent-folder/x.txt"), SaveOutcome::CannotOpen);
     }
 
     void pageGeometry_data() {
@@ -263,9 +261,9 @@ private slots:
     void printsAPdfWithPageBreaks() {
         Window w;
         for (int i = 0; i < 150; ++i) {
-            PrintText(kAttrValue, "printed line ");
-            PrintLong(kAttrValue, i);
-            PrintNewLine();
+            PrintText(w->TheSession(), kAttrValue, "printed line ");
+            PrintLong(w->TheSession(), kAttrValue, i);
+            PrintNewLine(w->TheSession());
         }
         w.Type("ENTER 5");
         QTemporaryDir dir;
@@ -278,7 +276,7 @@ private slots:
         const PrintGeometry g =
             ComputePrintGeometry(printer.logicalDpiX(), printer.logicalDpiY(), area.width(), area.height());
         int pumps = 0;
-        QCOMPARE(PrintDisplayText(printer, TheConsole(), w.View().Edit(), [&] { ++pumps; }), PrintOutcome::Printed);
+        QCOMPARE(PrintDisplayText(printer, w->Store(), w.View().Edit(), [&] { ++pumps; }), PrintOutcome::Printed);
         const int rows = 1 + 150;  // the edit line first
         const int pages = rows / g.rows + 1;
         QCOMPARE(pumps, 150 + (pages - 1));
@@ -395,7 +393,7 @@ private slots:
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(QStringLiteral("/nonexistent-folder/out.pdf"));
-        QCOMPARE(PrintDisplayText(printer, TheConsole(), w.View().Edit(), {}), PrintOutcome::ActivationFailed);
+        QCOMPARE(PrintDisplayText(printer, w->Store(), w.View().Edit(), {}), PrintOutcome::ActivationFailed);
     }
 };
 

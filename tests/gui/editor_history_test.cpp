@@ -142,7 +142,7 @@ private slots:
     // scrolling sideways to keep the caret in view.
     void theTwoHundredFiftyFifthCharacterBeepsAndIsRefused() {
         Window w;
-        QCOMPARE(TheConsole().VisibleColumns(), 80);
+        QCOMPARE(w->Store().VisibleColumns(), 80);
         std::string typed;
         for (int i = 0; i < 254; ++i) typed += static_cast<char>('a' + i % 26);
         w.Type(typed.c_str());
@@ -219,7 +219,7 @@ private slots:
         const int cell = w.View().CellWidth();
         const QSize before = w->size();
         w->resize(before.width() - w.View().viewport()->width() + 11 * cell, before.height());
-        QTRY_COMPARE(TheConsole().VisibleColumns(), 11);
+        QTRY_COMPARE(w->Store().VisibleColumns(), 11);
         QCOMPARE(w.EditText(), std::string("0123456789ABCDEFGHIJ"));  // trailing blanks dropped
         QCOMPARE(w.View().Edit().CaretColumn(), 21);
         QCOMPARE(w.View().EditScroll(), 11);
@@ -237,12 +237,13 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("kelvo.HIS"));
         {
             Window w(path);
+            Session& s = w->TheSession();
             w.Enter("A");
             w.Key(Qt::Key_Escape);
             w.Enter("e 5;*IDN?");
-            Settings.Protocol = BusProtocol::TcpIp;
-            Settings.TcpPort = 40000;
-            std::strcpy(Settings.IpAddress, "10.1.2.3");
+            s.Settings.Protocol = BusProtocol::TcpIp;
+            s.Settings.TcpPort = 40000;
+            std::strcpy(s.Settings.IpAddress, "10.1.2.3");
             w->SaveDialog() = {"/tmp/saved", "display.txt"};
             w->close();
             QVERIFY(w->HasEnded());
@@ -262,9 +263,10 @@ private slots:
         QCOMPARE(image.mid(32, 4), QByteArray(4, '\0'));          // not empty
 
         Window again(path);
-        QCOMPARE(Settings.Protocol, BusProtocol::TcpIp);
-        QCOMPARE(Settings.TcpPort, std::uint16_t{40000});
-        QCOMPARE(std::string(Settings.IpAddress), std::string("10.1.2.3"));
+        const InterfaceSettings& restored = again->TheSession().Settings;
+        QCOMPARE(restored.Protocol, BusProtocol::TcpIp);
+        QCOMPARE(restored.TcpPort, std::uint16_t{40000});
+        QCOMPARE(std::string(restored.IpAddress), std::string("10.1.2.3"));
         QCOMPARE(again->SaveDialog().directory, std::string("/tmp/saved"));
         QCOMPARE(again->SaveDialog().name, std::string("display.txt"));
         again.Key(Qt::Key_Up);
@@ -301,11 +303,12 @@ private slots:
         }
         {
             Window w(path);
+            Session& s = w->TheSession();
             QCOMPARE(w->History().empty, 1);
             QCOMPARE(Entries(w->History()), 0);
-            QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
-            QCOMPARE(std::string(Settings.IpAddress), std::string("127.0.0.1"));
-            QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
+            QCOMPARE(s.Settings.Protocol, BusProtocol::Gpib);
+            QCOMPARE(std::string(s.Settings.IpAddress), std::string("127.0.0.1"));
+            QCOMPARE(s.Settings.TcpPort, std::uint16_t{5000});
             w.Key(Qt::Key_Up);
             QCOMPARE(w.EditText(), std::string());
             QVERIFY(w.Host().beeps.empty());  // silently
@@ -329,9 +332,9 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(image);
         file.close();
-        Settings.Protocol = BusProtocol::TcpIp;
         Window w(path);
-        QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
+        Session& s = w->TheSession();
+        QCOMPARE(s.Settings.Protocol, BusProtocol::Gpib);
     }
 
     void theFileIsNamedLikeTheProgram() {

@@ -19,6 +19,7 @@
 #include "app/main_window.h"
 #include "console/console.h"
 #include "console/program_state.h"
+#include "script/session.h"
 
 namespace kelvo::gui_test {
 
@@ -55,10 +56,11 @@ public:
             host_ = host.get();
             return host;
         });
+        latest_ = this;
         window_->show();
         QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
         window_->View().setFocus();
-        if (!keepFirstStartHint) TheConsole().ClearDisplay();
+        if (!keepFirstStartHint) window_->Store().ClearDisplay();
     }
 
     app::MainWindow& operator*() { return *window_; }
@@ -81,9 +83,11 @@ public:
         return std::string(edit.Row() + 1, static_cast<std::size_t>(edit.EditEnd() - 1));
     }
     // The completed display lines, as text.
+    // The display of the window made last.
     static std::vector<std::string> Display() {
         std::vector<std::string> lines;
-        const Console& console = TheConsole();
+        if (latest_ == nullptr) return lines;
+        const Console& console = latest_->window_->Store();
         for (int i = 0; i < console.CurrentLine(); ++i)
             lines.emplace_back(console.Line(i).text, console.Line(i).length);
         return lines;
@@ -94,7 +98,12 @@ public:
         return all;
     }
 
+    ~Window() {
+        if (latest_ == this) latest_ = nullptr;
+    }
+
 private:
+    inline static Window* latest_ = nullptr;
     QTemporaryDir dir_;
     QString path_;
     std::unique_ptr<app::MainWindow> window_;

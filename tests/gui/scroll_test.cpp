@@ -10,11 +10,11 @@ using namespace kelvo::gui_test;
 
 namespace {
 
-void WriteLines(int count) {
+void WriteLines(Session& s, int count) {
     for (int i = 0; i < count; ++i) {
-        PrintText(kAttrValue, "line ");
-        PrintLong(kAttrWords, i);
-        PrintNewLine();
+        PrintText(s, kAttrValue, "line ");
+        PrintLong(s, kAttrWords, i);
+        PrintNewLine(s);
     }
 }
 
@@ -25,20 +25,20 @@ class ScrollTest : public QObject {
 private slots:
     void theWindowOpensWithEightyColumnsAndThirtyRows() {
         Window w;
-        QCOMPARE(TheConsole().VisibleColumns(), 80);
-        QCOMPARE(TheConsole().VisibleRows(), 30);
+        QCOMPARE(w->Store().VisibleColumns(), 80);
+        QCOMPARE(w->Store().VisibleRows(), 30);
         QCOMPARE(w.View().viewport()->size(), w.View().CellsSize(80, 30));
         QVERIFY(w->windowTitle().startsWith(QStringLiteral("Kelvo ")));
     }
 
     void pagesOfAHundredLinesInThirtyRows() {
         Window w;
-        WriteLines(28);
+        WriteLines(w->TheSession(), 28);
         QCOMPARE(w.View().Scroll().verticalMax, 0);
-        WriteLines(1);  // CurrentLine 29
+        WriteLines(w->TheSession(), 1);  // CurrentLine 29
         QCOMPARE(w.View().Scroll().verticalMax, 1);
-        WriteLines(71);
-        QCOMPARE(TheConsole().CurrentLine(), 100);
+        WriteLines(w->TheSession(), 71);
+        QCOMPARE(w->Store().CurrentLine(), 100);
         QCOMPARE(w.View().Scroll().verticalMax, 72);
         QCOMPARE(w.View().verticalScrollBar()->maximum(), 72);
         QCOMPARE(w.View().Scroll().vertical, 0);  // output does not scroll the view
@@ -56,7 +56,7 @@ private slots:
 
     void theScrollBarTakesTheConsolesSteps() {
         Window w;
-        WriteLines(100);
+        WriteLines(w->TheSession(), 100);
         QScrollBar* bar = w.View().verticalScrollBar();
         bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
         QCOMPARE(w.View().Scroll().vertical, 30);
@@ -73,7 +73,7 @@ private slots:
 
     void aStepOfNothingRepaintsNothing() {
         Window w;
-        WriteLines(100);
+        WriteLines(w->TheSession(), 100);
         const int before = w.View().ScrollRepaints();
         w.View().ScrollVertical(kScrollLineUp);
         w.View().ScrollVertical(kScrollThumbTrack, 0);
@@ -89,9 +89,9 @@ private slots:
 
     void horizontalStepsAndRange() {
         Window w;
-        PrintText(kAttrValue, std::string(79, 'a'));  // wraps at 79
-        PrintNewLine();
-        QCOMPARE(TheConsole().LongestLine(), std::int16_t{79});
+        PrintText(w->TheSession(), kAttrValue, std::string(79, 'a'));  // wraps at 79
+        PrintNewLine(w->TheSession());
+        QCOMPARE(w->Store().LongestLine(), std::int16_t{79});
         QCOMPARE(w.View().Scroll().horizontalMax, 1);
         w.View().ScrollHorizontal(kScrollPageDown);
         QCOMPARE(w.View().Scroll().horizontal, 1);
@@ -103,15 +103,15 @@ private slots:
 
     void resizingKeepsTheLinesAndClampsThePosition() {
         Window w;
-        WriteLines(100);
+        WriteLines(w->TheSession(), 100);
         w.Key(Qt::Key_PageDown);
         w.Key(Qt::Key_PageDown);
         w.Key(Qt::Key_PageDown);
         QCOMPARE(w.View().Scroll().vertical, 72);
         const QSize grow(0, 20 * w.View().CellHeight());
         w->resize(w->size() + grow);
-        QTRY_COMPARE(TheConsole().VisibleRows(), 50);
-        QCOMPARE(TheConsole().CurrentLine(), 100);
+        QTRY_COMPARE(w->Store().VisibleRows(), 50);
+        QCOMPARE(w->Store().CurrentLine(), 100);
         QCOMPARE(w.View().Scroll().verticalMax, 52);
         QCOMPARE(w.View().Scroll().vertical, 52);
         w.Key(Qt::Key_PageDown);
@@ -122,15 +122,15 @@ private slots:
         Window w;
         w->resize(20, 20);
         w.View().resize(2, 2);
-        QTRY_COMPARE(TheConsole().VisibleColumns(), 1);
-        QCOMPARE(TheConsole().VisibleRows(), 1);
+        QTRY_COMPARE(w->Store().VisibleColumns(), 1);
+        QCOMPARE(w->Store().VisibleRows(), 1);
     }
 
     void aClearedDisplayStartsAtTheTop() {
         Window w;
-        WriteLines(100);
+        WriteLines(w->TheSession(), 100);
         w.Key(Qt::Key_PageDown);
-        ClearDisplay();
+        ClearDisplay(w->TheSession());
         QCOMPARE(w.View().Scroll().vertical, 0);
         QCOMPARE(w.View().Scroll().verticalMax, 0);
     }

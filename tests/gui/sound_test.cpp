@@ -102,13 +102,14 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
-        kelvo::app::PlayTone(831, 157);
+        kelvo::app::Beeper beeper;
+        beeper.PlayTone(831, 157);
         const qint64 took = clock.elapsed();
         QThread::msleep(300);  // the recorder's own latency, not the tone's
         stop = true;
         reader.join();
         pa_simple_free(recorder);
-        kelvo::app::CloseSound();
+        beeper.Close();
         pulse.terminate();
         pulse.waitForFinished(5000);
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "script/command_cycle.h"
 #include "script/command_language.h"
 #include "unit/fake_host.h"
@@ -42,23 +42,23 @@ Lines Join(Lines a, const Lines& b) {
     return a;
 }
 
-void SetResponse(const std::string& reply) {
-    std::memcpy(ResponseBuffer, reply.data(), reply.size());
-    ResponseBuffer[reply.size()] = '\0';
-    ResponseLength = static_cast<std::int32_t>(reply.size());
+void SetResponse(Session& s, const std::string& reply) {
+    std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
+    s.ResponseBuffer[reply.size()] = '\0';
+    s.ResponseLength = static_cast<std::int32_t>(reply.size());
 }
 
 class CommandFileTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
+        s.Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
         // Short: the names are shown, and display lines are 79 characters.
         static int serial = 0;
         dir_ = fs::path(::testing::TempDir()) / ("kcf" + std::to_string(getpid()) + "_" + std::to_string(++serial));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
-        SetResponse("");
+        SetResponse(s, "");
     }
     void TearDown() override {
         CoreTest::TearDown();
@@ -73,7 +73,7 @@ protected:
     Lines Run(const std::string& raw, bool withAttributes = false) {
         PreparedLine line;
         EXPECT_TRUE(PrepareLine(raw, line));
-        result_ = RunCommandLine(line);
+        result_ = RunCommandLine(s, line);
         return Display(withAttributes);
     }
     Lines RunFile(const std::string& content, bool withAttributes = false) {
@@ -133,8 +133,8 @@ TEST_F(CommandFileTest, ASelfRecursiveFileEndsAtTheDepthLimitWithOneMessage) {
         "? Command files nested more than " + std::to_string(kMaxCommandFileDepth) + " deep: '" + self + "'";
     EXPECT_EQ(std::count(lines.begin(), lines.end(), message), 1) << ::testing::PrintToString(lines);
     EXPECT_EQ(Lines(lines.end() - 3, lines.end()), ErrorsBox(1));
-    EXPECT_EQ(CommandFileActive, 0);
-    EXPECT_EQ(CommandFile, nullptr);
+    EXPECT_EQ(s.CommandFileActive, 0);
+    EXPECT_EQ(s.CommandFile, nullptr);
 
     // Afterwards files run again as ever.
     EXPECT_EQ(RunFile(";again\n"), Join({";again"}, kNoErrorsBox));
@@ -195,8 +195,8 @@ TEST_F(CommandFileTest, NoFileIsReadWhileItIsWrittenAsTheResponseFile) {
     const Lines nested = Run("RUN " + outer);
     EXPECT_EQ(nested[1], "? Response file is a running command file: '" + outer + "'");
     EXPECT_EQ(fs::file_size(outer), ("RUN " + (dir_ / "c.txt").string() + " FR " + outer + "\n").size());
-    EXPECT_EQ(CommandFileActive, 0);
-    EXPECT_EQ(ResponseFileActive, 0);
+    EXPECT_EQ(s.CommandFileActive, 0);
+    EXPECT_EQ(s.ResponseFileActive, 0);
 }
 
 TEST_F(CommandFileTest, OnlyPlainFilesAreCommandFiles) {
@@ -207,18 +207,18 @@ TEST_F(CommandFileTest, OnlyPlainFilesAreCommandFiles) {
 TEST_F(CommandFileTest, InterruptsAbortTheFileButNeverEndTheProgram) {
     for (const Interrupt interrupt : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
         SCOPED_TRACE(static_cast<int>(interrupt));
-        ResetProgramState();
+        static_cast<ProgramState&>(s) = ProgramState{};  // the flags of a fresh session
         int pumps = 0;
         host.onPump = [&] {
             if (++pumps == 2) {
-                EXPECT_TRUE(DeliverInterrupt(interrupt));
+                EXPECT_TRUE(DeliverInterrupt(s, interrupt));
             }
         };
         const Lines lines = RunFile(";one\n;two\n;three\n");
         EXPECT_EQ(lines, Join({";one", ";two"}, kNoErrorsBox));
         EXPECT_EQ(result_, 0);
-        EXPECT_EQ(ExitRequested, 0);
-        EXPECT_NE(CurrentCommandId, kExit);
+        EXPECT_EQ(s.ExitRequested, 0);
+        EXPECT_NE(s.CurrentCommandId, kExit);
     }
     host.onPump = nullptr;
 }
@@ -235,9 +235,9 @@ class CheckTest : public CommandFileTest, public ::testing::WithParamInterface<C
 
 TEST_P(CheckTest, ComparesTheLastResponse) {
     const CheckCase& c = GetParam();
-    SetResponse(c.response);
+    SetResponse(s, c.response);
     const Lines lines = Run(c.line);
-    EXPECT_EQ(TestResult, c.result);
+    EXPECT_EQ(s.TestResult, c.result);
     EXPECT_TRUE(lines.empty()) << "IF prints nothing: " << ::testing::PrintToString(lines);
     EXPECT_TRUE(host.beeps.empty());
 }
@@ -267,39 +267,39 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CommandFileTest, TheComparedTextEndsWithTheResponse) {
     // What an earlier, longer read left behind the response is not part of it.
-    SetResponse("+1.0000E+01 and more");
-    SetResponse("255");
+    SetResponse(s, "+1.0000E+01 and more");
+    SetResponse(s, "255");
     Run("IF STR 255");
-    EXPECT_EQ(TestResult, kTestTrue);
+    EXPECT_EQ(s.TestResult, kTestTrue);
     Run("IF MID 3 STR E+01");
-    EXPECT_EQ(TestResult, kTestFalse);
+    EXPECT_EQ(s.TestResult, kTestFalse);
     // A NUL the display put into the response ends the text there.
-    SetResponse(std::string("1\0" "2", 3));
+    SetResponse(s, std::string("1\0" "2", 3));
     Run("IF STR 1");
-    EXPECT_EQ(TestResult, kTestTrue);
+    EXPECT_EQ(s.TestResult, kTestTrue);
 }
 
 TEST_F(CommandFileTest, ClampsAndTolerancesAreStoredBack) {
-    SetResponse("+1.0000E+01");
+    SetResponse(s, "+1.0000E+01");
     Run("IF VAL 10");
-    EXPECT_EQ(Parsed.Tolerance, 10 * 9.999999960041972e-13);
+    EXPECT_EQ(s.Parsed.Tolerance, 10 * 9.999999960041972e-13);
     Run("IF VAL 0 TOL 5");
-    EXPECT_EQ(Parsed.Tolerance, 9.999999960041972e-13);
+    EXPECT_EQ(s.Parsed.Tolerance, 9.999999960041972e-13);
     // After a clamped width the defaults come back for the next check.
     Run("IF WID 300 STR X");
     Run("IF STR X");
-    EXPECT_EQ(Parsed.CompareWidth, 255);
-    EXPECT_EQ(Parsed.CompareWidthGiven, 0);
-    EXPECT_EQ(Parsed.MidPosition, 0);
+    EXPECT_EQ(s.Parsed.CompareWidth, 255);
+    EXPECT_EQ(s.Parsed.CompareWidthGiven, 0);
+    EXPECT_EQ(s.Parsed.MidPosition, 0);
 }
 
 TEST_F(CommandFileTest, WithoutStrOrValNothingIsCompared) {
-    SetResponse("1");
-    TestResult = kTestTrue;
+    SetResponse(s, "1");
+    s.TestResult = kTestTrue;
     EXPECT_TRUE(Run("IF MID 1").empty());
-    EXPECT_EQ(TestResult, kTestNone);
+    EXPECT_EQ(s.TestResult, kTestNone);
     EXPECT_TRUE(Run("TEST AND 1").empty());
-    EXPECT_EQ(TestResult, kTestNone);
+    EXPECT_EQ(s.TestResult, kTestNone);
     const Lines error = Run("IF FOO", true);
     ASSERT_FALSE(error.empty());
     EXPECT_EQ(error[0], "{7}? Undefined {1}IF{7} option '{1}FOO{7}'");
@@ -309,11 +309,11 @@ TEST_F(CommandFileTest, WithoutStrOrValNothingIsCompared) {
 
 // TRUE before FALSE, and FALSE before TRUE with a false result, are pinned end to end.
 TEST_F(CommandFileTest, FalseBlockBeforeTheTrueOne) {
-    SetResponse("OK");
+    SetResponse(s, "OK");
     // FALSE first with a true result: its block is skipped without a word.
     const std::string falseFirst = "if str ok\nfalse\n;no\nFOO\ntrue\n;yes\ncont\n;always\n";
     EXPECT_EQ(RunFile(falseFirst), Join({"IF STR OK", "FALSE", "TRUE", ";yes", "CONT", ";always"}, kNoErrorsBox));
-    SetResponse("NO");
+    SetResponse(s, "NO");
     const Lines falseRun = RunFile(falseFirst);
     const Lines expected = {"IF STR OK", "FALSE", ";no", "FOO", "? Unrecognized command 'FOO'"};
     ASSERT_GT(falseRun.size(), expected.size() + 5);
@@ -322,7 +322,7 @@ TEST_F(CommandFileTest, FalseBlockBeforeTheTrueOne) {
 }
 
 TEST_F(CommandFileTest, BlocksMayBeMissingAndKeywordsNeedOnlyBeginALine) {
-    SetResponse("OK");
+    SetResponse(s, "OK");
     // Comments and empty lines before the first keyword are echoed or passed over.
     EXPECT_EQ(RunFile("TEST STR OK\n\n;before\nTRUEISH\n;yes\nCONTINUE\n;after\n"),
               Join({"TEST STR OK", ";before", "TRUEISH", ";yes", "CONTINUE", ";after"}, kNoErrorsBox));
@@ -338,7 +338,7 @@ TEST_F(CommandFileTest, BlocksMayBeMissingAndKeywordsNeedOnlyBeginALine) {
 }
 
 TEST_F(CommandFileTest, ALineThatIsNoKeywordRunsAsUsual) {
-    SetResponse("OK");
+    SetResponse(s, "OK");
     EXPECT_EQ(RunFile("IF STR NO\n;c\n;d\n"), Join({"IF STR NO", ";c", ";d"}, kNoErrorsBox));
     // Without STR or VAL the TRUE line is an unknown command.
     const Lines lines = RunFile("IF\nTRUE\n;yes\n");
@@ -349,7 +349,7 @@ TEST_F(CommandFileTest, ALineThatIsNoKeywordRunsAsUsual) {
 }
 
 TEST_F(CommandFileTest, NestedChecksBranchOnTheSameFile) {
-    SetResponse("5");
+    SetResponse(s, "5");
     const std::string file =
         "IF VAL 5\nTRUE\n;outer true\nIF VAL 6\nFALSE\n;inner false\nCONT\n;outer again\nFALSE\n;outer false\n"
         "CONT\n;end\n";
@@ -359,10 +359,10 @@ TEST_F(CommandFileTest, NestedChecksBranchOnTheSameFile) {
 }
 
 TEST_F(CommandFileTest, XInsideABlockEndsTheFile) {
-    SetResponse("OK");
+    SetResponse(s, "OK");
     EXPECT_EQ(RunFile("IF STR OK\nTRUE\nX\n;never\nCONT\n;never\n"), Join({"IF STR OK", "TRUE", "X"}, kNoErrorsBox));
     EXPECT_EQ(result_, 0);
-    EXPECT_EQ(ExitRequested, 0);
+    EXPECT_EQ(s.ExitRequested, 0);
     // In a nested file only that file ends.
     const std::string inner = Write("inner.txt", "IF STR OK\nTRUE\nX\nCONT\n;never\n");
     EXPECT_EQ(RunFile("RUN " + inner + "\n;outer\n"),

@@ -20,10 +20,10 @@ namespace {
 
 class ConsoleTest : public CoreTest {
 protected:
-    static Console& C() { return TheConsole(); }
-    static std::string Text(int line) { return C().Line(line).text; }
-    static void NewLines(int n) {
-        for (int i = 0; i < n; ++i) PrintNewLine();
+    Console& C() { return console; }
+    std::string Text(int line) { return C().Line(line).text; }
+    void NewLines(int n) {
+        for (int i = 0; i < n; ++i) PrintNewLine(s);
     }
 };
 
@@ -38,11 +38,11 @@ TEST_F(ConsoleTest, WrapsAtOneColumnLessThanTheWindowAndAt198) {
     };
     for (const Case& c : cases) {
         C().SetLayout(8, 16, c.clientWidth, 480);
-        ClearDisplay();
+        ClearDisplay(s);
         host.Forget();
         std::string text;
         for (int i = 0; i < c.length; ++i) text += static_cast<char>('0' + i % 10);
-        PrintText(kAttrValue, text);
+        PrintText(s, kAttrValue, text);
         ASSERT_EQ(C().CurrentLine() + 1, static_cast<int>(c.lines.size())) << c.clientWidth;
         int offset = 0;
         for (std::size_t i = 0; i < c.lines.size(); ++i) {
@@ -60,9 +60,9 @@ TEST_F(ConsoleTest, WrapsAtOneColumnLessThanTheWindowAndAt198) {
 }
 
 TEST_F(ConsoleTest, WidthIsTakenAtEveryPiece) {
-    PrintText(kAttrWords, std::string(10, 'a'));
+    PrintText(s, kAttrWords, std::string(10, 'a'));
     C().SetLayout(8, 16, 320, 480);  // 40 columns: 39 a line
-    PrintText(kAttrValue, std::string(50, 'b'));
+    PrintText(s, kAttrValue, std::string(50, 'b'));
     const DisplayLine& first = C().Line(0);
     ASSERT_EQ(first.runCount, 2);
     EXPECT_EQ(first.length, 39);
@@ -73,33 +73,33 @@ TEST_F(ConsoleTest, WidthIsTakenAtEveryPiece) {
 
     // A line already longer than the new width takes nothing more.
     C().SetLayout(8, 16, 160, 480);
-    PrintText(kAttrStatus, "abc");
+    PrintText(s, kAttrStatus, "abc");
     EXPECT_EQ(C().Line(1).length, 21);
     EXPECT_EQ(Text(2), "abc");
     EXPECT_EQ(C().Line(2).runs[0].attribute, kAttrStatus);
 }
 
 TEST_F(ConsoleTest, EmptyTextAddsNoRun) {
-    PrintText(kAttrValue, "");
-    PrintText(kAttrValue, std::string_view("\0abc", 4));  // ends at its NUL
+    PrintText(s, kAttrValue, "");
+    PrintText(s, kAttrValue, std::string_view("\0abc", 4));  // ends at its NUL
     EXPECT_EQ(C().Line(0).runCount, 0);
     EXPECT_EQ(C().LineEnd(), 0);
     EXPECT_TRUE(host.draws.empty());
 }
 
 TEST_F(ConsoleTest, StatusTextIsReplacedAfterReturnToLineStart) {
-    PrintText(kAttrWords, "Sending ");
-    PrintText(kAttrStatus, "Waiting for completion...");
-    ReturnToLineStart();
+    PrintText(s, kAttrWords, "Sending ");
+    PrintText(s, kAttrStatus, "Waiting for completion...");
+    ReturnToLineStart(s);
     EXPECT_EQ(C().OutputColumn(), 0);
     EXPECT_EQ(C().LineEnd(), 33);  // nothing else moved
     EXPECT_EQ(Text(0), "Sending Waiting for completion...");
 
-    PrintText(kAttrStatus, "Done");
+    PrintText(s, kAttrStatus, "Done");
     const DisplayLine before = C().Line(0);
-    ClearToLineEnd();
+    ClearToLineEnd(s);
     EXPECT_EQ(std::memcmp(&before, &C().Line(0), sizeof before), 0);
-    PrintNewLine();
+    PrintNewLine(s);
 
     const DisplayLine& line = C().Line(0);
     EXPECT_EQ(Text(0), "Done");
@@ -113,10 +113,10 @@ TEST_F(ConsoleTest, StatusTextIsReplacedAfterReturnToLineStart) {
 }
 
 TEST_F(ConsoleTest, GrowsAtThe188thNewLineAndShrinksOnClear) {
-    PrintText(kAttrValue, "first");
+    PrintText(s, kAttrValue, "first");
     NewLines(187);
     EXPECT_EQ(C().LineCapacity(), 250);
-    PrintNewLine();
+    PrintNewLine(s);
     EXPECT_EQ(C().CurrentLine(), 188);
     EXPECT_EQ(C().LineCapacity(), 500);
     EXPECT_EQ(Text(0), "first");
@@ -126,7 +126,7 @@ TEST_F(ConsoleTest, GrowsAtThe188thNewLineAndShrinksOnClear) {
     EXPECT_EQ(C().LineCapacity(), 750);  // 376 > 375
 
     host.Forget();
-    ClearDisplay();
+    ClearDisplay(s);
     EXPECT_EQ(C().LineCapacity(), 250);
     EXPECT_EQ(C().CurrentLine(), 0);
     EXPECT_EQ(C().LongestLine(), 0);
@@ -141,17 +141,17 @@ TEST_F(ConsoleTest, RefusedGrowthIsRetriedAndTheLastLineIsNeverWritten) {
     NewLines(190);
     EXPECT_EQ(C().LineCapacity(), 250);
     refuse = false;
-    PrintNewLine();
+    PrintNewLine(s);
     EXPECT_EQ(C().LineCapacity(), 500);
 
     refuse = true;
-    ClearDisplay();
+    ClearDisplay(s);
     NewLines(248);
-    PrintText(kAttrValue, std::string(100, 'x'));  // line 248 takes 79; the rest is dropped
+    PrintText(s, kAttrValue, std::string(100, 'x'));  // line 248 takes 79; the rest is dropped
     EXPECT_EQ(C().Line(248).length, 79);
     EXPECT_EQ(C().CurrentLine(), 249);
     NewLines(5);
-    PrintText(kAttrValue, "lost");
+    PrintText(s, kAttrValue, "lost");
     EXPECT_EQ(C().CurrentLine(), 249);
     EXPECT_EQ(C().Line(249).length, 0);
     EXPECT_EQ(C().Line(249).runCount, 0);
@@ -159,7 +159,7 @@ TEST_F(ConsoleTest, RefusedGrowthIsRetriedAndTheLastLineIsNeverWritten) {
 }
 
 TEST_F(ConsoleTest, ConsoleWithoutAStoreDoesNothing) {
-    Console console;
+    Console console(host);
     for (int i = 0; i < 188; ++i) console.NewLine();
     ASSERT_EQ(console.LineCapacity(), 500);
     console.SetAllocationPolicy([](std::size_t) { return false; });
@@ -180,23 +180,23 @@ TEST_F(ConsoleTest, ConsoleWithoutAStoreDoesNothing) {
 
 TEST_F(ConsoleTest, PrintLongWritesTheFullDecimalValue) {
     for (std::int32_t value : {INT32_MIN, INT32_MAX, -5, 0}) {
-        ClearDisplay();
-        PrintLong(kAttrError, value);
+        ClearDisplay(s);
+        PrintLong(s, kAttrError, value);
         EXPECT_EQ(Display(true), std::vector<std::string>{"{7}" + std::to_string(value)});
     }
 }
 
 TEST_F(ConsoleTest, SeventeenthPieceJoinsTheLastRunOrStartsANewLine) {
-    for (int i = 0; i < kMaxRuns; ++i) PrintText(i % 2 ? kAttrWords : kAttrValue, "ab");
+    for (int i = 0; i < kMaxRuns; ++i) PrintText(s, i % 2 ? kAttrWords : kAttrValue, "ab");
     ASSERT_EQ(C().Line(0).runCount, kMaxRuns);
-    PrintText(kAttrWords, "cd");  // the same attribute as the last run
+    PrintText(s, kAttrWords, "cd");  // the same attribute as the last run
     EXPECT_EQ(C().CurrentLine(), 0);
     EXPECT_EQ(C().Line(0).runCount, kMaxRuns);
     EXPECT_EQ(C().Line(0).runs[kMaxRuns - 1].length, 4);
     EXPECT_EQ(C().Line(0).length, 34);
     EXPECT_EQ(host.draws.back().x, 32 * 8);
 
-    PrintText(kAttrValue, "ef");  // another attribute: the next line
+    PrintText(s, kAttrValue, "ef");  // another attribute: the next line
     EXPECT_EQ(C().CurrentLine(), 1);
     EXPECT_EQ(C().Line(0).runCount, kMaxRuns);
     EXPECT_EQ(C().Line(0).length, 34);
@@ -204,66 +204,65 @@ TEST_F(ConsoleTest, SeventeenthPieceJoinsTheLastRunOrStartsANewLine) {
 }
 
 TEST_F(ConsoleTest, SignalsAndTheirSilenceWhileExiting) {
-    SignalError();
-    CompletionBeep();
-    WarningBeep();
+    SignalError(s);
+    CompletionBeep(s);
+    WarningBeep(s);
     EXPECT_EQ(host.beeps, (Beeps{kErrorBeep, kCompletionBeep, kWarningBeep}));
-    EXPECT_EQ(ErrorFlag, 1);
-    EXPECT_EQ(ErrorCount, 1);
+    EXPECT_EQ(s.ErrorFlag, 1);
+    EXPECT_EQ(s.ErrorCount, 1);
 
     host.Forget();
-    ErrorFlag = 0;
-    ExitRequested = 1;
-    SignalError();
-    CompletionBeep();
-    WarningBeep();
+    s.ErrorFlag = 0;
+    s.ExitRequested = 1;
+    SignalError(s);
+    CompletionBeep(s);
+    WarningBeep(s);
     EXPECT_EQ(host.beeps, Beeps{kWarningBeep});  // the warning always sounds
-    EXPECT_EQ(ErrorFlag, 1);
-    EXPECT_EQ(ErrorCount, 2);
+    EXPECT_EQ(s.ErrorFlag, 1);
+    EXPECT_EQ(s.ErrorCount, 2);
 }
 
 TEST_F(ConsoleTest, OutputIsCopiedToTheResponseFileWhileItIsActive) {
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    ResponseFile = file;
-    ResponseFileActive = 1;
-    PrintText(kAttrError, "GPIB error");
-    PrintNewLine();
-    PrintText(kAttrValue, std::string(100, 'w'));  // wrapped on screen, not in the file
-    PrintLong(kAttrValue, -5);
-    ResponseFileActive = 0;
-    PrintNewLine();
-    PrintText(kAttrValue, "screen only");
-    PrintNewLine();
+    s.ResponseFile.reset(file);
+    s.ResponseFileActive = 1;
+    PrintText(s, kAttrError, "GPIB error");
+    PrintNewLine(s);
+    PrintText(s, kAttrValue, std::string(100, 'w'));  // wrapped on screen, not in the file
+    PrintLong(s, kAttrValue, -5);
+    s.ResponseFileActive = 0;
+    PrintNewLine(s);
+    PrintText(s, kAttrValue, "screen only");
+    PrintNewLine(s);
 
     std::rewind(file);
     char buffer[256] = {};
     const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-    std::fclose(file);
-    ResponseFile = nullptr;
+    s.ResponseFile.reset();  // closes it
     EXPECT_EQ(std::string(buffer, n), "GPIB error\r\n" + std::string(100, 'w') + "-5");
     EXPECT_EQ(Display().back(), "screen only");
 }
 
 TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
     host.onPump = [this] { ++host.now; };
-    PumpMessagesFor(0);
+    PumpMessagesFor(s, 0);
     EXPECT_EQ(host.pumps, 0);
 
     // Each pass pumps (a millisecond here) and then idles (one more).
-    PumpMessagesFor(10);
+    PumpMessagesFor(s, 10);
     EXPECT_EQ(host.pumps, 5);
 
     host.pumps = 0;
     host.now = 0xFFFFFFF0u;  // the end lies past the wrap
-    PumpMessagesFor(100);
+    PumpMessagesFor(s, 100);
     EXPECT_EQ(host.pumps, 50);
     EXPECT_EQ(host.now, 100u - 0x10u);
 
     host.pumps = 0;
     host.onPump = nullptr;
     host.step = 1000;  // a clock that jumps: stop as soon as the end is passed
-    PumpMessagesFor(2500);
+    PumpMessagesFor(s, 2500);
     EXPECT_EQ(host.pumps, 2);
 }
 
@@ -283,13 +282,13 @@ TEST(PlainFiles, OnlyRegularFilesOpenAndNothingWaits) {
             EXPECT_EQ(OpenPlainFile(refused, access), nullptr) << refused;
     }
     // Keep writes without emptying; Replace empties.
-    std::FILE* file = OpenPlainFile(plain, FileAccess::Keep);
+    FileHandle file = OpenPlainFile(plain, FileAccess::Keep);
     ASSERT_NE(file, nullptr);
-    std::fclose(file);
+    file.reset();
     EXPECT_EQ(std::filesystem::file_size(plain), 4u);
     file = OpenPlainFile(plain, FileAccess::Replace);
     ASSERT_NE(file, nullptr);
-    std::fclose(file);
+    file.reset();
     EXPECT_EQ(std::filesystem::file_size(plain), 0u);
 
     // A FIFO in the history file's place reads as a missing file and takes no save.

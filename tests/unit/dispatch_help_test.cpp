@@ -17,8 +17,8 @@ using Lines = std::vector<std::string>;
 
 // A command language of its own: a row is all a command needs.
 int probeCalls = 0;
-void Probe(ParseCursor&) { ++probeCalls; }
-Capability OffersNothing() { return Capability::None; }
+void Probe(InterpContext&, ParseCursor&) { ++probeCalls; }
+Capability OffersNothing(InterpContext&) { return Capability::None; }
 constexpr HelpLine kProbeSyntax[] = {{6, "Syntax: PROBE [address]", 1}};
 const CommandRow kProbeRows[] = {
     {50, "PROBE", 'P', Probe, nullptr, {}, {}, kProbeSyntax, {}, Capability::None},
@@ -30,29 +30,29 @@ class DispatchTest : public CoreTest {};
 
 // Empty lines and X are pinned end to end; X ends the program even with a help mark.
 TEST_F(DispatchTest, XEndsEvenBeforeAHelpMark) {
-    EXPECT_EQ(ExecuteCommandLine("X ?"), 1);
+    EXPECT_EQ(ExecuteCommandLine(s, "X ?"), 1);
     EXPECT_TRUE(Display().empty());
 }
 
 // The prompt's general page after an unknown command or "?" is pinned end to end;
 // inside a command file the current command is 0, and neither brings a page.
 TEST_F(DispatchTest, InsideACommandFileNoPageFollows) {
-    CurrentCommandId = kNoCommand;
-    ExecuteCommandLine("OUT 5");
+    s.CurrentCommandId = kNoCommand;
+    ExecuteCommandLine(s, "OUT 5");
     EXPECT_EQ(Display(), Lines{"? Unrecognized command 'OUT 5'"});
-    ClearDisplay();
+    ClearDisplay(s);
     host.Forget();
-    CurrentCommandId = kNoCommand;
-    ExecuteCommandLine("?");
+    s.CurrentCommandId = kNoCommand;
+    ExecuteCommandLine(s, "?");
     EXPECT_TRUE(Display().empty());
     EXPECT_TRUE(host.beeps.empty());
 }
 
 TEST_F(DispatchTest, TcpIpRefusesTheHelpMarkInsideACommandFile) {
     // "?" stands for the current command, so inside a command file (0) it is refused.
-    Settings.Protocol = BusProtocol::TcpIp;
-    CurrentCommandId = kNoCommand;
-    ExecuteCommandLine("?");
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    s.CurrentCommandId = kNoCommand;
+    ExecuteCommandLine(s, "?");
     EXPECT_EQ(Display(), Lines{"? Cannot use TCP/IP with this function"});
     EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
 }
@@ -64,10 +64,10 @@ TEST_F(DispatchTest, TcpIpRefusesEveryCommandThatNeedsTheBus) {
         if (row.id == kHelp) continue;  // "?" takes the current command's place
         EXPECT_EQ(row.needs == Capability::None, permitted.count(row.id) == 1) << int(row.id);
     }
-    Settings.Protocol = BusProtocol::TcpIp;
+    s.Settings.Protocol = BusProtocol::TcpIp;
     for (const char* line : {"ABORT", "SPOLL 5", "Z", "CLEAR ?"}) {
-        ClearDisplay();
-        ExecuteCommandLine(line);
+        ClearDisplay(s);
+        ExecuteCommandLine(s, line);
         EXPECT_EQ(Display().front(), "? Cannot use TCP/IP with this function") << line;
     }
 }
@@ -77,12 +77,12 @@ TEST_F(DispatchTest, ARowGivesWordAliasHelpAndRefusal) {
     PreparedLine line;
     ASSERT_TRUE(PrepareLine("p 5", line, kProbeLanguage));
     EXPECT_STREQ(line.text, "PROBE 5");
-    EXPECT_EQ(ExecuteCommandLine(kProbeLanguage, line.text, line.typed), 0);
+    EXPECT_EQ(ExecuteCommandLine(s, kProbeLanguage, line.text, line.typed), 0);
     EXPECT_EQ(probeCalls, 1);
-    ExecuteCommandLine(kProbeLanguage, "PROBE ?");
+    ExecuteCommandLine(s, kProbeLanguage, "PROBE ?");
     EXPECT_EQ(Display(), Lines{"Syntax: PROBE [address]"});
-    ClearDisplay();
-    ExecuteCommandLine(kProbeLanguage, "POKE");  // needs what the connection lacks
+    ClearDisplay(s);
+    ExecuteCommandLine(s, kProbeLanguage, "POKE");  // needs what the connection lacks
     EXPECT_EQ(probeCalls, 1);
     EXPECT_EQ(Display(), (Lines{"? Cannot use TCP/IP with this function", "Syntax: PROBE [address]"}));
 }
@@ -107,26 +107,26 @@ TEST(CommandLanguage, RowsAreUnique) {
 
 TEST_F(DispatchTest, HelpLookups) {
     for (std::uint8_t id : {kNoCommand, kExit, kHelp}) {
-        CurrentCommandId = id;
-        ShowCommandHelp();
-        ShowSyntaxHelp();
+        s.CurrentCommandId = static_cast<CommandId>(id);
+        ShowCommandHelp(s);
+        ShowSyntaxHelp(s);
     }
     EXPECT_TRUE(Display().empty());
 
     // Every other command has a page of its own.
     for (std::uint8_t id = 1; id <= kZip; ++id) {
         if (id == kExit || id == kHelp) continue;
-        ClearDisplay();
-        CurrentCommandId = id;
-        ShowCommandHelp();
+        ClearDisplay(s);
+        s.CurrentCommandId = static_cast<CommandId>(id);
+        ShowCommandHelp(s);
         EXPECT_FALSE(Display().empty()) << int(id);
     }
 
     // Syntax help alone has no description; ENTER and OUTPUT add the string appendix.
     for (std::uint8_t id : {kEnter, kOutput}) {
-        ClearDisplay();
-        CurrentCommandId = id;
-        ShowSyntaxHelp();
+        ClearDisplay(s);
+        s.CurrentCommandId = static_cast<CommandId>(id);
+        ShowSyntaxHelp(s);
         const auto lines = Display();
         EXPECT_EQ(lines.front().rfind("Syntax: ", 0), 0u);
         EXPECT_EQ(lines.back(), "space character and then the file contents");

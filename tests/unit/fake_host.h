@@ -18,6 +18,7 @@
 #include "console/console.h"
 #include "console/host.h"
 #include "console/program_state.h"
+#include "script/session.h"
 #include "interp/command_ids.h"
 #include "interp/parsed_command.h"
 #include "script/command_files.h"
@@ -66,12 +67,12 @@ public:
     }
 
     // A key arrives at every wait unless the test says what happens.
-    void WaitForEvent() override {
+    void WaitForEvent(ProgramState& state) override {
         ++eventWaits;
         if (onEvent)
             onEvent();
         else
-            KeyWaitActive = 0;
+            state.KeyWaitActive = false;
     }
 
     // Programs "start" with `startResult`; one that started runs for
@@ -127,11 +128,10 @@ public:
     int programPollCount = 0;
 };
 
-// The display lines of the one console as kelvo-cli writes them: every completed
+// The display lines of a console as kelvo-cli writes them: every completed
 // line, then the current one if it holds text.
-inline std::vector<std::string> Display(bool withAttributes = false) {
+inline std::vector<std::string> Display(const Console& console, bool withAttributes = false) {
     std::vector<std::string> lines;
-    const Console& console = TheConsole();
     if (!console.HasStore()) return lines;
     for (int i = 0; i < console.CurrentLine(); ++i)
         lines.push_back(cli::FormatDisplayLine(console.Line(i), withAttributes));
@@ -140,36 +140,25 @@ inline std::vector<std::string> Display(bool withAttributes = false) {
     return lines;
 }
 
-// Every test starts from the program's start state with the fake host installed.
+// Every test starts with a fresh session of its own on the fake host, at the
+// prompt, with an 80-column console.
 class CoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ResetProgramState();
-        ResetInterfaceSettings();
-        CurrentCommandId = kPrompt;
-        ActiveCommands = &kCommandLanguage;
-        Parsed = ParsedCommand{};
-        CommandFile = nullptr;
-        TestResult = kTestNone;
-        ClearTimeMarks();
-        previousHost_ = SetHost(&host);
-        TheConsole().SetAllocationPolicy(nullptr);
-        TheConsole().SetLayout(8, 16, 640, 480);  // 80 columns
-        ClearDisplay();
+    CoreTest() {
+        s.CurrentCommandId = kPrompt;
+        s.ActiveCommands = &kCommandLanguage;
+        console.SetLayout(8, 16, 640, 480);  // 80 columns
+        ClearDisplay(s);
         host.Forget();
     }
-    void TearDown() override {
-        CloseCommandFiles();
-        ClearTimeMarks();
-        TheConsole().SetAllocationPolicy(nullptr);
-        ClearDisplay();
-        SetHost(previousHost_);
-        ResetProgramState();
-        ResetInterfaceSettings();
+
+    std::vector<std::string> Display(bool withAttributes = false) const {
+        return unit::Display(console, withAttributes);
     }
 
     FakeHost host;
-    Host* previousHost_ = nullptr;
+    Console console{host};
+    Session s{console, host};
 };
 
 }  // namespace kelvo::unit

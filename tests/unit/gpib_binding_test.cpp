@@ -54,8 +54,8 @@ protected:
         BoardDescriptor = -1;
         BoardIsIndex = 0;
         BoardUnavailable = 0;
-        SetupRunning = 0;
-        BusOperation = 0;
+        s.SetupRunning = 0;
+        s.BusOperation = 0;
         gpib::UnloadDriver();
         setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);
         fake.Open();
@@ -73,9 +73,9 @@ protected:
 
     // Sets the board up and forgets what the set-up did.
     void SetUpBoard() {
-        ASSERT_EQ(InitInterface(), 0);
+        ASSERT_EQ(InitInterface(s), 0);
         fake.reset();
-        ClearDisplay();
+        ClearDisplay(s);
     }
     FakeDriver fake;
 };
@@ -88,11 +88,11 @@ TEST_F(GpibBindingTest, AbsentLibraryFailsEveryCallAsADosError) {
     EXPECT_EQ(ibcntl, kSystemErrorNoLibrary);
 
     // The set-up fails quietly; the command's own call is then reported at once.
-    EXPECT_EQ(InitInterface(), 1);
+    EXPECT_EQ(InitInterface(s), 1);
     EXPECT_TRUE(Display().empty());
-    BusOperation = kOpListenAddress;
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "?", 4), 4), 1);
+    s.BusOperation = kOpListenAddress;
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, "?", 4), 4), 1);
     // The report itself is pinned end to end.
     EXPECT_EQ(host.beeps.size(), 1u);
     EXPECT_EQ(host.pumps, 0);  // no wait was entered
@@ -112,7 +112,7 @@ TEST_F(GpibBindingTest, MissingOperationIsNotCalled) {
 }
 
 TEST_F(GpibBindingTest, SetUpRunsTheTenStepsThenTakesTheBoardOffline) {
-    ASSERT_EQ(InitInterface(), 0);
+    ASSERT_EQ(InitInterface(s), 0);
     EXPECT_EQ(BoardDescriptor, 3);
     GoOffline();
     EXPECT_EQ(BoardDescriptor, -1);
@@ -125,7 +125,7 @@ TEST_F(GpibBindingTest, SetUpRunsTheTenStepsThenTakesTheBoardOffline) {
 
 TEST_F(GpibBindingTest, ABoardUnderAnotherNameIsUsedByItsIndexAndNeverTakenOffline) {
     fake.fail("ibfind", 4);  // the names are not in the configuration
-    ASSERT_EQ(InitInterface(), 0);
+    ASSERT_EQ(InitInterface(s), 0);
     EXPECT_EQ(BoardDescriptor, 0);
     GoOffline();
     const auto calls = fake.Calls();
@@ -138,7 +138,7 @@ TEST_F(GpibBindingTest, ABoardUnderAnotherNameIsUsedByItsIndexAndNeverTakenOffli
 
 TEST_F(GpibBindingTest, NoBoardIsReportedOnceAndStopsTheBusCallsOfTheLine) {
     fake.fail("ibfind", 17);  // a broken configuration: the index is not tried
-    EXPECT_EQ(InitInterface(), 1);
+    EXPECT_EQ(InitInterface(s), 1);
     EXPECT_EQ(Display(), (std::vector<std::string>{
                              "", "GPIB error while finding board", "ibcntl: 0, ibsta: 8000 H, iberr: 17",
                              "Error in the GPIB configuration file",
@@ -146,27 +146,27 @@ TEST_F(GpibBindingTest, NoBoardIsReportedOnceAndStopsTheBusCallsOfTheLine) {
                              "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and th",
                              "at /dev/gpib0 exists and may be opened"}));
     EXPECT_EQ(host.beeps.size(), 1u);
-    ClearDisplay();
+    ClearDisplay(s);
     // The command's calls fail without a report of their own, and without a
     // driver call on a descriptor that does not exist.
-    BusOperation = kOpListenAddress;
-    ShowWaiting();
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "?", 1), 1), 1);
-    EXPECT_EQ(InitInterface(), 1);  // a set-up run again within the line
+    s.BusOperation = kOpListenAddress;
+    ShowWaiting(s);
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, "?", 1), 1), 1);
+    EXPECT_EQ(InitInterface(s), 1);  // a set-up run again within the line
     EXPECT_TRUE(Display().empty());
     EXPECT_EQ(fake.Calls(), (std::vector<std::string>{"ibfind GPIB0", "ibfind gpib0"}));
     GoOffline();  // the next line tries again
     fake.reset();
-    EXPECT_EQ(InitInterface(), 0);
+    EXPECT_EQ(InitInterface(s), 0);
 }
 
 TEST_F(GpibBindingTest, AMissingLibraryIsReportedWithWhatWasTried) {
     setenv("KELVO_GPIB_LIBRARY", "/nonexistent/libgpib.so.0", 1);
-    EXPECT_EQ(InitInterface(), 1);
-    BusOperation = kOpDeviceClear;
+    EXPECT_EQ(InitInterface(s), 1);
+    s.BusOperation = kOpDeviceClear;
     gpib::ibcmda(BoardDescriptor, "?", 1);
-    EXPECT_EQ(ReportGpibError(), 1);
+    EXPECT_EQ(ReportGpibError(s), 1);
     const auto lines = Display();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[lines.size() - 3] + lines[lines.size() - 2] + lines.back(),
@@ -178,40 +178,40 @@ TEST_F(GpibBindingTest, AMissingLibraryIsReportedWithWhatWasTried) {
 
 TEST_F(GpibBindingTest, SetUpStopsAtTheFirstFailingStepAndNamesIt) {
     fake.fail("ibeot", 4);
-    EXPECT_EQ(InitInterface(), 1);
+    EXPECT_EQ(InitInterface(s), 1);
     const auto calls = fake.Calls();
     EXPECT_EQ(calls.back(), "ibsic 3");  // the report's interface clear
     EXPECT_EQ(calls[calls.size() - 2], "ibeot 3 0");
     EXPECT_EQ(Display(), (std::vector<std::string>{"", "GPIB error while disabling auto EOI",
                                                    "ibcntl: 0, ibsta: 8000 H, iberr: 4",
                                                    "Invalid argument to function call"}));
-    EXPECT_EQ(SetupRunning, 0);
+    EXPECT_EQ(s.SetupRunning, 0);
 }
 
 TEST_F(GpibBindingTest, SetUpIsSkippedUnderTcpIp) {
-    Settings.Protocol = BusProtocol::TcpIp;
-    EXPECT_EQ(InitInterface(), 0);
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    EXPECT_EQ(InitInterface(s), 0);
     EXPECT_EQ(fake.callCount(), 0);
 }
 
 TEST_F(GpibBindingTest, CompletedTransferWithTheFullCountGoesOn) {
     SetUpBoard();
     fake.setPolls(3);
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibcmda(BoardDescriptor, "abcd", 4), 4), 0);
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibcmda(BoardDescriptor, "abcd", 4), 4), 0);
     EXPECT_TRUE(Display().empty());
     EXPECT_EQ(host.pumps, 3);  // one message pass per unfinished poll
-    EXPECT_EQ(TransferWaitActive, 0);
+    EXPECT_EQ(s.TransferWaitActive, 0);
 }
 
 TEST_F(GpibBindingTest, ShortCountIsNotAllBytesTransmitted) {
     SetUpBoard();
     fake.setCompletion(3, 0, 0);
-    BusOperation = kOpListenAddress;
-    ShowWaiting();
-    StartTiming();
+    s.BusOperation = kOpListenAddress;
+    ShowWaiting(s);
+    StartTiming(s);
     gpib::ibcmda(BoardDescriptor, "abcd", 4);
-    EXPECT_EQ(WaitForCompletion(4), 1);
+    EXPECT_EQ(WaitForCompletion(s, 4), 1);
     // The waiting text stays on its line; the report follows it.
     EXPECT_EQ(Display(), (std::vector<std::string>{"Waiting for completion...",
                                                    "GPIB error while sending the listen address",
@@ -223,11 +223,11 @@ TEST_F(GpibBindingTest, ShortCountIsNotAllBytesTransmitted) {
 // without ERR is not a failure.
 TEST_F(GpibBindingTest, AStaleErrorCodeWithoutErrIsNoFailure) {
     SetUpBoard();
-    BusOperation = kOpOutputString;
+    s.BusOperation = kOpOutputString;
     fake.setCompletion(1, 2, 0);
-    StartTiming();
+    StartTiming(s);
     gpib::ibwrta(BoardDescriptor, "x", 1);
-    EXPECT_EQ(WaitForCompletion(1), 0);
+    EXPECT_EQ(WaitForCompletion(s, 1), 0);
     EXPECT_TRUE(Display().empty());
 }
 
@@ -235,10 +235,10 @@ TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack
     SetUpBoard();
     fake.setPolls(3);
     fake.setCompletion(5, 0, 0);
-    BusOperation = kOpInputString;
+    s.BusOperation = kOpInputString;
     const int pumpsBefore = host.pumps;
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 0);
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 0);
     EXPECT_EQ(ibcntl, 5);  // the completing wait settled the count; the timeout's call kept it
     const auto calls = fake.Calls();
     const std::vector<std::string> expected = {"ibrda 3 10",           "ibtmo 3 7",           "ibwait 3 16640",
@@ -253,20 +253,20 @@ TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack
 TEST_F(GpibBindingTest, ReadsReportADriverErrorButGoOn) {
     SetUpBoard();
     fake.setCompletion(0, 6, 0x8000);
-    StartTiming();
+    StartTiming(s);
     gpib::ibrda(BoardDescriptor, nullptr, 10);
-    EXPECT_EQ(WaitForCompletion(0), 0);
+    EXPECT_EQ(WaitForCompletion(s, 0), 0);
     EXPECT_EQ(Display().back(), "I/O operation aborted");
 }
 
 TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     SetUpBoard();
-    Settings.TimeoutMs = 1000;
+    s.Settings.TimeoutMs = 1000;
     fake.setPolls(-1);
     host.step = 100;
-    BusOperation = kOpInputString;
-    StartTiming();
-    EXPECT_EQ(AwaitTransfer(gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
+    s.BusOperation = kOpInputString;
+    StartTiming(s);
+    EXPECT_EQ(AwaitTransfer(s, gpib::ibrda(BoardDescriptor, nullptr, 10), 0), 1);
     const auto lines = Display();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[1], "GPIB error while inputing a string");
@@ -294,12 +294,12 @@ TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
 }
 
 TEST_F(GpibBindingTest, TcpErrorReportDoesNotEndTheLineFirst) {
-    PrintText(kAttrValue, "Connecting....");
-    BusOperation = kOpConnectSocket;
-    TcpError = 133;
-    EXPECT_EQ(ReportTcpError(), 1);
-    TcpError = 0;
-    EXPECT_EQ(ReportTcpError(), 0);
+    PrintText(s, kAttrValue, "Connecting....");
+    s.BusOperation = kOpConnectSocket;
+    s.TcpError = 133;
+    EXPECT_EQ(ReportTcpError(s), 1);
+    s.TcpError = 0;
+    EXPECT_EQ(ReportTcpError(s), 0);
     EXPECT_EQ(Display(), (std::vector<std::string>{"Connecting....TCP/IP error while connecting socket",
                                                    "Could not connect to instrument"}));
 }
@@ -314,13 +314,13 @@ TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
     }
     host.step = 0;
     host.now = 0;
-    StartTiming();
+    StartTiming(s);
     host.now = 250;
-    EXPECT_EQ(ElapsedMs(), 250u);
+    EXPECT_EQ(ElapsedMs(s), 250u);
     host.now = 400;
-    EXPECT_EQ(StopTiming(), 400u);
+    EXPECT_EQ(StopTiming(s), 400u);
     host.now = 9000;
-    EXPECT_EQ(ElapsedMs(), 400u);  // kept until the next start
+    EXPECT_EQ(ElapsedMs(s), 400u);  // kept until the next start
 }
 
 struct AddressCase {
@@ -334,10 +334,10 @@ class DeviceAddressTest : public GpibBindingTest, public ::testing::WithParamInt
 
 TEST_P(DeviceAddressTest, ReadsOrRefusesTheAddress) {
     const AddressCase& c = GetParam();
-    Settings.Protocol = c.protocol;
-    CurrentCommandId = kSpoll;
+    s.Settings.Protocol = c.protocol;
+    s.CurrentCommandId = kSpoll;
     ParseCursor cursor(c.text);
-    EXPECT_EQ(ParseDeviceAddress(cursor), c.expected);
+    EXPECT_EQ(ParseDeviceAddress(s, cursor), c.expected);
     const auto lines = Display();
     if (c.message == nullptr) {
         EXPECT_TRUE(lines.empty());
@@ -382,17 +382,17 @@ TEST_F(GpibBindingTest, SettingsCommands) {
         {"END", {"{3}END message: {1}CRLF"}, 0},
     };
     for (const Case& c : cases) {
-        ClearDisplay();
-        ExecuteCommandLine(c.line);
+        ClearDisplay(s);
+        ExecuteCommandLine(s, c.line);
         EXPECT_EQ(Display(true), c.display) << c.line;
-        EXPECT_EQ(Settings.TimeoutMs, c.timeoutMs) << c.line;
+        EXPECT_EQ(s.Settings.TimeoutMs, c.timeoutMs) << c.line;
     }
 
     // BEEP, BEEP ON and BEEP OFF are pinned end to end; a wrong word changes nothing.
-    ClearDisplay();
-    ExecuteCommandLine("BEEP ON");
-    ExecuteCommandLine("BEEP LOUD");
-    EXPECT_EQ(Settings.BeepEnabled, 1);
+    ClearDisplay(s);
+    ExecuteCommandLine(s, "BEEP ON");
+    ExecuteCommandLine(s, "BEEP LOUD");
+    EXPECT_EQ(s.Settings.BeepEnabled, 1);
     EXPECT_EQ(Display().front(), "? Undefined BEEP option 'LOUD'");
 }
 

@@ -17,10 +17,10 @@ protected:
     // Parses the options of command `id` from `text` (the part behind the
     // command's arguments); the cursor is left in cursor_.
     std::int16_t Parse(std::uint8_t id, const char* text) {
-        CurrentCommandId = id;
+        s.CurrentCommandId = static_cast<CommandId>(id);
         line_ = text;
         cursor_ = ParseCursor(line_.c_str());
-        return ParseOptions(cursor_);
+        return ParseOptions(s, cursor_);
     }
     std::string Rest() const { return cursor_.pos; }
 
@@ -30,26 +30,26 @@ protected:
 
 TEST_F(OptionsTest, FileNameOptions) {
     EXPECT_EQ(Parse(kEnter, " FO2 TWO FO ONE FO3 THREE FD CAP.BIN"), 0);
-    EXPECT_STREQ(Parsed.OutputFileName.text, "ONE");
-    EXPECT_STREQ(Parsed.OutputFile2Name.text, "TWO");
-    EXPECT_STREQ(Parsed.OutputFile3Name.text, "THREE");
-    EXPECT_STREQ(Parsed.CaptureFileName.text, "CAP.BIN");
-    for (auto given : {Parsed.OutputFileName.given, Parsed.OutputFile2Name.given, Parsed.OutputFile3Name.given,
-                       Parsed.CaptureFileName.given})
+    EXPECT_STREQ(s.Parsed.OutputFileName.text, "ONE");
+    EXPECT_STREQ(s.Parsed.OutputFile2Name.text, "TWO");
+    EXPECT_STREQ(s.Parsed.OutputFile3Name.text, "THREE");
+    EXPECT_STREQ(s.Parsed.CaptureFileName.text, "CAP.BIN");
+    for (auto given : {s.Parsed.OutputFileName.given, s.Parsed.OutputFile2Name.given, s.Parsed.OutputFile3Name.given,
+                       s.Parsed.CaptureFileName.given})
         EXPECT_EQ(given, 1);
 
     // FD with nothing behind it leaves the name empty and not given.
-    Parsed = ParsedCommand{};
+    s.Parsed = ParsedCommand{};
     EXPECT_EQ(Parse(kEnter, " PA FD"), 0);
-    EXPECT_EQ(Parsed.PrependArbHeader, 1);
-    EXPECT_STREQ(Parsed.CaptureFileName.text, "");
-    EXPECT_EQ(Parsed.CaptureFileName.given, 0);
+    EXPECT_EQ(s.Parsed.PrependArbHeader, 1);
+    EXPECT_STREQ(s.Parsed.CaptureFileName.text, "");
+    EXPECT_EQ(s.Parsed.CaptureFileName.given, 0);
     EXPECT_TRUE(Display().empty());
 
     // "FO4" does not end after "FO".
     EXPECT_EQ(Parse(kOutput, " FO4 NAME"), 1);
     EXPECT_EQ(Display().front(), "? Undefined OUTPUT option 'FO4 NAME'");
-    EXPECT_EQ(Parsed.OutputFileName.given, 0);
+    EXPECT_EQ(s.Parsed.OutputFileName.given, 0);
 
 }
 
@@ -69,36 +69,36 @@ TEST_F(OptionsTest, ByteCountAfterHash) {
         {kReceive, " DI", -1, "? Undefined RECEIVE option 'DI'"},  // DI is GET's, not RECEIVE's
     };
     for (const Case& c : cases) {
-        Parsed = ParsedCommand{};
-        ClearDisplay();
+        s.Parsed = ParsedCommand{};
+        ClearDisplay(s);
         EXPECT_EQ(Parse(c.id, c.text), c.error ? 1 : 0) << c.text;
         if (c.error) {
-            EXPECT_EQ(Parsed.ByteCountGiven, 0) << c.text;
+            EXPECT_EQ(s.Parsed.ByteCountGiven, 0) << c.text;
             EXPECT_EQ(Display().front(), c.error);
         } else {
-            EXPECT_EQ(Parsed.ByteCount, c.count) << c.text;
-            EXPECT_EQ(Parsed.ByteCountGiven, 1) << c.text;
+            EXPECT_EQ(s.Parsed.ByteCount, c.count) << c.text;
+            EXPECT_EQ(s.Parsed.ByteCountGiven, 1) << c.text;
         }
     }
 }
 
 TEST_F(OptionsTest, CheckOptionsAndAnUnreadableNumber) {
     EXPECT_EQ(Parse(kTest, " VAL -1.5E2 TOL 0.5 WID 3 MID 2 AND 0xFF STR ABC?"), 0);
-    EXPECT_EQ(Parsed.TestValue, -150.0);
-    EXPECT_EQ(Parsed.Tolerance, 0.5);
-    EXPECT_EQ(Parsed.CompareWidth, 3);
-    EXPECT_EQ(Parsed.MidPosition, 2);
-    EXPECT_EQ(Parsed.AndMask, 255);
-    EXPECT_STREQ(Parsed.TestString.text, "ABC?");
-    for (auto given : {Parsed.TestValueGiven, Parsed.ToleranceGiven, Parsed.CompareWidthGiven,
-                       Parsed.MidPositionGiven, Parsed.AndMaskGiven, Parsed.TestString.given})
+    EXPECT_EQ(s.Parsed.TestValue, -150.0);
+    EXPECT_EQ(s.Parsed.Tolerance, 0.5);
+    EXPECT_EQ(s.Parsed.CompareWidth, 3);
+    EXPECT_EQ(s.Parsed.MidPosition, 2);
+    EXPECT_EQ(s.Parsed.AndMask, 255);
+    EXPECT_STREQ(s.Parsed.TestString.text, "ABC?");
+    for (auto given : {s.Parsed.TestValueGiven, s.Parsed.ToleranceGiven, s.Parsed.CompareWidthGiven,
+                       s.Parsed.MidPositionGiven, s.Parsed.AndMaskGiven, s.Parsed.TestString.given})
         EXPECT_EQ(given, 1);
 
-    Parsed = ParsedCommand{};
-    Parsed.TestValue = 9.0;
+    s.Parsed = ParsedCommand{};
+    s.Parsed.TestValue = 9.0;
     EXPECT_EQ(Parse(kIf, " VAL ABC"), 1);
-    EXPECT_EQ(Parsed.TestValue, 0.0);
-    EXPECT_EQ(Parsed.TestValueGiven, 1);
+    EXPECT_EQ(s.Parsed.TestValue, 0.0);
+    EXPECT_EQ(s.Parsed.TestValueGiven, 1);
     EXPECT_EQ(Display().front(), "? Undefined IF option 'ABC'");
 }
 
@@ -112,9 +112,9 @@ TEST_F(OptionsTest, SettingOptionsWriteTheirFields) {
     // The options the end-to-end tests use (BEEP ON, END CRLF, DI, ES, PA, PR, PN, SA,
     // HIGH, COMMAND, DATA, EI, START, STOP) are pinned there by what they do.
     const Case cases[] = {
-        {kEnd, " LF", &Settings.EndMessage, 2},      {kGet, " DS", &Parsed.SendEndMessage, 0},
-        {kEnter, " PB", &Parsed.PrintFormat, 1},     {kPpconf, " LOW", &Parsed.PollSense, 1},
-        {kEnter, " SD", &Parsed.DisplayReceived, 0}, {kPpoll, " LINE 70003", &Parsed.PollLine, 4467},
+        {kEnd, " LF", &s.Settings.EndMessage, 2},      {kGet, " DS", &s.Parsed.SendEndMessage, 0},
+        {kEnter, " PB", &s.Parsed.PrintFormat, 1},     {kPpconf, " LOW", &s.Parsed.PollSense, 1},
+        {kEnter, " SD", &s.Parsed.DisplayReceived, 0}, {kPpoll, " LINE 70003", &s.Parsed.PollLine, 4467},
     };
     for (const Case& c : cases) {
         *c.field = 99;
@@ -122,39 +122,39 @@ TEST_F(OptionsTest, SettingOptionsWriteTheirFields) {
         EXPECT_EQ(*c.field, c.value) << c.text;
     }
     EXPECT_EQ(Parse(kRun, " FR OUT.TXT"), 0);
-    EXPECT_STREQ(Parsed.ResponseFileName.text, "OUT.TXT");
+    EXPECT_STREQ(s.Parsed.ResponseFileName.text, "OUT.TXT");
     EXPECT_TRUE(Display().empty());
 }
 
 TEST_F(OptionsTest, SemicolonEndsTheOptionsAndTheStringKeepsItsLeadingBlank) {
-    Parsed.StringFollows = 1;
+    s.Parsed.StringFollows = 1;
     EXPECT_EQ(Parse(kEnter, " DI"), 0);
-    EXPECT_EQ(Parsed.StringFollows, 0);
+    EXPECT_EQ(s.Parsed.StringFollows, 0);
     EXPECT_EQ(Rest(), "");
 
     EXPECT_EQ(Parse(kEnter, " DI ; A B"), 0);
-    EXPECT_EQ(Parsed.StringFollows, 1);
+    EXPECT_EQ(s.Parsed.StringFollows, 1);
     EXPECT_EQ(Rest(), " A B");
 
     // A command without option words does not look at its words, but a ';' still
     // starts the string.
     EXPECT_EQ(Parse(kClear, " ;X"), 0);
-    EXPECT_EQ(Parsed.StringFollows, 1);
+    EXPECT_EQ(s.Parsed.StringFollows, 1);
     EXPECT_EQ(Rest(), "X");
     EXPECT_EQ(Parse(kClear, " JUNK ;X"), 0);
-    EXPECT_EQ(Parsed.StringFollows, 0);
+    EXPECT_EQ(s.Parsed.StringFollows, 0);
     EXPECT_TRUE(Display().empty());
 }
 
 TEST_F(OptionsTest, UnrecognisedOptionReportsTheRestThenTheSyntaxPage) {
-    Parsed.SendEoi = Parsed.DisplayReceived = 1;
+    s.Parsed.SendEoi = s.Parsed.DisplayReceived = 1;
     EXPECT_EQ(Parse(kEnter, " DI PB XX SD ; *IDN?"), 1);
-    EXPECT_EQ(Parsed.SendEoi, 0);          // read before the bad word
-    EXPECT_EQ(Parsed.PrintFormat, 1);
-    EXPECT_EQ(Parsed.DisplayReceived, 1);  // never reached
-    EXPECT_EQ(Parsed.StringFollows, 0);
+    EXPECT_EQ(s.Parsed.SendEoi, 0);          // read before the bad word
+    EXPECT_EQ(s.Parsed.PrintFormat, 1);
+    EXPECT_EQ(s.Parsed.DisplayReceived, 1);  // never reached
+    EXPECT_EQ(s.Parsed.StringFollows, 0);
 
-    ClearDisplay();
+    ClearDisplay(s);
     host.Forget();
     EXPECT_EQ(Parse(kEnter, " XX ; *IDN?"), 1);
     const auto lines = Display(true);
@@ -165,10 +165,10 @@ TEST_F(OptionsTest, UnrecognisedOptionReportsTheRestThenTheSyntaxPage) {
     EXPECT_EQ(lines[16], "{1}If both a string to send and a file are given,");
     EXPECT_EQ(lines[18], "{1}space character and then the file contents");
     EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-    EXPECT_EQ(ErrorFlag, 1);
+    EXPECT_EQ(s.ErrorFlag, 1);
 
     for (auto [id, name] : {std::pair{kPpconf, "PARALLEL POLL CONFIGURE"}, std::pair{kPpoll, "PARALLEL POLL"}}) {
-        ClearDisplay();
+        ClearDisplay(s);
         EXPECT_EQ(Parse(id, " LINE 2 BAD"), 1);
         const auto poll = Display();
         ASSERT_EQ(poll.size(), 7u);
@@ -176,7 +176,7 @@ TEST_F(OptionsTest, UnrecognisedOptionReportsTheRestThenTheSyntaxPage) {
         EXPECT_EQ(poll[1].rfind("Syntax: PP", 0), 0u);
         EXPECT_EQ(poll[2], "Options:");
         EXPECT_EQ(poll[3], "LINE x - Selects line x (0 - 7) as the active line for this instrument");
-        EXPECT_EQ(Parsed.PollLine, 2);
+        EXPECT_EQ(s.Parsed.PollLine, 2);
     }
 }
 
@@ -187,11 +187,11 @@ TEST_F(OptionsTest, WordThatDoesNotFitItsFieldIsRefused) {
         std::size_t longest;  // characters that fit
         const char* field;
     };
-    const Case cases[] = {{kEnter, " FO ", 127, Parsed.OutputFileName.text},
-                          {kIf, " STR ", 95, Parsed.TestString.text},
-                          {kRun, " FR ", 127, Parsed.ResponseFileName.text}};
+    const Case cases[] = {{kEnter, " FO ", 127, s.Parsed.OutputFileName.text},
+                          {kIf, " STR ", 95, s.Parsed.TestString.text},
+                          {kRun, " FR ", 127, s.Parsed.ResponseFileName.text}};
     for (const Case& c : cases) {
-        ClearDisplay();
+        ClearDisplay(s);
         host.Forget();
         const std::string fits = c.option + std::string(c.longest, 'F');
         EXPECT_EQ(Parse(c.id, fits.c_str()), 0) << c.option;
@@ -201,14 +201,14 @@ TEST_F(OptionsTest, WordThatDoesNotFitItsFieldIsRefused) {
             "? Option value too long (at most " + std::to_string(c.longest) + " characters): 'LLL";
         EXPECT_EQ(Display().front().substr(0, expected.size()), expected);
         EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-        EXPECT_EQ(Parsed.StringFollows, 0);
+        EXPECT_EQ(s.Parsed.StringFollows, 0);
         EXPECT_EQ(std::string(c.field), std::string(c.longest, 'F')) << "the refused word left the field alone";
     }
 
     // A far longer word overruns nothing either.
     const std::string huge = " FO " + std::string(600, 'H');
     EXPECT_EQ(Parse(kOutput, huge.c_str()), 1);
-    EXPECT_STREQ(Parsed.OutputFile2Name.text, "");
+    EXPECT_STREQ(s.Parsed.OutputFile2Name.text, "");
 }
 
 TEST(ValueReaders, ReadLong) {
@@ -257,26 +257,26 @@ TEST(ValueReaders, ReadDoubleKeepsSignAndExponent) {
     }
 }
 
-TEST(ValueReaders, ReadWordCopiesTheTwinAndStopsAtBlankOrSemicolon) {
+TEST_F(OptionsTest, ReadWordCopiesTheTwinAndStopsAtBlankOrSemicolon) {
     const char line[] = "FO  MYFILE.TXT REST";
     const char typed[] = "fo  MyFile.txt rest";
     ParseCursor cursor(line, typed);
     cursor.pos += 2;
     WordField<128> field;
-    EXPECT_EQ(ReadWord(cursor, field), 10);
+    EXPECT_EQ(ReadWord(s, cursor, field), 10);
     EXPECT_STREQ(field.text, "MYFILE.TXT");
     EXPECT_STREQ(field.typed, "MyFile.txt");
     EXPECT_EQ(field.given, 1);
     EXPECT_STREQ(cursor.pos, " REST");
 
     ParseCursor q("A?B;C");
-    EXPECT_EQ(ReadWord(q, field), 3);
+    EXPECT_EQ(ReadWord(s, q, field), 3);
     EXPECT_STREQ(field.text, "A?B");
     EXPECT_STREQ(field.typed, "A?B");  // no twin: the line itself
 
     ParseCursor none(" ;C");
     field.given = 0;
-    EXPECT_EQ(ReadWord(none, field), 0);
+    EXPECT_EQ(ReadWord(s, none, field), 0);
     EXPECT_STREQ(field.text, "");
     EXPECT_EQ(field.given, 0);
     EXPECT_STREQ(none.pos, ";C");

@@ -12,14 +12,14 @@
 #include <vector>
 
 #include "bus/tcp_transport.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "commands/file_names.h"
 #include "commands/received_display.h"
 #include "unit/fake_host.h"
 
 namespace kelvo {
 
-std::int32_t WriteCaptureFile(std::int32_t count);
+std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count);
 
 namespace {
 
@@ -29,11 +29,11 @@ class ReceivedDataTest : public unit::CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        Parsed.DisplayReceived = 1;
+        s.Parsed.DisplayReceived = 1;
         host.step = 10;
     }
     void TearDown() override {
-        AdoptConnection(-1);
+        AdoptConnection(s, -1);
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
@@ -44,7 +44,7 @@ protected:
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        AdoptConnection(fds[0]);
+        AdoptConnection(s, fds[0]);
         peer_ = fds[1];
         segments_ = std::move(segments);
         next_ = 0;
@@ -58,9 +58,9 @@ protected:
 
     std::string Receive(std::int32_t max, std::int16_t* status = nullptr) {
         std::vector<unsigned char> buffer(static_cast<std::size_t>(max) + 1);
-        const std::int16_t result = TcpReceive({buffer.data(), static_cast<std::size_t>(max)});
+        const std::int16_t result = TcpReceive(s, {buffer.data(), static_cast<std::size_t>(max)});
         if (status) *status = result;
-        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount()));
+        return std::string(reinterpret_cast<char*>(buffer.data()), static_cast<std::size_t>(SocketByteCount(s)));
     }
 
     std::vector<std::string> segments_;
@@ -93,7 +93,7 @@ TEST_F(ReceivedDataTest, ReplyFraming) {
         std::int16_t status = 1;
         EXPECT_EQ(Receive(c.max, &status), c.expected);
         EXPECT_EQ(status, 0);
-        AdoptConnection(-1);
+        AdoptConnection(s, -1);
         close(peer_);
         peer_ = -1;
     }
@@ -153,14 +153,14 @@ TEST_F(ReceivedDataTest, DisplayForms) {
          {"{1}A{5},", "{1}2{3} byte{3}s{3} received, {1}2{3} line{3}s{3}, "}},
     };
     // Wide enough for a whole dump line (81 characters).
-    TheConsole().SetLayout(8, 16, 1024, 480);
+    console.SetLayout(8, 16, 1024, 480);
     for (const DisplayCase& c : cases) {
         SCOPED_TRACE(c.name);
-        ClearDisplay();
-        Parsed.PrintFormat = c.format;
-        Parsed.PrintLineNumbers = c.lineNumbers;
-        std::memcpy(ResponseBuffer, c.reply.data(), c.reply.size());
-        ShowReceived(ResponseBuffer, static_cast<std::int32_t>(c.reply.size()));
+        ClearDisplay(s);
+        s.Parsed.PrintFormat = c.format;
+        s.Parsed.PrintLineNumbers = c.lineNumbers;
+        std::memcpy(s.ResponseBuffer, c.reply.data(), c.reply.size());
+        ShowReceived(s, s.ResponseBuffer, static_cast<std::int32_t>(c.reply.size()));
         auto lines = Display(true);
         ASSERT_FALSE(lines.empty());
         const auto time = lines.back().rfind("{1}0.");
@@ -172,8 +172,8 @@ TEST_F(ReceivedDataTest, DisplayForms) {
 
 TEST_F(ReceivedDataTest, LongTextWrapsAtTheWindowWidth) {
     const std::string reply(200, 'x');
-    std::memcpy(ResponseBuffer, reply.data(), reply.size());
-    ShowReceived(ResponseBuffer, 200);
+    std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
+    ShowReceived(s, s.ResponseBuffer, 200);
     const auto lines = Display();
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].size(), 79u);  // 78 characters and the one cut at
@@ -184,17 +184,17 @@ TEST_F(ReceivedDataTest, LongTextWrapsAtTheWindowWidth) {
 
 TEST_F(ReceivedDataTest, WhatTheDisplayLeavesForTheChecks) {
     const char reply[] = "1,2\n";
-    std::memcpy(ResponseBuffer, reply, 4);
-    Parsed.PrintFormat = 2;
-    ShowReceived(ResponseBuffer, 4);
-    EXPECT_STREQ(reinterpret_cast<char*>(ResponseBuffer), "1");
+    std::memcpy(s.ResponseBuffer, reply, 4);
+    s.Parsed.PrintFormat = 2;
+    ShowReceived(s, s.ResponseBuffer, 4);
+    EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1");
 
-    std::memcpy(ResponseBuffer, reply, 4);
-    Parsed.PrintFormat = 2;
-    Parsed.DisplayReceived = 0;
-    ClearDisplay();
-    ShowReceived(ResponseBuffer, 4);
-    EXPECT_STREQ(reinterpret_cast<char*>(ResponseBuffer), "1,2");
+    std::memcpy(s.ResponseBuffer, reply, 4);
+    s.Parsed.PrintFormat = 2;
+    s.Parsed.DisplayReceived = 0;
+    ClearDisplay(s);
+    ShowReceived(s, s.ResponseBuffer, 4);
+    EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1,2");
     ASSERT_EQ(Display().size(), 1u);  // the summary alone
 }
 
@@ -222,10 +222,10 @@ protected:
     }
     std::string Capture(const std::string& reply, bool strip) {
         const std::string path = (folder_ / "out.bin").string();
-        std::snprintf(Parsed.CaptureFileName.typed, 128, "%s", path.c_str());
-        Parsed.StripArbHeader = strip ? 1 : 0;
-        std::memcpy(ResponseBuffer, reply.data(), reply.size());
-        const std::int32_t written = WriteCaptureFile(static_cast<std::int32_t>(reply.size()));
+        std::snprintf(s.Parsed.CaptureFileName.typed, 128, "%s", path.c_str());
+        s.Parsed.StripArbHeader = strip ? 1 : 0;
+        std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
+        const std::int32_t written = WriteCaptureFile(s, static_cast<std::int32_t>(reply.size()));
         std::ifstream in(path, std::ios::binary);
         std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_EQ(written, reply.empty() ? 0 : static_cast<std::int32_t>(content.size()));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cli/junit_report.h"
-#include "commands/data_buffers.h"
+#include "commands/command_context.h"
 #include "script/command_cycle.h"
 #include "script/run_report.h"
 #include "unit/fake_host.h"
@@ -47,22 +47,22 @@ class RunReportTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        Settings.Protocol = BusProtocol::TcpIp;
+        s.Settings.Protocol = BusProtocol::TcpIp;
         static int serial = 0;
         dir_ = fs::path(::testing::TempDir()) / ("krr" + std::to_string(getpid()) + "_" + std::to_string(++serial));
         fs::create_directories(dir_);
         SetResponse("ok");
-        SetRunObserver(&recorder);
+        SetRunObserver(s, &recorder);
     }
     void TearDown() override {
-        SetRunObserver(nullptr);
+        SetRunObserver(s, nullptr);
         CoreTest::TearDown();
         fs::remove_all(dir_);
     }
-    static void SetResponse(const std::string& reply) {
-        std::memcpy(ResponseBuffer, reply.data(), reply.size());
-        ResponseBuffer[reply.size()] = '\0';
-        ResponseLength = static_cast<std::int32_t>(reply.size());
+    void SetResponse(const std::string& reply) {
+        std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
+        s.ResponseBuffer[reply.size()] = '\0';
+        s.ResponseLength = static_cast<std::int32_t>(reply.size());
     }
     std::string Write(const std::string& name, const std::string& content) {
         std::ofstream(dir_ / name, std::ios::binary) << content;
@@ -71,7 +71,7 @@ protected:
     void Run(const std::string& raw) {
         PreparedLine line;
         ASSERT_TRUE(PrepareLine(raw, line));
-        RunCommandLine(line);
+        RunCommandLine(s, line);
     }
 
     Recorder recorder;
@@ -118,7 +118,7 @@ TEST_F(RunReportTest, ChecksAndErrorLinesCarryTheirLineNumbers) {
             EXPECT_EQ(recorder.events[i], expected[i]);
     }
     // Every error counted in the file was reported exactly once.
-    EXPECT_EQ(ErrorCount, 4 + 1);  // and the summary box counts itself
+    EXPECT_EQ(s.ErrorCount, 4 + 1);  // and the summary box counts itself
 }
 
 TEST_F(RunReportTest, ToleranceIsShownAsTheRangeItAllows) {
@@ -162,7 +162,7 @@ TEST_F(RunReportTest, LongLinesCountOnceAndNothingIsReportedWithoutAFileOrAnObse
     recorder.events.clear();
     Run("TEST STR NO");  // typed: no file, no report
     EXPECT_TRUE(recorder.events.empty());
-    SetRunObserver(nullptr);
+    SetRunObserver(s, nullptr);
     Run("RUN " + file);
     EXPECT_TRUE(recorder.events.empty());
 }

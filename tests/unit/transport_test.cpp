@@ -23,17 +23,17 @@ protected:
         host.step = 10;
     }
     void TearDown() override {
-        AdoptConnection(-1);
+        AdoptConnection(s, -1);
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
     // The TCP/IP transport on one end of a socket pair; `reply` waits at the other.
     void ConnectTcp(const std::string& reply) {
-        Settings.Protocol = BusProtocol::TcpIp;
+        s.Settings.Protocol = BusProtocol::TcpIp;
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        AdoptConnection(fds[0]);
+        AdoptConnection(s, fds[0]);
         peer_ = fds[1];
         if (!reply.empty()) {
             ASSERT_EQ(write(peer_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
@@ -43,20 +43,20 @@ protected:
 };
 
 TEST_F(TransportTest, TheSettingsSelectTheWayAndItsCapabilities) {
-    Settings.Protocol = BusProtocol::Gpib;
-    EXPECT_EQ(&SelectedTransport(), &Connections().Gpib());
-    EXPECT_EQ(ConnectionCapabilities(), kAllCapabilities);
-    Settings.Protocol = BusProtocol::TcpIp;
-    EXPECT_EQ(&SelectedTransport(), &Connections().TcpIp());
-    EXPECT_EQ(ConnectionCapabilities(), Capability::None);
-    ASSERT_EQ(AllTransports().size(), 2u);
-    EXPECT_EQ(AllTransports()[0], &Connections().Gpib());
-    EXPECT_EQ(AllTransports()[1], &Connections().TcpIp());
+    s.Settings.Protocol = BusProtocol::Gpib;
+    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
+    EXPECT_EQ(ConnectionCapabilities(s), kAllCapabilities);
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
+    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
+    ASSERT_EQ(AllTransports(s).size(), 2u);
+    EXPECT_EQ(AllTransports(s)[0], &s.Connections().Gpib());
+    EXPECT_EQ(AllTransports(s)[1], &s.Connections().TcpIp());
 }
 
 TEST_F(TransportTest, TcpIpWritesAndReadsThroughTheInterface) {
     ConnectTcp("OK\n");
-    Transport& bus = SelectedTransport();
+    Transport& bus = SelectedTransport(s);
     EXPECT_EQ(bus.Connect(), 0);  // already connected: nothing to do
     EXPECT_EQ(bus.AddressListener(5), 0);
     bus.BeginMessage();
@@ -78,7 +78,7 @@ TEST_F(TransportTest, TcpIpWritesAndReadsThroughTheInterface) {
 
 TEST_F(TransportTest, TcpIpSaysWhatBecameOfTheRestOfALongReply) {
     ConnectTcp("0123456789ABCDEF\n");
-    Transport& bus = SelectedTransport();
+    Transport& bus = SelectedTransport(s);
     std::vector<unsigned char> buffer(10);
     EXPECT_EQ(bus.ReadReply(buffer), 0);
     EXPECT_EQ(bus.TransferCount(), 10);
@@ -87,8 +87,8 @@ TEST_F(TransportTest, TcpIpSaysWhatBecameOfTheRestOfALongReply) {
 }
 
 TEST_F(TransportTest, WithoutTheCapabilityABusOperationDoesNothing) {
-    Settings.Protocol = BusProtocol::TcpIp;
-    Transport& bus = SelectedTransport();
+    s.Settings.Protocol = BusProtocol::TcpIp;
+    Transport& bus = SelectedTransport(s);
     const unsigned char bytes[1] = {0x3F};
     EXPECT_EQ(bus.SendCommand(bytes), 1);
     unsigned char response = 0xFF;
@@ -96,7 +96,7 @@ TEST_F(TransportTest, WithoutTheCapabilityABusOperationDoesNothing) {
     EXPECT_EQ(response, 0);
     EXPECT_EQ(bus.InterfaceClear(), 1);
     EXPECT_EQ(bus.RemoteEnable(true), 1);
-    EXPECT_TRUE(unit::Display().empty());
+    EXPECT_TRUE(Display().empty());
 }
 
 TEST(UniqueFd, ClosesWhatItHoldsAndGivesItUpOnRelease) {

@@ -14,12 +14,12 @@ class UtilitiesTest : public CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
+        s.Settings.Protocol = BusProtocol::TcpIp;  // no board to set up
     }
     Lines Run(const char* raw, bool withAttributes = false) {
         PreparedLine line;
         EXPECT_TRUE(PrepareLine(raw, line));
-        RunCommandLine(line);
+        RunCommandLine(s, line);
         return Display(withAttributes);
     }
 };
@@ -30,8 +30,8 @@ TEST_F(UtilitiesTest, DateLineHas24CharactersWithTheDayPaddedByABlank) {
     host.epoch += 7 * 86400 + 3600 * 9 + 29 * 60 + 41;
     EXPECT_EQ(Run("tm"), Lines{"Fri Dec 11 23:59:59 2026"});
     host.epoch = 946684800;  // the first second of 2000
-    EXPECT_EQ(FormatDateLine(host.TimeOfDay()), "Sat Jan  1 00:00:00 2000");
-    EXPECT_EQ(FormatDateLine(host.TimeOfDay()).size(), 24u);
+    EXPECT_EQ(FormatDateLine(s, host.TimeOfDay()), "Sat Jan  1 00:00:00 2000");
+    EXPECT_EQ(FormatDateLine(s, host.TimeOfDay()).size(), 24u);
 }
 
 TEST_F(UtilitiesTest, ElapsedTimeShowsMinutesOnlyWhenThereAreAny) {
@@ -53,7 +53,7 @@ TEST_F(UtilitiesTest, ElapsedTimeShowsMinutesOnlyWhenThereAreAny) {
         const Lines lines = Run("TM STOP", true);
         ASSERT_EQ(lines.size(), 2u);
         EXPECT_EQ(lines[1], c.text);
-        EXPECT_EQ(ElapsedMs(), c.ms) << "TM STOP keeps its interval as the last elapsed time";
+        EXPECT_EQ(ElapsedMs(s), c.ms) << "TM STOP keeps its interval as the last elapsed time";
         EXPECT_TRUE(host.beeps.empty());
     }
 }
@@ -66,7 +66,7 @@ TEST_F(UtilitiesTest, MarksNestAndSurviveCommandLines) {
     EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 1.00 Seconds");
     host.now += 1'000;
     EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 12.00 Seconds");
-    EXPECT_EQ(TimeMarkCount(), 0);
+    EXPECT_EQ(s.TimeMarkCount, 0);
 }
 
 TEST_F(UtilitiesTest, MarkStackHoldsSixteenAndReportsBothEnds) {
@@ -84,7 +84,7 @@ TEST_F(UtilitiesTest, MarkStackHoldsSixteenAndReportsBothEnds) {
     ASSERT_EQ(full.size(), 2u);
     EXPECT_EQ(full[1], "{7}? Out of memory for Time Mark");
     EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-    EXPECT_EQ(TimeMarkCount(), 16);
+    EXPECT_EQ(s.TimeMarkCount, 16);
     // The 16 marks are the ones kept: the last pushed is stopped first.
     host.now += 500;
     EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 0.50 Seconds");
@@ -94,7 +94,7 @@ TEST_F(UtilitiesTest, UnknownTmOptionIsReportedAfterTheDateLine) {
     const Lines lines = Run("TM FOO", true);
     ASSERT_GE(lines.size(), 2u);
     EXPECT_EQ(lines[1], "{7}? Undefined {1}TM{7} option '{1}FOO{7}'");
-    EXPECT_EQ(TimeMarkCount(), 0);
+    EXPECT_EQ(s.TimeMarkCount, 0);
 }
 
 TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
@@ -118,7 +118,7 @@ TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
         host.now = c.startTick;
         EXPECT_EQ(Run(c.line, true), c.shown);
         EXPECT_EQ(host.now - c.startTick, c.waited);
-        EXPECT_EQ(WaitInProgress, 0);
+        EXPECT_EQ(s.WaitInProgress, 0);
     }
 }
 
@@ -127,7 +127,7 @@ TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
     host.now = 1000;
     host.onPump = [&] {
         if (host.now == 1500) {
-            EXPECT_FALSE(DeliverInterrupt(Interrupt::Escape));
+            EXPECT_FALSE(DeliverInterrupt(s, Interrupt::Escape));
         }
     };
     Run("WAIT 5");
@@ -139,7 +139,7 @@ TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
 TEST_F(UtilitiesTest, PauseWaitsForAKey) {
     int keysToCome = 3;
     host.onEvent = [&] {
-        if (--keysToCome == 0) KeyWaitActive = 0;
+        if (--keysToCome == 0) s.KeyWaitActive = 0;
     };
     EXPECT_EQ(Run("PAUSE", true), Lines{"{5}Press any key to continue..."});
     EXPECT_EQ(host.eventWaits, 3);
@@ -161,7 +161,7 @@ TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
 
 TEST_F(UtilitiesTest, EscInACommandFileStopsWaitingForTheProgramOnly) {
     // At the prompt an abort left over from an earlier file changes nothing.
-    CommandFileAbort = 1;
+    s.CommandFileAbort = 1;
     host.programPolls = 5;
     Run("SHELL sleep 5");
     EXPECT_EQ(host.programPollCount, 6);
@@ -175,7 +175,7 @@ TEST_F(UtilitiesTest, EscInACommandFileStopsWaitingForTheProgramOnly) {
     host.programPolls = 1000;
     host.onPump = [&] {
         if (host.programPollCount == 3) {
-            EXPECT_TRUE(DeliverInterrupt(Interrupt::Escape));
+            EXPECT_TRUE(DeliverInterrupt(s, Interrupt::Escape));
         }
     };
     const Lines lines = Run(("RUN " + path).c_str());

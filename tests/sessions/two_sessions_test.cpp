@@ -1,0 +1,223 @@
+// Two sessions in one process, each with its own console and host, talking to
+// two different simulated instruments on the loopback address. Their lines are
+// interleaved; each must see only its own replies, flags and errors.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "console/console.h"
+#include "console/host.h"
+#include "e2e_support.h"
+#include "interp/line_prep.h"
+#include "script/command_cycle.h"
+#include "script/command_language.h"
+#include "script/session.h"
+
+#ifdef KELVO_INSTSIM_PATH
+
+namespace kelvo::sessions {
+namespace {
+
+constexpr char kBench[] = R"yaml(spec: "1.1"
+devices:
+  alpha:
+    eom:
+      TCPIP SOCKET:
+        q: "\n"
+        r: "\r\n"
+    dialogues:
+      - q: "*IDN?"
+        r: "ALPHA,ONE"
+      - q: "VAL?"
+        r: "+1.5"
+  beta:
+    eom:
+      TCPIP SOCKET:
+        q: "\n"
+        r: "\r\n"
+    dialogues:
+      - q: "*IDN?"
+        r: "BETA,TWO"
+      - q: "VAL?"
+        r: "-7.25"
+resources:
+  TCPIP::127.0.0.1::5999::SOCKET:
+    device: alpha
+)yaml";
+
+// A real clock; beeps are recorded, not sounded. A test may act at every pump,
+// as a user would while a line runs.
+class RecordingHost final : public Host {
+public:
+    void Beep(unsigned hz, unsigned ms) override { beeps.emplace_back(hz, ms); }
+    void PumpMessages() override {
+        if (onPump) onPump();
+    }
+    std::uint32_t TickCount() override {
+        using namespace std::chrono;
+        return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    }
+    void Idle() override { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+    std::vector<std::pair<unsigned, unsigned>> beeps;
+    std::function<void()> onPump;
+};
+
+// One console: its host, its display store and its session.
+struct Console1 {
+    explicit Console1(int port) {
+        console.SetLayout(8, 16, 640, 480);
+        s.Settings.Protocol = BusProtocol::TcpIp;
+        s.Settings.TcpPort = static_cast<std::uint16_t>(port);
+        s.Settings.TimeoutMs = 5000;
+    }
+    // Runs a line as Enter does; the display it leaves, one string per line.
+    std::vector<std::string> Run(const std::string& raw) {
+        PreparedLine line;
+        EXPECT_TRUE(PrepareLine(raw, line));
+        RunCommandLine(s, line);
+        return Display();
+    }
+    std::vector<std::string> Display() const {
+        std::vector<std::string> lines;
+        for (int i = 0; i <= console.CurrentLine(); ++i) {
+            const DisplayLine& l = console.Line(i);
+            if (i == console.CurrentLine() && l.length == 0) break;
+            lines.emplace_back(l.text, l.length);
+        }
+        return lines;
+    }
+    std::string Response() const {
+        return std::string(reinterpret_cast<const char*>(const_cast<Session&>(s).ResponseBuffer.data()),
+                           static_cast<std::size_t>(s.ResponseLength));
+    }
+
+    RecordingHost host;
+    Console console{host};
+    Session s{console, host};
+};
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+    for (const std::string& line : lines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+class TwoSessions : public ::testing::Test {
+protected:
+    void SetUp() override { scratch_.Write("bench.yaml", kBench); }
+    std::vector<std::string> Options(const char* device) const {
+        return {"--config", scratch_.Path("bench.yaml"), "--device", device};
+    }
+    e2e::ScratchDir scratch_;
+};
+
+TEST_F(TwoSessions, InterleavedLinesSeeOnlyTheirOwnInstrument) {
+    e2e::InstrumentServer alphaServer(Options("alpha"));
+    e2e::InstrumentServer betaServer(Options("beta"));
+    ASSERT_NE(alphaServer.Port(), 0);
+    ASSERT_NE(betaServer.Port(), 0);
+    Console1 a(alphaServer.Port());
+    Console1 b(betaServer.Port());
+
+    EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
+    EXPECT_TRUE(Contains(b.Run("ENTER ;*IDN?"), "BETA,TWO"));
+    EXPECT_EQ(a.Response().substr(0, 9), "ALPHA,ONE");
+    EXPECT_EQ(b.Response().substr(0, 8), "BETA,TWO");
+
+    // Each compares its own last response.
+    a.Run("TEST STR ALPHA,ONE");
+    b.Run("TEST STR BETA,TWO");
+    EXPECT_EQ(a.s.TestResult, kTestTrue);
+    EXPECT_EQ(b.s.TestResult, kTestTrue);
+    EXPECT_FALSE(a.s.ErrorFlag);
+    EXPECT_FALSE(b.s.ErrorFlag);
+
+    // An error in one session is that session's alone.
+    const auto refused = b.Run("FROBNICATE");
+    EXPECT_TRUE(Contains(refused, "? Unrecognized command 'FROBNICATE'"));
+    EXPECT_TRUE(b.s.ErrorFlag);
+    EXPECT_FALSE(a.s.ErrorFlag);
+    EXPECT_EQ(a.s.ErrorCount, 0);
+    EXPECT_TRUE(a.host.beeps.empty());
+    EXPECT_EQ(b.host.beeps.size(), 1u);
+
+    // Settings changed by a line stay in their session.
+    a.Run("TIMEOUT 3");
+    EXPECT_EQ(a.s.Settings.TimeoutMs, 3000);
+    EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
+    b.Run("BEEP ON");
+    EXPECT_EQ(b.s.Settings.BeepEnabled, 1);
+    EXPECT_EQ(a.s.Settings.BeepEnabled, 0);
+
+    EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
+    EXPECT_TRUE(Contains(a.Run("ENTER ;VAL?"), "+1.5"));
+    a.Run("TEST VAL 1.5 TOL 0.01");
+    b.Run("TEST VAL -7.25 TOL 0.01");
+    EXPECT_EQ(a.s.TestResult, kTestTrue);
+    EXPECT_EQ(b.s.TestResult, kTestTrue);
+    // Nothing of the other session ever reached a display.
+    EXPECT_FALSE(Contains(a.Display(), "BETA"));
+    EXPECT_FALSE(Contains(b.Display(), "ALPHA"));
+}
+
+TEST_F(TwoSessions, AnAbortReachesOnlyTheSessionItIsGivenTo) {
+    e2e::InstrumentServer alphaServer(Options("alpha"));
+    e2e::InstrumentServer betaServer(Options("beta"));
+    Console1 a(alphaServer.Port());
+    Console1 b(betaServer.Port());
+    // A query nobody answers: ESC ends the wait of `a`; `b` is not waiting and
+    // takes nothing.
+    a.host.onPump = [&] {
+        if (a.s.TransferWaitActive && !a.s.TransferAbort) {
+            EXPECT_FALSE(DeliverInterrupt(b.s, Interrupt::Escape));
+            EXPECT_TRUE(DeliverInterrupt(a.s, Interrupt::Escape));
+        }
+    };
+    const auto lines = a.Run("ENTER ;SILENCE?");
+    EXPECT_TRUE(a.s.ErrorFlag);
+    EXPECT_FALSE(b.s.TransferAbort);
+    EXPECT_FALSE(b.s.ErrorFlag);
+    a.host.onPump = nullptr;
+    EXPECT_TRUE(Contains(b.Run("ENTER ;*IDN?"), "BETA,TWO"));
+    EXPECT_FALSE(b.s.ErrorFlag);
+}
+
+// While one session waits for a reply that does not come, the other runs whole
+// lines against its own instrument: their connections are their own.
+TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
+    e2e::InstrumentServer alphaServer(Options("alpha"));
+    e2e::InstrumentServer betaServer(Options("beta"));
+    Console1 a(alphaServer.Port());
+    Console1 b(betaServer.Port());
+    std::vector<std::string> nested;
+    a.host.onPump = [&] {
+        if (!a.s.TransferWaitActive || a.s.TransferAbort) return;
+        if (nested.empty()) {
+            nested = b.Run("ENTER ;*IDN?");
+            EXPECT_TRUE(a.s.TransferWaitActive);  // still waiting
+            EXPECT_TRUE(a.s.CommandBusy);
+            EXPECT_FALSE(b.s.CommandBusy);
+        } else {
+            EXPECT_TRUE(DeliverInterrupt(a.s, Interrupt::Escape));
+        }
+    };
+    const auto lines = a.Run("ENTER ;SILENCE?");
+    a.host.onPump = nullptr;
+    EXPECT_TRUE(Contains(nested, "BETA,TWO"));
+    EXPECT_FALSE(b.s.ErrorFlag);
+    EXPECT_TRUE(a.s.ErrorFlag);  // the abort is an error of its own line
+    EXPECT_FALSE(Contains(lines, "BETA"));
+    // Both connections were closed after their lines; each opens its own again.
+    EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
+    EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
+}
+
+}  // namespace
+}  // namespace kelvo::sessions
+
+#endif  // KELVO_INSTSIM_PATH
