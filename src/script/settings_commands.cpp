@@ -14,14 +14,14 @@ constexpr std::int64_t kMaxTimeoutMs = 10'000'000;  // 10000 seconds
 
 void CmdBeep(Session& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0')
-        ParseOptions(s, cursor);
+        (void)ParseOptions(s, cursor);  // the options report their own errors
     else
         CompletionBeep(s);
 }
 
 void CmdEnd(Session& s, ParseCursor& cursor) {
     if (cursor.SkipBlanks() != '\0') {
-        ParseOptions(s, cursor);
+        (void)ParseOptions(s, cursor);  // the options report their own errors
         return;
     }
     PrintText(s, kAttrWords, "END message: ");
