@@ -14,6 +14,7 @@ KELVO_PACKAGES=(
   make python3
   libxml2-utils dpkg-dev file lintian
   libedit-dev tmux
+  libtirpc-dev rpcsvc-proto lxi-tools python3-pyvisa-py
 )
 
 log() { printf '==> %s\n' "$*" >&2; }

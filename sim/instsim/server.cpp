@@ -15,8 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <list>
 
+#include "instsim/trace.h"
+#include "instsim/vxi11.h"
 #include "model/instrument.h"
 
 namespace kelvo::instsim {
@@ -32,49 +35,11 @@ volatile std::sig_atomic_t stopRequested = 0;
 
 void OnStopSignal(int) { stopRequested = 1; }
 
-// One line per event, written at once: CONNECT, RX and TX with the bytes as
-// two lower-case hexadecimal digits each, CLOSE.
-class Trace {
-public:
-    explicit Trace(const std::string& path) {
-        if (!path.empty()) fd_ = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    }
-    ~Trace() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Trace(const Trace&) = delete;
-    Trace& operator=(const Trace&) = delete;
-
-    bool Failed(const std::string& path) const { return !path.empty() && fd_ < 0; }
-
-    void Event(const char* tag, std::string_view bytes = {}) const {
-        if (fd_ < 0) return;
-        static const char hex[] = "0123456789abcdef";
-        std::string line(tag);
-        line.reserve(line.size() + bytes.size() * 3 + 1);
-        for (const char c : bytes) {
-            const auto b = static_cast<unsigned char>(c);
-            line += ' ';
-            line += hex[b >> 4];
-            line += hex[b & 0x0F];
-        }
-        line += '\n';
-        for (std::size_t done = 0; done < line.size();) {
-            const ssize_t n = write(fd_, line.data() + done, line.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-    }
-
-private:
-    int fd_ = -1;
-};
-
 struct Listener {
     int fd = -1;
     std::unique_ptr<sim::Instrument> instrument;  // shared by its connections: settings outlive them
     std::string terminator;                       // the eom q of TCPIP SOCKET
+    std::string greeting;                         // with its line feed, or empty
 };
 
 struct Connection {
@@ -98,7 +63,8 @@ struct Connection {
 
 class Server {
 public:
-    explicit Server(const Settings& settings) : settings_(settings), trace_(settings.tracePath) {}
+    explicit Server(const Settings& settings)
+        : settings_(settings), trace_(settings.tracePath), vxi11_(settings, trace_) {}
     ~Server() {
         for (Connection& c : connections_) Close(c);
         for (Listener& l : listeners_) close(l.fd);
@@ -118,6 +84,7 @@ private:
 
     const Settings& settings_;
     Trace trace_;
+    Vxi11Service vxi11_;
     std::vector<Listener> listeners_;
     std::list<Connection> connections_;
 };
@@ -130,6 +97,7 @@ bool Server::Start(const std::vector<Endpoint>& endpoints) {
     }
     std::vector<std::string> bound;
     for (const Endpoint& e : endpoints) {
+        if (e.kind != Endpoint::Kind::Socket) continue;
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         sockaddr_in where{};
         where.sin_family = AF_INET;
@@ -149,9 +117,11 @@ bool Server::Start(const std::vector<Endpoint>& endpoints) {
         l.fd = fd;
         l.instrument = std::make_unique<sim::Instrument>(e.device, sim::Interface::TcpipSocket);
         l.terminator = e.device->EomFor(sim::Interface::TcpipSocket).query;
+        if (!e.greeting.empty()) l.greeting = e.greeting + "\n";
         listeners_.push_back(std::move(l));
         bound.push_back(AddressText(where.sin_addr, ntohs(where.sin_port)));
     }
+    if (!vxi11_.Start(endpoints, bound)) return false;
     for (const std::string& b : bound) std::printf("listening on %s\n", b.c_str());
     std::fflush(stdout);
     return true;
@@ -166,7 +136,9 @@ void Server::Run() {
     while (stopRequested == 0) {
         const auto now = Clock::now();
         std::optional<Clock::time_point> wake;
-        auto wakeAt = [&](Clock::time_point t) { wake = wake ? std::min(*wake, t) : t; };
+        const std::function<void(Clock::time_point)> wakeAt = [&](Clock::time_point t) {
+            wake = wake ? std::min(*wake, t) : t;
+        };
         fds.clear();
         for (const Listener& l : listeners_) fds.push_back({l.fd, POLLIN, 0});
         for (const Connection& c : connections_) {
@@ -176,6 +148,8 @@ void Server::Run() {
             else if (!c.replies.empty()) wakeAt(c.replies.front().readyAt);
             fds.push_back({c.fd, events, 0});
         }
+        const std::size_t vxi11From = fds.size();
+        vxi11_.Fill(fds, wakeAt);
         timespec pause{};
         if (wake) {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::max(*wake - now, Clock::duration{}));
@@ -192,11 +166,12 @@ void Server::Run() {
             if (fds[i++].revents != 0) Accept(l);
         for (Connection& c : connections_) {
             // Connections accepted in this round have no entry yet.
-            const short revents = i < fds.size() && fds[i].fd == c.fd ? fds[i++].revents : 0;
+            const short revents = i < vxi11From && fds[i].fd == c.fd ? fds[i++].revents : 0;
             if (revents & (POLLIN | POLLHUP | POLLERR)) Read(c);
             if (c.fd >= 0) Write(c);
         }
         connections_.remove_if([](const Connection& c) { return c.fd < 0; });
+        vxi11_.Handle(fds.data() + vxi11From, fds.size() - vxi11From);
     }
 }
 
@@ -211,7 +186,7 @@ void Server::Accept(Listener& listener) {
         c.fd = fd;
         c.instrument = listener.instrument.get();
         c.terminator = listener.terminator;
-        if (!settings_.greeting.empty()) c.out = settings_.greeting + "\n";
+        c.out = listener.greeting;
         Write(c);
     }
 }

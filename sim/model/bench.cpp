@@ -288,6 +288,7 @@ std::shared_ptr<DeviceSpec> Reader::Device(const std::string& name, const YAML::
             if (entry.second["r"]) e.reply = Escapes(StripSpaces(Text(entry.second["r"], what + " r")));
             if (kind == "GPIB INSTR") device->eoms[Interface::Gpib] = e;
             else if (kind == "TCPIP SOCKET") device->eoms[Interface::TcpipSocket] = e;
+            else if (kind == "TCPIP INSTR") device->eoms[Interface::TcpipInstr] = e;
             // Other kinds (ASRL INSTR, USB INSTR, ...) belong to resources no simulator here serves.
         }
     }
@@ -422,14 +423,9 @@ PropertySpec Reader::Property(const std::string& name, const YAML::Node& node, c
 Resource Reader::ResourceEntry(const std::string& name, const YAML::Node& key, const YAML::Node& node) const {
     const std::string where = "resource '" + name + "'";
     ExpectMap(node, where);
-    if (!node["device"]) Fail(key, where + " names no device");
     Resource r;
     r.name = name;
-    r.device = Text(node["device"], where + " device");
-    for (const auto& entry : node) {
-        const std::string k = entry.first.Scalar();
-        if (k != "device") Warn(entry.first, where + ": key '" + k + "' is not supported (only 'device'): ignored");
-    }
+    if (node["device"]) r.device = Text(node["device"], where + " device");
 
     std::vector<std::string> parts;
     const std::string upper = [&] {
@@ -467,7 +463,40 @@ Resource Reader::ResourceEntry(const std::string& name, const YAML::Node& key, c
         r.host = name.substr(name.find("::") + 2);
         r.host = r.host.substr(0, r.host.find("::"));
         r.port = static_cast<int>(value);
+    } else if (numbered(parts[0], "TCPIP", r.board) && parts.back() == "INSTR") {
+        if ((parts.size() != 3 && parts.size() != 4) || parts[1].empty() || (parts.size() == 4 && parts[2].empty()))
+            Fail(key, where + ": expected TCPIP::<host>::INSTR or TCPIP::<host>::<device name>::INSTR");
+        r.kind = Resource::Kind::Vxi11;
+        r.host = name.substr(name.find("::") + 2);
+        r.host = r.host.substr(0, r.host.find("::"));
+        r.deviceName = parts.size() == 4 ? Lowered(parts[2]) : "inst0";
+        // gpib<board>,<address>: a GPIB device behind a gateway.
+        int gatewayBoard = 0;
+        const std::size_t comma = r.deviceName.find(',');
+        if (comma != std::string::npos && numbered(parts[2].substr(0, comma), "GPIB", gatewayBoard)) {
+            const std::string rest = r.deviceName.substr(comma + 1);
+            if (rest.find(',') != std::string::npos) Fail(key, where + ": secondary addresses are not simulated");
+            if (!ParseInt(rest, value) || rest[0] == '+' || value < 1 || value > 30)
+                Fail(key, where + ": the GPIB address behind the gateway must be 1 to 30, as in gpib0,5");
+            r.gateway = true;
+            r.address = static_cast<int>(value);
+        }
     }
+
+    const bool mayGreet = r.kind == Resource::Kind::TcpipSocket;
+    for (const auto& entry : node) {
+        const std::string k = entry.first.Scalar();
+        if (k == "device") continue;
+        if (k == "greeting" && mayGreet) {
+            r.greeting = Escapes(Text(entry.second, where + " greeting"));
+            continue;
+        }
+        Warn(entry.first, where + ": key '" + k + "' is not supported (only 'device'" + (mayGreet ? " and 'greeting'" : "") +
+                              "): ignored");
+    }
+    // A gateway resource may leave out its device: it is then the bench's GPIB
+    // device at that address, a separate instrument of the same kind.
+    if (r.device.empty() && !r.gateway) Fail(key, where + " names no device");
     return r;
 }
 
@@ -625,13 +654,31 @@ Bench ParseBench(const std::string& yamlText, const std::string& source) {
     if (!resources) reader.Fail(root, "the bench has no 'resources'");
     reader.ExpectMap(resources, "resources");
     std::set<int> addresses;
+    std::set<std::pair<std::string, std::string>> linkNames;  // VXI-11 host and device name
+    std::vector<std::pair<std::size_t, YAML::Node>> deviceless;   // gateway resources without a device
     for (const auto& entry : resources) {
         Resource r = reader.ResourceEntry(entry.first.Scalar(), entry.first, entry.second);
+        if (r.kind == Resource::Kind::Vxi11 && !linkNames.insert({Lowered(r.host), r.deviceName}).second)
+            reader.Fail(entry.first, "resource '" + r.name + "': device '" + r.deviceName + "' on " + r.host +
+                                         " is served twice");
+        if (r.device.empty()) {
+            deviceless.emplace_back(bench.resources.size(), entry.first);
+            bench.resources.push_back(std::move(r));
+            continue;
+        }
         if (!bench.devices.count(r.device))
             reader.Fail(entry.second["device"], "resource '" + r.name + "' names the unknown device '" + r.device + "'");
         if (r.kind == Resource::Kind::Gpib && r.board == 0 && !addresses.insert(r.address).second)
             reader.Fail(entry.first, "GPIB address " + std::to_string(r.address) + " is used twice");
         bench.resources.push_back(std::move(r));
+    }
+    for (const auto& [index, key] : deviceless) {
+        Resource& r = bench.resources[index];
+        for (const Resource& g : bench.resources)
+            if (g.kind == Resource::Kind::Gpib && g.board == 0 && g.address == r.address) r.device = g.device;
+        if (r.device.empty())
+            reader.Fail(key, "resource '" + r.name + "' names no device, and the bench has no GPIB0::" +
+                                 std::to_string(r.address) + "::INSTR to take it from");
     }
     return bench;
 }

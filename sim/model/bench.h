@@ -1,7 +1,9 @@
 // A bench: the simulated instruments described by a YAML file (pyvisa-sim's
 // format, version "1.1", with a few keys of our own), and the resources that
-// place them on the GPIB bus (GPIB0::<address>::INSTR) or on the network
-// (TCPIP::<host>::<port>::SOCKET). One bench file serves both simulators.
+// place them on the GPIB bus (GPIB0::<address>::INSTR) or on the network: a
+// raw socket (TCPIP::<host>::<port>::SOCKET) or a VXI-11 device
+// (TCPIP::<host>[::<name>]::INSTR, the name inst0 unless given; gpib0,<N> for a
+// GPIB device behind a LAN/GPIB gateway). One bench file serves both simulators.
 #pragma once
 
 #include <map>
@@ -16,7 +18,8 @@
 
 namespace kelvo::sim {
 
-enum class Interface { Gpib, TcpipSocket };
+// How an instrument is reached; each has its own end of message (eom).
+enum class Interface { Gpib, TcpipSocket, TcpipInstr };
 
 // A reply as the bench writes it: plain text, with {RANDOM(min, max, n):spec}
 // fields (n random numbers, a new draw at each reply), BYTES(41 42 0a) anywhere
@@ -129,14 +132,20 @@ struct DeviceSpec {
 };
 
 struct Resource {
-    enum class Kind { Gpib, TcpipSocket, Other };
+    enum class Kind { Gpib, TcpipSocket, Vxi11, Other };
     std::string name;
     Kind kind = Kind::Other;
     int board = 0;
-    int address = 0;  // GPIB primary address, 1 to 30
+    int address = 0;  // GPIB primary address, 1 to 30; behind a gateway too
     std::string host;
     int port = 0;
     std::string device;
+    // SOCKET (ours): the line sent to each new connection; none when absent.
+    std::optional<std::string> greeting;
+    // VXI-11: the device name a client links to, in lower case ("inst0",
+    // "gpib0,5"), and whether it is a GPIB device behind a gateway.
+    std::string deviceName;
+    bool gateway = false;
 };
 
 struct Bench {

@@ -81,6 +81,7 @@ resources:
     device: counter
   TCPIP::127.0.0.1::5000::SOCKET:
     device: multimeter
+    greeting: "100 Connection accepted"
 )yaml";
     return text;
 }

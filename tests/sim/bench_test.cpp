@@ -33,6 +33,56 @@ TEST(Bench, ResourcesPlaceDevicesOnTheBusAndTheNetwork) {
     EXPECT_EQ(bench.devices.at("meter")->dialogues.at(0).query, "*IDN?");
 }
 
+// VXI-11 resources: inst0 by default, a name of their own, or a GPIB address
+// behind a gateway, whose device may come from the bench's GPIB resource.
+TEST(Bench, Vxi11ResourcesNameTheirDeviceAndGatewaysTheirGpibAddress) {
+    const Bench bench = ParseBench(std::string(kDevice) + R"(resources:
+  GPIB0::5::INSTR: {device: meter}
+  TCPIP::127.0.0.1::INSTR: {device: meter}
+  TCPIP0::127.0.0.2::Inst1::INSTR: {device: meter}
+  TCPIP::127.0.0.1::GPIB0,5::INSTR: {}
+  TCPIP::127.0.0.1::5025::SOCKET: {device: meter, greeting: "100 Connection accepted"}
+  TCPIP::127.0.0.1::5026::SOCKET: {device: meter}
+)", "b.yaml");
+    ASSERT_EQ(bench.resources.size(), 6u);
+    EXPECT_TRUE(bench.warnings.empty());
+    EXPECT_EQ(bench.resources[1].kind, Resource::Kind::Vxi11);
+    EXPECT_EQ(bench.resources[1].host, "127.0.0.1");
+    EXPECT_EQ(bench.resources[1].deviceName, "inst0");
+    EXPECT_FALSE(bench.resources[1].gateway);
+    EXPECT_EQ(bench.resources[2].host, "127.0.0.2");
+    EXPECT_EQ(bench.resources[2].deviceName, "inst1");
+    EXPECT_TRUE(bench.resources[3].gateway);
+    EXPECT_EQ(bench.resources[3].deviceName, "gpib0,5");
+    EXPECT_EQ(bench.resources[3].address, 5);
+    EXPECT_EQ(bench.resources[3].device, "meter");
+    EXPECT_EQ(bench.resources[4].greeting, std::optional<std::string>("100 Connection accepted"));
+    EXPECT_FALSE(bench.resources[5].greeting);
+}
+
+TEST(Bench, Vxi11ProblemsAreNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"  TCPIP::127.0.0.1::gpib0,31::INSTR: {device: meter}\n", "must be 1 to 30"},
+        {"  TCPIP::127.0.0.1::gpib0,5,96::INSTR: {device: meter}\n", "secondary addresses"},
+        {"  TCPIP::127.0.0.1::gpib0,7::INSTR: {}\n", "no GPIB0::7::INSTR"},
+        {"  TCPIP::127.0.0.1::INSTR: {}\n", "names no device"},
+        {"  TCPIP::127.0.0.1::INSTR: {device: meter}\n  TCPIP::127.0.0.1::inst0::INSTR: {device: meter}\n",
+         "served twice"},
+    };
+    for (const auto& [resource, problem] : cases) {
+        try {
+            ParseBench(std::string(kDevice) + "resources:\n" + resource, "bench.yaml");
+            ADD_FAILURE() << "accepted: " << resource;
+        } catch (const BenchError& e) {
+            EXPECT_NE(e.problem().find(problem), std::string::npos) << e.what();
+        }
+    }
+    const Bench bench = ParseBench(std::string(kDevice) + "resources:\n  TCPIP::127.0.0.1::INSTR: {device: meter, greeting: hi}\n",
+                                   "bench.yaml");
+    EXPECT_EQ(bench.warnings, (std::vector<std::string>{"bench.yaml:8: resource 'TCPIP::127.0.0.1::INSTR': key 'greeting' "
+                                                        "is not supported (only 'device'): ignored"}));
+}
+
 TEST(Bench, ProblemsNameTheFileTheLineAndTheProblem) {
     struct Case {
         std::string yaml;

@@ -2,13 +2,15 @@
 # simulated bus loaded with dlopen as the program loads a driver.
 file(GLOB KELVO_SIM_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/sim/*.cpp)
 if(KELVO_SIM_SOURCES)
-  add_executable(kelvo_sim_tests ${KELVO_SIM_SOURCES})
+  # The VXI-11 server's tests run kelvo-instsim and speak RPC with its own XDR code.
+  add_executable(kelvo_sim_tests ${KELVO_SIM_SOURCES} ${PROJECT_SOURCE_DIR}/sim/instsim/rpc.cpp)
   target_link_libraries(kelvo_sim_tests PRIVATE kelvo_gpib_bus GTest::gtest GTest::gtest_main ${CMAKE_DL_LIBS})
   target_compile_definitions(kelvo_sim_tests PRIVATE
     KELVO_GPIB_SIM_LIBRARY="$<TARGET_FILE:kelvo_gpib_sim>"
     KELVO_SIM_BENCHES="${CMAKE_SOURCE_DIR}/sim/benches"
     KELVO_SIM_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/sim/data")
-  add_dependencies(kelvo_sim_tests kelvo_gpib_sim)
+  add_dependencies(kelvo_sim_tests kelvo_gpib_sim kelvo-instsim)
+  target_compile_definitions(kelvo_sim_tests PRIVATE KELVO_INSTSIM_PATH="$<TARGET_FILE:kelvo-instsim>")
   gtest_discover_tests(kelvo_sim_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sim)
 endif()
 
@@ -36,4 +38,18 @@ if(Python3_Interpreter_FOUND)
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/sim/ctypes_test.py)
   set_tests_properties(sim.python_ctypes PROPERTIES LABELS sim TIMEOUT 120
     ENVIRONMENT "LD_LIBRARY_PATH=$<TARGET_FILE_DIR:kelvo_gpib_sim>;GPIB_SIM_CONFIG=${CMAKE_CURRENT_SOURCE_DIR}/sim/data/c_api_bench.yaml;${KELVO_FOREIGN_HOST_ENV}")
+endif()
+
+# Third-party LAN clients (pyvisa-py, lxi) against kelvo-instsim: with the
+# portmapper on a free port, and on port 111 where the clients look by
+# default (alone, since port 111 is one for the machine; skipped when taken).
+find_program(KELVO_SYSTEM_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(KELVO_SYSTEM_PYTHON AND TARGET kelvo-instsim)
+  foreach(mode free 111)
+    add_test(NAME sim.lan_clients_${mode}
+      COMMAND ${KELVO_SYSTEM_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/sim/lan_clients_test.py
+        $<TARGET_FILE:kelvo-instsim> ${CMAKE_CURRENT_BINARY_DIR} ${mode})
+    set_tests_properties(sim.lan_clients_${mode} PROPERTIES LABELS sim TIMEOUT 120 SKIP_RETURN_CODE 77)
+  endforeach()
+  set_tests_properties(sim.lan_clients_111 PROPERTIES RUN_SERIAL TRUE)
 endif()

@@ -1,0 +1,99 @@
+// One ONC RPC connection over TCP (record marking), driven from the calling
+// thread: a call is sent and its answer awaited in short poll slices, with the
+// caller's hook asked between them, so that the front end stays alive and the
+// user can abort. The XDR routines are libtirpc's and rpcgen's; the connection,
+// the records and the waiting are this file's.
+#pragma once
+
+#include <rpc/rpc.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
+#include "bus/vxi11/vxi11_link.h"
+
+namespace kelvo::vxi11 {
+
+// A file descriptor, closed with its owner.
+class Fd {
+public:
+    Fd() = default;
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { Reset(); }
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    [[nodiscard]] int Get() const { return fd_; }
+    void Reset();
+
+private:
+    int fd_ = -1;
+};
+
+enum class RpcResult {
+    Success,
+    NoAnswer,             // the client's own time ran out
+    Lost,                 // the connection failed or was cut
+    Garbled,              // an answer that cannot be read, or one too long
+    Denied,               // the server refused the call (MSG_DENIED)
+    ProgramUnavailable,   // PROG_UNAVAIL or PROG_MISMATCH
+    ProcedureUnavailable, // PROC_UNAVAIL
+    ArgumentsRefused,     // GARBAGE_ARGS or SYSTEM_ERR
+};
+
+struct RpcOutcome {
+    RpcResult result = RpcResult::Success;
+    // What the hook said, when it said anything but Continue.
+    WaitVerdict verdict = WaitVerdict::Continue;
+    bool cut = false;  // the connection was given up because of the verdict
+    bool tooLong = false;  // the answer was longer than allowed
+};
+
+// How a call waits.
+struct RpcWait {
+    std::uint32_t clientMs = 0;  // the whole call's limit; 0: none
+    std::uint32_t sliceMs = 10;  // longest pause between two looks at the hook
+    const WaitHook* hook = nullptr;
+    // Run once when the hook first says Abort or TimeOut while the answer is
+    // awaited (device_abort); the answer then gets graceMs more before the
+    // connection is cut. Without it, the connection is cut at once.
+    std::function<void()> onStop;
+    std::uint32_t graceMs = 0;
+};
+
+class RpcChannel {
+public:
+    RpcChannel(Fd fd, std::uint32_t program, std::uint32_t version);
+
+    // Calls `procedure` with `args` encoded by `encode`; on success the results
+    // are decoded by `decode` into `results`. An answer longer than maxReply
+    // bytes is refused (Garbled, tooLong) without being stored.
+    RpcOutcome Call(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
+                    std::size_t maxReply, const RpcWait& wait);
+
+    // False once the stream lost its footing (a cut, a dropped connection, a
+    // garbled or half-read answer): the channel must then be closed.
+    [[nodiscard]] bool Usable() const { return usable_; }
+    [[nodiscard]] int Socket() const { return fd_.Get(); }
+
+private:
+    Fd fd_;
+    std::uint32_t program_;
+    std::uint32_t version_;
+    std::uint32_t xid_;
+    bool usable_ = true;
+    std::vector<unsigned char> out_;
+    std::vector<unsigned char> in_;
+};
+
+}  // namespace kelvo::vxi11
