@@ -70,7 +70,8 @@ checks passed and a JUnit report for CI servers.")
 
 set(CPACK_DEBIAN_SIM_PACKAGE_NAME kelvo-sim)
 set(CPACK_COMPONENT_SIM_DESCRIPTION "simulated GPIB and TCP/IP instruments for Kelvo
-kelvo-instsim serves simulated instruments over TCP/IP. The package also holds
+kelvo-instsim serves simulated instruments over TCP/IP: raw SCPI sockets and
+VXI-11, LAN/GPIB gateways included, with a portmapper. The package also holds
 a simulated GPIB bus behind the Linux GPIB driver's C interface, in a private
 library directory (/usr/lib/kelvo/sim) so that it never stands in for a real
 driver. Both read a bench file that describes the instruments.")

@@ -81,6 +81,12 @@ bool ParseHost(const std::string& host, in_addr& out) {
     return inet_pton(AF_INET, host.c_str(), &out) == 1;
 }
 
+std::string HostText(const in_addr& address) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address, text, sizeof text);
+    return text;
+}
+
 std::size_t Count(const std::string& option, const std::string& text) {
     long long n = 0;
     if (!sim::ParseInt(text, n) || n < 0 || text[0] == '+') UsageError(option + " needs a count of 0 or more, not '" + text + "'");
@@ -200,6 +206,10 @@ int main(int argc, char** argv) {
                 it->kind = instsim::Endpoint::Kind::Vxi11;
                 it->address = address;
             }
+            for (const instsim::LinkTarget& t : it->targets)
+                if (t.name == r.deviceName)
+                    Fail(bench.source + ": resource '" + r.name + "': device '" + r.deviceName + "' on " +
+                         HostText(address) + " is served twice");
             it->targets.push_back({r.deviceName, bench.devices.at(r.device),
                                    r.gateway ? sim::Interface::Gpib : sim::Interface::TcpipInstr});
         }

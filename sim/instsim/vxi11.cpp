@@ -190,8 +190,10 @@ void Vxi11Service::Fill(std::vector<pollfd>& fds, const std::function<void(Clock
         if (p.lockDeadline) wakeAt(*p.lockDeadline);
         if (p.ioDeadline) wakeAt(*p.ioDeadline);
         if (p.procedure == kDeviceRead && !settings_.faults.hang) {
+            // Not while it waits for another link's lock: the reply may be ready long before.
             const auto it = links_.find(p.link);
-            if (it != links_.end())
+            const int holder = it != links_.end() ? it->second.device->lockedBy : -1;
+            if (holder == 0 || holder == p.link)
                 if (const auto ready = it->second.device->instrument->ReadyAt()) wakeAt(*ready);
         }
     }

@@ -87,12 +87,13 @@ std::string ReadFile(const std::string& path) {
 // kelvo-instsim serving a bench, its listening lines read back by their kind.
 class Server {
 public:
-    explicit Server(const std::string& dir) : dir_(dir) {
+    explicit Server(const std::string& dir, const std::vector<std::string>& options = {}) : dir_(dir) {
         std::ofstream(dir + "/bench.yaml") << kBench;
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) return;
         std::vector<std::string> args{KELVO_INSTSIM_PATH, "--config", dir + "/bench.yaml", "--portmap-port", "0",
                                       "--trace", dir + "/trace.txt"};
+        args.insert(args.end(), options.begin(), options.end());
         std::vector<char*> argv;
         for (std::string& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -152,6 +153,13 @@ public:
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
     ~Channel() { close(fd_); }
+    void Raw(const std::string& bytes) { EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    // True when the server closed the connection (within 10 s).
+    bool Closed() {
+        pollfd p{fd_, POLLIN, 0};
+        char c = 0;
+        return poll(&p, 1, 10000) == 1 && read(fd_, &c, 1) == 0;
+    }
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
@@ -167,23 +175,10 @@ public:
                                   record.substr(half);
         EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
-    // The results of the reply to the last call; the accept state in `stat`.
-    std::string Receive(std::uint32_t* stat = nullptr) {
-        rpc::RecordReader records(1 << 24);
+    // The next whole record from the server.
+    std::string NextRecord() {
         for (;;) {
-            if (auto record = records.Next()) {
-                const std::string rBytes = *record;
-                rpc::Reader r(rBytes);
-                EXPECT_EQ(r.U32(), xid_);
-                EXPECT_EQ(r.U32(), 1u);  // reply
-                EXPECT_EQ(r.U32(), 0u);  // accepted
-                r.U32();
-                r.Opaque(400);
-                const std::uint32_t accept = r.U32();
-                if (stat != nullptr) *stat = accept;
-                else EXPECT_EQ(accept, 0u);
-                return std::string(r.Rest());
-            }
+            if (auto record = records_.Next()) return *record;
             pollfd p{fd_, POLLIN, 0};
             if (poll(&p, 1, 20000) <= 0) {
                 ADD_FAILURE() << "no reply";
@@ -195,8 +190,22 @@ public:
                 ADD_FAILURE() << "connection closed";
                 return {};
             }
-            records.Append(std::string_view(buffer, static_cast<std::size_t>(n)));
+            records_.Append(std::string_view(buffer, static_cast<std::size_t>(n)));
         }
+    }
+    // The results of the reply to the last call; the accept state in `stat`.
+    std::string Receive(std::uint32_t* stat = nullptr) {
+        const std::string record = NextRecord();
+        rpc::Reader r(record);
+        EXPECT_EQ(r.U32(), xid_);
+        EXPECT_EQ(r.U32(), 1u);  // reply
+        EXPECT_EQ(r.U32(), 0u);  // accepted
+        r.U32();
+        r.Opaque(400);
+        const std::uint32_t accept = r.U32();
+        if (stat != nullptr) *stat = accept;
+        else EXPECT_EQ(accept, 0u);
+        return std::string(r.Rest());
     }
     std::string Call(std::uint32_t procedure, const std::string& args) {
         Send(procedure, args);
@@ -207,6 +216,7 @@ private:
     int fd_ = -1;
     std::uint32_t program_;
     std::uint32_t xid_ = 0x1000;
+    rpc::RecordReader records_{1 << 24};
 };
 
 struct Link {
@@ -494,6 +504,52 @@ TEST_F(Vxi11Server, BadCallsGetRpcErrorsAndTheServerGoesOn) {
     EXPECT_EQ(ErrorOf(core.Call(26, "")), 0);
     EXPECT_EQ(ErrorOf(core.Call(26, "")), 6);
     EXPECT_EQ(CreateLink(core, "inst0").error, 0);
+}
+
+TEST_F(Vxi11Server, WithHangReadsEndAtTheirTimeout) {
+    Server server(dir_, {"--hang"});
+    Channel core(server.Port("vxi11"), kCore);
+    const Link link = CreateLink(core, "inst0");
+    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
+    EXPECT_EQ(Read(core, link.id, 100, 30).error, 15);
+}
+
+TEST_F(Vxi11Server, GarbageOnAnyChannelHarmsNoOtherClient) {
+    Server server(dir_);
+    Channel core(server.Port("vxi11"), kCore);
+    const Link link = CreateLink(core, "inst0");
+    ASSERT_EQ(link.error, 0);
+    {
+        // A record longer than any the server takes: the connection is closed.
+        Channel huge(server.Port("vxi11"), kCore);
+        huge.Raw(std::string("\xff\xff\xff\xff", 4) + std::string(100, 'x'));
+        EXPECT_TRUE(huge.Closed());
+        // A reply instead of a call, a call of RPC version 3, bytes of no
+        // meaning: no answer, a denial, and the connection goes on.
+        Channel odd(server.Port("vxi11"), kCore);
+        rpc::Writer reply;
+        reply.U32(5).U32(1).U32(0);
+        odd.Raw(rpc::Frame(reply.Bytes()));
+        rpc::Writer v3;
+        v3.U32(6).U32(0).U32(3).U32(kCore).U32(1).U32(0).U32(0).U32(0).U32(0).U32(0);
+        odd.Raw(rpc::Frame(v3.Bytes()));
+        const std::string denial = odd.NextRecord();
+        rpc::Reader r(denial);
+        EXPECT_EQ(r.U32(), 6u);
+        EXPECT_EQ(r.U32(), 1u);  // a reply,
+        EXPECT_EQ(r.U32(), 1u);  // denied:
+        EXPECT_EQ(r.U32(), 0u);  // RPC version mismatch
+        odd.Raw(rpc::Frame("\x01\x02\x03"));
+        EXPECT_EQ(CreateLink(odd, "inst0").error, 0);
+        Channel pmap(server.Port("portmap"), 100000);
+        pmap.Raw(rpc::Frame(std::string(64, '\x7f')));
+        Channel abort(server.Port("vxi11-abort"), kAbortProgram);
+        abort.Raw(std::string(3, '\0'));  // half a record mark, then gone
+    }
+    // The first client's link lives on; the odd client's link went with it.
+    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
+    EXPECT_EQ(Read(core, link.id).data, "KELVO,VM-1,EX0001,1.0\n");
+    EXPECT_NE(server.Trace().find("UNLINK #2\n"), std::string::npos) << server.Trace();
 }
 
 }  // namespace
