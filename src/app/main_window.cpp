@@ -62,6 +62,7 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     // text size.
     settingsPath_ = SettingsFileBeside(historyPath_);
     settingsFile_.Load(settingsPath_);
+    ReadLanChoices(settingsFile_, Settings);
 
     view_ = new ConsoleView(this);
     setCentralWidget(view_);
@@ -133,6 +134,7 @@ void MainWindow::SaveWindowSettings() {
     }
     settingsFile_.SetFlag("window.maximized", isMaximized());
     settingsFile_.SetInteger("font.size", view_->FontPointSize());
+    WriteLanChoices(settingsFile_, Settings);
     settingsFile_.Save(settingsPath_);  // a folder that cannot be written loses them silently
 }
 

@@ -7,6 +7,7 @@
 #include "bus/gpib_transport.h"
 #include "bus/tcp_transport.h"
 #include "bus/transport.h"
+#include "bus/vxi11_transport.h"
 
 namespace kelvo {
 
@@ -20,13 +21,15 @@ public:
     [[nodiscard]] Transport& Selected();
     [[nodiscard]] GpibBoardTransport& Gpib() { return gpib_; }
     [[nodiscard]] TcpIpTransport& TcpIp() { return tcpIp_; }
+    [[nodiscard]] Vxi11Transport& Vxi11() { return vxi11_; }
     // Every way, in the order they are ended after a line.
     [[nodiscard]] std::span<Transport* const> All() { return all_; }
 
 private:
     GpibBoardTransport gpib_;
     TcpIpTransport tcpIp_;
-    Transport* const all_[2] = {&gpib_, &tcpIp_};
+    Vxi11Transport vxi11_;
+    Transport* const all_[3] = {&gpib_, &tcpIp_, &vxi11_};
 };
 
 // The console's connections. Until the session object owns them, one set

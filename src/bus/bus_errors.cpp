@@ -168,4 +168,18 @@ std::int16_t ReportTcpError() {
     return 1;
 }
 
+std::int16_t ReportVxi11Error(std::int16_t code, std::string_view detail) {
+    PrintText(kAttrError, "VXI-11 error");
+    PrintText(kAttrValue, " while ");
+    PrintText(kAttrValue, OperationDescription(BusOperation));
+    PrintNewLine();
+    if (code == kErrTimeout || code == kErrKeyboardAbort) PrintMessage(code);
+    if (!detail.empty()) {
+        PrintText(kAttrValue, detail);
+        PrintNewLine();
+    }
+    SignalError();
+    return 1;
+}
+
 }  // namespace kelvo

@@ -48,6 +48,7 @@ TcpIpTransport::State& Tcp() { return Connections().TcpIp().state; }
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost() {
+    Tcp().failed = true;
     TcpError = Tcp().established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
     const std::int16_t result = ReportTcpError();
     if (TcpError != kTcpCouldNotConnect) return result;
@@ -182,16 +183,20 @@ std::int16_t WaitSocketEvent(SocketEvent event) {
     }
     TransferWaitActive = 0;
     if (lost) return ReportConnectionLost();
+    if (outcome != 0) Tcp().failed = true;
     TcpError = outcome;
     return ReportTcpError();
 }
 
 std::int16_t OpenConnection() {
-    if (Settings.Protocol != BusProtocol::TcpIp || WinsockAvailable == 0 || Tcp().socket.Valid()) return 0;
+    if (Settings.Protocol != BusProtocol::TcpIp || Settings.Lan == LanProtocol::Vxi11 || WinsockAvailable == 0 || Tcp().socket.Valid()) return 0;
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (s < 0) return 1;
     Tcp().socket.Reset(s);
     Tcp().established = false;
+    Tcp().failed = false;
+    Tcp().openedFor = Settings;
+    const bool greeted = Settings.Lan != LanProtocol::Raw;
     const int on = 1;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
@@ -207,7 +212,7 @@ std::int16_t OpenConnection() {
     if (!failed && connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS)
         failed = true;
-    if (failed || WaitSocketEvent(SocketEvent::Read) != 0) {
+    if (failed || WaitSocketEvent(greeted ? SocketEvent::Read : SocketEvent::Write) != 0) {
         if (failed) {
             PrintNewLine();
             ReportConnectionLost();
@@ -217,10 +222,16 @@ std::int16_t OpenConnection() {
         return 1;
     }
 
-    const std::int16_t greeted = ReadGreeting();
+    if (!greeted) {
+        // A raw socket says nothing: the progress line goes again.
+        ClearToLineEnd();
+        StopTiming();
+        return 0;
+    }
+    const std::int16_t greeting = ReadGreeting();
     StopTiming();
-    if (greeted != 0) CloseConnection();
-    return greeted;
+    if (greeting != 0) CloseConnection();
+    return greeting;
 }
 
 void CloseConnection() {
@@ -442,8 +453,49 @@ std::int32_t SocketByteCount() { return Tcp().byteCount; }
 ReplyRest TcpReplyRest() { return Tcp().replyRest; }
 std::int64_t TcpBytesDropped() { return Tcp().bytesDropped; }
 
-void TcpIpTransport::EndLine() { CloseConnection(); }
-std::int16_t TcpIpTransport::Connect() { return OpenConnection(); }
+namespace {
+
+// The settings a connection depends on.
+bool SameInstrument(const InterfaceSettings& a, const InterfaceSettings& b) {
+    return a.Protocol == b.Protocol && a.Lan == b.Lan && a.TcpPort == b.TcpPort &&
+           std::strcmp(a.IpAddress, b.IpAddress) == 0 && a.KeepConnection == b.KeepConnection;
+}
+
+// Whether the instrument closed a connection that lay idle between lines. Bytes
+// it sent meanwhile stay for the next read.
+bool DroppedWhileIdle(int socket) {
+    pollfd fd{socket, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0) return false;
+    if (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) return true;
+    unsigned char byte = 0;
+    const ssize_t n = recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+}  // namespace
+
+bool TcpIpTransport::KeepsConnection() const {
+    return Settings.Protocol == BusProtocol::TcpIp &&
+           (Settings.Lan == LanProtocol::Raw || Settings.KeepConnection != 0) && !state.failed &&
+           SameInstrument(state.openedFor, Settings);
+}
+
+std::int16_t TcpIpTransport::BeginLine() {
+    if (state.socket.Valid() && !KeepsConnection()) CloseConnection();
+    return 0;
+}
+
+void TcpIpTransport::EndLine() {
+    if (!KeepsConnection()) CloseConnection();
+}
+
+std::int16_t TcpIpTransport::Connect() {
+    if (state.socket.Valid() && state.established && DroppedWhileIdle(state.socket.Get())) {
+        // Made again once; a second failure is reported as any other.
+        CloseSocket();
+    }
+    return OpenConnection();
+}
 
 void TcpIpTransport::Reconnect() {
     CloseConnection();
@@ -455,6 +507,7 @@ void TcpIpTransport::EndMessage() { HoldWrites(false); }
 
 Moved TcpIpTransport::Write(std::span<const unsigned char> bytes) {
     const std::int16_t status = SocketSendAll(bytes);
+    if (status != 0) state.failed = true;
     return {status, state.byteCount};
 }
 
@@ -462,7 +515,10 @@ std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedByt
 
 std::int16_t TcpIpTransport::ReadReply(std::span<unsigned char> buffer) {
     state.byteCount = 0;
-    return TcpReceive(buffer);
+    const std::int16_t status = TcpReceive(buffer);
+    // What is left of a reply would be taken for the next one.
+    if (status != 0 || state.replyRest == ReplyRest::Left) state.failed = true;
+    return status;
 }
 
 ReplyRest TcpIpTransport::RestOfReply(std::int16_t status, std::int32_t room) const {

@@ -30,6 +30,7 @@ std::int16_t Transport::RemoteEnable(bool on) {
 }
 
 Transport& BusConnections::Selected() {
+    if (IsLan(Settings, LanProtocol::Vxi11)) return vxi11_;
     if (Settings.Protocol == BusProtocol::TcpIp) return tcpIp_;
     return gpib_;
 }

@@ -27,6 +27,7 @@
 #include "console/console.h"
 #include "console/history.h"
 #include "console/history_file.h"
+#include "console/settings_file.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_cycle.h"
@@ -199,7 +200,8 @@ private:
 
 void Usage(std::FILE* to) {
     std::fputs(
-        "usage: kelvo-cli [--attrs] [--beeps] [--tcpip] [--ip ADDRESS] [--port N] [--address N]\n"
+        "usage: kelvo-cli [--attrs] [--beeps] [--tcpip | --protocol KIND] [--ip ADDRESS] [--port N]\n"
+        "                 [--address N] [--device-name NAME] [--keep-connection]\n"
         "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
         "                 [--interactive | --no-interactive] [--color=auto|always|never]\n"
         "       kelvo-cli --version | --help\n"
@@ -209,10 +211,19 @@ void Usage(std::FILE* to) {
         "\n"
         "  --attrs        write each display piece as {N}text, N being its colour attribute\n"
         "  --beeps        write every beep to standard error as 'BEEP <hz> <ms>'\n"
-        "  --tcpip        use the TCP/IP protocol (default: GPIB)\n"
+        "  --tcpip        use the TCP/IP protocol (default: GPIB); as --protocol tcpip\n"
+        "  --protocol KIND  gpib; tcpip (an instrument that greets with \"100\n"
+        "                 Connection accepted\"); raw (a SCPI socket, no greeting);\n"
+        "                 vxi11 (ONC RPC: portmapper, core and abort channels)\n"
         "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
-        "  --port N       the instrument's TCP port, 1 to 65535 (default 5000)\n"
+        "  --port N       the instrument's TCP port, 1 to 65535 (default 5000; raw:\n"
+        "                 5025; vxi11: the portmapper's port, 111)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
+        "  --device-name NAME  the VXI-11 device (default inst0); gpib0 reaches the\n"
+        "                 command's device address N behind a LAN/GPIB gateway as\n"
+        "                 gpib0,N; a name with a comma is used as it is\n"
+        "  --keep-connection  tcpip: keep the connection across command lines (raw\n"
+        "                 and vxi11 always do)\n"
         "  --run FILE     run the command file FILE (as RUN FILE) instead of reading\n"
         "                 standard input; may be given several times\n"
         "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
@@ -274,6 +285,7 @@ bool ParseNumber(std::string_view text, long low, long high, long& value) {
 
 Options ParseArguments(int argc, char** argv) {
     Options options;
+    bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view value;
@@ -300,6 +312,27 @@ Options ParseArguments(int argc, char** argv) {
         } else if (arg == "--tcpip") {
             noValue();
             Settings.Protocol = BusProtocol::TcpIp;
+            Settings.Lan = LanProtocol::Greeting;
+        } else if (arg == "--protocol") {
+            const std::string_view kind = takeValue();
+            if (kind == "gpib") {
+                Settings.Protocol = BusProtocol::Gpib;
+            } else {
+                Settings.Protocol = BusProtocol::TcpIp;
+                if (kind == "tcpip") Settings.Lan = LanProtocol::Greeting;
+                else if (kind == "raw") Settings.Lan = LanProtocol::Raw;
+                else if (kind == "vxi11") Settings.Lan = LanProtocol::Vxi11;
+                else UsageError("--protocol takes gpib, tcpip, raw or vxi11, not '" + std::string(kind) + "'");
+            }
+        } else if (arg == "--device-name") {
+            const std::string name(takeValue());
+            if (!ValidDeviceName(name))
+                UsageError("--device-name needs 1 to 31 letters, digits, ',', '_', '.' or '-' starting with a "
+                           "letter, not '" + name + "'");
+            std::memcpy(Settings.DeviceName, name.c_str(), name.size() + 1);
+        } else if (arg == "--keep-connection") {
+            noValue();
+            Settings.KeepConnection = 1;
         } else if (arg == "--ip") {
             const std::string address(takeValue());
             in_addr parsed{};
@@ -312,6 +345,7 @@ Options ParseArguments(int argc, char** argv) {
             if (!ParseNumber(text, 1, 65535, port))
                 UsageError("--port needs a number from 1 to 65535, not '" + std::string(text) + "'");
             Settings.TcpPort = static_cast<std::uint16_t>(port);
+            portGiven = true;
         } else if (arg == "--address") {
             const std::string_view text = takeValue();
             long address = 0;
@@ -352,6 +386,9 @@ Options ParseArguments(int argc, char** argv) {
             UsageError("unknown argument '" + std::string(arg) + "'");
         }
     }
+    // Each TCP/IP kind has its usual port.
+    if (!portGiven && Settings.Lan == LanProtocol::Raw) Settings.TcpPort = kDefaultRawPort;
+    if (!portGiven && Settings.Lan == LanProtocol::Vxi11) Settings.TcpPort = kDefaultPortmapPort;
     for (const BatchRun& run : options.runs) {
         if (BatchLine(run).size() > kMaxLineLength)
             UsageError("--run " + run.file + " and its --response make a RUN line longer than 254 characters");

@@ -1,0 +1,168 @@
+#include "bus/vxi11_transport.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "bus/bus_connections.h"
+#include "bus/bus_errors.h"
+#include "bus/gpib_driver.h"
+#include "bus/interface_settings.h"
+#include "bus/timer.h"
+#include "console/console.h"
+#include "console/program_state.h"
+
+namespace kelvo {
+namespace {
+
+// The most of an over-long reply that is read only to be dropped.
+constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
+constexpr std::int32_t kScratchSize = 16384;
+
+// The settings a link depends on.
+bool SameLink(const InterfaceSettings& a, const InterfaceSettings& b) {
+    return a.Protocol == b.Protocol && a.Lan == b.Lan && a.TcpPort == b.TcpPort &&
+           std::strcmp(a.IpAddress, b.IpAddress) == 0 && std::strcmp(a.DeviceName, b.DeviceName) == 0;
+}
+
+// The wait of every call: the user and the clock are heard on every slice.
+vxi11::WaitVerdict HearUserAndClock() {
+    PumpMessages();
+    if (TransferAbort != 0) return vxi11::WaitVerdict::Abort;
+    if (Settings.TimeoutMs > 0 && ElapsedMs() > static_cast<std::uint32_t>(Settings.TimeoutMs))
+        return vxi11::WaitVerdict::TimeOut;
+    return vxi11::WaitVerdict::Continue;
+}
+
+// Runs `call` as a transfer the user may abort.
+template <typename Call>
+auto AsTransfer(Call call) {
+    TransferWaitActive = 1;
+    TransferAbort = 0;
+    auto result = call();
+    TransferWaitActive = 0;
+    return result;
+}
+
+}  // namespace
+
+std::string Vxi11Transport::DeviceFor(const char* deviceName, std::int16_t address) {
+    std::string device = deviceName;
+    // "gpib0" names a gateway's GPIB interface: the device is the address on it.
+    if (device.find(',') == std::string::npos && device.rfind("gpib", 0) == 0)
+        device += "," + std::to_string(address);
+    return device;
+}
+
+bool Vxi11Transport::Current(const std::string& device) const {
+    return link_.IsOpen() && !failed_ && Settings.Protocol == BusProtocol::TcpIp &&
+           Settings.Lan == LanProtocol::Vxi11 && SameLink(openedFor_, Settings) && device == device_;
+}
+
+void Vxi11Transport::Drop() {
+    if (link_.IsOpen()) (void)AsTransfer([&] { return link_.Close(); });
+    failed_ = false;
+}
+
+std::int16_t Vxi11Transport::BeginLine() {
+    if (link_.IsOpen() && !Current(device_)) Drop();
+    return 0;
+}
+
+void Vxi11Transport::EndLine() {
+    if (link_.IsOpen() && !Current(device_)) Drop();
+}
+
+std::int16_t Vxi11Transport::Report(const vxi11::Vxi11Status& status) {
+    failed_ = true;
+    std::int16_t code = 0;
+    if (status.failure == vxi11::Failure::Timeout) code = static_cast<std::int16_t>(kErrTimeout);
+    if (status.failure == vxi11::Failure::Aborted) code = static_cast<std::int16_t>(kErrKeyboardAbort);
+    return ReportVxi11Error(code, status.message);
+}
+
+std::int16_t Vxi11Transport::Connect() {
+    const std::string device = DeviceFor(Settings.DeviceName, CurrentDeviceAddress);
+    if (Current(device)) return 0;
+    Drop();
+    vxi11::LinkOptions options;
+    options.host = Settings.IpAddress;
+    options.portmapPort = Settings.TcpPort;
+    options.device = device;
+    options.ioTimeoutMs = static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0));
+    options.connectTimeoutMs = options.ioTimeoutMs;
+    link_.SetWaitHook(HearUserAndClock);
+    link_.SetTimeouts(options.ioTimeoutMs, 0);
+
+    PrintText(kAttrWords, "Connecting....");
+    ReturnToLineStart();
+    StartTiming();
+    BusOperation = kOpConnectSocket;
+    const vxi11::Vxi11Status status = AsTransfer([&] { return link_.Open(options); });
+    StopTiming();
+    ClearToLineEnd();
+    if (!status) {
+        Report(status);
+        failed_ = false;
+        return 1;
+    }
+    openedFor_ = Settings;
+    device_ = device;
+    failed_ = false;
+    return 0;
+}
+
+void Vxi11Transport::Reconnect() {
+    Drop();
+    PumpMessagesFor(1000);
+    (void)Connect();
+}
+
+Moved Vxi11Transport::Write(std::span<const unsigned char> bytes) {
+    std::size_t sent = 0;
+    link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
+    const vxi11::Vxi11Status status = AsTransfer([&] { return link_.Write(bytes, endOnWrite_, &sent); });
+    count_ = static_cast<std::int32_t>(sent);
+    if (!status) return {Report(status), count_};
+    return {0, count_};
+}
+
+std::int16_t Vxi11Transport::ReadReply(std::span<unsigned char> buffer) {
+    count_ = 0;
+    rest_ = ReplyRest::None;
+    dropped_ = 0;
+    if (buffer.empty()) return 0;
+    const std::optional<unsigned char> term =
+        readEnd_ == ReadEnd::LineFeed ? std::optional<unsigned char>('\n') : std::nullopt;
+    link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
+    const vxi11::ReadResult read = AsTransfer([&] { return link_.Read(buffer, term); });
+    count_ = static_cast<std::int32_t>(read.count);
+    if (!read.status) return Report(read.status);
+    if ((read.reason & (vxi11::kReasonEnd | vxi11::kReasonTermChar)) != 0 || read.count < buffer.size()) return 0;
+    // The buffer is full and the reply goes on: the rest is read and dropped, so
+    // that the next command does not take it for its own reply.
+    unsigned char scratch[kScratchSize];
+    while (dropped_ < kDiscardLimit) {
+        const vxi11::ReadResult more = AsTransfer([&] { return link_.Read(scratch, term); });
+        dropped_ += static_cast<std::int64_t>(more.count);
+        if (!more.status) {
+            rest_ = ReplyRest::Left;
+            return Report(more.status);
+        }
+        if ((more.reason & (vxi11::kReasonEnd | vxi11::kReasonTermChar)) != 0) {
+            rest_ = ReplyRest::Dropped;
+            return 0;
+        }
+    }
+    rest_ = ReplyRest::Left;
+    failed_ = true;  // what is left would be taken for the next reply
+    return 0;
+}
+
+ReplyRest Vxi11Transport::RestOfReply(std::int16_t status, std::int32_t room) const {
+    (void)status;
+    (void)room;
+    return rest_;
+}
+
+}  // namespace kelvo
