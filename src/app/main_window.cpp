@@ -176,7 +176,12 @@ QString MainWindow::StateText() const {
 
 QString MainWindow::SettingsText() const {
     QString where;
-    if (Settings.Protocol == BusProtocol::TcpIp)
+    if (IsLan(Settings, LanProtocol::Vxi11))
+        where = QStringLiteral("VXI-11 %1 %2").arg(QString::fromLatin1(Settings.IpAddress),
+                                                 QString::fromLatin1(Settings.DeviceName));
+    else if (IsLan(Settings, LanProtocol::Raw))
+        where = QStringLiteral("Raw %1:%2").arg(QString::fromLatin1(Settings.IpAddress)).arg(Settings.TcpPort);
+    else if (Settings.Protocol == BusProtocol::TcpIp)
         where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(Settings.IpAddress)).arg(Settings.TcpPort);
     else
         where = QStringLiteral("GPIB device %1").arg(Settings.DeviceAddress);

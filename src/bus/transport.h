@@ -105,6 +105,20 @@ public:
     [[nodiscard]] virtual std::int16_t ParallelPoll(unsigned char& response);
     [[nodiscard]] virtual std::int16_t InterfaceClear();
     [[nodiscard]] virtual std::int16_t RemoteEnable(bool on);
+
+    // One device's operations as wholes (SerialPoll, Trigger, DeviceClear,
+    // GoToLocal and RemoteEnable capabilities). By default the bus command bytes
+    // that do them on a GPIB bus, sent with SendCommand (and the status byte read
+    // with ReadCounted), each setting BusOperation as it goes; a way with
+    // operations of its own for them overrides these.
+    [[nodiscard]] virtual std::int16_t SerialPoll(std::int16_t address, unsigned char& status);
+    [[nodiscard]] virtual std::int16_t TriggerDevice(std::int16_t address);
+    // Selected device clear of `address`; ClearAll is the universal device clear.
+    [[nodiscard]] virtual std::int16_t ClearDevice(std::int16_t address);
+    [[nodiscard]] virtual std::int16_t ClearAll();
+    [[nodiscard]] virtual std::int16_t GoToLocal(std::int16_t address);
+    // After RemoteEnable(true): puts `address` in remote (by making it a listener).
+    [[nodiscard]] virtual std::int16_t RemoteDevice(std::int16_t address);
 };
 
 // The way the interface settings select.

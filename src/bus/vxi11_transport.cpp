@@ -94,18 +94,20 @@ std::int16_t Vxi11Transport::Connect() {
     link_.SetWaitHook(HearUserAndClock);
     link_.SetTimeouts(options.ioTimeoutMs, 0);
 
-    PrintText(kAttrWords, "Connecting....");
-    ReturnToLineStart();
-    StartTiming();
+    // Made within the command's own timing; the operation in progress is the
+    // connection.
+    const std::int16_t operation = BusOperation;
     BusOperation = kOpConnectSocket;
+    const bool timing = TimingActive();
+    if (!timing) StartTiming();
     const vxi11::Vxi11Status status = AsTransfer([&] { return link_.Open(options); });
-    StopTiming();
-    ClearToLineEnd();
+    if (!timing) StopTiming();
     if (!status) {
         Report(status);
         failed_ = false;
         return 1;
     }
+    BusOperation = operation;
     openedFor_ = Settings;
     device_ = device;
     failed_ = false;
@@ -157,6 +159,44 @@ std::int16_t Vxi11Transport::ReadReply(std::span<unsigned char> buffer) {
     rest_ = ReplyRest::Left;
     failed_ = true;  // what is left would be taken for the next reply
     return 0;
+}
+
+template <typename Call>
+std::int16_t Vxi11Transport::OnDevice(std::int16_t address, Call call) {
+    CurrentDeviceAddress = address;
+    if (Connect() != 0) return 1;
+    link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
+    const vxi11::Vxi11Status status = AsTransfer([&] { return call(link_); });
+    return status ? 0 : Report(status);
+}
+
+std::int16_t Vxi11Transport::SerialPoll(std::int16_t address, unsigned char& status) {
+    BusOperation = kOpSerialPoll;
+    return OnDevice(address, [&](vxi11::Vxi11Link& link) { return link.ReadStatusByte(status); });
+}
+
+std::int16_t Vxi11Transport::TriggerDevice(std::int16_t address) {
+    return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Trigger(); });
+}
+
+std::int16_t Vxi11Transport::ClearDevice(std::int16_t address) {
+    return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Clear(); });
+}
+
+std::int16_t Vxi11Transport::ClearAll() { return ClearDevice(Settings.DeviceAddress); }
+
+std::int16_t Vxi11Transport::GoToLocal(std::int16_t address) {
+    return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Local(); });
+}
+
+std::int16_t Vxi11Transport::RemoteDevice(std::int16_t address) {
+    return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Remote(); });
+}
+
+std::int16_t Vxi11Transport::RemoteEnable(bool on) {
+    const std::int16_t address = Settings.DeviceAddress;
+    if (on) return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Remote(); });
+    return OnDevice(address, [](vxi11::Vxi11Link& link) { return link.Local(); });
 }
 
 ReplyRest Vxi11Transport::RestOfReply(std::int16_t status, std::int32_t room) const {

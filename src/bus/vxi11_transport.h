@@ -22,7 +22,12 @@ namespace kelvo {
 
 class Vxi11Transport final : public Transport {
 public:
-    [[nodiscard]] Capability Capabilities() const override { return Capability::None; }
+    // The device operations VXI-11 has as procedures: device_readstb,
+    // device_trigger, device_clear, device_remote and device_local.
+    [[nodiscard]] Capability Capabilities() const override {
+        return Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear | Capability::GoToLocal |
+               Capability::RemoteEnable;
+    }
     std::int16_t BeginLine() override;
     void EndLine() override;
 
@@ -36,6 +41,16 @@ public:
     [[nodiscard]] ReplyRest RestOfReply(std::int16_t status, std::int32_t room) const override;
     [[nodiscard]] std::int64_t DroppedBytes() const override { return dropped_; }
 
+    [[nodiscard]] std::int16_t SerialPoll(std::int16_t address, unsigned char& status) override;
+    [[nodiscard]] std::int16_t TriggerDevice(std::int16_t address) override;
+    [[nodiscard]] std::int16_t ClearDevice(std::int16_t address) override;
+    // The default device's device_clear.
+    [[nodiscard]] std::int16_t ClearAll() override;
+    [[nodiscard]] std::int16_t GoToLocal(std::int16_t address) override;
+    [[nodiscard]] std::int16_t RemoteDevice(std::int16_t address) override;
+    // device_remote or device_local of the default device.
+    [[nodiscard]] std::int16_t RemoteEnable(bool on) override;
+
     // The device a command at `address` reaches: the device name as it is, or,
     // for a gateway's interface name without a comma ("gpib0"), "gpib0,N".
     [[nodiscard]] static std::string DeviceFor(const char* deviceName, std::int16_t address);
@@ -47,6 +62,9 @@ private:
     [[nodiscard]] bool Current(const std::string& device) const;
     // Reports a failed call ("VXI-11 error while ...") and marks the link failed.
     std::int16_t Report(const vxi11::Vxi11Status& status);
+    // Makes the link to the device at `address` and runs `call` on it.
+    template <typename Call>
+    std::int16_t OnDevice(std::int16_t address, Call call);
 
     vxi11::Vxi11Link link_;
     InterfaceSettings openedFor_;

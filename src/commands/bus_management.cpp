@@ -30,6 +30,17 @@ void Announce(const char* what, std::int16_t address, bool withAddress) {
     PrintNewLine();
 }
 
+// Runs one of the transport's whole operations the way SendCommandBytes runs
+// command bytes: "Waiting for completion...", then "Done" when it went well.
+template <typename Call>
+void Whole(std::int16_t operation, Call call) {
+    ShowWaiting();
+    BusOperation = operation;
+    StartTiming();
+    if (call(SelectedTransport()) == 0) ShowDone();
+    StopTiming();
+}
+
 }  // namespace
 
 std::int16_t SendCommandBytes(std::int16_t operation, std::initializer_list<unsigned char> bytes) {
@@ -60,14 +71,14 @@ void CmdAbort() {
 void CmdClear(ParseCursor& cursor) {
     if (!HasArgument(cursor)) {
         Announce("DCL", 0, false);
-        SendCommandBytes(kOpDeviceClear, {kDcl});
+        Whole(kOpDeviceClear, [](Transport& bus) { return bus.ClearAll(); });
         return;
     }
     const std::int16_t address = ParseDeviceAddress(cursor);
     if (address == kAddressRefused) return;
     CurrentDeviceAddress = address;
     Announce("SDC", address, true);
-    SendCommandBytes(kOpSelectedDeviceClear, {kUnl, kUnt, Mla(address), kSdc});
+    Whole(kOpSelectedDeviceClear, [address](Transport& bus) { return bus.ClearDevice(address); });
 }
 
 void CmdLocal(ParseCursor& cursor) {
@@ -86,7 +97,7 @@ void CmdLocal(ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     CurrentDeviceAddress = address;
     Announce("GTL", address, true);
-    SendCommandBytes(kOpGoToLocal, {kUnl, kUnt, Mla(address), kGtl});
+    Whole(kOpGoToLocal, [address](Transport& bus) { return bus.GoToLocal(address); });
 }
 
 void CmdLlock() {
@@ -120,8 +131,7 @@ void CmdRemote(ParseCursor& cursor) {
     }
     ShowWaiting();
     BusOperation = kOpListenAddress;
-    const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
-    if (SelectedTransport().SendCommand(bytes) == 0) ShowDone();
+    if (SelectedTransport().RemoteDevice(address) == 0) ShowDone();
     StopTiming();
 }
 
@@ -130,7 +140,7 @@ void CmdTrigger(ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     CurrentDeviceAddress = address;
     Announce("GET", address, true);
-    SendCommandBytes(kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
+    Whole(kOpTrigger, [address](Transport& bus) { return bus.TriggerDevice(address); });
 }
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one

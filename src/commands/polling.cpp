@@ -110,23 +110,12 @@ void CmdSpoll(ParseCursor& cursor) {
     PrintNewLine();
     ShowWaiting();
 
-    Transport& bus = SelectedTransport();
-    const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
-    BusOperation = kOpSerialPollEnable;
-    StartTiming();
-    if (bus.SendCommand(enable) != 0) {
-        StopTiming();
-        return;
-    }
     unsigned char status[1] = {0};
-    BusOperation = kOpSerialPoll;
-    if (bus.ReadCounted(status) != 0) {
+    StartTiming();
+    if (SelectedTransport().SerialPoll(address, status[0]) != 0) {
         StopTiming();
         return;
     }
-    const unsigned char disable[3] = {kSpd, kUnl, kUnt};
-    BusOperation = kOpSerialPollDisable;
-    (void)bus.SendCommand(disable);
     ClearToLineEnd();
     PrintText(kAttrWords, "Status byte: ");
     PrintText(kAttrValue, FormatBits(status[0]));

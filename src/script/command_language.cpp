@@ -194,7 +194,7 @@ const CommandRow kRows[] = {
     {kHelp, "?", 0, [](ParseCursor&) { ShowCommandHelp(); }, nullptr, {}, {}, {}, {}, C::None},
     {kIf, "IF", 0, CmdIf, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},
     {kLocal, "LOCAL", 0, CmdLocal, nullptr, {}, kLocalSummary, kLocalSyntax, {}, C::GoToLocal},
-    {kLlock, "LLOCK", 0, [](ParseCursor&) { CmdLlock(); }, nullptr, {}, kLlockSummary, {}, {}, C::RemoteEnable},
+    {kLlock, "LLOCK", 0, [](ParseCursor&) { CmdLlock(); }, nullptr, {}, kLlockSummary, {}, {}, C::LocalLockout},
     // The prompt itself: no word; its syntax page is the general help page.
     {kPrompt, {}, 0, nullptr, nullptr, {}, {}, kGeneralSyntax, {}, C::None},
     {kOutput, "OUTPUT", 'O', CmdOutput, kOutputOptions, "OUTPUT", kOutputSummary, kOutputSyntax,
