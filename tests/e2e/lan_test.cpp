@@ -39,11 +39,13 @@ devices:
 resources:
   GPIB0::5::INSTR:
     device: ctr
-  TCPIP::127.0.0.1::5999::SOCKET:
-    device: dmm
 )yaml";
 
-// The VXI-11 resources: an instrument and a gateway with the counter at 5.
+// The raw socket (served on a free port instead), and the VXI-11 resources: an
+// instrument and a gateway with the counter at 5.
+constexpr char kSocketResource[] = R"yaml(  TCPIP::127.0.0.1::5999::SOCKET:
+    device: dmm
+)yaml";
 constexpr char kVxi11Resources[] = R"yaml(  TCPIP::127.0.0.1::INSTR:
     device: dmm
   TCPIP::127.0.0.1::gpib0,5::INSTR:
@@ -106,7 +108,7 @@ private:
 class LanInstrument : public ::testing::Test {
 protected:
     void SetUp() override {
-        scratch_.Write("bench.yaml", kBench);
+        scratch_.Write("bench.yaml", std::string(kBench) + kSocketResource);
         scratch_.Write("vxi11.yaml", std::string(kBench) + kVxi11Resources);
     }
 

@@ -49,9 +49,64 @@ TEST_F(TransportTest, TheSettingsSelectTheWayAndItsCapabilities) {
     Settings.Protocol = BusProtocol::TcpIp;
     EXPECT_EQ(&SelectedTransport(), &Connections().TcpIp());
     EXPECT_EQ(ConnectionCapabilities(), Capability::None);
-    ASSERT_EQ(AllTransports().size(), 2u);
+    Settings.Lan = LanProtocol::Raw;
+    EXPECT_EQ(&SelectedTransport(), &Connections().TcpIp());
+    EXPECT_EQ(ConnectionCapabilities(), Capability::None);
+    Settings.Lan = LanProtocol::Vxi11;
+    EXPECT_EQ(&SelectedTransport(), &Connections().Vxi11());
+    EXPECT_EQ(ConnectionCapabilities(), Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear |
+                                            Capability::GoToLocal | Capability::RemoteEnable);
+    Settings.Protocol = BusProtocol::Gpib;
+    EXPECT_EQ(&SelectedTransport(), &Connections().Gpib());
+    ASSERT_EQ(AllTransports().size(), 3u);
     EXPECT_EQ(AllTransports()[0], &Connections().Gpib());
     EXPECT_EQ(AllTransports()[1], &Connections().TcpIp());
+    EXPECT_EQ(AllTransports()[2], &Connections().Vxi11());
+}
+
+TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
+    EXPECT_EQ(Vxi11Transport::DeviceFor("inst0", 5), "inst0");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0", 5), "gpib0,5");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib1", 12), "gpib1,12");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0,9", 5), "gpib0,9");
+}
+
+TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
+    ConnectTcp("");
+    Settings.Lan = LanProtocol::Raw;
+    Connections().TcpIp().state.openedFor = Settings;
+    Transport& bus = SelectedTransport();
+    EXPECT_EQ(bus.BeginLine(), 0);
+    bus.EndLine();
+    EXPECT_TRUE(ConnectionOpen());
+    EXPECT_EQ(bus.BeginLine(), 0);
+    EXPECT_TRUE(ConnectionOpen());
+    Settings.TcpPort = 5026;  // another instrument
+    EXPECT_EQ(bus.BeginLine(), 0);
+    EXPECT_FALSE(ConnectionOpen());
+}
+
+TEST_F(TransportTest, TheGreetingProtocolKeepsItsConnectionOnlyWhenAsked) {
+    ConnectTcp("");
+    Settings.KeepConnection = 1;
+    Connections().TcpIp().state.openedFor = Settings;
+    SelectedTransport().EndLine();
+    EXPECT_TRUE(ConnectionOpen());
+    Settings.KeepConnection = 0;
+    SelectedTransport().EndLine();
+    EXPECT_FALSE(ConnectionOpen());
+}
+
+TEST_F(TransportTest, AFailedTransferEndsAKeptConnection) {
+    ConnectTcp("");
+    Settings.Lan = LanProtocol::Raw;
+    Connections().TcpIp().state.openedFor = Settings;
+    close(peer_);
+    peer_ = -1;
+    unsigned char buffer[8];
+    EXPECT_EQ(SelectedTransport().ReadReply(buffer), 1);  // closed by the instrument
+    SelectedTransport().EndLine();
+    EXPECT_FALSE(ConnectionOpen());
 }
 
 TEST_F(TransportTest, TcpIpWritesAndReadsThroughTheInterface) {
