@@ -58,7 +58,10 @@ struct Driver {
     volatile long* varIbcntl = nullptr;
 };
 
-Driver driver;
+// Never destroyed: a library loaded stays loaded until the process ends (its
+// threads and the memory its globals point to may outlive any destructor run
+// at exit). UnloadDriver closes it on request.
+Driver& driver = *new Driver;
 int lastTimeoutCode = 0;
 
 void Fail(std::int32_t systemError) {
