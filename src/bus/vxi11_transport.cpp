@@ -66,7 +66,20 @@ void Vxi11Transport::Drop() {
 
 std::int16_t Vxi11Transport::BeginLine() {
     if (link_.IsOpen() && !Current(device_)) Drop();
+    reused_ = link_.IsOpen();
     return 0;
+}
+
+template <typename Call, typename Untouched>
+vxi11::Vxi11Status Vxi11Transport::Reusing(Call call, Untouched untouched) {
+    vxi11::Vxi11Status status = AsTransfer(call);
+    const bool again = reused_ && status.failure == vxi11::Failure::ConnectionLost && untouched();
+    reused_ = false;
+    if (!again) return status;
+    Drop();
+    // A link that cannot be made again was reported: a failure without words.
+    if (Connect() != 0) return {vxi11::Failure::NotLinked, 0, {}};
+    return AsTransfer(call);
 }
 
 void Vxi11Transport::EndLine() {
@@ -75,6 +88,7 @@ void Vxi11Transport::EndLine() {
 
 std::int16_t Vxi11Transport::Report(const vxi11::Vxi11Status& status) {
     failed_ = true;
+    if (status.message.empty()) return 1;  // reported where it happened
     std::int16_t code = 0;
     if (status.failure == vxi11::Failure::Timeout) code = static_cast<std::int16_t>(kErrTimeout);
     if (status.failure == vxi11::Failure::Aborted) code = static_cast<std::int16_t>(kErrKeyboardAbort);
@@ -123,7 +137,8 @@ void Vxi11Transport::Reconnect() {
 Moved Vxi11Transport::Write(std::span<const unsigned char> bytes) {
     std::size_t sent = 0;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
-    const vxi11::Vxi11Status status = AsTransfer([&] { return link_.Write(bytes, endOnWrite_, &sent); });
+    const vxi11::Vxi11Status status =
+        Reusing([&] { return link_.Write(bytes, endOnWrite_, &sent); }, [&] { return sent == 0; });
     count_ = static_cast<std::int32_t>(sent);
     if (!status) return {Report(status), count_};
     return {0, count_};
@@ -137,6 +152,7 @@ std::int16_t Vxi11Transport::ReadReply(std::span<unsigned char> buffer) {
     const std::optional<unsigned char> term =
         readEnd_ == ReadEnd::LineFeed ? std::optional<unsigned char>('\n') : std::nullopt;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
+    reused_ = false;  // a reply lost with the connection cannot be asked for again
     const vxi11::ReadResult read = AsTransfer([&] { return link_.Read(buffer, term); });
     count_ = static_cast<std::int32_t>(read.count);
     if (!read.status) return Report(read.status);
@@ -166,7 +182,7 @@ std::int16_t Vxi11Transport::OnDevice(std::int16_t address, Call call) {
     CurrentDeviceAddress = address;
     if (Connect() != 0) return 1;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
-    const vxi11::Vxi11Status status = AsTransfer([&] { return call(link_); });
+    const vxi11::Vxi11Status status = Reusing([&] { return call(link_); }, [] { return true; });
     return status ? 0 : Report(status);
 }
 

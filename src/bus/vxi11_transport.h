@@ -65,11 +65,18 @@ private:
     // Makes the link to the device at `address` and runs `call` on it.
     template <typename Call>
     std::int16_t OnDevice(std::int16_t address, Call call);
+    // Runs `call` as a transfer; when it is the first call on a link kept from
+    // an earlier line and finds the connection dropped, the link is made again
+    // once and the call repeated. `untouched` says whether the failed call left
+    // the device as it was (nothing of it was taken).
+    template <typename Call, typename Untouched>
+    vxi11::Vxi11Status Reusing(Call call, Untouched untouched);
 
     vxi11::Vxi11Link link_;
     InterfaceSettings openedFor_;
     std::string device_;
     bool failed_ = false;
+    bool reused_ = false;  // kept from an earlier line, not yet used on this one
     bool endOnWrite_ = false;
     ReadEnd readEnd_ = ReadEnd::EndOnly;
     std::int32_t count_ = 0;

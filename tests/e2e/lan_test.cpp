@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -295,6 +296,27 @@ TEST_F(LanInstrument, GatewayDeviceOperationsReachTheAddress) {
               ">TRIGGER 5\n{3}Sending {1}GET{3} to device {1}5\n{5}Done\n");
     EXPECT_EQ(scratch_.Lines("trace.txt"),
               (std::vector<std::string>{"LINK #1 gpib0,5", "STB #1 00", "TRIGGER #1", "UNLINK #1"}));
+}
+
+TEST_F(LanInstrument, AVxi11LinkDroppedBetweenLinesIsMadeAgainOnce) {
+    auto first = std::make_unique<Vxi11Server>(std::vector<std::string>{"--config", scratch_.Path("vxi11.yaml")});
+    const int portmap = first->PortmapPort();
+    CliProcess cli({"--attrs", "--beeps", "--protocol", "vxi11", "--port", std::to_string(portmap)});
+    ASSERT_TRUE(cli.Started());
+    cli.Send("ENTER ;*IDN?\n");
+    ASSERT_TRUE(cli.WaitForOutput("KELVO,DMM"));
+    first.reset();  // the instrument goes away, and comes back at the same portmapper
+    Vxi11Server second({"--config", scratch_.Path("vxi11.yaml"), "--portmap-port", std::to_string(portmap)});
+    ASSERT_EQ(second.PortmapPort(), portmap);
+    cli.Send("ENTER ;*IDN?\n");
+    cli.CloseInput();
+    EXPECT_EQ(cli.Wait(), 0);
+    const std::string out = MaskTimes(cli.Out());
+    const std::string line =
+        ">ENTER ;*IDN?\n{3}Sending '{1}*IDN?{3}'\n{1}6{3} byte{3}s{3} sent, {1}T{3} seconds\n"
+        "{1}KELVO,DMM,1,1.0\n{1}16{3} byte{3}s{3} received, {1}1{3} line{3}, {1}T{3} seconds\n";
+    EXPECT_EQ(out, line + line);
+    EXPECT_EQ(cli.Err(), "");
 }
 
 TEST_F(LanInstrument, CommandsWithoutAVxi11CounterpartKeepTheRefusal) {
