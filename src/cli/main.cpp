@@ -82,6 +82,7 @@ struct Options {
     std::string junit;           // --junit: the report's file
     int interactive = -1;        // --interactive 1, --no-interactive 0, else by the terminals
     int colour = -1;             // --color: always 1, never 0, auto -1
+    std::string find;            // --find: the address range FIND probes, instead of the input
 };
 
 // The exit status the program ends with, once a signal has decided it.
@@ -201,7 +202,7 @@ private:
 void Usage(std::FILE* to) {
     std::fputs(
         "usage: kelvo-cli [--attrs] [--beeps] [--tcpip | --protocol KIND] [--ip ADDRESS] [--port N]\n"
-        "                 [--address N] [--device-name NAME] [--keep-connection]\n"
+        "                 [--address N] [--device-name NAME] [--keep-connection] [--find RANGE]\n"
         "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
         "                 [--interactive | --no-interactive] [--color=auto|always|never]\n"
         "       kelvo-cli --version | --help\n"
@@ -224,6 +225,9 @@ void Usage(std::FILE* to) {
         "                 gpib0,N; a name with a comma is used as it is\n"
         "  --keep-connection  tcpip: keep the connection across command lines (raw\n"
         "                 and vxi11 always do)\n"
+        "  --find RANGE   list the instruments at a.b.c.d or a.b.c.d-e that answer\n"
+        "                 *IDN? on the --port (as FIND RANGE), instead of reading\n"
+        "                 standard input; with --protocol raw or vxi11\n"
         "  --run FILE     run the command file FILE (as RUN FILE) instead of reading\n"
         "                 standard input; may be given several times\n"
         "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
@@ -330,6 +334,11 @@ Options ParseArguments(int argc, char** argv) {
                 UsageError("--device-name needs 1 to 31 letters, digits, ',', '_', '.' or '-' starting with a "
                            "letter, not '" + name + "'");
             std::memcpy(Settings.DeviceName, name.c_str(), name.size() + 1);
+        } else if (arg == "--find") {
+            const std::string_view range = takeValue();
+            if (range.empty() || range.size() > 64 || range.find(' ') != std::string_view::npos)
+                UsageError("--find needs an address range such as 192.168.1.1-254, not '" + std::string(range) + "'");
+            options.find = range;
         } else if (arg == "--keep-connection") {
             noValue();
             Settings.KeepConnection = 1;
@@ -666,6 +675,12 @@ int Run(int argc, char** argv) {
         return RunBatch(options, history);
     }
     SetRunObserver(report.get());
+    if (!options.find.empty()) {
+        const std::string line = "FIND " + options.find;
+        RunLine(line, line.size(), history, options);
+        FinishReport();
+        return exitStatus;
+    }
     if (interactiveMode) {
         const int status = RunInteractive(history, argc > 0 ? argv[0] : "kelvo-cli");
         FinishReport();

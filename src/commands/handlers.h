@@ -9,6 +9,8 @@ namespace kelvo {
 void CmdAbort();
 void CmdClear(ParseCursor& cursor);
 void CmdEnter(ParseCursor& cursor);
+// FIND: the instruments answering *IDN? in an address range (raw or VXI-11).
+void CmdFind(ParseCursor& cursor);
 void CmdGet(ParseCursor& cursor);
 void CmdLocal(ParseCursor& cursor);
 void CmdLlock();

@@ -190,6 +190,7 @@ const CommandRow kRows[] = {
     {kEnter, "ENTER", 'E', CmdEnter, kEnterOptions, "ENTER", kEnterSummary, kEnterSyntax, kStringAndFileAppendix,
      C::None},
     {kExit, "X", 0, nullptr, nullptr, {}, {}, {}, {}, C::None},
+    {kFind, "FIND", 0, CmdFind, nullptr, {}, kFindSummary, kFindSyntax, {}, C::None},
     {kGet, "GET", 'G', CmdGet, kGetOptions, "GET", kGetSummary, kGetSyntax, {}, C::CountedRead},
     {kHelp, "?", 0, [](ParseCursor&) { ShowCommandHelp(); }, nullptr, {}, {}, {}, {}, C::None},
     {kIf, "IF", 0, CmdIf, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},

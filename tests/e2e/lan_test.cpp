@@ -319,6 +319,39 @@ TEST_F(LanInstrument, AVxi11LinkDroppedBetweenLinesIsMadeAgainOnce) {
     EXPECT_EQ(cli.Err(), "");
 }
 
+TEST_F(LanInstrument, FindListsTheRawInstrumentsThatAnswer) {
+    // Only 127.0.0.1 listens; the rest of the range refuses at once.
+    const CliResult r = RunRaw("FIND 127.0.0.1-4\n");
+    EXPECT_EQ(r.out, ">FIND 127.0.0.1-4\n{1}127.0.0.1{3}: {1}KELVO,DMM,1,1.0\n"
+                     "{1}1{3} instrument{3} found, {1}T{3} seconds\n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(LanInstrument, FindOverVxi11AndFromTheCommandLine) {
+    Vxi11Server server({"--config", scratch_.Path("vxi11.yaml")});
+    const std::string port = std::to_string(server.PortmapPort());
+    const CliResult line = RunCli({"--attrs", "--protocol", "vxi11", "--port", "111"}, "FIND 127.0.0.1-2 PORT " + port + "\n");
+    EXPECT_EQ(MaskTimes(line.out), ">FIND 127.0.0.1-2 PORT " + port +
+                                       "\n{1}127.0.0.1{3}: {1}KELVO,DMM,1,1.0\n"
+                                       "{1}1{3} instrument{3} found, {1}T{3} seconds\n");
+    const CliResult option = RunCli({"--attrs", "--protocol", "vxi11", "--port", port, "--find", "127.0.0.1"}, "");
+    EXPECT_EQ(option.status, 0);
+    EXPECT_EQ(MaskTimes(option.out), ">FIND 127.0.0.1\n{1}127.0.0.1{3}: {1}KELVO,DMM,1,1.0\n"
+                                     "{1}1{3} instrument{3} found, {1}T{3} seconds\n");
+}
+
+TEST_F(LanInstrument, FindRefusesWhatItCannotProbe) {
+    const CliResult r = RunCli({"--attrs", "--beeps", "--protocol", "raw"},
+                               "FIND 127.0.0.9-3\nFIND 127.0.0.1 PORT 0\nFIND 10.0.0.300\n");
+    EXPECT_NE(r.out.find("{7}? Address range [127.0.0.9-3] is not a.b.c.d or a.b.c.d-e\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("{7}? FIND takes an address range and PORT with a number from 1 to 65535\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("{7}? Address range [10.0.0.300]"), std::string::npos) << r.out;
+    EXPECT_EQ(r.err, "BEEP 1661 157\nBEEP 1661 157\nBEEP 1661 157\n");
+    const CliResult gpib = RunCli({"--attrs"}, "FIND 127.0.0.1\n");
+    EXPECT_NE(gpib.out.find("{7}? FIND needs the raw socket or VXI-11 TCP/IP protocol\n"), std::string::npos) << gpib.out;
+}
+
 TEST_F(LanInstrument, CommandsWithoutAVxi11CounterpartKeepTheRefusal) {
     const CliResult r = RunVxi11("PPOLL\nSEND CMD 63\n");
     EXPECT_NE(r.out.find("{7}? Cannot use TCP/IP with this function"), std::string::npos) << r.out;
