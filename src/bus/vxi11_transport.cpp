@@ -134,12 +134,43 @@ void Vxi11Transport::Reconnect() {
     (void)Connect();
 }
 
+void Vxi11Transport::BeginMessage() {
+    holding_ = true;
+    held_.clear();
+}
+
+void Vxi11Transport::EndMessage() {
+    holding_ = false;
+    if (held_.empty()) return;
+    // A message that ends without END: what was held goes now.
+    const Moved flushed = Write({});
+    (void)flushed;
+}
+
 Moved Vxi11Transport::Write(std::span<const unsigned char> bytes) {
+    constexpr std::size_t kHoldLimit = 65536;
+    undelivered_ = 0;
+    if (holding_ && !endOnWrite_ && held_.size() + bytes.size() <= kHoldLimit && !bytes.empty()) {
+        held_.insert(held_.end(), bytes.begin(), bytes.end());
+        count_ = static_cast<std::int32_t>(bytes.size());
+        return {0, count_};
+    }
+    std::vector<unsigned char> joined;
+    std::span<const unsigned char> data = bytes;
+    const std::size_t held = held_.size();
+    if (held > 0) {
+        joined = std::move(held_);
+        joined.insert(joined.end(), bytes.begin(), bytes.end());
+        data = joined;
+        held_.clear();
+    }
     std::size_t sent = 0;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
     const vxi11::Vxi11Status status =
-        Reusing([&] { return link_.Write(bytes, endOnWrite_, &sent); }, [&] { return sent == 0; });
-    count_ = static_cast<std::int32_t>(sent);
+        Reusing([&] { return link_.Write(data, endOnWrite_, &sent); }, [&] { return sent == 0; });
+    // Of the bytes held back and counted as sent, those the device never took.
+    count_ = static_cast<std::int32_t>(sent > held ? sent - held : 0);
+    undelivered_ = static_cast<std::int32_t>(sent < held ? held - sent : 0);
     if (!status) return {Report(status), count_};
     return {0, count_};
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/interface_record.h"
 #include "bus/transport.h"
@@ -35,7 +36,13 @@ public:
     void Reconnect() override;
     void SetEndOnWrite(bool on) override { endOnWrite_ = on; }
     void SetReadEnd(ReadEnd end) override { readEnd_ = end; }
+    // Within a message, writes without END are held back (up to 64 KiB) and
+    // go out with the next one, so that a query and its end message make one
+    // device_write.
+    void BeginMessage() override;
+    void EndMessage() override;
     [[nodiscard]] Moved Write(std::span<const unsigned char> bytes) override;
+    [[nodiscard]] std::int32_t UndeliveredBytes() const override { return undelivered_; }
     [[nodiscard]] std::int16_t ReadReply(std::span<unsigned char> buffer) override;
     [[nodiscard]] std::int32_t TransferCount() const override { return count_; }
     [[nodiscard]] ReplyRest RestOfReply(std::int16_t status, std::int32_t room) const override;
@@ -78,6 +85,9 @@ private:
     bool failed_ = false;
     bool reused_ = false;  // kept from an earlier line, not yet used on this one
     bool endOnWrite_ = false;
+    bool holding_ = false;
+    std::vector<unsigned char> held_;
+    std::int32_t undelivered_ = 0;
     ReadEnd readEnd_ = ReadEnd::EndOnly;
     std::int32_t count_ = 0;
     ReplyRest rest_ = ReplyRest::None;
