@@ -1,4 +1,5 @@
 // The Interface dialog, Save Display Text and Print Display Text.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -143,6 +144,34 @@ private slots:
         dialog.reject();
         QCOMPARE(Settings.Protocol, BusProtocol::Gpib);
         QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
+    }
+
+    // Below the specified controls: the TCP/IP kind, the VXI-11 device and
+    // keep connection; a device name VXI-11 cannot carry is refused.
+    void storesTheTcpIpKindDeviceAndKeepConnection() {
+        InterfaceDialog dialog(Settings);
+        dialog.show();
+        QCOMPARE(dialog.LanKindList()->currentText(), QStringLiteral("With greeting"));
+        QCOMPARE(dialog.DeviceNameEdit()->text(), QStringLiteral("inst0"));
+        QVERIFY(!dialog.KeepConnectionBox()->isChecked());
+        dialog.TcpIpButton()->setChecked(true);
+        dialog.LanKindList()->setCurrentIndex(2);
+        dialog.DeviceNameEdit()->setText(QStringLiteral("gpib 0"));
+        dialog.accept();
+        QVERIFY(dialog.isVisible());
+        QVERIFY2(dialog.Refusal().contains(QStringLiteral("VXI-11 device \"gpib 0\"")), qPrintable(dialog.Refusal()));
+        QCOMPARE(Settings.Lan, LanProtocol::Greeting);
+        dialog.DeviceNameEdit()->setText(QStringLiteral("gpib0"));
+        dialog.KeepConnectionBox()->setChecked(true);
+        dialog.accept();
+        QVERIFY(dialog.Refusal().isEmpty());
+        QCOMPARE(Settings.Lan, LanProtocol::Vxi11);
+        QCOMPARE(std::string(Settings.DeviceName), std::string("gpib0"));
+        QCOMPARE(Settings.KeepConnection, std::int16_t{1});
+        InterfaceDialog again(Settings);
+        QCOMPARE(again.LanKindList()->currentText(), QStringLiteral("VXI-11"));
+        QCOMPARE(again.DeviceNameEdit()->text(), QStringLiteral("gpib0"));
+        QVERIFY(again.KeepConnectionBox()->isChecked());
     }
 
     void withoutTheSocketLayerTheProtocolStaysGpib() {
