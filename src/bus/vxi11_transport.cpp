@@ -1,6 +1,7 @@
 #include "bus/vxi11_transport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <optional>
 
@@ -49,7 +50,11 @@ auto AsTransfer(Call call) {
 std::string Vxi11Transport::DeviceFor(const char* deviceName, std::int16_t address) {
     std::string device = deviceName;
     // "gpib0" names a gateway's GPIB interface: the device is the address on it.
-    if (device.find(',') == std::string::npos && device.rfind("gpib", 0) == 0)
+    const bool gpib = device.size() > 4 && std::tolower(static_cast<unsigned char>(device[0])) == 'g' &&
+                      std::tolower(static_cast<unsigned char>(device[1])) == 'p' &&
+                      std::tolower(static_cast<unsigned char>(device[2])) == 'i' &&
+                      std::tolower(static_cast<unsigned char>(device[3])) == 'b';
+    if (device.find(',') == std::string::npos && gpib)
         device += "," + std::to_string(address);
     return device;
 }

@@ -69,6 +69,8 @@ TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
     EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0", 5), "gpib0,5");
     EXPECT_EQ(Vxi11Transport::DeviceFor("gpib1", 12), "gpib1,12");
     EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0,9", 5), "gpib0,9");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("GPIB0", 7), "GPIB0,7");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib", 7), "gpib");
 }
 
 TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
