@@ -312,6 +312,18 @@ TEST(Vxi11Client, ALockHeldByAnotherLinkIsReported) {
     EXPECT_TRUE(other.Lock().ok());
 }
 
+TEST(Vxi11Client, TheLockCanBeTakenWithTheLink) {
+    Simulator sim;
+    Vxi11Link holder;
+    LinkOptions options = sim.Options();
+    options.lockAtLink = true;
+    ASSERT_TRUE(holder.Open(options).ok());
+    Vxi11Link other;
+    ASSERT_TRUE(other.Open(sim.Options()).ok());
+    EXPECT_EQ(other.Lock().deviceError, kDeviceLockedByAnotherLink);
+    EXPECT_NE(sim.Trace().find(" LOCK"), std::string::npos) << sim.Trace();
+}
+
 TEST(Vxi11Client, AnUnknownDeviceIsRefused) {
     Simulator sim;
     Vxi11Link link;
@@ -371,6 +383,24 @@ TEST(Vxi11Client, EscEndsAHungReadWithin50MsThroughTheAbortChannel) {
     EXPECT_EQ(read.status.failure, Failure::Aborted) << read.status.message;
     EXPECT_LT(took, 50ms);
     RecordProperty("abort_us", static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_NE(sim.Trace().find("ABORT #"), std::string::npos) << sim.Trace();
+}
+
+TEST(Vxi11Client, TheCallersOwnTimeoutAbortsAHungRead) {
+    Simulator sim({"--hang"});
+    Vxi11Link link;
+    LinkOptions options = sim.Options();
+    options.ioTimeoutMs = 20000;
+    ASSERT_TRUE(link.Open(options).ok());
+    ASSERT_TRUE(link.Write(Bytes("*IDN?\n"), true).ok());
+    int asked = 0;
+    link.SetWaitHook([&] { return ++asked > 5 ? WaitVerdict::TimeOut : WaitVerdict::Continue; });
+    std::vector<unsigned char> buffer(100);
+    const ReadResult read = link.Read(buffer);
+    EXPECT_EQ(read.status.failure, Failure::Timeout) << read.status.message;
+    EXPECT_EQ(read.status.message, "device_read on device 'inst0' at 127.0.0.1 port " +
+                                       std::to_string(sim.corePort) + " timed out");
     EXPECT_TRUE(link.IsOpen());
     EXPECT_NE(sim.Trace().find("ABORT #"), std::string::npos) << sim.Trace();
 }
