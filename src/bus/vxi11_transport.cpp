@@ -189,10 +189,20 @@ std::int16_t Vxi11Transport::ReadReply(std::span<unsigned char> buffer) {
         readEnd_ == ReadEnd::LineFeed ? std::optional<unsigned char>('\n') : std::nullopt;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(Settings.TimeoutMs, 0)), 0);
     reused_ = false;  // a reply lost with the connection cannot be asked for again
-    const vxi11::ReadResult read = AsTransfer([&] { return link_.Read(buffer, term); });
-    count_ = static_cast<std::int32_t>(read.count);
+    // Asked for in pieces no larger than a usual answer, so that neither side
+    // sets up room for the whole buffer on every read.
+    constexpr std::size_t kPiece = 65536;
+    vxi11::ReadResult read;
+    std::size_t total = 0;
+    do {
+        const std::size_t piece = std::min(kPiece, buffer.size() - total);
+        read = AsTransfer([&] { return link_.Read(buffer.subspan(total, piece), term); });
+        total += read.count;
+    } while (read.status && (read.reason & (vxi11::kReasonEnd | vxi11::kReasonTermChar)) == 0 &&
+             total < buffer.size());
+    count_ = static_cast<std::int32_t>(total);
     if (!read.status) return Report(read.status);
-    if ((read.reason & (vxi11::kReasonEnd | vxi11::kReasonTermChar)) != 0 || read.count < buffer.size()) return 0;
+    if ((read.reason & (vxi11::kReasonEnd | vxi11::kReasonTermChar)) != 0) return 0;
     // The buffer is full and the reply goes on: the rest is read and dropped, so
     // that the next command does not take it for its own reply.
     unsigned char scratch[kScratchSize];

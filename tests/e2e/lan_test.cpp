@@ -183,11 +183,22 @@ TEST_F(LanInstrument, TheGreetingProtocolKeepsItsConnectionOnlyWhenAsked) {
 }
 
 TEST_F(LanInstrument, ARawConnectionDroppedBetweenLinesIsMadeAgainOnce) {
-    // The instrument hangs up after each reply.
-    const CliResult r = RunRaw("ENTER ;*IDN?\nENTER ;*IDN?\n", {}, {"--close-after", "16"});
-    EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
+    // The instrument hangs up after each reply; the second line comes once it has.
+    InstrumentServer server({"--config", scratch_.Path("bench.yaml"), "--device", "dmm", "--greeting", "",
+                             "--close-after", "16", "--trace", scratch_.Path("trace.txt")});
+    CliProcess cli({"--attrs", "--beeps", "--protocol", "raw", "--port", std::to_string(server.Port())});
+    ASSERT_TRUE(cli.Started());
+    cli.Send("ENTER ;*IDN?\n");
+    ASSERT_TRUE(cli.WaitForOutput("KELVO,DMM"));
+    for (int i = 0; i < 1000 && TraceCount("CLOSE") == 0; ++i)
+        (void)cli.WaitForOutput("\x01", std::chrono::milliseconds(10));
+    ASSERT_EQ(TraceCount("CLOSE"), 1u);
+    cli.Send("ENTER ;*IDN?\n");
+    cli.CloseInput();
+    EXPECT_EQ(cli.Wait(), 0);
+    EXPECT_EQ(cli.Out().find("error"), std::string::npos) << cli.Out();
     EXPECT_EQ(TraceCount("CONNECT"), 2u);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(cli.Err(), "");
 }
 
 TEST_F(LanInstrument, AClosedRawPortIsReportedWithItsAddress) {
