@@ -146,7 +146,7 @@ private slots:
         QCOMPARE(Settings.TcpPort, std::uint16_t{5000});
     }
 
-    // Below the specified controls: the TCP/IP kind, the VXI-11 device and
+    // Below the protocol, port and address controls: the TCP/IP kind, the VXI-11 device and
     // keep connection; a device name VXI-11 cannot carry is refused.
     void storesTheTcpIpKindDeviceAndKeepConnection() {
         InterfaceDialog dialog(Settings);
