@@ -44,8 +44,10 @@ resources:
     device: dmm
 YAML
 
-# Starts the simulator with the arguments; waits for the line matching PATTERN
-# and prints its port.
+# Starts the simulator with the arguments and waits for the line matching
+# PATTERN; its port is left in $port. (Not run in a subshell: the simulator's
+# process id must reach the cleanup.)
+port=
 start_sim() {
   local pattern=$1
   shift
@@ -59,8 +61,7 @@ start_sim() {
     sleep 0.01
   done
   [[ -n $line ]] || { echo "kelvo-instsim did not start: $(cat "$out")" >&2; exit 1; }
-  line=$(echo "$line" | sed -E 's/^listening on [0-9.]+:([0-9]+).*$/\1/')
-  echo "$line"
+  port=$(echo "$line" | sed -E 's/^listening on [0-9.]+:([0-9]+).*$/\1/')
 }
 
 now() { date +%s.%N; }
@@ -107,7 +108,8 @@ lxi_rate() {
   echo "$best"
 }
 
-raw_port=$(start_sim '^listening on ' --config "$work/bench.yaml" --device dmm --listen 127.0.0.1:0 --greeting '')
+start_sim '^listening on ' --config "$work/bench.yaml" --device dmm --listen 127.0.0.1:0 --greeting ''
+raw_port=$port
 echo "raw socket, $count ENTER ;*IDN? lines (best of $rounds):"
 echo "  kelvo-cli --protocol raw:   $(kelvo_rate --protocol raw --port "$raw_port") queries/s"
 if command -v lxi >/dev/null 2>&1; then
@@ -117,7 +119,8 @@ fi
 # VXI-11 on port 111 when it is free (pyvisa-py needs it), else on a free port.
 portmap=111
 if ss -ltn 2>/dev/null | grep -qE '[:.]111 '; then portmap=0; fi
-pm_port=$(start_sim ' portmap$' --config "$work/bench.yaml" --portmap-port "$portmap")
+start_sim ' portmap$' --config "$work/bench.yaml" --portmap-port "$portmap"
+pm_port=$port
 echo "VXI-11, $count ENTER ;*IDN? lines (best of $rounds):"
 echo "  kelvo-cli --protocol vxi11: $(kelvo_rate --protocol vxi11 --port "$pm_port") queries/s"
 if command -v lxi >/dev/null 2>&1; then
@@ -126,8 +129,8 @@ fi
 
 # The block: 20 reads in one command file, against one read, as above.
 blocks=20
-for ((i = 0; i < blocks; i++)); do echo "ENTER FD $work/block.bin ;BLK?"; done >"$work/blk.txt"
-echo "ENTER FD $work/block.bin ;BLK?" >"$work/blk1.txt"
+for ((i = 0; i < blocks; i++)); do echo "ENTER SD FD $work/block.bin ;BLK?"; done >"$work/blk.txt"
+echo "ENTER SD FD $work/block.bin ;BLK?" >"$work/blk1.txt"
 best=
 for ((r = 0; r < rounds; r++)); do
   base=$(run_kelvo "$work/blk1.txt" --protocol vxi11 --port "$pm_port")
@@ -137,7 +140,7 @@ for ((r = 0; r < rounds; r++)); do
   if [[ -z $best ]] || awk -v a="$ms" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$ms; fi
 done
 echo "VXI-11, 500000-byte block:"
-echo "  kelvo-cli ENTER FD:         $best ms a read (best of $rounds)"
+echo "  kelvo-cli ENTER SD FD:      $best ms a read (best of $rounds)"
 if [[ $pm_port == 111 ]] && /usr/bin/python3 -c 'import pyvisa' 2>/dev/null; then
   /usr/bin/python3 - <<'PY'
 import statistics, time, pyvisa
