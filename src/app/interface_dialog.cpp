@@ -1,6 +1,7 @@
 #include "app/interface_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -18,6 +19,7 @@
 
 #include "base/address_checks.h"
 #include "bus/interface_settings.h"
+#include "console/settings_file.h"
 #include "console/program_state.h"
 
 namespace kelvo::app {
@@ -89,6 +91,23 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvaila
     ip_->setMaxLength(static_cast<int>(kFieldChars));
     grid->addWidget(ip_, 7, 2);
 
+    // How a TCP/IP instrument is spoken to.
+    grid->addWidget(new QLabel(QStringLiteral("TCP/IP Instrument"), frame), 8, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("Kind"), frame), 9, 1);
+    lanKind_ = new QComboBox(frame);
+    lanKind_->addItem(QStringLiteral("With greeting"), static_cast<int>(LanProtocol::Greeting));
+    lanKind_->addItem(QStringLiteral("Raw socket"), static_cast<int>(LanProtocol::Raw));
+    lanKind_->addItem(QStringLiteral("VXI-11"), static_cast<int>(LanProtocol::Vxi11));
+    grid->addWidget(lanKind_, 9, 2);
+    grid->addWidget(new QLabel(QStringLiteral("VXI-11 Device"), frame), 10, 1);
+    deviceName_ = new QLineEdit(frame);
+    deviceName_->setMaxLength(static_cast<int>(kFieldChars));
+    deviceName_->setToolTip(QStringLiteral("inst0; gpib0 reaches the command's GPIB address behind a gateway"));
+    grid->addWidget(deviceName_, 10, 2);
+    keep_ = new QCheckBox(QStringLiteral("Keep connection"), frame);
+    keep_->setToolTip(QStringLiteral("Keep the connection across command lines (raw and VXI-11 always do)"));
+    grid->addWidget(keep_, 11, 1, 1, 2);
+
     auto* buttons = new QVBoxLayout;
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
@@ -115,6 +134,9 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvaila
     ip_->setText(QString::fromLatin1(settings_.IpAddress));
     (settings_.Protocol == BusProtocol::Gpib ? gpib_ : tcpip_)->setChecked(true);
     port_->setText(QString::number(static_cast<unsigned>(settings_.TcpPort)));
+    lanKind_->setCurrentIndex(std::max(0, lanKind_->findData(static_cast<int>(settings_.Lan))));
+    deviceName_->setText(QString::fromLatin1(settings_.DeviceName));
+    keep_->setChecked(settings_.KeepConnection != 0);
 }
 
 QString InterfaceDialog::Refusal() const { return refusal_->isHidden() ? QString() : refusal_->text(); }
@@ -133,6 +155,11 @@ void InterfaceDialog::accept() {
         refusal_->setText(
             QStringLiteral("The TCP port \"%1\" is not a number from 1 to 65535.").arg(port_->text().trimmed()));
         wrong = port_;
+    } else if (!ValidDeviceName(deviceName_->text().trimmed().toStdString())) {
+        refusal_->setText(QStringLiteral("The VXI-11 device \"%1\" is not 1 to 31 letters, digits, \",\", \"_\", "
+                                         "\".\" or \"-\" starting with a letter, such as inst0 or gpib0,5.")
+                              .arg(deviceName_->text().trimmed()));
+        wrong = deviceName_;
     }
     if (wrong != nullptr) {
         refusal_->show();
@@ -151,6 +178,10 @@ void InterfaceDialog::accept() {
     std::memcpy(settings_.IpAddress, ip.data(), n);
     settings_.IpAddress[n] = '\0';
     settings_.TcpPort = *port;
+    settings_.Lan = static_cast<LanProtocol>(lanKind_->currentData().toInt());
+    const std::string device = deviceName_->text().trimmed().toStdString();
+    std::memcpy(settings_.DeviceName, device.c_str(), device.size() + 1);
+    settings_.KeepConnection = keep_->isChecked() ? 1 : 0;
     QDialog::accept();
 }
 

@@ -1,4 +1,6 @@
-// The Interface dialog: protocol, default GPIB address, IP address and TCP port.
+// The Interface dialog: protocol, default GPIB address, IP address and TCP port;
+// below them, how a TCP/IP instrument is spoken to (greeting, raw socket or
+// VXI-11), the VXI-11 device name, and whether the connection is kept.
 #pragma once
 
 #include <QDialog>
@@ -6,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -35,6 +38,9 @@ public:
     QLineEdit* PortEdit() const { return port_; }
     QLineEdit* IpEdit() const { return ip_; }
     QComboBox* AddressList() const { return address_; }
+    QComboBox* LanKindList() const { return lanKind_; }
+    QLineEdit* DeviceNameEdit() const { return deviceName_; }
+    QCheckBox* KeepConnectionBox() const { return keep_; }
     // Why OK was refused, empty while nothing was refused.
     QString Refusal() const;
 
@@ -48,6 +54,9 @@ private:
     QLineEdit* port_;
     QLineEdit* ip_;
     QComboBox* address_;
+    QComboBox* lanKind_;
+    QLineEdit* deviceName_;
+    QCheckBox* keep_;
     QLabel* refusal_;
 };
 

@@ -63,6 +63,7 @@ MainWindow::MainWindow(std::string historyPath, const HostFactory& makeHost, QWi
     // text size.
     settingsPath_ = SettingsFileBeside(historyPath_);
     settingsFile_.Load(settingsPath_);
+    ReadLanChoices(settingsFile_, settings);
 
     view_ = new ConsoleView(this);
     setCentralWidget(view_);
@@ -138,6 +139,7 @@ void MainWindow::SaveWindowSettings() {
     }
     settingsFile_.SetFlag("window.maximized", isMaximized());
     settingsFile_.SetInteger("font.size", view_->FontPointSize());
+    WriteLanChoices(settingsFile_, session_->Settings);
     settingsFile_.Save(settingsPath_);  // a folder that cannot be written loses them silently
 }
 
@@ -179,8 +181,14 @@ QString MainWindow::StateText() const {
 
 QString MainWindow::SettingsText() const {
     QString where;
-    if (session_->Settings.Protocol == BusProtocol::TcpIp)
-        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(session_->Settings.IpAddress)).arg(session_->Settings.TcpPort);
+    const InterfaceSettings& settings = session_->Settings;
+    if (IsLan(settings, LanProtocol::Vxi11))
+        where = QStringLiteral("VXI-11 %1 %2").arg(QString::fromLatin1(settings.IpAddress),
+                                                 QString::fromLatin1(settings.DeviceName));
+    else if (IsLan(settings, LanProtocol::Raw))
+        where = QStringLiteral("Raw %1:%2").arg(QString::fromLatin1(settings.IpAddress)).arg(settings.TcpPort);
+    else if (settings.Protocol == BusProtocol::TcpIp)
+        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(settings.IpAddress)).arg(settings.TcpPort);
     else
         where = QStringLiteral("GPIB device %1").arg(session_->Settings.DeviceAddress);
     const QString timeout = session_->Settings.TimeoutMs > 0

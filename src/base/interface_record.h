@@ -10,10 +10,18 @@ namespace kelvo {
 // Stored as the numbers of the Interface dialog's two radio buttons.
 enum class BusProtocol : std::int16_t { Gpib = 17, TcpIp = 18 };
 
+// How a TCP/IP instrument is spoken to: with the "100 Connection accepted"
+// greeting, as a raw SCPI socket, or over VXI-11. All three are TCP/IP to the
+// history file; the kind lives in the settings file beside it.
+enum class LanProtocol : std::int16_t { Greeting = 0, Raw = 1, Vxi11 = 2 };
+
 inline constexpr char kDefaultIpAddress[] = "127.0.0.1";
 inline constexpr std::uint16_t kDefaultTcpPort = 5000;
 inline constexpr std::uint16_t kDefaultSecondPort = 5001;
 inline constexpr std::int16_t kDefaultDeviceAddress = 6;
+inline constexpr std::uint16_t kDefaultRawPort = 5025;
+inline constexpr std::uint16_t kDefaultPortmapPort = 111;
+inline constexpr char kDefaultVxi11Device[] = "inst0";
 inline constexpr std::int16_t kEndMessageCrLf = 1;
 inline constexpr std::int16_t kEndMessageLf = 2;
 
@@ -26,6 +34,17 @@ struct InterfaceSettings {
     std::int32_t TimeoutMs = 0;                          // 0: no timeout
     std::int16_t EndMessage = kEndMessageLf;
     std::int16_t BeepEnabled = 0;
+    // TCP/IP only: the kind, the VXI-11 device ("inst0", or "gpib0" / "gpib0,N"
+    // behind a LAN/GPIB gateway), and whether the greeting protocol keeps its
+    // connection across command lines (raw and VXI-11 always do).
+    LanProtocol Lan = LanProtocol::Greeting;
+    char DeviceName[32] = "inst0";
+    std::int16_t KeepConnection = 0;
 };
+
+// The lowest-level view of the selected way: GPIB, or one of the TCP/IP kinds.
+[[nodiscard]] inline bool IsLan(const InterfaceSettings& s, LanProtocol kind) {
+    return s.Protocol == BusProtocol::TcpIp && s.Lan == kind;
+}
 
 }  // namespace kelvo

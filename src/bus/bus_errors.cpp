@@ -168,4 +168,18 @@ std::int16_t ReportTcpError(BusContext& s) {
     return 1;
 }
 
+std::int16_t ReportVxi11Error(BusContext& s, std::int16_t code, std::string_view detail) {
+    PrintText(s, kAttrError, "VXI-11 error");
+    PrintText(s, kAttrValue, " while ");
+    PrintText(s, kAttrValue, OperationDescription(s.BusOperation));
+    PrintNewLine(s);
+    if (code == kErrTimeout || code == kErrKeyboardAbort) PrintMessage(s, code);
+    if (!detail.empty()) {
+        PrintText(s, kAttrValue, detail);
+        PrintNewLine(s);
+    }
+    SignalError(s);
+    return 1;
+}
+
 }  // namespace kelvo

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
 #include "bus/bus_context.h"
 
 namespace kelvo {
@@ -68,5 +70,9 @@ const char* OperationDescription(std::int32_t code);
 std::int16_t ReportGpibError(BusContext& s);
 // Reports the last TCP/IP wait when TcpError is set. Returns 1 when it reported.
 std::int16_t ReportTcpError(BusContext& s);
+// Reports a failed VXI-11 call: "VXI-11 error while <operation>", then for a
+// timeout or an abort (code 128 or 129) the same line as over TCP/IP, then
+// `detail` (naming the device, host and port). Returns 1.
+std::int16_t ReportVxi11Error(BusContext& s, std::int16_t code, std::string_view detail);
 
 }  // namespace kelvo

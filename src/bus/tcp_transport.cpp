@@ -47,6 +47,7 @@ TcpIpTransport::State& Tcp(BusContext& s) { return s.Connections().TcpIp().state
 // Reports a connection that ended or was never made, as its own TCP/IP error; one
 // that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost(BusContext& s) {
+    Tcp(s).failed = true;
     s.TcpError = Tcp(s).established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
     const std::int16_t result = ReportTcpError(s);
     if (s.TcpError != kTcpCouldNotConnect) return result;
@@ -181,16 +182,22 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
     }
     s.TransferWaitActive = 0;
     if (lost) return ReportConnectionLost(s);
+    if (outcome != 0) Tcp(s).failed = true;
     s.TcpError = outcome;
     return ReportTcpError(s);
 }
 
 std::int16_t OpenConnection(BusContext& s) {
-    if (s.Settings.Protocol != BusProtocol::TcpIp || s.WinsockAvailable == 0 || Tcp(s).socket.Valid()) return 0;
+    if (s.Settings.Protocol != BusProtocol::TcpIp || s.Settings.Lan == LanProtocol::Vxi11 ||
+        s.WinsockAvailable == 0 || Tcp(s).socket.Valid())
+        return 0;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 1;
     Tcp(s).socket.Reset(fd);
     Tcp(s).established = false;
+    Tcp(s).failed = false;
+    Tcp(s).openedFor = s.Settings;
+    const bool greeted = s.Settings.Lan != LanProtocol::Raw;
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // each small write goes out at once
 
@@ -206,7 +213,7 @@ std::int16_t OpenConnection(BusContext& s) {
     if (!failed && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS)
         failed = true;
-    if (failed || WaitSocketEvent(s, SocketEvent::Read) != 0) {
+    if (failed || WaitSocketEvent(s, greeted ? SocketEvent::Read : SocketEvent::Write) != 0) {
         if (failed) {
             PrintNewLine(s);
             ReportConnectionLost(s);
@@ -216,10 +223,16 @@ std::int16_t OpenConnection(BusContext& s) {
         return 1;
     }
 
-    const std::int16_t greeted = ReadGreeting(s);
+    if (!greeted) {
+        // A raw socket says nothing: the progress line goes again.
+        ClearToLineEnd(s);
+        StopTiming(s);
+        return 0;
+    }
+    const std::int16_t greeting = ReadGreeting(s);
     StopTiming(s);
-    if (greeted != 0) CloseConnection(s);
-    return greeted;
+    if (greeting != 0) CloseConnection(s);
+    return greeting;
 }
 
 void CloseConnection(BusContext& s) {
@@ -441,8 +454,49 @@ std::int32_t SocketByteCount(BusContext& s) { return Tcp(s).byteCount; }
 ReplyRest TcpReplyRest(BusContext& s) { return Tcp(s).replyRest; }
 std::int64_t TcpBytesDropped(BusContext& s) { return Tcp(s).bytesDropped; }
 
-void TcpIpTransport::EndLine() { CloseConnection(s); }
-std::int16_t TcpIpTransport::Connect() { return OpenConnection(s); }
+namespace {
+
+// The settings a connection depends on.
+bool SameInstrument(const InterfaceSettings& a, const InterfaceSettings& b) {
+    return a.Protocol == b.Protocol && a.Lan == b.Lan && a.TcpPort == b.TcpPort &&
+           std::strcmp(a.IpAddress, b.IpAddress) == 0 && a.KeepConnection == b.KeepConnection;
+}
+
+// Whether the instrument closed a connection that lay idle between lines. Bytes
+// it sent meanwhile stay for the next read.
+bool DroppedWhileIdle(int socket) {
+    pollfd fd{socket, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0) return false;
+    if (fd.revents & (POLLERR | POLLHUP | POLLNVAL)) return true;
+    unsigned char byte = 0;
+    const ssize_t n = recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+}  // namespace
+
+bool TcpIpTransport::KeepsConnection() const {
+    return s.Settings.Protocol == BusProtocol::TcpIp &&
+           (s.Settings.Lan == LanProtocol::Raw || s.Settings.KeepConnection != 0) && !state.failed &&
+           SameInstrument(state.openedFor, s.Settings);
+}
+
+std::int16_t TcpIpTransport::BeginLine() {
+    if (state.socket.Valid() && !KeepsConnection()) CloseConnection(s);
+    return 0;
+}
+
+void TcpIpTransport::EndLine() {
+    if (!KeepsConnection()) CloseConnection(s);
+}
+
+std::int16_t TcpIpTransport::Connect() {
+    if (state.socket.Valid() && state.established && DroppedWhileIdle(state.socket.Get())) {
+        // Made again once; a second failure is reported as any other.
+        CloseSocket(s);
+    }
+    return OpenConnection(s);
+}
 
 void TcpIpTransport::Reconnect() {
     CloseConnection(s);
@@ -454,6 +508,7 @@ void TcpIpTransport::EndMessage() { HoldWrites(s, false); }
 
 Moved TcpIpTransport::Write(std::span<const unsigned char> bytes) {
     const std::int16_t status = SocketSendAll(s, bytes);
+    if (status != 0) state.failed = true;
     return {status, state.byteCount};
 }
 
@@ -461,7 +516,10 @@ std::int32_t TcpIpTransport::UndeliveredBytes() const { return UnacknowledgedByt
 
 std::int16_t TcpIpTransport::ReadReply(std::span<unsigned char> buffer) {
     state.byteCount = 0;
-    return TcpReceive(s, buffer);
+    const std::int16_t status = TcpReceive(s, buffer);
+    // What is left of a reply would be taken for the next one.
+    if (status != 0 || state.replyRest == ReplyRest::Left) state.failed = true;
+    return status;
 }
 
 ReplyRest TcpIpTransport::RestOfReply(std::int16_t status, std::int32_t room) const {

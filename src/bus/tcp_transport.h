@@ -1,11 +1,20 @@
-// The TCP/IP transport: one connection to the instrument at IpAddress:TcpPort,
-// greeted with "100 Connection accepted"; strings go out as they are, and a reply
-// ends at a line feed unless the line feed lies inside a definite-length block.
+// The TCP/IP socket transport: one connection to the instrument at
+// IpAddress:TcpPort, greeted with "100 Connection accepted", or without a greeting
+// when the instrument is a raw SCPI socket; strings go out as they are, and a
+// reply ends at a line feed unless the line feed lies inside a definite-length
+// block.
+//
+// The greeting protocol connects anew for every command line unless "keep
+// connection" is on; a raw socket keeps its connection across lines. A kept
+// connection ends when the interface settings change, at RESTORE, after a
+// transport error, and with the program; one the instrument dropped between
+// lines is made again once when a command needs it.
 // The functions after the class act on the TCP/IP transport of the session.
 #pragma once
 
 #include <cstdint>
 
+#include "base/interface_record.h"
 #include "bus/transport.h"
 #include "bus/unique_fd.h"
 
@@ -20,9 +29,9 @@ public:
 
     // No bus operations: messages only.
     [[nodiscard]] Capability Capabilities() const override { return Capability::None; }
-    // Connected when a command first needs it (with the greeting), closed after
-    // the line.
-    std::int16_t BeginLine() override { return 0; }
+    // Connected when a command first needs it (with the greeting, if any);
+    // closed after the line unless it is kept.
+    std::int16_t BeginLine() override;
     void EndLine() override;
 
     [[nodiscard]] std::int16_t Connect() override;
@@ -44,12 +53,17 @@ public:
     struct State {
         UniqueFd socket;           // the connection, if one is open
         bool established = false;  // made (as opposed to still being tried)
+        bool failed = false;       // a transfer on it failed: it is not kept
+        InterfaceSettings openedFor;  // the settings it was made with
         std::int32_t byteCount = 0;  // moved by the last send or receive
         ReplyRest replyRest = ReplyRest::None;
         std::int64_t bytesDropped = 0;
         unsigned char scratch[kRequestSize] = {};  // where a dropped rest is read to
     };
     State state;
+
+    // Whether the connection open now outlives the command line.
+    [[nodiscard]] bool KeepsConnection() const;
 };
 
 

@@ -1,6 +1,7 @@
 #include "bus/transport.h"
 
 #include "bus/bus_connections.h"
+#include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
 
 namespace kelvo {
@@ -29,7 +30,61 @@ std::int16_t Transport::RemoteEnable(bool on) {
     return 1;
 }
 
+namespace {
+// IEEE 488.1 command bytes of the whole operations.
+constexpr unsigned char kGtl = 0x01;
+constexpr unsigned char kSdc = 0x04;
+constexpr unsigned char kGetByte = 0x08;
+constexpr unsigned char kDcl = 0x14;
+constexpr unsigned char kSpe = 0x18;
+constexpr unsigned char kSpd = 0x19;
+constexpr unsigned char kUnl = 0x3F;
+constexpr unsigned char kUnt = 0x5F;
+constexpr unsigned char Mla(std::int16_t address) { return static_cast<unsigned char>(0x20 + address); }
+constexpr unsigned char Mta(std::int16_t address) { return static_cast<unsigned char>(0x40 + address); }
+}  // namespace
+
+std::int16_t Transport::SerialPoll(std::int16_t address, unsigned char& status) {
+    const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
+    s.BusOperation = kOpSerialPollEnable;
+    if (SendCommand(enable) != 0) return 1;
+    unsigned char byte[1] = {0};
+    s.BusOperation = kOpSerialPoll;
+    if (ReadCounted(byte) != 0) return 1;
+    status = byte[0];
+    const unsigned char disable[3] = {kSpd, kUnl, kUnt};
+    s.BusOperation = kOpSerialPollDisable;
+    (void)SendCommand(disable);
+    return 0;
+}
+
+std::int16_t Transport::TriggerDevice(std::int16_t address) {
+    const unsigned char bytes[4] = {kUnl, kUnt, Mla(address), kGetByte};
+    return SendCommand(bytes);
+}
+
+std::int16_t Transport::ClearDevice(std::int16_t address) {
+    const unsigned char bytes[4] = {kUnl, kUnt, Mla(address), kSdc};
+    return SendCommand(bytes);
+}
+
+std::int16_t Transport::ClearAll() {
+    const unsigned char bytes[1] = {kDcl};
+    return SendCommand(bytes);
+}
+
+std::int16_t Transport::GoToLocal(std::int16_t address) {
+    const unsigned char bytes[4] = {kUnl, kUnt, Mla(address), kGtl};
+    return SendCommand(bytes);
+}
+
+std::int16_t Transport::RemoteDevice(std::int16_t address) {
+    const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
+    return SendCommand(bytes);
+}
+
 Transport& BusConnections::Selected() {
+    if (IsLan(s_.Settings, LanProtocol::Vxi11)) return vxi11_;
     if (s_.Settings.Protocol == BusProtocol::TcpIp) return tcpIp_;
     return gpib_;
 }

@@ -1,5 +1,6 @@
 // The ways of reaching an instrument, behind one interface: the GPIB board
-// through the driver binding, and the TCP/IP instrument with its greeting.
+// through the driver binding, the TCP/IP instrument (with its greeting, or as a
+// raw socket), and VXI-11.
 //
 // Everything a command does with an instrument goes through the selected
 // Transport: messages (writing with the end-message and EOI choices, reading a
@@ -7,8 +8,10 @@
 // the way offers them, the bus operations. What a way offers beyond messages is
 // its set of capabilities; the dispatcher refuses a command that needs one the
 // selected way lacks, so a bus operation is only ever asked of a way that has it.
-// Around every command line the cycle begins the selected way and ends them all,
-// so that nothing of any connection survives a line.
+// Around every command line the cycle begins the selected way and ends them all;
+// only a connection a way keeps on purpose (a raw socket, a VXI-11 link, the
+// greeting protocol with "keep connection") survives a line, and only while the
+// settings it was made with stay as they are.
 //
 // A new way of reaching an instrument is a new Transport class, held by
 // BusConnections (bus/bus_connections.h) and chosen there by the settings. What
@@ -57,7 +60,8 @@ public:
     // Before a command line: brings the way into a known state. Returns 0, or 1
     // when that failed (the commands' own calls then report it).
     virtual std::int16_t BeginLine() = 0;
-    // After a command line: releases whatever the line opened.
+    // After a command line: releases whatever the line opened that the way does
+    // not keep.
     virtual void EndLine() = 0;
 
     // --- Messages --------------------------------------------------------------
@@ -110,6 +114,20 @@ public:
     [[nodiscard]] virtual std::int16_t ParallelPoll(unsigned char& response);
     [[nodiscard]] virtual std::int16_t InterfaceClear();
     [[nodiscard]] virtual std::int16_t RemoteEnable(bool on);
+
+    // One device's operations as wholes (SerialPoll, Trigger, DeviceClear,
+    // GoToLocal and RemoteEnable capabilities). By default the bus command bytes
+    // that do them on a GPIB bus, sent with SendCommand (and the status byte read
+    // with ReadCounted), each setting BusOperation as it goes; a way with
+    // operations of its own for them overrides these.
+    [[nodiscard]] virtual std::int16_t SerialPoll(std::int16_t address, unsigned char& status);
+    [[nodiscard]] virtual std::int16_t TriggerDevice(std::int16_t address);
+    // Selected device clear of `address`; ClearAll is the universal device clear.
+    [[nodiscard]] virtual std::int16_t ClearDevice(std::int16_t address);
+    [[nodiscard]] virtual std::int16_t ClearAll();
+    [[nodiscard]] virtual std::int16_t GoToLocal(std::int16_t address);
+    // After RemoteEnable(true): puts `address` in remote (by making it a listener).
+    [[nodiscard]] virtual std::int16_t RemoteDevice(std::int16_t address);
 
 protected:
     BusContext& s;

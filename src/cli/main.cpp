@@ -27,6 +27,7 @@
 #include "console/console.h"
 #include "console/history.h"
 #include "console/history_file.h"
+#include "console/settings_file.h"
 #include "console/host.h"
 #include "console/program_state.h"
 #include "script/command_cycle.h"
@@ -124,6 +125,7 @@ struct Options {
     std::string junit;           // --junit: the report's file
     int interactive = -1;        // --interactive 1, --no-interactive 0, else by the terminals
     int colour = -1;             // --color: always 1, never 0, auto -1
+    std::string find;            // --find: the address range FIND probes, instead of the input
 };
 
 class CliHost;
@@ -261,7 +263,8 @@ private:
 
 void Usage(std::FILE* to) {
     std::fputs(
-        "usage: kelvo-cli [--attrs] [--beeps] [--tcpip] [--ip ADDRESS] [--port N] [--address N]\n"
+        "usage: kelvo-cli [--attrs] [--beeps] [--tcpip | --protocol KIND] [--ip ADDRESS] [--port N]\n"
+        "                 [--address N] [--device-name NAME] [--keep-connection] [--find RANGE]\n"
         "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
         "                 [--interactive | --no-interactive] [--color=auto|always|never]\n"
         "       kelvo-cli --version | --help\n"
@@ -271,10 +274,22 @@ void Usage(std::FILE* to) {
         "\n"
         "  --attrs        write each display piece as {N}text, N being its colour attribute\n"
         "  --beeps        write every beep to standard error as 'BEEP <hz> <ms>'\n"
-        "  --tcpip        use the TCP/IP protocol (default: GPIB)\n"
+        "  --tcpip        use the TCP/IP protocol (default: GPIB); as --protocol tcpip\n"
+        "  --protocol KIND  gpib; tcpip (an instrument that greets with \"100\n"
+        "                 Connection accepted\"); raw (a SCPI socket, no greeting);\n"
+        "                 vxi11 (ONC RPC: portmapper, core and abort channels)\n"
         "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
-        "  --port N       the instrument's TCP port, 1 to 65535 (default 5000)\n"
+        "  --port N       the instrument's TCP port, 1 to 65535 (default 5000; raw:\n"
+        "                 5025; vxi11: the portmapper's port, 111)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
+        "  --device-name NAME  the VXI-11 device (default inst0); gpib0 reaches the\n"
+        "                 command's device address N behind a LAN/GPIB gateway as\n"
+        "                 gpib0,N; a name with a comma is used as it is\n"
+        "  --keep-connection  tcpip: keep the connection across command lines (raw\n"
+        "                 and vxi11 always do)\n"
+        "  --find RANGE   list the instruments at a.b.c.d or a.b.c.d-e that answer\n"
+        "                 *IDN? on the --port (as FIND RANGE), instead of reading\n"
+        "                 standard input; with --protocol raw or vxi11\n"
         "  --run FILE     run the command file FILE (as RUN FILE) instead of reading\n"
         "                 standard input; may be given several times\n"
         "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
@@ -336,6 +351,7 @@ bool ParseNumber(std::string_view text, long low, long high, long& value) {
 
 Options ParseArguments(int argc, char** argv) {
     Options options;
+    bool portGiven = false;
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         std::string_view value;
@@ -362,6 +378,32 @@ Options ParseArguments(int argc, char** argv) {
         } else if (arg == "--tcpip") {
             noValue();
             options.settings.Protocol = BusProtocol::TcpIp;
+            options.settings.Lan = LanProtocol::Greeting;
+        } else if (arg == "--protocol") {
+            const std::string_view kind = takeValue();
+            if (kind == "gpib") {
+                options.settings.Protocol = BusProtocol::Gpib;
+            } else {
+                options.settings.Protocol = BusProtocol::TcpIp;
+                if (kind == "tcpip") options.settings.Lan = LanProtocol::Greeting;
+                else if (kind == "raw") options.settings.Lan = LanProtocol::Raw;
+                else if (kind == "vxi11") options.settings.Lan = LanProtocol::Vxi11;
+                else UsageError("--protocol takes gpib, tcpip, raw or vxi11, not '" + std::string(kind) + "'");
+            }
+        } else if (arg == "--device-name") {
+            const std::string name(takeValue());
+            if (!ValidDeviceName(name))
+                UsageError("--device-name needs 1 to 31 letters, digits, ',', '_', '.' or '-' starting with a "
+                           "letter, not '" + name + "'");
+            std::memcpy(options.settings.DeviceName, name.c_str(), name.size() + 1);
+        } else if (arg == "--find") {
+            const std::string_view range = takeValue();
+            if (range.empty() || range.size() > 64 || range.find(' ') != std::string_view::npos)
+                UsageError("--find needs an address range such as 192.168.1.1-254, not '" + std::string(range) + "'");
+            options.find = range;
+        } else if (arg == "--keep-connection") {
+            noValue();
+            options.settings.KeepConnection = 1;
         } else if (arg == "--ip") {
             const std::string address(takeValue());
             in_addr parsed{};
@@ -374,6 +416,7 @@ Options ParseArguments(int argc, char** argv) {
             if (!ParseNumber(text, 1, 65535, port))
                 UsageError("--port needs a number from 1 to 65535, not '" + std::string(text) + "'");
             options.settings.TcpPort = static_cast<std::uint16_t>(port);
+            portGiven = true;
         } else if (arg == "--address") {
             const std::string_view text = takeValue();
             long address = 0;
@@ -414,6 +457,9 @@ Options ParseArguments(int argc, char** argv) {
             UsageError("unknown argument '" + std::string(arg) + "'");
         }
     }
+    // Each TCP/IP kind has its usual port.
+    if (!portGiven && options.settings.Lan == LanProtocol::Raw) options.settings.TcpPort = kDefaultRawPort;
+    if (!portGiven && options.settings.Lan == LanProtocol::Vxi11) options.settings.TcpPort = kDefaultPortmapPort;
     for (const BatchRun& run : options.runs) {
         if (BatchLine(run).size() > kMaxLineLength)
             UsageError("--run " + run.file + " and its --response make a RUN line longer than 254 characters");
@@ -699,6 +745,12 @@ int Run(int argc, char** argv) {
         return RunBatch(p, options, history);
     }
     SetRunObserver(p.session, p.report.get());
+    if (!options.find.empty()) {
+        const std::string line = "FIND " + options.find;
+        RunLine(p, line, line.size(), history, options);
+        FinishReport(p);
+        return p.exitStatus;
+    }
     if (p.interactiveMode) {
         const int status = RunInteractive(p, history, argc > 0 ? argv[0] : "kelvo-cli");
         FinishReport(p);

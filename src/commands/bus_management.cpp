@@ -30,6 +30,17 @@ void Announce(CommandContext& s, const char* what, std::int16_t address, bool wi
     PrintNewLine(s);
 }
 
+// Runs one of the transport's whole operations the way SendCommandBytes runs
+// command bytes: "Waiting for completion...", then "Done" when it went well.
+template <typename Call>
+void Whole(CommandContext& s, std::int16_t operation, Call call) {
+    ShowWaiting(s);
+    s.BusOperation = operation;
+    StartTiming(s);
+    if (call(SelectedTransport(s)) == 0) ShowDone(s);
+    StopTiming(s);
+}
+
 }  // namespace
 
 std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes) {
@@ -60,14 +71,14 @@ void CmdAbort(CommandContext& s) {
 void CmdClear(CommandContext& s, ParseCursor& cursor) {
     if (!HasArgument(cursor)) {
         Announce(s, "DCL", 0, false);
-        SendCommandBytes(s, kOpDeviceClear, {kDcl});
+        Whole(s, kOpDeviceClear, [](Transport& bus) { return bus.ClearAll(); });
         return;
     }
     const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "SDC", address, true);
-    SendCommandBytes(s, kOpSelectedDeviceClear, {kUnl, kUnt, Mla(address), kSdc});
+    Whole(s, kOpSelectedDeviceClear, [address](Transport& bus) { return bus.ClearDevice(address); });
 }
 
 void CmdLocal(CommandContext& s, ParseCursor& cursor) {
@@ -86,7 +97,7 @@ void CmdLocal(CommandContext& s, ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "GTL", address, true);
-    SendCommandBytes(s, kOpGoToLocal, {kUnl, kUnt, Mla(address), kGtl});
+    Whole(s, kOpGoToLocal, [address](Transport& bus) { return bus.GoToLocal(address); });
 }
 
 void CmdLlock(CommandContext& s) {
@@ -120,8 +131,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
     }
     ShowWaiting(s);
     s.BusOperation = kOpListenAddress;
-    const unsigned char bytes[3] = {kUnl, kUnt, Mla(address)};
-    if (SelectedTransport(s).SendCommand(bytes) == 0) ShowDone(s);
+    if (SelectedTransport(s).RemoteDevice(address) == 0) ShowDone(s);
     StopTiming(s);
 }
 
@@ -130,7 +140,7 @@ void CmdTrigger(CommandContext& s, ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "GET", address, true);
-    SendCommandBytes(s, kOpTrigger, {kUnl, kUnt, Mla(address), kGetByte});
+    Whole(s, kOpTrigger, [address](Transport& bus) { return bus.TriggerDevice(address); });
 }
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one

@@ -10,6 +10,8 @@ namespace kelvo {
 void CmdAbort(CommandContext& s);
 void CmdClear(CommandContext& s, ParseCursor& cursor);
 void CmdEnter(CommandContext& s, ParseCursor& cursor);
+// FIND: the instruments answering *IDN? in an address range (raw or VXI-11).
+void CmdFind(CommandContext& s, ParseCursor& cursor);
 void CmdGet(CommandContext& s, ParseCursor& cursor);
 void CmdLocal(CommandContext& s, ParseCursor& cursor);
 void CmdLlock(CommandContext& s);

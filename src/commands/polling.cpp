@@ -110,23 +110,12 @@ void CmdSpoll(CommandContext& s, ParseCursor& cursor) {
     PrintNewLine(s);
     ShowWaiting(s);
 
-    Transport& bus = SelectedTransport(s);
-    const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
-    s.BusOperation = kOpSerialPollEnable;
-    StartTiming(s);
-    if (bus.SendCommand(enable) != 0) {
-        StopTiming(s);
-        return;
-    }
     unsigned char status[1] = {0};
-    s.BusOperation = kOpSerialPoll;
-    if (bus.ReadCounted(status) != 0) {
+    StartTiming(s);
+    if (SelectedTransport(s).SerialPoll(address, status[0]) != 0) {
         StopTiming(s);
         return;
     }
-    const unsigned char disable[3] = {kSpd, kUnl, kUnt};
-    s.BusOperation = kOpSerialPollDisable;
-    (void)bus.SendCommand(disable);
     ClearToLineEnd(s);
     PrintText(s, kAttrWords, "Status byte: ");
     PrintText(s, kAttrValue, FormatBits(status[0]));

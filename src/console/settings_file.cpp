@@ -113,4 +113,40 @@ std::string SettingsFileBeside(const std::string& historyPath) {
     return historyPath + ".ini";
 }
 
+namespace {
+constexpr std::pair<std::string_view, LanProtocol> kLanWords[] = {
+    {"tcpip", LanProtocol::Greeting}, {"raw", LanProtocol::Raw}, {"vxi11", LanProtocol::Vxi11}};
+}  // namespace
+
+bool ValidDeviceName(std::string_view name) {
+    if (name.empty() || name.size() >= sizeof InterfaceSettings{}.DeviceName) return false;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!letter(name[0])) return false;
+    for (const char c : name) {
+        if (!letter(c) && !(c >= '0' && c <= '9') && c != ',' && c != '_' && c != '.' && c != '-') return false;
+    }
+    return true;
+}
+
+void ReadLanChoices(const SettingsFile& file, InterfaceSettings& settings) {
+    const std::string kind = file.Text("lan.protocol", "tcpip");
+    settings.Lan = LanProtocol::Greeting;
+    for (const auto& [word, value] : kLanWords) {
+        if (kind == word) settings.Lan = value;
+    }
+    const std::string device = file.Text("lan.device", kDefaultVxi11Device);
+    const std::string_view chosen = ValidDeviceName(device) ? std::string_view(device) : kDefaultVxi11Device;
+    chosen.copy(settings.DeviceName, sizeof settings.DeviceName - 1);
+    settings.DeviceName[chosen.size()] = '\0';
+    settings.KeepConnection = file.Flag("lan.keep_connection", false) ? 1 : 0;
+}
+
+void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings) {
+    for (const auto& [word, value] : kLanWords) {
+        if (settings.Lan == value) file.Set("lan.protocol", word);
+    }
+    file.Set("lan.device", settings.DeviceName);
+    file.SetFlag("lan.keep_connection", settings.KeepConnection != 0);
+}
+
 }  // namespace kelvo

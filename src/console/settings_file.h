@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/interface_record.h"
+
 namespace kelvo {
 
 class SettingsFile {
@@ -44,6 +46,16 @@ public:
 private:
     std::vector<std::pair<std::string, std::string>> entries_;
 };
+
+// The TCP/IP choices the history file has no room for: "lan.protocol"
+// ("tcpip", "raw" or "vxi11"), "lan.device" (the VXI-11 device name) and
+// "lan.keep_connection". Missing or bad values read as the defaults.
+void ReadLanChoices(const SettingsFile& file, InterfaceSettings& settings);
+void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings);
+
+// Whether `name` can be a VXI-11 device name: 1 to 31 letters, digits, ",",
+// "_", "." or "-", starting with a letter.
+[[nodiscard]] bool ValidDeviceName(std::string_view name);
 
 // The settings file that goes with a history file: the history file's name with
 // its extension replaced by "ini" ("/x/kelvo.HIS" gives "/x/kelvo.ini").

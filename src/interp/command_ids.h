@@ -38,6 +38,7 @@ enum CommandId : std::uint8_t {
     kTrigger = 28,
     kWait = 29,
     kZip = 30,
+    kFind = 31,
 };
 
 }  // namespace kelvo

@@ -32,6 +32,7 @@ enum class Capability : std::uint16_t {
     DeviceClear = 1 << 6,     // DCL, SDC
     GoToLocal = 1 << 7,       // GTL
     CountedRead = 1 << 8,     // reads of a byte count or until nothing is left
+    LocalLockout = 1 << 9,    // LLO
 };
 
 constexpr Capability operator|(Capability a, Capability b) {
@@ -45,7 +46,7 @@ constexpr bool Covers(Capability offered, Capability needed) {
 inline constexpr Capability kAllCapabilities =
     Capability::CommandBytes | Capability::SerialPoll | Capability::ParallelPoll | Capability::InterfaceClear |
     Capability::RemoteEnable | Capability::Trigger | Capability::DeviceClear | Capability::GoToLocal |
-    Capability::CountedRead;
+    Capability::CountedRead | Capability::LocalLockout;
 
 class InterpContext;
 

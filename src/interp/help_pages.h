@@ -114,6 +114,11 @@ inline constexpr HelpLine kTriggerSummary[] = {
     {5, "Sends the Group Execute Trigger (GET) command", 1},
 };
 
+inline constexpr HelpLine kFindSummary[] = {
+    {5, "Lists the TCP/IP instruments in an address range that", 1},
+    {5, "answer *IDN? (raw socket or VXI-11), probed together", 1},
+};
+
 inline constexpr HelpLine kWaitSummary[] = {
     {5, "Waits for the number of seconds in the argument", 1},
 };
@@ -373,6 +378,15 @@ inline constexpr HelpLine kTriggerSyntax[] = {
     {1, "TRIGGER", 0},
     {8, " [address]", 1},
     {1, "The address must be supplied", 1},
+};
+
+inline constexpr HelpLine kFindSyntax[] = {
+    {6, "Syntax: ", 0},
+    {1, "FIND", 0},
+    {8, " a.b.c.d[-e] [PORT port]", 1},
+    {5, "Probes the addresses a.b.c.d to a.b.c.e, each for at most 0.5 seconds", 1},
+    {5, "PORT - the raw socket's port, or the VXI-11 portmapper's", 1},
+    {5, "        (default: the TCP port of the interface settings)", 1},
 };
 
 inline constexpr HelpLine kWaitSyntax[] = {

@@ -224,11 +224,12 @@ const CommandRow kRows[] = {
     {kEnter, "ENTER", 'E', Run<CmdEnter>, kEnterOptions, "ENTER", kEnterSummary, kEnterSyntax, kStringAndFileAppendix,
      C::None},
     {kExit, "X", 0, nullptr, nullptr, {}, {}, {}, {}, C::None},
+    {kFind, "FIND", 0, Run<CmdFind>, nullptr, {}, kFindSummary, kFindSyntax, {}, C::None},
     {kGet, "GET", 'G', Run<CmdGet>, kGetOptions, "GET", kGetSummary, kGetSyntax, {}, C::CountedRead},
     {kHelp, "?", 0, Run<ShowCommandHelp>, nullptr, {}, {}, {}, {}, C::None},
     {kIf, "IF", 0, Run<CmdIf>, kCheckOptions, "IF", kIfSummary, kIfSyntax, {}, C::None},
     {kLocal, "LOCAL", 0, Run<CmdLocal>, nullptr, {}, kLocalSummary, kLocalSyntax, {}, C::GoToLocal},
-    {kLlock, "LLOCK", 0, Run<CmdLlock>, nullptr, {}, kLlockSummary, {}, {}, C::RemoteEnable},
+    {kLlock, "LLOCK", 0, Run<CmdLlock>, nullptr, {}, kLlockSummary, {}, {}, C::LocalLockout},
     // The prompt itself: no word; its syntax page is the general help page.
     {kPrompt, {}, 0, nullptr, nullptr, {}, {}, kGeneralSyntax, {}, C::None},
     {kOutput, "OUTPUT", 'O', Run<CmdOutput>, kOutputOptions, "OUTPUT", kOutputSummary, kOutputSyntax,

@@ -1,4 +1,5 @@
 // The Interface dialog, Save Display Text and Print Display Text.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -137,6 +138,34 @@ private slots:
         dialog.reject();
         QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
         QCOMPARE(settings_.TcpPort, std::uint16_t{5000});
+    }
+
+    // Below the protocol, port and address controls: the TCP/IP kind, the VXI-11 device and
+    // keep connection; a device name VXI-11 cannot carry is refused.
+    void storesTheTcpIpKindDeviceAndKeepConnection() {
+        InterfaceDialog dialog(settings_);
+        dialog.show();
+        QCOMPARE(dialog.LanKindList()->currentText(), QStringLiteral("With greeting"));
+        QCOMPARE(dialog.DeviceNameEdit()->text(), QStringLiteral("inst0"));
+        QVERIFY(!dialog.KeepConnectionBox()->isChecked());
+        dialog.TcpIpButton()->setChecked(true);
+        dialog.LanKindList()->setCurrentIndex(2);
+        dialog.DeviceNameEdit()->setText(QStringLiteral("gpib 0"));
+        dialog.accept();
+        QVERIFY(dialog.isVisible());
+        QVERIFY2(dialog.Refusal().contains(QStringLiteral("VXI-11 device \"gpib 0\"")), qPrintable(dialog.Refusal()));
+        QCOMPARE(settings_.Lan, LanProtocol::Greeting);
+        dialog.DeviceNameEdit()->setText(QStringLiteral("gpib0"));
+        dialog.KeepConnectionBox()->setChecked(true);
+        dialog.accept();
+        QVERIFY(dialog.Refusal().isEmpty());
+        QCOMPARE(settings_.Lan, LanProtocol::Vxi11);
+        QCOMPARE(std::string(settings_.DeviceName), std::string("gpib0"));
+        QCOMPARE(settings_.KeepConnection, std::int16_t{1});
+        InterfaceDialog again(settings_);
+        QCOMPARE(again.LanKindList()->currentText(), QStringLiteral("VXI-11"));
+        QCOMPARE(again.DeviceNameEdit()->text(), QStringLiteral("gpib0"));
+        QVERIFY(again.KeepConnectionBox()->isChecked());
     }
 
     void withoutTheSocketLayerTheProtocolStaysGpib() {

@@ -90,6 +90,40 @@ TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndTheNameFollowsTheHistoryFile
     EXPECT_EQ(SettingsFileBeside("/a.b/kelvo"), "/a.b/kelvo.ini");
 }
 
+TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValuesReadAsDefaults) {
+    const std::string path = Path("kelvo.ini");
+    InterfaceSettings settings;
+    settings.Lan = LanProtocol::Vxi11;
+    std::snprintf(settings.DeviceName, sizeof settings.DeviceName, "gpib0");
+    settings.KeepConnection = 1;
+    SettingsFile file;
+    file.Set("font.size", "12");
+    WriteLanChoices(file, settings);
+    ASSERT_TRUE(file.Save(path));
+    EXPECT_EQ(Read(path), "# Kelvo settings: key=value, one a line\nfont.size=12\nlan.protocol=vxi11\n"
+                          "lan.device=gpib0\nlan.keep_connection=1\n");
+    SettingsFile again;
+    ASSERT_TRUE(again.Load(path));
+    InterfaceSettings read;
+    ReadLanChoices(again, read);
+    EXPECT_EQ(read.Lan, LanProtocol::Vxi11);
+    EXPECT_STREQ(read.DeviceName, "gpib0");
+    EXPECT_EQ(read.KeepConnection, 1);
+
+    Write(path, "lan.protocol=telnet\nlan.device=9bad name\nlan.keep_connection=maybe\n");
+    SettingsFile bad;
+    ASSERT_TRUE(bad.Load(path));
+    ReadLanChoices(bad, read);
+    EXPECT_EQ(read.Lan, LanProtocol::Greeting);
+    EXPECT_STREQ(read.DeviceName, "inst0");
+    EXPECT_EQ(read.KeepConnection, 0);
+    EXPECT_TRUE(ValidDeviceName("gpib0,5"));
+    EXPECT_TRUE(ValidDeviceName("inst0"));
+    EXPECT_FALSE(ValidDeviceName(""));
+    EXPECT_FALSE(ValidDeviceName("inst 0"));
+    EXPECT_FALSE(ValidDeviceName(std::string(32, 'a')));
+}
+
 using HistoryChecks = Scratch;
 
 TEST_F(HistoryChecks, RefusedPortsAndAddressesFallBackToDefaults) {

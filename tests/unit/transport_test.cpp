@@ -49,9 +49,66 @@ TEST_F(TransportTest, TheSettingsSelectTheWayAndItsCapabilities) {
     s.Settings.Protocol = BusProtocol::TcpIp;
     EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
     EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
-    ASSERT_EQ(AllTransports(s).size(), 2u);
+    s.Settings.Lan = LanProtocol::Raw;
+    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
+    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
+    s.Settings.Lan = LanProtocol::Vxi11;
+    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Vxi11());
+    EXPECT_EQ(ConnectionCapabilities(s), Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear |
+                                            Capability::GoToLocal | Capability::RemoteEnable);
+    s.Settings.Protocol = BusProtocol::Gpib;
+    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
+    ASSERT_EQ(AllTransports(s).size(), 3u);
     EXPECT_EQ(AllTransports(s)[0], &s.Connections().Gpib());
     EXPECT_EQ(AllTransports(s)[1], &s.Connections().TcpIp());
+    EXPECT_EQ(AllTransports(s)[2], &s.Connections().Vxi11());
+}
+
+TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
+    EXPECT_EQ(Vxi11Transport::DeviceFor("inst0", 5), "inst0");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0", 5), "gpib0,5");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib1", 12), "gpib1,12");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib0,9", 5), "gpib0,9");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("GPIB0", 7), "GPIB0,7");
+    EXPECT_EQ(Vxi11Transport::DeviceFor("gpib", 7), "gpib");
+}
+
+TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
+    ConnectTcp("");
+    s.Settings.Lan = LanProtocol::Raw;
+    s.Connections().TcpIp().state.openedFor = s.Settings;
+    Transport& bus = SelectedTransport(s);
+    EXPECT_EQ(bus.BeginLine(), 0);
+    bus.EndLine();
+    EXPECT_TRUE(ConnectionOpen(s));
+    EXPECT_EQ(bus.BeginLine(), 0);
+    EXPECT_TRUE(ConnectionOpen(s));
+    s.Settings.TcpPort = 5026;  // another instrument
+    EXPECT_EQ(bus.BeginLine(), 0);
+    EXPECT_FALSE(ConnectionOpen(s));
+}
+
+TEST_F(TransportTest, TheGreetingProtocolKeepsItsConnectionOnlyWhenAsked) {
+    ConnectTcp("");
+    s.Settings.KeepConnection = 1;
+    s.Connections().TcpIp().state.openedFor = s.Settings;
+    SelectedTransport(s).EndLine();
+    EXPECT_TRUE(ConnectionOpen(s));
+    s.Settings.KeepConnection = 0;
+    SelectedTransport(s).EndLine();
+    EXPECT_FALSE(ConnectionOpen(s));
+}
+
+TEST_F(TransportTest, AFailedTransferEndsAKeptConnection) {
+    ConnectTcp("");
+    s.Settings.Lan = LanProtocol::Raw;
+    s.Connections().TcpIp().state.openedFor = s.Settings;
+    close(peer_);
+    peer_ = -1;
+    unsigned char buffer[8];
+    EXPECT_EQ(SelectedTransport(s).ReadReply(buffer), 1);  // closed by the instrument
+    SelectedTransport(s).EndLine();
+    EXPECT_FALSE(ConnectionOpen(s));
 }
 
 TEST_F(TransportTest, TcpIpWritesAndReadsThroughTheInterface) {
