@@ -99,6 +99,30 @@ TEST_F(TransportTest, TheGreetingProtocolKeepsItsConnectionOnlyWhenAsked) {
     EXPECT_FALSE(ConnectionOpen(s));
 }
 
+TEST_F(TransportTest, EachSessionKeepsItsOwnRawConnection) {
+    ConnectTcp("");
+    s.Settings.Lan = LanProtocol::Raw;
+    s.Connections().TcpIp().state.openedFor = s.Settings;
+    Console otherConsole{host};
+    Session other{otherConsole, host};
+    other.Settings.Protocol = BusProtocol::TcpIp;
+    other.Settings.Lan = LanProtocol::Raw;
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    AdoptConnection(other, fds[0]);
+    other.Connections().TcpIp().state.openedFor = other.Settings;
+    EXPECT_NE(&SelectedTransport(other), &SelectedTransport(s));
+    EXPECT_NE(&other.Connections().Vxi11(), &s.Connections().Vxi11());
+    // Another instrument for the second session ends its connection only.
+    other.Settings.TcpPort = 5026;
+    EXPECT_EQ(SelectedTransport(other).BeginLine(), 0);
+    EXPECT_FALSE(ConnectionOpen(other));
+    EXPECT_EQ(SelectedTransport(s).BeginLine(), 0);
+    EXPECT_TRUE(ConnectionOpen(s));
+    close(fds[1]);
+}
+
 TEST_F(TransportTest, AFailedTransferEndsAKeptConnection) {
     ConnectTcp("");
     s.Settings.Lan = LanProtocol::Raw;
