@@ -23,6 +23,9 @@
 #include <vector>
 
 #include "cli_process.h"
+#ifdef KELVO_INSTSIM_PATH
+#include "instsim_process.h"
+#endif
 
 extern char** environ;
 
@@ -123,51 +126,24 @@ inline std::vector<std::string> GpibDriverEnvironment(const ScratchDir& scratch,
 class InstrumentServer {
 public:
     // `options` are kelvo-instsim's, less --listen.
-    explicit InstrumentServer(const std::vector<std::string>& options) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--listen", "127.0.0.1:0"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
+    explicit InstrumentServer(const std::vector<std::string>& options) : process_(Arguments(options), "\n", kGenerousTimeout) {
         // "listening on 127.0.0.1:PORT" once the socket is ready.
-        std::string line;
-        const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
-        while (pid_ > 0 && line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[128];
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            line.append(buffer, static_cast<std::size_t>(n));
-        }
-        close(out[0]);
-        const std::size_t colon = line.rfind(':');
-        if (line.rfind("listening on 127.0.0.1:", 0) == 0 && colon != std::string::npos) port_ = std::stoi(line.substr(colon + 1));
-        if (port_ == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << line << "'";
+        if (Port() == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_.Output() << "'";
     }
-    ~InstrumentServer() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly on SIGTERM";
-    }
+    ~InstrumentServer() { EXPECT_TRUE(process_.Stop()) << "kelvo-instsim did not stop cleanly on SIGTERM"; }
     InstrumentServer(const InstrumentServer&) = delete;
     InstrumentServer& operator=(const InstrumentServer&) = delete;
 
-    int Port() const { return port_; }
+    int Port() const { return process_.Port(""); }
 
 private:
-    pid_t pid_ = -1;
-    int port_ = 0;
+    static std::vector<std::string> Arguments(const std::vector<std::string>& options) {
+        std::vector<std::string> args{"--listen", "127.0.0.1:0"};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+
+    testsupport::InstsimProcess process_;
 };
 #endif  // KELVO_INSTSIM_PATH
 

@@ -2,12 +2,7 @@
 // instrument and a GPIB device behind a VXI-11 gateway, with connections kept
 // across command lines, and each fault reported with what it names.
 
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -57,53 +52,21 @@ constexpr char kVxi11Resources[] = R"yaml(  TCPIP::127.0.0.1::INSTR:
 // port; stopped with SIGTERM.
 class Vxi11Server {
 public:
-    explicit Vxi11Server(const std::vector<std::string>& options) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--portmap-port", "0"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
+    explicit Vxi11Server(const std::vector<std::string>& options) : process_(Arguments(options), " portmap\n", kGenerousTimeout) {
         // "listening on 127.0.0.1:PORT portmap" once every socket is ready.
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + kGenerousTimeout;
-        while (pid_ > 0 && text.find(" portmap\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[256];
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        close(out[0]);
-        const std::size_t end = text.find(" portmap\n");
-        if (end != std::string::npos) {
-            const std::size_t colon = text.rfind(':', end);
-            portmap_ = std::stoi(text.substr(colon + 1, end - colon - 1));
-        }
-        if (portmap_ == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << text << "'";
+        if (PortmapPort() == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_.Output() << "'";
     }
-    ~Vxi11Server() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    Vxi11Server(const Vxi11Server&) = delete;
-    Vxi11Server& operator=(const Vxi11Server&) = delete;
 
-    int PortmapPort() const { return portmap_; }
+    int PortmapPort() const { return process_.Port("portmap"); }
 
 private:
-    pid_t pid_ = -1;
-    int portmap_ = 0;
+    static std::vector<std::string> Arguments(const std::vector<std::string>& options) {
+        std::vector<std::string> args{"--portmap-port", "0"};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+
+    testsupport::InstsimProcess process_;
 };
 
 class LanInstrument : public ::testing::Test {

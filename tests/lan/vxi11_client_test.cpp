@@ -1,12 +1,7 @@
 // Vxi11Link against kelvo-instsim serving a bench's VXI-11 resources on
 // 127.0.0.1 (its portmapper on a free port): every call of the client, a
 // gateway's GPIB device, the abort of a hung read, timeouts and refusals.
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <netinet/in.h>
 #include <unistd.h>
 
@@ -22,8 +17,7 @@
 #include <vector>
 
 #include "bus/vxi11/vxi11_link.h"
-
-extern char** environ;
+#include "instsim_process.h"
 
 namespace kelvo::vxi11 {
 namespace {
@@ -85,53 +79,13 @@ private:
 // with SIGTERM.
 class Simulator {
 public:
-    explicit Simulator(std::vector<std::string> options = {}) {
-        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--config", scratch_.Path("bench.yaml"), "--portmap-port",
-                                      "0", "--trace", scratch_.Path("trace.txt")};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
+    explicit Simulator(std::vector<std::string> options = {}) : process_(Arguments(scratch_, options), " portmap\n") {
         // "listening on 127.0.0.1:PORT vxi11", "... vxi11-abort", "... portmap".
-        std::string text;
-        const auto deadline = Clock::now() + 20s;
-        while (pid_ > 0 && (corePort == 0 || portmapPort == 0) && Clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[256];
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-            std::istringstream lines(text);
-            for (std::string line; std::getline(lines, line);) {
-                const std::string prefix = "listening on 127.0.0.1:";
-                if (line.rfind(prefix, 0) != 0) continue;
-                const std::size_t blank = line.find(' ', prefix.size());
-                if (blank == std::string::npos) continue;
-                const int port = std::atoi(line.c_str() + prefix.size());
-                const std::string kind = line.substr(blank + 1);
-                if (kind == "vxi11") corePort = static_cast<std::uint16_t>(port);
-                if (kind == "portmap") portmapPort = static_cast<std::uint16_t>(port);
-            }
-        }
-        close(out[0]);
-        if (corePort == 0 || portmapPort == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << text << "'";
+        corePort = static_cast<std::uint16_t>(process_.Port("vxi11"));
+        portmapPort = static_cast<std::uint16_t>(process_.Port("portmap"));
+        if (corePort == 0 || portmapPort == 0) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_.Output() << "'";
     }
-    ~Simulator() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly";
-    }
+    ~Simulator() { EXPECT_TRUE(process_.Stop()) << "kelvo-instsim did not stop cleanly"; }
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
 
@@ -155,8 +109,15 @@ public:
     std::uint16_t portmapPort = 0;
 
 private:
+    static std::vector<std::string> Arguments(const Scratch& scratch, const std::vector<std::string>& options) {
+        std::vector<std::string> args{"--config", scratch.Path("bench.yaml"), "--portmap-port", "0", "--trace",
+                                      scratch.Path("trace.txt")};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+
     Scratch scratch_;
-    pid_t pid_ = -1;
+    testsupport::InstsimProcess process_;
 };
 
 std::span<const unsigned char> Bytes(const std::string& text) {

@@ -11,6 +11,7 @@ if(KELVO_SIM_SOURCES)
     KELVO_SIM_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/sim/data")
   add_dependencies(kelvo_sim_tests kelvo_gpib_sim kelvo-instsim)
   target_compile_definitions(kelvo_sim_tests PRIVATE KELVO_INSTSIM_PATH="$<TARGET_FILE:kelvo-instsim>")
+  target_include_directories(kelvo_sim_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support)
   gtest_discover_tests(kelvo_sim_tests DISCOVERY_TIMEOUT 60 PROPERTIES LABELS sim)
 endif()
 

@@ -4,14 +4,10 @@
 // gateway's GPIB addresses, timeouts, and device_abort on the abort channel
 // ending a read under way. Only 127.0.0.1, a portmapper on a free port.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -20,14 +16,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "instsim/rpc.h"
-
-extern char** environ;
+#include "instsim_process.h"
 
 namespace kelvo::instsim {
 namespace {
@@ -87,56 +81,24 @@ std::string ReadFile(const std::string& path) {
 // kelvo-instsim serving a bench, its listening lines read back by their kind.
 class Server {
 public:
-    explicit Server(const std::string& dir, const std::vector<std::string>& options = {}) : dir_(dir) {
-        std::ofstream(dir + "/bench.yaml") << kBench;
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0) return;
-        std::vector<std::string> args{KELVO_INSTSIM_PATH, "--config", dir + "/bench.yaml", "--portmap-port", "0",
-                                      "--trace", dir + "/trace.txt"};
-        args.insert(args.end(), options.begin(), options.end());
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string text;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (pid_ > 0 && text.find(" portmap\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{out[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char buffer[256];
-            const ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n <= 0) break;
-            text.append(buffer, static_cast<std::size_t>(n));
-        }
-        close(out[0]);
-        std::istringstream lines(text);
-        for (std::string line; std::getline(lines, line);) {
-            const std::size_t colon = line.rfind(':');
-            const std::size_t blank = line.find(' ', colon);
-            if (line.rfind("listening on 127.0.0.1:", 0) != 0 || blank == std::string::npos) continue;
-            ports_[line.substr(blank + 1)] = std::stoi(line.substr(colon + 1));
-        }
-        if (ports_.size() != 3) ADD_FAILURE() << "kelvo-instsim did not start: '" << text << "'";
+    explicit Server(const std::string& dir, const std::vector<std::string>& options = {})
+        : dir_(dir), process_(Arguments(dir, options), " portmap\n") {
+        if (process_.Ports().size() != 3) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_.Output() << "'";
     }
-    ~Server() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "kelvo-instsim did not stop cleanly";
-    }
-    int Port(const std::string& kind) const { return ports_.count(kind) ? ports_.at(kind) : 0; }
+    ~Server() { EXPECT_TRUE(process_.Stop()) << "kelvo-instsim did not stop cleanly"; }
+    int Port(const std::string& kind) const { return process_.Port(kind); }
     std::string Trace() const { return ReadFile(dir_ + "/trace.txt"); }
 
 private:
+    static std::vector<std::string> Arguments(const std::string& dir, const std::vector<std::string>& options) {
+        std::ofstream(dir + "/bench.yaml") << kBench;
+        std::vector<std::string> args{"--config", dir + "/bench.yaml", "--portmap-port", "0", "--trace", dir + "/trace.txt"};
+        args.insert(args.end(), options.begin(), options.end());
+        return args;
+    }
+
     std::string dir_;
-    pid_t pid_ = -1;
-    std::map<std::string, int> ports_;
+    testsupport::InstsimProcess process_;
 };
 
 // One RPC client connection, calls made one at a time.
