@@ -88,7 +88,8 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvaila
     grid->addWidget(address_, 6, 2);
     grid->addWidget(new QLabel(QStringLiteral("IP"), frame), 7, 1);
     ip_ = new QLineEdit(frame);
-    ip_->setMaxLength(static_cast<int>(kFieldChars));
+    ip_->setMaxLength(static_cast<int>(sizeof settings.HostName - 1));
+    ip_->setToolTip(QStringLiteral("A dotted address such as 192.168.1.20, or the instrument's host name"));
     grid->addWidget(ip_, 7, 2);
 
     // How a TCP/IP instrument is spoken to.
@@ -131,7 +132,7 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvaila
 
     // Opening: the settings as they are.
     address_->setCurrentIndex(std::clamp<int>(settings_.DeviceAddress - 1, 0, 29));
-    ip_->setText(QString::fromLatin1(settings_.IpAddress));
+    ip_->setText(QString::fromLatin1(InstrumentHost(settings_)));
     (settings_.Protocol == BusProtocol::Gpib ? gpib_ : tcpip_)->setChecked(true);
     port_->setText(QString::number(static_cast<unsigned>(settings_.TcpPort)));
     lanKind_->setCurrentIndex(std::max(0, lanKind_->findData(static_cast<int>(settings_.Lan))));
@@ -146,9 +147,10 @@ void InterfaceDialog::accept() {
     const QString ipText = ip_->text().trimmed();
     const std::optional<std::uint16_t> port = ParsePort(port_->text().toStdString());
     QLineEdit* wrong = nullptr;
-    if (!IsIpv4Address(ipText.toStdString())) {
+    const bool dotted = IsIpv4Address(ipText.toStdString());
+    if (!dotted && !IsHostName(ipText.toStdString())) {
         refusal_->setText(QStringLiteral("The IP address \"%1\" is not four numbers from 0 to 255 separated by "
-                                         "dots, such as 192.168.1.20.")
+                                         "dots, such as 192.168.1.20, nor a host name such as scope-1.lab.")
                               .arg(ipText));
         wrong = ip_;
     } else if (!port) {
@@ -173,10 +175,8 @@ void InterfaceDialog::accept() {
     else if (tcpip_->isChecked()) settings_.Protocol = BusProtocol::TcpIp;
     if (!socketsAvailable_) settings_.Protocol = BusProtocol::Gpib;
     settings_.DeviceAddress = static_cast<std::int16_t>(address_->currentIndex() + 1);
-    const std::string ip = ParseIpText(ipText.toStdString());
-    const std::size_t n = std::min(ip.size(), sizeof settings_.IpAddress - 1);
-    std::memcpy(settings_.IpAddress, ip.data(), n);
-    settings_.IpAddress[n] = '\0';
+    // A dotted address is stored as the history file keeps it; a name beside it.
+    (void)SetInstrumentHost(settings_, dotted ? ParseIpText(ipText.toStdString()) : ipText.toStdString());
     settings_.TcpPort = *port;
     settings_.Lan = static_cast<LanProtocol>(lanKind_->currentData().toInt());
     const std::string device = deviceName_->text().trimmed().toStdString();

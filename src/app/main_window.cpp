@@ -183,12 +183,12 @@ QString MainWindow::SettingsText() const {
     QString where;
     const InterfaceSettings& settings = session_->Settings;
     if (IsLan(settings, LanProtocol::Vxi11))
-        where = QStringLiteral("VXI-11 %1 %2").arg(QString::fromLatin1(settings.IpAddress),
+        where = QStringLiteral("VXI-11 %1 %2").arg(QString::fromLatin1(InstrumentHost(settings)),
                                                  QString::fromLatin1(settings.DeviceName));
     else if (IsLan(settings, LanProtocol::Raw))
-        where = QStringLiteral("Raw %1:%2").arg(QString::fromLatin1(settings.IpAddress)).arg(settings.TcpPort);
+        where = QStringLiteral("Raw %1:%2").arg(QString::fromLatin1(InstrumentHost(settings))).arg(settings.TcpPort);
     else if (settings.Protocol == BusProtocol::TcpIp)
-        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(settings.IpAddress)).arg(settings.TcpPort);
+        where = QStringLiteral("TCP/IP %1:%2").arg(QString::fromLatin1(InstrumentHost(settings))).arg(settings.TcpPort);
     else
         where = QStringLiteral("GPIB device %1").arg(session_->Settings.DeviceAddress);
     const QString timeout = session_->Settings.TimeoutMs > 0

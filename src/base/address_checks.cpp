@@ -35,21 +35,36 @@ bool IsIpv4Address(std::string_view text) {
 
 bool IsHostName(std::string_view text) {
     if (text.empty() || text.size() > 253) return false;
-    bool onlyNumeric = true;
+    bool lastNumeric = true;
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t dot = text.find('.', start);
         if (dot == std::string_view::npos) dot = text.size();
         const std::string_view label = text.substr(start, dot - start);
         if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+        lastNumeric = true;
         for (const char c : label) {
             if (!IsDigit(c) && !IsLetter(c) && c != '-') return false;
-            if (!IsDigit(c)) onlyNumeric = false;
+            if (!IsDigit(c)) lastNumeric = false;
         }
         start = dot + 1;
     }
-    // "10.0.0.999" is a mistyped address, not a name.
-    return !onlyNumeric;
+    // No top-level domain is all digits: "10.0.0.999" and "abc.999.1" are
+    // mistyped addresses, not names.
+    return !lastNumeric;
+}
+
+bool SetInstrumentHost(InterfaceSettings& settings, std::string_view text) {
+    if (IsIpv4Address(text) && text.size() < sizeof settings.IpAddress) {
+        text.copy(settings.IpAddress, sizeof settings.IpAddress - 1);
+        settings.IpAddress[text.size()] = '\0';
+        settings.HostName[0] = '\0';
+        return true;
+    }
+    if (!IsHostName(text) || text.size() >= sizeof settings.HostName) return false;
+    text.copy(settings.HostName, sizeof settings.HostName - 1);
+    settings.HostName[text.size()] = '\0';
+    return true;
 }
 
 std::optional<std::uint16_t> ParsePort(std::string_view text) {

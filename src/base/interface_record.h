@@ -29,6 +29,11 @@ struct InterfaceSettings {
     BusProtocol Protocol = BusProtocol::Gpib;
     std::int16_t DeviceAddress = kDefaultDeviceAddress;  // 1 to 30
     char IpAddress[32] = "127.0.0.1";                    // dotted decimal, at most 31 characters
+    // A TCP/IP instrument known by name ("scope-1.lab"): looked up when the
+    // connection is made and used instead of IpAddress; empty when the address
+    // is used. The history file has room only for the dotted address, which it
+    // keeps; the name lives in the settings file beside it.
+    char HostName[254] = "";
     std::uint16_t TcpPort = kDefaultTcpPort;
     std::uint16_t SecondPort = kDefaultSecondPort;       // only stored and restored
     std::int32_t TimeoutMs = 0;                          // 0: no timeout
@@ -41,6 +46,12 @@ struct InterfaceSettings {
     char DeviceName[32] = "inst0";
     std::int16_t KeepConnection = 0;
 };
+
+// The host a TCP/IP connection is made to: the name when there is one, else
+// the dotted address.
+[[nodiscard]] inline const char* InstrumentHost(const InterfaceSettings& s) {
+    return s.HostName[0] != '\0' ? s.HostName : s.IpAddress;
+}
 
 // The lowest-level view of the selected way: GPIB, or one of the TCP/IP kinds.
 [[nodiscard]] inline bool IsLan(const InterfaceSettings& s, LanProtocol kind) {

@@ -11,12 +11,13 @@ namespace {
 
 enum Op {
     kIbfind, kIbfindA, kIbpad, kIbsad, kIbtmo, kIbeos, kIbeot, kIbconfig, kIbrsc, kIbdma, kIbsic,
-    kIbsre, kIbonl, kIbcmda, kIbwrta, kIbrda, kIbrd, kIbrpp, kIbwait, kIbstop, kOpCount
+    kIbsre, kIbonl, kIbcmda, kIbwrta, kIbrda, kIbrd, kIbrpp, kIbwait, kIbstop, kIbln, kOpCount
 };
 
 const char* const kOpNames[kOpCount] = {
     "ibfind", "ibfindA", "ibpad", "ibsad", "ibtmo", "ibeos", "ibeot", "ibconfig", "ibrsc", "ibdma",
     "ibsic",  "ibsre",   "ibonl", "ibcmda", "ibwrta", "ibrda", "ibrd", "ibrpp", "ibwait", "ibstop",
+    "ibln",
 };
 
 // ibconfig options that stand in for operations a driver offers only that way.
@@ -231,6 +232,10 @@ std::int32_t ibrd(int ud, void* buffer, long count) { return Call<UdBuf>(kIbrd, 
 std::int32_t ibrpp(int ud, char* response) { return Call<UdChar>(kIbrpp, ud, response); }
 std::int32_t ibwait(int ud, int mask) { return Call<UdInt>(kIbwait, ud, mask); }
 std::int32_t ibstop(int ud) { return Call<Ud>(kIbstop, ud); }
+std::int32_t ibln(int ud, int pad, int sad, short* found) {
+    using UdLn = int (*)(int, int, int, short*);
+    return Call<UdLn>(kIbln, ud, pad, sad, found);
+}
 
 void CollectCompletion(int ud, bool refresh) {
     if (driver.handle != nullptr && driver.linuxGpib)

@@ -63,6 +63,9 @@ std::int32_t ibrpp(int ud, char* response);
 // ibwait(ud, 0) is a poll: it returns the status at once.
 std::int32_t ibwait(int ud, int mask);
 std::int32_t ibstop(int ud);
+// Whether a device listens at `pad` (and `sad`, 0 for none): `found` becomes 1
+// or 0.
+std::int32_t ibln(int ud, int pad, int sad, short* found);
 
 // After an asynchronous transfer has shown CMPL: makes the driver settle the
 // transfer's byte count and error and refreshes ibsta, iberr and ibcntl. The

@@ -96,4 +96,12 @@ std::int16_t GpibBoardTransport::RemoteEnable(bool on) {
     return ReportGpibError(s);
 }
 
+std::int16_t GpibBoardTransport::FindListener(std::int16_t address, bool& found) {
+    short listening = 0;
+    s.BusOperation = kOpListenAddress;
+    (void)gpib::ibln(BoardDescriptor, address, 0, &listening);
+    found = listening != 0;
+    return ReportGpibError(s);
+}
+
 }  // namespace kelvo

@@ -31,6 +31,7 @@ public:
     [[nodiscard]] std::int16_t ParallelPoll(unsigned char& response) override;
     [[nodiscard]] std::int16_t InterfaceClear() override;
     [[nodiscard]] std::int16_t RemoteEnable(bool on) override;
+    [[nodiscard]] std::int16_t FindListener(std::int16_t address, bool& found) override;
 };
 
 }  // namespace kelvo

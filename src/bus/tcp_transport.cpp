@@ -16,6 +16,7 @@
 #include <limits>
 
 #include "bus/bus_errors.h"
+#include "bus/host_lookup.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/bus_connections.h"
@@ -52,10 +53,30 @@ std::int16_t ReportConnectionLost(BusContext& s) {
     const std::int16_t result = ReportTcpError(s);
     if (s.TcpError != kTcpCouldNotConnect) return result;
     PrintText(s, kAttrWords, "Instrument at ");
-    PrintText(s, kAttrValue, s.Settings.IpAddress);
+    PrintText(s, kAttrValue, InstrumentHost(s.Settings));
     PrintText(s, kAttrWords, " port ");
     PrintLong(s, kAttrValue, s.Settings.TcpPort);
     PrintNewLine(s);
+    return result;
+}
+
+// The address of the instrument's host. Returns 0, or 1 after a report: an
+// unknown name as a connection that could not be made, ESC and the timeout
+// while the resolver was asked as in any other wait.
+std::int16_t FindHost(BusContext& s, in_addr& address) {
+    const char* host = InstrumentHost(s.Settings);
+    const HostLookup found = LookUpHost(s, host, address);
+    if (found == HostLookup::Found) return 0;
+    Tcp(s).failed = true;
+    s.TcpError = found == HostLookup::Aborted    ? kTcpKeyboardAbort
+                 : found == HostLookup::TimedOut ? kTcpTimeout
+                                                 : kTcpCouldNotConnect;
+    const std::int16_t result = ReportTcpError(s);
+    if (found == HostLookup::Unknown) {
+        PrintText(s, kAttrWords, "Unknown host ");
+        PrintText(s, kAttrValue, host);
+        PrintNewLine(s);
+    }
     return result;
 }
 
@@ -209,8 +230,13 @@ std::int16_t OpenConnection(BusContext& s) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(s.Settings.TcpPort);
-    bool failed = inet_pton(AF_INET, s.Settings.IpAddress, &address.sin_addr) != 1;
-    if (!failed && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+    if (FindHost(s, address.sin_addr) != 0) {
+        CloseConnection(s);
+        StopTiming(s);
+        return 1;
+    }
+    bool failed = false;
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
         errno != EINPROGRESS)
         failed = true;
     if (failed || WaitSocketEvent(s, greeted ? SocketEvent::Read : SocketEvent::Write) != 0) {
@@ -459,7 +485,8 @@ namespace {
 // The settings a connection depends on.
 bool SameInstrument(const InterfaceSettings& a, const InterfaceSettings& b) {
     return a.Protocol == b.Protocol && a.Lan == b.Lan && a.TcpPort == b.TcpPort &&
-           std::strcmp(a.IpAddress, b.IpAddress) == 0 && a.KeepConnection == b.KeepConnection;
+           std::strcmp(a.IpAddress, b.IpAddress) == 0 && std::strcmp(a.HostName, b.HostName) == 0 &&
+           a.KeepConnection == b.KeepConnection;
 }
 
 // Whether the instrument closed a connection that lay idle between lines. Bytes

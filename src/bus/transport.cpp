@@ -29,6 +29,11 @@ std::int16_t Transport::RemoteEnable(bool on) {
     (void)on;
     return 1;
 }
+std::int16_t Transport::FindListener(std::int16_t address, bool& found) {
+    (void)address;
+    found = false;
+    return 0;
+}
 
 namespace {
 // IEEE 488.1 command bytes of the whole operations.

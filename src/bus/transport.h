@@ -128,6 +128,9 @@ public:
     [[nodiscard]] virtual std::int16_t GoToLocal(std::int16_t address);
     // After RemoteEnable(true): puts `address` in remote (by making it a listener).
     [[nodiscard]] virtual std::int16_t RemoteDevice(std::int16_t address);
+    // Whether a device listens at `address`: it is made the listener and the
+    // handshake lines are looked at. By default no way has listeners to find.
+    [[nodiscard]] virtual std::int16_t FindListener(std::int16_t address, bool& found);
 
 protected:
     BusContext& s;

@@ -1,5 +1,7 @@
 #include "bus/vxi11_transport.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -8,6 +10,7 @@
 #include "bus/bus_connections.h"
 #include "bus/bus_errors.h"
 #include "bus/gpib_driver.h"
+#include "bus/host_lookup.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "console/console.h"
@@ -23,7 +26,8 @@ constexpr std::int32_t kScratchSize = 16384;
 // The settings a link depends on.
 bool SameLink(const InterfaceSettings& a, const InterfaceSettings& b) {
     return a.Protocol == b.Protocol && a.Lan == b.Lan && a.TcpPort == b.TcpPort &&
-           std::strcmp(a.IpAddress, b.IpAddress) == 0 && std::strcmp(a.DeviceName, b.DeviceName) == 0;
+           std::strcmp(a.IpAddress, b.IpAddress) == 0 && std::strcmp(a.HostName, b.HostName) == 0 &&
+           std::strcmp(a.DeviceName, b.DeviceName) == 0;
 }
 
 // The wait of every call: the user and the clock are heard on every slice.
@@ -83,7 +87,7 @@ vxi11::Vxi11Status Vxi11Transport::Reusing(Call call, Untouched untouched) {
     if (!again) return status;
     Drop();
     // A link that cannot be made again was reported: a failure without words.
-    if (Connect() != 0) return {vxi11::Failure::NotLinked, 0, {}};
+    if (Link(false) != 0) return {vxi11::Failure::NotLinked, 0, {}};
     return AsTransfer(s, call);
 }
 
@@ -100,12 +104,13 @@ std::int16_t Vxi11Transport::Report(const vxi11::Vxi11Status& status) {
     return ReportVxi11Error(s, code, status.message);
 }
 
-std::int16_t Vxi11Transport::Connect() {
+std::int16_t Vxi11Transport::Connect() { return Link(true); }
+
+std::int16_t Vxi11Transport::Link(bool showing) {
     const std::string device = DeviceFor(s.Settings.DeviceName, s.CurrentDeviceAddress);
     if (Current(device)) return 0;
     Drop();
     vxi11::LinkOptions options;
-    options.host = s.Settings.IpAddress;
     options.portmapPort = s.Settings.TcpPort;
     options.device = device;
     options.ioTimeoutMs = static_cast<std::uint32_t>(std::max<std::int32_t>(s.Settings.TimeoutMs, 0));
@@ -119,8 +124,36 @@ std::int16_t Vxi11Transport::Connect() {
     s.BusOperation = kOpConnectSocket;
     const bool timing = TimingActive(s);
     if (!timing) StartTiming(s);
-    const vxi11::Vxi11Status status = AsTransfer(s, [&] { return link_.Open(options); });
+    if (showing) {
+        // As over TCP/IP: the line goes again once the link is made or refused.
+        PrintText(s, kAttrWords, "Connecting....");
+        ReturnToLineStart(s);
+    }
+    // The name is looked up here, so that a name that can never be found is
+    // refused at once; the link is given the address.
+    const char* host = InstrumentHost(s.Settings);
+    in_addr address{};
+    vxi11::Vxi11Status status;
+    switch (LookUpHost(s, host, address)) {
+        case HostLookup::Found: {
+            char text[INET_ADDRSTRLEN] = {};
+            inet_ntop(AF_INET, &address, text, sizeof text);
+            options.host = text;
+            status = AsTransfer(s, [&] { return link_.Open(options); });
+            break;
+        }
+        case HostLookup::Unknown:
+            status = {vxi11::Failure::UnknownHost, 0, std::string("Unknown host ") + host};
+            break;
+        case HostLookup::Aborted:
+            status = {vxi11::Failure::Aborted, 0, std::string("Looking up host ") + host};
+            break;
+        case HostLookup::TimedOut:
+            status = {vxi11::Failure::Timeout, 0, std::string("Looking up host ") + host};
+            break;
+    }
     if (!timing) StopTiming(s);
+    if (showing) ClearToLineEnd(s);
     if (!status) {
         Report(status);
         failed_ = false;
@@ -226,7 +259,7 @@ std::int16_t Vxi11Transport::ReadReply(std::span<unsigned char> buffer) {
 template <typename Call>
 std::int16_t Vxi11Transport::OnDevice(std::int16_t address, Call call) {
     s.CurrentDeviceAddress = address;
-    if (Connect() != 0) return 1;
+    if (Link(false) != 0) return 1;
     link_.SetTimeouts(static_cast<std::uint32_t>(std::max<std::int32_t>(s.Settings.TimeoutMs, 0)), 0);
     const vxi11::Vxi11Status status = Reusing([&] { return call(link_); }, [] { return true; });
     return status ? 0 : Report(status);

@@ -34,6 +34,8 @@ public:
     std::int16_t BeginLine() override;
     void EndLine() override;
 
+    // Makes the link (showing "Connecting...." while it is made) unless the
+    // one open is still the one the settings ask for.
     [[nodiscard]] std::int16_t Connect() override;
     void Reconnect() override;
     void SetEndOnWrite(bool on) override { endOnWrite_ = on; }
@@ -65,6 +67,9 @@ public:
     [[nodiscard]] static std::string DeviceFor(const char* deviceName, std::int16_t address);
 
 private:
+    // Connect; with `showing` false without the progress line, for a link made
+    // while a command's own progress line ("Waiting for completion...") shows.
+    [[nodiscard]] std::int16_t Link(bool showing);
     // Closes the link, if one is open.
     void Drop();
     // Whether the open link is still the one the settings and `device` ask for.

@@ -1,7 +1,6 @@
 // kelvo-cli: the headless console. Reads command lines from standard input, runs
 // each through the same command-line cycle as the desktop program, and writes the
 // edit row and the display after every line.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -20,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/address_checks.h"
 #include "bus/interface_settings.h"
 #include "cli/cli_format.h"
 #include "cli/junit_report.h"
@@ -126,6 +126,7 @@ struct Options {
     int interactive = -1;        // --interactive 1, --no-interactive 0, else by the terminals
     int colour = -1;             // --color: always 1, never 0, auto -1
     std::string find;            // --find: the address range FIND probes, instead of the input
+    bool findGiven = false;      // --find, with or without a range
 };
 
 class CliHost;
@@ -264,7 +265,7 @@ private:
 void Usage(std::FILE* to) {
     std::fputs(
         "usage: kelvo-cli [--attrs] [--beeps] [--tcpip | --protocol KIND] [--ip ADDRESS] [--port N]\n"
-        "                 [--address N] [--device-name NAME] [--keep-connection] [--find RANGE]\n"
+        "                 [--address N] [--device-name NAME] [--keep-connection] [--find [RANGE]]\n"
         "                 [--run FILE [--response FILE]]... [--junit REPORT.xml]\n"
         "                 [--interactive | --no-interactive] [--color=auto|always|never]\n"
         "       kelvo-cli --version | --help\n"
@@ -278,7 +279,8 @@ void Usage(std::FILE* to) {
         "  --protocol KIND  gpib; tcpip (an instrument that greets with \"100\n"
         "                 Connection accepted\"); raw (a SCPI socket, no greeting);\n"
         "                 vxi11 (ONC RPC: portmapper, core and abort channels)\n"
-        "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1)\n"
+        "  --ip ADDRESS   the instrument's IPv4 address (default 127.0.0.1) or host\n"
+        "                 name, looked up when the connection is made\n"
         "  --port N       the instrument's TCP port, 1 to 65535 (default 5000; raw:\n"
         "                 5025; vxi11: the portmapper's port, 111)\n"
         "  --address N    the default GPIB device address, 1 to 30 (default 6)\n"
@@ -287,9 +289,10 @@ void Usage(std::FILE* to) {
         "                 gpib0,N; a name with a comma is used as it is\n"
         "  --keep-connection  tcpip: keep the connection across command lines (raw\n"
         "                 and vxi11 always do)\n"
-        "  --find RANGE   list the instruments at a.b.c.d or a.b.c.d-e that answer\n"
+        "  --find [RANGE]  list the instruments at a.b.c.d or a.b.c.d-e that answer\n"
         "                 *IDN? on the --port (as FIND RANGE), instead of reading\n"
-        "                 standard input; with --protocol raw or vxi11\n"
+        "                 standard input; with --protocol raw or vxi11. Under GPIB,\n"
+        "                 without RANGE: the listeners on the board (as FIND)\n"
         "  --run FILE     run the command file FILE (as RUN FILE) instead of reading\n"
         "                 standard input; may be given several times\n"
         "  --response FILE  append the output of the --run before it to FILE (as FR)\n"
@@ -397,19 +400,20 @@ Options ParseArguments(int argc, char** argv) {
                            "letter, not '" + name + "'");
             std::memcpy(options.settings.DeviceName, name.c_str(), name.size() + 1);
         } else if (arg == "--find") {
-            const std::string_view range = takeValue();
-            if (range.empty() || range.size() > 64 || range.find(' ') != std::string_view::npos)
+            // Without a range (under GPIB): the listeners on the board.
+            const bool ranged = hasValue || (i + 1 < argc && argv[i + 1][0] != '-');
+            const std::string_view range = ranged ? takeValue() : std::string_view();
+            if ((ranged && range.empty()) || range.size() > 64 || range.find(' ') != std::string_view::npos)
                 UsageError("--find needs an address range such as 192.168.1.1-254, not '" + std::string(range) + "'");
             options.find = range;
+            options.findGiven = true;
         } else if (arg == "--keep-connection") {
             noValue();
             options.settings.KeepConnection = 1;
         } else if (arg == "--ip") {
             const std::string address(takeValue());
-            in_addr parsed{};
-            if (address.size() >= sizeof options.settings.IpAddress || inet_pton(AF_INET, address.c_str(), &parsed) != 1)
-                UsageError("--ip needs a dotted IPv4 address, not '" + address + "'");
-            std::memcpy(options.settings.IpAddress, address.c_str(), address.size() + 1);
+            if (!SetInstrumentHost(options.settings, address))
+                UsageError("--ip needs a dotted IPv4 address or a host name, not '" + address + "'");
         } else if (arg == "--port") {
             const std::string_view text = takeValue();
             long port = 0;
@@ -745,8 +749,8 @@ int Run(int argc, char** argv) {
         return RunBatch(p, options, history);
     }
     SetRunObserver(p.session, p.report.get());
-    if (!options.find.empty()) {
-        const std::string line = "FIND " + options.find;
+    if (options.findGiven) {
+        const std::string line = options.find.empty() ? std::string("FIND") : "FIND " + options.find;
         RunLine(p, line, line.size(), history, options);
         FinishReport(p);
         return p.exitStatus;

@@ -1,5 +1,6 @@
 // FIND: the instruments that answer "*IDN?" in a range of IPv4 addresses, over
-// a raw socket or VXI-11, probed side by side with a short timeout each.
+// a raw socket or VXI-11, probed side by side with a short timeout each; under
+// GPIB the listeners on the board, each asked for "*IDN?" in turn.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,6 +19,8 @@
 #include "base/interface_record.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
+#include "bus/bus_errors.h"
+#include "bus/transport.h"
 #include "bus/unique_fd.h"
 #include "bus/vxi11/vxi11_link.h"
 #include "bus/vxi11_transport.h"
@@ -148,12 +151,123 @@ void Refuse(CommandContext& s, const std::string& what) {
     ShowSyntaxHelp(s);
 }
 
+// --- GPIB -------------------------------------------------------------------
+
+// The driver's timeout code for 100 ms: one read of the reply waits no longer.
+constexpr int kTimeout100ms = 9;
+
+enum class Asked { Done, Failed, Stopped };
+
+// Asks the listener at `address` for "*IDN?": its reply (line end removed), or
+// empty when none came within kProbeMs. Failed: the query could not be sent
+// (reported); Stopped: ESC while the reply was awaited.
+Asked AskIdentity(CommandContext& s, Transport& bus, std::int16_t address, std::string& reply) {
+    // The query has its own timer and a short timeout; the command's are back
+    // afterwards.
+    const OperationTimer whole = s.Timer;
+    const std::int32_t timeout = s.Settings.TimeoutMs;
+    if (timeout <= 0 || timeout > kProbeMs) s.Settings.TimeoutMs = kProbeMs;
+    StartTiming(s);
+    bus.SetEndOnWrite(true);
+    bus.SetReadEnd(ReadEnd::LineFeed);
+    bool sent = bus.AddressListener(address) == 0;
+    if (sent) {
+        s.BusOperation = kOpOutputString;
+        const auto* query = reinterpret_cast<const unsigned char*>(kQuery);
+        sent = bus.Write({query, sizeof kQuery - 1}).status == 0 && bus.AddressTalker(address) == 0;
+    }
+    if (sent) {
+        // Read in pieces of at most 100 ms, the user heard between them, until
+        // the reply ends or kProbeMs have passed.
+        s.BusOperation = kOpInputString;
+        const int previous = bus.SetReadTimeout(kTimeout100ms);
+        unsigned char buffer[1024];
+        std::size_t got = 0;
+        s.TransferWaitActive = true;
+        s.TransferAbort = false;
+        while (got < sizeof buffer) {
+            const Moved piece = bus.ReadPiece({buffer + got, sizeof buffer - got});
+            if (piece.count > 0) got += static_cast<std::size_t>(piece.count);
+            if (piece.status == 0) break;
+            PumpMessages(s);
+            if (s.TransferAbort || ElapsedMs(s) >= static_cast<std::uint32_t>(kProbeMs)) break;
+        }
+        s.TransferWaitActive = false;
+        (void)bus.SetReadTimeout(previous);
+        reply = TrimmedLine(std::string(reinterpret_cast<const char*>(buffer), got));
+    }
+    bus.SetReadEnd(ReadEnd::EndOnly);
+    bus.SetEndOnWrite(false);
+    s.Settings.TimeoutMs = timeout;
+    s.Timer = whole;
+    return !sent ? Asked::Failed : s.TransferAbort ? Asked::Stopped : Asked::Done;
+}
+
+// The listeners at addresses 1 to 30 (the board itself is at 0), each with its
+// "*IDN?" reply.
+void FindListeners(CommandContext& s) {
+    Transport& bus = SelectedTransport(s);
+    if (!s.CommandFileActive) {
+        PrintText(s, kAttrWords, "Looking for listeners at addresses ");
+        PrintLong(s, kAttrValue, 1);
+        PrintText(s, kAttrWords, " to ");
+        PrintLong(s, kAttrValue, 30);
+        PrintText(s, kAttrWords, "...");
+        ReturnToLineStart(s);
+    }
+    StartTiming(s);
+    std::int32_t found = 0;
+    bool stopped = false;
+    s.TransferAbort = false;
+    for (std::int16_t address = 1; address <= 30 && !stopped; ++address) {
+        bool listening = false;
+        if (bus.FindListener(address, listening) != 0) break;  // reported
+        // ESC is heard between the addresses too.
+        s.TransferWaitActive = true;
+        PumpMessages(s);
+        s.TransferWaitActive = false;
+        stopped = s.TransferAbort;
+        if (stopped || !listening) continue;
+        std::string reply;
+        const Asked asked = AskIdentity(s, bus, address, reply);
+        if (asked == Asked::Failed) break;
+        stopped = asked == Asked::Stopped;
+        ++found;
+        ClearToLineEnd(s);
+        PrintLong(s, kAttrValue, address);
+        PrintText(s, kAttrWords, ": ");
+        if (reply.empty())
+            PrintText(s, kAttrWords, "no reply to *IDN?");
+        else
+            PrintText(s, kAttrValue, reply);
+        PrintNewLine(s);
+    }
+    StopTiming(s);
+    ClearToLineEnd(s);
+    if (stopped) {
+        PrintText(s, kAttrError, "Terminated from keyboard after ");
+        PrintElapsedSeconds(s, kAttrValue);
+        SignalError(s);
+    }
+    PrintCount(s, kAttrValue, found, kAttrWords, " instrument");
+    PrintText(s, kAttrWords, " found, ");
+    PrintElapsedSeconds(s, kAttrWords);
+}
+
 }  // namespace
 
 void CmdFind(CommandContext& s, ParseCursor& cursor) {
+    if (s.Settings.Protocol == BusProtocol::Gpib) {
+        if (const std::string word = NextWord(cursor); !word.empty()) {
+            Refuse(s, "FIND takes no address range under GPIB");
+            return;
+        }
+        FindListeners(s);
+        return;
+    }
     const bool vxi11 = IsLan(s.Settings, LanProtocol::Vxi11);
     if (!vxi11 && !IsLan(s.Settings, LanProtocol::Raw)) {
-        Refuse(s, "FIND needs the raw socket or VXI-11 TCP/IP protocol");
+        Refuse(s, "FIND needs GPIB, or the raw socket or VXI-11 TCP/IP protocol");
         return;
     }
     const std::string range = NextWord(cursor);

@@ -1,6 +1,8 @@
 #include "console/file_handle.h"
 #include "console/settings_file.h"
 
+#include "base/address_checks.h"
+
 #include <charconv>
 #include <cstdio>
 
@@ -139,6 +141,10 @@ void ReadLanChoices(const SettingsFile& file, InterfaceSettings& settings) {
     chosen.copy(settings.DeviceName, sizeof settings.DeviceName - 1);
     settings.DeviceName[chosen.size()] = '\0';
     settings.KeepConnection = file.Flag("lan.keep_connection", false) ? 1 : 0;
+    // A name the checks refuse (a file edited by hand) leaves the dotted address.
+    const std::string host = file.Text("lan.host");
+    settings.HostName[0] = '\0';
+    if (IsHostName(host)) (void)SetInstrumentHost(settings, host);
 }
 
 void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings) {
@@ -147,6 +153,9 @@ void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings) {
     }
     file.Set("lan.device", settings.DeviceName);
     file.SetFlag("lan.keep_connection", settings.KeepConnection != 0);
+    // Written only once a name has been used, and emptied when the dotted
+    // address is chosen again.
+    if (settings.HostName[0] != '\0' || file.Has("lan.host")) file.Set("lan.host", settings.HostName);
 }
 
 }  // namespace kelvo

@@ -49,7 +49,9 @@ private:
 
 // The TCP/IP choices the history file has no room for: "lan.protocol"
 // ("tcpip", "raw" or "vxi11"), "lan.device" (the VXI-11 device name) and
-// "lan.keep_connection". Missing or bad values read as the defaults.
+// "lan.keep_connection", and "lan.host": the instrument's host name when it is
+// known by one (the history file keeps only a dotted address; empty or missing:
+// that address). Missing or bad values read as the defaults.
 void ReadLanChoices(const SettingsFile& file, InterfaceSettings& settings);
 void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings);
 

@@ -115,8 +115,9 @@ inline constexpr HelpLine kTriggerSummary[] = {
 };
 
 inline constexpr HelpLine kFindSummary[] = {
-    {5, "Lists the TCP/IP instruments in an address range that", 1},
-    {5, "answer *IDN? (raw socket or VXI-11), probed together", 1},
+    {5, "Lists the instruments that answer *IDN?: the listeners", 1},
+    {5, "on the GPIB board, or a TCP/IP address range (raw socket", 1},
+    {5, "or VXI-11), probed together", 1},
 };
 
 inline constexpr HelpLine kWaitSummary[] = {
@@ -387,6 +388,8 @@ inline constexpr HelpLine kFindSyntax[] = {
     {5, "Probes the addresses a.b.c.d to a.b.c.e, each for at most 0.5 seconds", 1},
     {5, "PORT - the raw socket's port, or the VXI-11 portmapper's", 1},
     {5, "        (default: the TCP port of the interface settings)", 1},
+    {5, "Under GPIB, FIND alone lists the listeners at addresses 1 to 30,", 1},
+    {5, "each with its reply to *IDN? (waited for at most 0.5 seconds)", 1},
 };
 
 inline constexpr HelpLine kWaitSyntax[] = {

@@ -322,8 +322,10 @@ TEST_F(LanInstrument, FindRefusesWhatItCannotProbe) {
         << r.out;
     EXPECT_NE(r.out.find("{7}? Address range [10.0.0.300]"), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "BEEP 1661 157\nBEEP 1661 157\nBEEP 1661 157\n");
-    const CliResult gpib = RunCli({"--attrs"}, "FIND 127.0.0.1\n");
-    EXPECT_NE(gpib.out.find("{7}? FIND needs the raw socket or VXI-11 TCP/IP protocol\n"), std::string::npos) << gpib.out;
+    const CliResult greeting = RunCli({"--attrs", "--tcpip"}, "FIND 127.0.0.1\n");
+    EXPECT_NE(greeting.out.find("{7}? FIND needs GPIB, or the raw socket or VXI-11 TCP/IP protocol\n"),
+              std::string::npos)
+        << greeting.out;
 }
 
 TEST_F(LanInstrument, CommandsWithoutAVxi11CounterpartKeepTheRefusal) {

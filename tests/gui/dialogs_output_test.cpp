@@ -131,6 +131,25 @@ private slots:
         QCOMPARE(std::string(settings_.IpAddress), std::string("192.168.1.20"));
     }
 
+    // A host name is taken beside the dotted address, which the history file
+    // keeps; a dotted address again clears the name.
+    void okTakesAHostName() {
+        {
+            InterfaceDialog dialog(settings_);
+            dialog.IpEdit()->setText(QStringLiteral(" scope-1.lab "));
+            dialog.accept();
+            QVERIFY(dialog.Refusal().isEmpty());
+        }
+        QCOMPARE(std::string(settings_.HostName), std::string("scope-1.lab"));
+        QCOMPARE(std::string(settings_.IpAddress), std::string("127.0.0.1"));
+        InterfaceDialog again(settings_);
+        QCOMPARE(again.IpEdit()->text(), QStringLiteral("scope-1.lab"));
+        again.IpEdit()->setText(QStringLiteral("10.0.0.2"));
+        again.accept();
+        QCOMPARE(std::string(settings_.HostName), std::string());
+        QCOMPARE(std::string(settings_.IpAddress), std::string("10.0.0.2"));
+    }
+
     void cancelChangesNothing() {
         InterfaceDialog dialog(settings_);
         dialog.TcpIpButton()->setChecked(true);

@@ -26,7 +26,7 @@ TEST(AddressChecks, Ipv4AddressesAreFourNumbersUpTo255) {
 
 TEST(AddressChecks, HostNamesAreLabelsButNotMistypedAddresses) {
     for (const char* good : {"localhost", "scope-1.lab.example", "a", "x2"}) EXPECT_TRUE(IsHostName(good)) << good;
-    for (const char* bad : {"", "10.0.0.999", "-a", "a-", "a..b", "a b", "a_b", "a."})
+    for (const char* bad : {"", "10.0.0.999", "abc.999.1", "-a", "a-", "a..b", "a b", "a_b", "a."})
         EXPECT_FALSE(IsHostName(bad)) << bad;
     EXPECT_FALSE(IsHostName(std::string(64, 'a')));
 }
@@ -122,6 +122,29 @@ TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValue
     EXPECT_FALSE(ValidDeviceName(""));
     EXPECT_FALSE(ValidDeviceName("inst 0"));
     EXPECT_FALSE(ValidDeviceName(std::string(32, 'a')));
+}
+
+TEST_F(SettingsFileTest, AHostNameIsKeptBesideTheDottedAddress) {
+    InterfaceSettings settings;
+    ASSERT_TRUE(SetInstrumentHost(settings, "scope-1.lab"));
+    EXPECT_STREQ(InstrumentHost(settings), "scope-1.lab");
+    EXPECT_STREQ(settings.IpAddress, "127.0.0.1");
+    EXPECT_FALSE(SetInstrumentHost(settings, "abc.999.1"));
+    SettingsFile file;
+    WriteLanChoices(file, settings);
+    EXPECT_EQ(file.Text("lan.host"), "scope-1.lab");
+    InterfaceSettings read;
+    ReadLanChoices(file, read);
+    EXPECT_STREQ(InstrumentHost(read), "scope-1.lab");
+    // The dotted address again: the name is emptied, not left behind.
+    ASSERT_TRUE(SetInstrumentHost(settings, "10.0.0.2"));
+    WriteLanChoices(file, settings);
+    EXPECT_EQ(file.Text("lan.host", "unset"), "");
+    ReadLanChoices(file, read);
+    EXPECT_STREQ(InstrumentHost(read), "127.0.0.1");
+    file.Set("lan.host", "bad name");
+    ReadLanChoices(file, read);
+    EXPECT_STREQ(read.HostName, "");
 }
 
 using HistoryChecks = Scratch;
