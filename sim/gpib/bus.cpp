@@ -145,6 +145,13 @@ void Bus::SetRemoteEnable(bool on) {
     for (auto& [address, d] : devices_) d.remote = d.lockout = false;
 }
 
+bool Bus::HoldsNdac() const {
+    if (attention) return HasInstruments();
+    for (const auto& [address, d] : devices_)
+        if (d.listener) return true;
+    return false;
+}
+
 bool Bus::ServiceRequested() const {
     for (const auto& [address, d] : devices_)
         if (d.instrument.statusByte() & 0x40) return true;

@@ -47,6 +47,9 @@ public:
     explicit Bus(const sim::Bench& bench);
 
     bool HasInstruments() const { return !devices_.empty(); }
+    // NDAC as the instruments hold it: every one while ATN is true, only the
+    // addressed listeners (not yet ready for data) once it is false.
+    bool HoldsNdac() const;
     Device* At(int address);
 
     // Command bytes with ATN: addresses, addressed and universal commands.

@@ -236,7 +236,10 @@ KELVO_GPIB_EXPORT int ibln(int ud, int pad, int sad, short* found_listener) {
     if (!bus.controllerInCharge) return lib::Fail(ud, ECIC);
     *found_listener = 0;
     if (!bus.HasInstruments()) return lib::Ok(ud);
-    std::string bytes = Bytes({kUNL, kUNT, kTAD + bus.boardAddress, kLAD + pad});
+    // The command bytes the Linux driver's library sends: the board's talk
+    // address, then UNL and the listen address tried, then UNL UNT.
+    lib::Command(Bytes({kTAD + bus.boardAddress}));
+    std::string bytes = Bytes({kUNL, kLAD + pad});
     if (sad > 0) bytes += static_cast<char>(sad);
     lib::Command(bytes);
     *found_listener = bus.At(pad) != nullptr && sad <= 0 ? 1 : 0;

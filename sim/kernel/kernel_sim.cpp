@@ -418,7 +418,16 @@ int BoardIoctl(Kernel& k, int fd, unsigned long request, void* arg, Lock& lock, 
         return 0;
     }
     case IBWAIT: return WaitIoctl(k, fd, arg, lock, cancel);
-    case IBLINES: Out<__s16>(arg, 0); return 0;  // no line is monitored
+    case IBLINES: {
+        // Every line is monitored; the library's listener search looks at NDAC.
+        int lines = 0xFF;
+        if (bus.HoldsNdac()) lines |= 0x0200;
+        if (bus.remoteEnable) lines |= 0x1000;
+        if (bus.ServiceRequested()) lines |= 0x2000;
+        if (bus.attention) lines |= 0x4000;
+        Out<__s16>(arg, static_cast<__s16>(lines));
+        return 0;
+    }
     case IBLOC: return 0;
     case IBEVENT: Out<__s16>(arg, 0); return 0;
     default: break;
