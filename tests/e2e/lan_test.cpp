@@ -186,6 +186,15 @@ TEST_F(LanInstrument, Vxi11OutputThenEnterOnTwoLinesOverOneLink) {
     EXPECT_EQ(TraceCount("LINK "), 1u);
 }
 
+TEST_F(LanInstrument, RawAndVxi11InstrumentsAreReachedByHostName) {
+    const std::string reply = "{1}KELVO,DMM,1,1.0\n";
+    const CliResult raw = RunRaw("ENTER ;*IDN?\n", {"--ip", "localhost"});
+    EXPECT_NE(raw.out.find(reply), std::string::npos) << raw.out;
+    const CliResult vxi11 = RunVxi11("ENTER ;*IDN?\n", {"--ip", "localhost"});
+    EXPECT_NE(vxi11.out.find(reply), std::string::npos) << vxi11.out;
+    EXPECT_EQ(raw.err + vxi11.err, "");
+}
+
 TEST_F(LanInstrument, Vxi11ReadsADefiniteLengthBlockWhole) {
     const std::string out = scratch_.Path("block.bin");
     const CliResult r = RunVxi11("ENTER FD " + out + " ;BLK?\n");
