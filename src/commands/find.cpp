@@ -218,10 +218,12 @@ void FindListeners(CommandContext& s) {
     StartTiming(s);
     std::int32_t found = 0;
     bool stopped = false;
+    bool failed = false;
     s.TransferAbort = false;
-    for (std::int16_t address = 1; address <= 30 && !stopped; ++address) {
+    for (std::int16_t address = 1; address <= 30 && !stopped && !failed; ++address) {
         bool listening = false;
-        if (bus.FindListener(address, listening) != 0) break;  // reported
+        failed = bus.FindListener(address, listening) != 0;  // reported
+        if (failed) break;
         // ESC is heard between the addresses too.
         s.TransferWaitActive = true;
         PumpMessages(s);
@@ -230,7 +232,8 @@ void FindListeners(CommandContext& s) {
         if (stopped || !listening) continue;
         std::string reply;
         const Asked asked = AskIdentity(s, bus, address, reply);
-        if (asked == Asked::Failed) break;
+        failed = asked == Asked::Failed;
+        if (failed) break;
         stopped = asked == Asked::Stopped;
         ++found;
         ClearToLineEnd(s);
@@ -243,6 +246,8 @@ void FindListeners(CommandContext& s) {
         PrintNewLine(s);
     }
     StopTiming(s);
+    // After a reported failure the search has said all it can.
+    if (failed) return;
     ClearToLineEnd(s);
     if (stopped) {
         PrintText(s, kAttrError, "Terminated from keyboard after ");
