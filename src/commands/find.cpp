@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "base/interface_record.h"
+#include "bus/bus_errors.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
-#include "bus/bus_errors.h"
 #include "bus/transport.h"
 #include "bus/unique_fd.h"
 #include "bus/vxi11/vxi11_link.h"
