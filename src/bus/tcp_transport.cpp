@@ -245,9 +245,14 @@ void CloseConnection(BusContext& s) {
 }
 
 void HoldWrites(BusContext& s, bool hold) {
-    if (!Tcp(s).socket.Valid()) return;
-    const int on = hold ? 1 : 0;
-    setsockopt(Tcp(s).socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    TcpIpTransport::State& tcp = Tcp(s);
+    tcp.holding = hold;
+    if (hold || !tcp.held) return;
+    // The pieces went with MSG_MORE: what waits of them goes now.
+    tcp.held = false;
+    if (!tcp.socket.Valid()) return;
+    const int on = 1;
+    setsockopt(tcp.socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
@@ -264,7 +269,11 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
             if (status != 0) break;
         }
         wait = true;
-        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        // While a message is held, its pieces wait in the connection for the
+        // rest (as with TCP_CORK, one system call less).
+        const int more = Tcp(s).holding ? MSG_MORE : 0;
+        if (more != 0) Tcp(s).held = true;
+        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | more);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);

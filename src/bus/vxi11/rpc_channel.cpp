@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace kelvo::vxi11 {
 namespace {
@@ -169,65 +170,86 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
     }
 
     // The answer: records until the one with this call's xid (an earlier call's
-    // late answer is passed over).
-    for (;;) {
-        in_.clear();
-        bool last = false;
-        bool started = false;
-        while (!last) {
-            unsigned char mark[4];
-            std::size_t have = 0;
-            std::size_t fragment = 0;
-            // The record mark, then the fragment, as the bytes come.
-            for (int part = 0; part < 2; ++part) {
-                unsigned char* into = part == 0 ? mark : nullptr;
-                std::size_t want = part == 0 ? 4 : fragment;
-                if (part == 1) {
-                    if (in_.size() + fragment > maxReply) {
-                        outcome.tooLong = true;
-                        return fail(RpcResult::Garbled);
+    // late answer is passed over). The bytes are read into in_ in pieces as large
+    // as its room: a short answer takes one read, mark and all. The answer is
+    // awaited before the first read; once bytes come, a read is tried before
+    // the next wait.
+    bool flowing = false;
+    std::optional<RpcOutcome> ended;  // how the call ended while reading
+    // Reads until in_ holds `need` bytes; false when the call ends instead.
+    auto fill = [&](std::size_t need) {
+        Reserve(need);
+        while (inHave_ < need) {
+            if (flowing) {
+                const ssize_t n = recv(fd_.Get(), in_.get() + inHave_, inRoom_ - inHave_, MSG_DONTWAIT);
+                if (n > 0) {
+                    inHave_ += static_cast<std::size_t>(n);
+                    if (!waiter.Listen(true)) {
+                        ended = fail(RpcResult::Lost);
+                        return false;
                     }
-                    const std::size_t at = in_.size();
-                    in_.resize(at + fragment);
-                    into = in_.data() + at;
+                    continue;
                 }
-                have = 0;
-                while (have < want) {
-                    const ssize_t n = recv(fd_.Get(), into + have, want - have, MSG_DONTWAIT);
-                    if (n > 0) {
-                        have += static_cast<std::size_t>(n);
-                        started = true;
-                        if (!waiter.Listen(true)) return fail(RpcResult::Lost);
-                        continue;
-                    }
-                    if (n == 0) return fail(RpcResult::Lost);
-                    if (errno == EINTR) continue;
-                    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(RpcResult::Lost);
-                    const Waiter::Event event = waiter.WaitFor(fd_.Get(), POLLIN, true);
-                    if (event == Waiter::Event::Ready) continue;
-                    if (event == Waiter::Event::NoAnswer) {
-                        // Nothing of the answer yet: the stream is still whole,
-                        // and a late answer will be passed over.
-                        if (!started) {
-                            outcome.result = RpcResult::NoAnswer;
-                            outcome.verdict = waiter.Verdict();
-                            return outcome;
-                        }
-                        return fail(RpcResult::NoAnswer);
-                    }
-                    return fail(RpcResult::Lost);
-                }
-                if (part == 0) {
-                    const std::uint32_t word = Word(mark);
-                    last = (word & kLastFragment) != 0;
-                    fragment = word & ~kLastFragment;
+                if (n < 0 && errno == EINTR) continue;
+                if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+                    ended = fail(RpcResult::Lost);
+                    return false;
                 }
             }
+            flowing = true;
+            const Waiter::Event event = waiter.WaitFor(fd_.Get(), POLLIN, true);
+            if (event == Waiter::Event::Ready) continue;
+            if (event == Waiter::Event::NoAnswer && inHave_ == 0) {
+                // Nothing of the answer yet: the stream is still whole, and a
+                // late answer will be passed over.
+                outcome.result = RpcResult::NoAnswer;
+                outcome.verdict = waiter.Verdict();
+                ended = outcome;
+                return false;
+            }
+            ended = fail(event == Waiter::Event::NoAnswer ? RpcResult::NoAnswer : RpcResult::Lost);
+            return false;
         }
+        return true;
+    };
+
+    for (;;) {
+        // The record's first mark is in_[0, 4), its bytes follow; the mark of a
+        // later fragment is taken out, so that the bytes stay together.
+        std::size_t size = 0;
+        bool first = true;
+        bool last = false;
+        while (!last) {
+            const std::size_t markAt = first ? 0 : 4 + size;
+            if (!fill(markAt + 4)) return *ended;
+            const std::uint32_t word = Word(in_.get() + markAt);
+            last = (word & kLastFragment) != 0;
+            const std::size_t fragment = word & ~kLastFragment;
+            if (size + fragment > maxReply) {
+                outcome.tooLong = true;
+                return fail(RpcResult::Garbled);
+            }
+            if (!first) {
+                std::memmove(in_.get() + markAt, in_.get() + markAt + 4, inHave_ - markAt - 4);
+                inHave_ -= 4;
+            }
+            first = false;
+            if (!fill(4 + size + fragment)) return *ended;
+            size += fragment;
+        }
+        // Once read, the record is done with; what follows it is kept.
+        const std::size_t used = 4 + size;
+        struct Done {
+            RpcChannel& channel;
+            std::size_t used;
+            ~Done() {
+                std::memmove(channel.in_.get(), channel.in_.get() + used, channel.inHave_ - used);
+                channel.inHave_ -= used;
+            }
+        } done{*this, used};
 
         // xid, REPLY, reply_stat, ...
-        const unsigned char* r = in_.data();
-        const std::size_t size = in_.size();
+        const unsigned char* r = in_.get() + 4;
         if (size < 12 || Word(r + 4) != 1) return fail(RpcResult::Garbled);
         if (Word(r) != xid) continue;  // a late answer to an earlier call
         outcome.verdict = waiter.Verdict();
@@ -254,8 +276,8 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
                 return outcome;
         }
         const std::size_t resultsAt = statAt + 4;
-        xdrmem_create(&xdrs, reinterpret_cast<char*>(in_.data() + resultsAt), static_cast<u_int>(size - resultsAt),
-                      XDR_DECODE);
+        xdrmem_create(&xdrs, const_cast<char*>(reinterpret_cast<const char*>(r + resultsAt)),
+                      static_cast<u_int>(size - resultsAt), XDR_DECODE);
         const bool decoded = decode(&xdrs, results) != 0;
         xdr_destroy(&xdrs);
         if (!decoded) {
@@ -268,6 +290,16 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
         outcome.result = RpcResult::Success;
         return outcome;
     }
+}
+
+void RpcChannel::Reserve(std::size_t room) {
+    constexpr std::size_t kLeastRoom = 8192;
+    if (room <= inRoom_) return;
+    const std::size_t size = std::max({room, 2 * inRoom_, kLeastRoom});
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(size);
+    if (inHave_ > 0) std::memcpy(bigger.get(), in_.get(), inHave_);
+    in_ = std::move(bigger);
+    inRoom_ = size;
 }
 
 }  // namespace kelvo::vxi11

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -93,7 +94,16 @@ private:
     std::uint32_t xid_;
     bool usable_ = true;
     std::vector<unsigned char> out_;
-    std::vector<unsigned char> in_;
+    // What came in: the answer being put together, then what was read past it
+    // (the start of a later record), kept for the next call. Read in as large
+    // pieces as there is room for, and never cleared: the bytes are written
+    // before they are used.
+    std::unique_ptr<unsigned char[]> in_;
+    std::size_t inRoom_ = 0;  // the size of in_
+    std::size_t inHave_ = 0;  // the bytes in it
+
+    // Makes in_ at least `room` bytes, keeping what it holds.
+    void Reserve(std::size_t room);
 };
 
 }  // namespace kelvo::vxi11
