@@ -1,8 +1,10 @@
 #include "bus/vxi11/rpc_channel.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,22 +41,30 @@ public:
 
     enum class Event { Ready, NoAnswer, Cut, Failed };
 
+    // The longest the next wait may last (ms, at least 1), or the event that
+    // ends the waiting now: the call's own time or the grace after a stop is up.
+    std::optional<Event> Due(int& timeout) const {
+        const Clock::time_point now = Clock::now();
+        timeout = static_cast<int>(std::max<std::uint32_t>(1, wait_.sliceMs));
+        if (wait_.clientMs > 0) {
+            const auto left = Deadline() - now;
+            if (left <= Clock::duration::zero()) return Event::NoAnswer;
+            timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
+        }
+        if (stopped_) {
+            const auto left = graceEnd_ - now;
+            if (left <= Clock::duration::zero()) return Event::Cut;
+            timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
+        }
+        return std::nullopt;
+    }
+
     // Waits until `fd` is ready for `events`. `answerPhase`: the call is out,
     // so an abort can be sent and the answer awaited a little longer.
     Event WaitFor(int fd, short events, bool answerPhase) {
         for (;;) {
-            const Clock::time_point now = Clock::now();
-            int timeout = static_cast<int>(std::max<std::uint32_t>(1, wait_.sliceMs));
-            if (wait_.clientMs > 0) {
-                const auto left = Deadline() - now;
-                if (left <= Clock::duration::zero()) return Event::NoAnswer;
-                timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
-            }
-            if (stopped_) {
-                const auto left = graceEnd_ - now;
-                if (left <= Clock::duration::zero()) return Event::Cut;
-                timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
-            }
+            int timeout = 0;
+            if (const std::optional<Event> due = Due(timeout)) return *due;
             pollfd p{fd, events, 0};
             const int ready = poll(&p, 1, timeout);
             if (ready < 0 && errno != EINTR) return Event::Failed;
@@ -113,7 +123,12 @@ RpcChannel::RpcChannel(Fd fd, std::uint32_t program, std::uint32_t version)
       program_(program),
       version_(version),
       xid_(static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()) ^
-           static_cast<std::uint32_t>(getpid())) {}
+           static_cast<std::uint32_t>(getpid())) {
+    // Answers are read with a receive timeout (see Call), which a blocking
+    // socket needs; calls still go out without blocking (MSG_DONTWAIT).
+    const int flags = fd_.Get() >= 0 ? fcntl(fd_.Get(), F_GETFL) : -1;
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
+}
 
 RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
                             std::size_t maxReply, const RpcWait& wait) {
@@ -174,41 +189,37 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
     // as its room: a short answer takes one read, mark and all. The answer is
     // awaited before the first read; once bytes come, a read is tried before
     // the next wait.
-    bool flowing = false;
     std::optional<RpcOutcome> ended;  // how the call ended while reading
     // Reads until in_ holds `need` bytes; false when the call ends instead.
+    // The socket blocks for at most a slice (its receive timeout), so one
+    // recv both waits for bytes and takes them.
     auto fill = [&](std::size_t need) {
         Reserve(need);
         while (inHave_ < need) {
-            if (flowing) {
-                const ssize_t n = recv(fd_.Get(), in_.get() + inHave_, inRoom_ - inHave_, MSG_DONTWAIT);
-                if (n > 0) {
-                    inHave_ += static_cast<std::size_t>(n);
-                    if (!waiter.Listen(true)) {
-                        ended = fail(RpcResult::Lost);
-                        return false;
-                    }
-                    continue;
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-                    ended = fail(RpcResult::Lost);
+            int timeout = 0;
+            if (const std::optional<Waiter::Event> due = waiter.Due(timeout)) {
+                if (*due == Waiter::Event::NoAnswer && inHave_ == 0) {
+                    // Nothing of the answer yet: the stream is still whole, and
+                    // a late answer will be passed over.
+                    outcome.result = RpcResult::NoAnswer;
+                    outcome.verdict = waiter.Verdict();
+                    ended = outcome;
                     return false;
                 }
-            }
-            flowing = true;
-            const Waiter::Event event = waiter.WaitFor(fd_.Get(), POLLIN, true);
-            if (event == Waiter::Event::Ready) continue;
-            if (event == Waiter::Event::NoAnswer && inHave_ == 0) {
-                // Nothing of the answer yet: the stream is still whole, and a
-                // late answer will be passed over.
-                outcome.result = RpcResult::NoAnswer;
-                outcome.verdict = waiter.Verdict();
-                ended = outcome;
+                ended = fail(*due == Waiter::Event::NoAnswer ? RpcResult::NoAnswer : RpcResult::Lost);
                 return false;
             }
-            ended = fail(event == Waiter::Event::NoAnswer ? RpcResult::NoAnswer : RpcResult::Lost);
-            return false;
+            if (!ReceiveTimeout(timeout)) {
+                ended = fail(RpcResult::Lost);
+                return false;
+            }
+            const ssize_t n = recv(fd_.Get(), in_.get() + inHave_, inRoom_ - inHave_, 0);
+            if (n > 0) inHave_ += static_cast<std::size_t>(n);
+            const bool waited = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+            if (n == 0 || (n < 0 && !waited) || !waiter.Listen(true)) {
+                ended = fail(RpcResult::Lost);
+                return false;
+            }
         }
         return true;
     };
@@ -290,6 +301,14 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
         outcome.result = RpcResult::Success;
         return outcome;
     }
+}
+
+bool RpcChannel::ReceiveTimeout(int ms) {
+    if (ms == receiveTimeoutMs_) return true;
+    const timeval limit{ms / 1000, (ms % 1000) * 1000};
+    if (setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+    receiveTimeoutMs_ = ms;
+    return true;
 }
 
 void RpcChannel::Reserve(std::size_t room) {

@@ -102,8 +102,13 @@ private:
     std::size_t inRoom_ = 0;  // the size of in_
     std::size_t inHave_ = 0;  // the bytes in it
 
+    int receiveTimeoutMs_ = 0;  // the socket's receive timeout; 0: none set
+
     // Makes in_ at least `room` bytes, keeping what it holds.
     void Reserve(std::size_t room);
+    // Sets the socket's receive timeout to `ms` (at least 1) unless it is that
+    // already; false when it cannot be set.
+    bool ReceiveTimeout(int ms);
 };
 
 }  // namespace kelvo::vxi11
