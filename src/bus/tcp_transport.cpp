@@ -270,8 +270,9 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
         }
         wait = true;
         // While a message is held, its pieces wait in the connection for the
-        // rest (as with TCP_CORK, one system call less).
-        const int more = Tcp(s).holding ? MSG_MORE : 0;
+        // rest (as with TCP_CORK, one system call less). The end message is
+        // its last piece: sent without MSG_MORE, it takes the others along.
+        const int more = Tcp(s).holding && s.BusOperation != kOpEndMessage ? MSG_MORE : 0;
         if (more != 0) Tcp(s).held = true;
         const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | more);
         if (r < 0) {
@@ -280,6 +281,7 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
             status = 1;
             break;
         }
+        if (more == 0 && r == length) Tcp(s).held = false;  // nothing waits any more
         bytes += r;
         sent += static_cast<std::int32_t>(r);
         length -= static_cast<std::int32_t>(r);

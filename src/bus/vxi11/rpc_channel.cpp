@@ -186,9 +186,7 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
 
     // The answer: records until the one with this call's xid (an earlier call's
     // late answer is passed over). The bytes are read into in_ in pieces as large
-    // as its room: a short answer takes one read, mark and all. The answer is
-    // awaited before the first read; once bytes come, a read is tried before
-    // the next wait.
+    // as its room: a short answer takes one read, mark and all.
     std::optional<RpcOutcome> ended;  // how the call ended while reading
     // Reads until in_ holds `need` bytes; false when the call ends instead.
     // The socket blocks for at most a slice (its receive timeout), so one

@@ -1,5 +1,5 @@
 // One ONC RPC connection over TCP (record marking), driven from the calling
-// thread: a call is sent and its answer awaited in short poll slices, with the
+// thread: a call is sent and its answer awaited in short slices, with the
 // caller's hook asked between them, so that the front end stays alive and the
 // user can abort. The XDR routines are libtirpc's and rpcgen's; the connection,
 // the records and the waiting are this file's.
