@@ -46,17 +46,19 @@ void Instrument::Execute(std::string_view message, Clock::time_point now) {
         const std::string_view command = Trim(message.substr(start, end - start));
         start = end == message.size() ? end + 1 : end + delimiter.size();
         if (command.empty()) continue;
-        const Answer answer = Respond(command);
+        Answer answer = Respond(command);
         if (!answer.reply) continue;
-        // Each command's reply is a message of its own, ended with END.
+        // Each command's reply is a message of its own, ended with END. (The
+        // answer is moved, not copied: a block may be large.)
         Reply reply;
-        reply.bytes = answer.bytes;
+        reply.bytes = std::move(answer.bytes);
         if (answer.terminate) reply.bytes += eom_.reply;
-        reply.stream = answer.stream;
+        reply.stream = std::move(answer.stream);
         reply.readyAt = readyAt;
         if (reply.bytes.empty() && reply.stream.empty()) continue;
+        const bool streams = !reply.stream.empty();
         output_.push_back(std::move(reply));
-        if (!answer.stream.empty()) break;  // a stream never ends: later commands are never answered
+        if (streams) break;  // a stream never ends: later commands are never answered
     }
 }
 

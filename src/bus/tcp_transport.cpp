@@ -271,9 +271,14 @@ void CloseConnection(BusContext& s) {
 }
 
 void HoldWrites(BusContext& s, bool hold) {
-    if (!Tcp(s).socket.Valid()) return;
-    const int on = hold ? 1 : 0;
-    setsockopt(Tcp(s).socket.Get(), IPPROTO_TCP, TCP_CORK, &on, sizeof on);
+    TcpIpTransport::State& tcp = Tcp(s);
+    tcp.holding = hold;
+    if (hold || !tcp.held) return;
+    // The pieces went with MSG_MORE: what waits of them goes now.
+    tcp.held = false;
+    if (!tcp.socket.Valid()) return;
+    const int on = 1;
+    setsockopt(tcp.socket.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
@@ -290,13 +295,19 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
             if (status != 0) break;
         }
         wait = true;
-        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL);
+        // While a message is held, its pieces wait in the connection for the
+        // rest (as with TCP_CORK, one system call less). The end message is
+        // its last piece: sent without MSG_MORE, it takes the others along.
+        const int more = Tcp(s).holding && s.BusOperation != kOpEndMessage ? MSG_MORE : 0;
+        if (more != 0) Tcp(s).held = true;
+        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | more);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
             status = 1;
             break;
         }
+        if (more == 0 && r == length) Tcp(s).held = false;  // nothing waits any more
         bytes += r;
         sent += static_cast<std::int32_t>(r);
         length -= static_cast<std::int32_t>(r);

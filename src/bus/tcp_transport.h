@@ -55,6 +55,8 @@ public:
         bool established = false;  // made (as opposed to still being tried)
         bool failed = false;       // a transfer on it failed: it is not kept
         InterfaceSettings openedFor;  // the settings it was made with
+        bool holding = false;  // a message is being written (HoldWrites)
+        bool held = false;     // pieces of it wait in the connection to be pushed
         std::int32_t byteCount = 0;  // moved by the last send or receive
         ReplyRest replyRest = ReplyRest::None;
         std::int64_t bytesDropped = 0;

@@ -193,13 +193,13 @@ Moved Vxi11Transport::Write(std::span<const unsigned char> bytes) {
         count_ = static_cast<std::int32_t>(bytes.size());
         return {0, count_};
     }
-    std::vector<unsigned char> joined;
     std::span<const unsigned char> data = bytes;
     const std::size_t held = held_.size();
     if (held > 0) {
-        joined = std::move(held_);
-        joined.insert(joined.end(), bytes.begin(), bytes.end());
-        data = joined;
+        // Both buffers keep their room from message to message.
+        joined_.assign(held_.begin(), held_.end());
+        joined_.insert(joined_.end(), bytes.begin(), bytes.end());
+        data = joined_;
         held_.clear();
     }
     std::size_t sent = 0;

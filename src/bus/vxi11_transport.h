@@ -94,6 +94,7 @@ private:
     bool endOnWrite_ = false;
     bool holding_ = false;
     std::vector<unsigned char> held_;
+    std::vector<unsigned char> joined_;  // what was held and the write that ends it
     std::int32_t undelivered_ = 0;
     ReadEnd readEnd_ = ReadEnd::EndOnly;
     std::int32_t count_ = 0;

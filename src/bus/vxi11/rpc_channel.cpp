@@ -1,14 +1,17 @@
 #include "bus/vxi11/rpc_channel.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 namespace kelvo::vxi11 {
 namespace {
@@ -38,22 +41,30 @@ public:
 
     enum class Event { Ready, NoAnswer, Cut, Failed };
 
+    // The longest the next wait may last (ms, at least 1), or the event that
+    // ends the waiting now: the call's own time or the grace after a stop is up.
+    std::optional<Event> Due(int& timeout) const {
+        const Clock::time_point now = Clock::now();
+        timeout = static_cast<int>(std::max<std::uint32_t>(1, wait_.sliceMs));
+        if (wait_.clientMs > 0) {
+            const auto left = Deadline() - now;
+            if (left <= Clock::duration::zero()) return Event::NoAnswer;
+            timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
+        }
+        if (stopped_) {
+            const auto left = graceEnd_ - now;
+            if (left <= Clock::duration::zero()) return Event::Cut;
+            timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
+        }
+        return std::nullopt;
+    }
+
     // Waits until `fd` is ready for `events`. `answerPhase`: the call is out,
     // so an abort can be sent and the answer awaited a little longer.
     Event WaitFor(int fd, short events, bool answerPhase) {
         for (;;) {
-            const Clock::time_point now = Clock::now();
-            int timeout = static_cast<int>(std::max<std::uint32_t>(1, wait_.sliceMs));
-            if (wait_.clientMs > 0) {
-                const auto left = Deadline() - now;
-                if (left <= Clock::duration::zero()) return Event::NoAnswer;
-                timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
-            }
-            if (stopped_) {
-                const auto left = graceEnd_ - now;
-                if (left <= Clock::duration::zero()) return Event::Cut;
-                timeout = std::min<int>(timeout, static_cast<int>(Ms(left)) + 1);
-            }
+            int timeout = 0;
+            if (const std::optional<Event> due = Due(timeout)) return *due;
             pollfd p{fd, events, 0};
             const int ready = poll(&p, 1, timeout);
             if (ready < 0 && errno != EINTR) return Event::Failed;
@@ -112,7 +123,12 @@ RpcChannel::RpcChannel(Fd fd, std::uint32_t program, std::uint32_t version)
       program_(program),
       version_(version),
       xid_(static_cast<std::uint32_t>(Clock::now().time_since_epoch().count()) ^
-           static_cast<std::uint32_t>(getpid())) {}
+           static_cast<std::uint32_t>(getpid())) {
+    // Answers are read with a receive timeout (see Call), which a blocking
+    // socket needs; calls still go out without blocking (MSG_DONTWAIT).
+    const int flags = fd_.Get() >= 0 ? fcntl(fd_.Get(), F_GETFL) : -1;
+    if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
+}
 
 RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
                             std::size_t maxReply, const RpcWait& wait) {
@@ -169,65 +185,80 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
     }
 
     // The answer: records until the one with this call's xid (an earlier call's
-    // late answer is passed over).
-    for (;;) {
-        in_.clear();
-        bool last = false;
-        bool started = false;
-        while (!last) {
-            unsigned char mark[4];
-            std::size_t have = 0;
-            std::size_t fragment = 0;
-            // The record mark, then the fragment, as the bytes come.
-            for (int part = 0; part < 2; ++part) {
-                unsigned char* into = part == 0 ? mark : nullptr;
-                std::size_t want = part == 0 ? 4 : fragment;
-                if (part == 1) {
-                    if (in_.size() + fragment > maxReply) {
-                        outcome.tooLong = true;
-                        return fail(RpcResult::Garbled);
-                    }
-                    const std::size_t at = in_.size();
-                    in_.resize(at + fragment);
-                    into = in_.data() + at;
+    // late answer is passed over). The bytes are read into in_ in pieces as large
+    // as its room: a short answer takes one read, mark and all.
+    std::optional<RpcOutcome> ended;  // how the call ended while reading
+    // Reads until in_ holds `need` bytes; false when the call ends instead.
+    // The socket blocks for at most a slice (its receive timeout), so one
+    // recv both waits for bytes and takes them.
+    auto fill = [&](std::size_t need) {
+        Reserve(need);
+        while (inHave_ < need) {
+            int timeout = 0;
+            if (const std::optional<Waiter::Event> due = waiter.Due(timeout)) {
+                if (*due == Waiter::Event::NoAnswer && inHave_ == 0) {
+                    // Nothing of the answer yet: the stream is still whole, and
+                    // a late answer will be passed over.
+                    outcome.result = RpcResult::NoAnswer;
+                    outcome.verdict = waiter.Verdict();
+                    ended = outcome;
+                    return false;
                 }
-                have = 0;
-                while (have < want) {
-                    const ssize_t n = recv(fd_.Get(), into + have, want - have, MSG_DONTWAIT);
-                    if (n > 0) {
-                        have += static_cast<std::size_t>(n);
-                        started = true;
-                        if (!waiter.Listen(true)) return fail(RpcResult::Lost);
-                        continue;
-                    }
-                    if (n == 0) return fail(RpcResult::Lost);
-                    if (errno == EINTR) continue;
-                    if (errno != EAGAIN && errno != EWOULDBLOCK) return fail(RpcResult::Lost);
-                    const Waiter::Event event = waiter.WaitFor(fd_.Get(), POLLIN, true);
-                    if (event == Waiter::Event::Ready) continue;
-                    if (event == Waiter::Event::NoAnswer) {
-                        // Nothing of the answer yet: the stream is still whole,
-                        // and a late answer will be passed over.
-                        if (!started) {
-                            outcome.result = RpcResult::NoAnswer;
-                            outcome.verdict = waiter.Verdict();
-                            return outcome;
-                        }
-                        return fail(RpcResult::NoAnswer);
-                    }
-                    return fail(RpcResult::Lost);
-                }
-                if (part == 0) {
-                    const std::uint32_t word = Word(mark);
-                    last = (word & kLastFragment) != 0;
-                    fragment = word & ~kLastFragment;
-                }
+                ended = fail(*due == Waiter::Event::NoAnswer ? RpcResult::NoAnswer : RpcResult::Lost);
+                return false;
+            }
+            if (!ReceiveTimeout(timeout)) {
+                ended = fail(RpcResult::Lost);
+                return false;
+            }
+            const ssize_t n = recv(fd_.Get(), in_.get() + inHave_, inRoom_ - inHave_, 0);
+            if (n > 0) inHave_ += static_cast<std::size_t>(n);
+            const bool waited = n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR);
+            if (n == 0 || (n < 0 && !waited) || !waiter.Listen(true)) {
+                ended = fail(RpcResult::Lost);
+                return false;
             }
         }
+        return true;
+    };
+
+    for (;;) {
+        // The record's first mark is in_[0, 4), its bytes follow; the mark of a
+        // later fragment is taken out, so that the bytes stay together.
+        std::size_t size = 0;
+        bool first = true;
+        bool last = false;
+        while (!last) {
+            const std::size_t markAt = first ? 0 : 4 + size;
+            if (!fill(markAt + 4)) return *ended;
+            const std::uint32_t word = Word(in_.get() + markAt);
+            last = (word & kLastFragment) != 0;
+            const std::size_t fragment = word & ~kLastFragment;
+            if (size + fragment > maxReply) {
+                outcome.tooLong = true;
+                return fail(RpcResult::Garbled);
+            }
+            if (!first) {
+                std::memmove(in_.get() + markAt, in_.get() + markAt + 4, inHave_ - markAt - 4);
+                inHave_ -= 4;
+            }
+            first = false;
+            if (!fill(4 + size + fragment)) return *ended;
+            size += fragment;
+        }
+        // Once read, the record is done with; what follows it is kept.
+        const std::size_t used = 4 + size;
+        struct Done {
+            RpcChannel& channel;
+            std::size_t used;
+            ~Done() {
+                std::memmove(channel.in_.get(), channel.in_.get() + used, channel.inHave_ - used);
+                channel.inHave_ -= used;
+            }
+        } done{*this, used};
 
         // xid, REPLY, reply_stat, ...
-        const unsigned char* r = in_.data();
-        const std::size_t size = in_.size();
+        const unsigned char* r = in_.get() + 4;
         if (size < 12 || Word(r + 4) != 1) return fail(RpcResult::Garbled);
         if (Word(r) != xid) continue;  // a late answer to an earlier call
         outcome.verdict = waiter.Verdict();
@@ -254,8 +285,8 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
                 return outcome;
         }
         const std::size_t resultsAt = statAt + 4;
-        xdrmem_create(&xdrs, reinterpret_cast<char*>(in_.data() + resultsAt), static_cast<u_int>(size - resultsAt),
-                      XDR_DECODE);
+        xdrmem_create(&xdrs, const_cast<char*>(reinterpret_cast<const char*>(r + resultsAt)),
+                      static_cast<u_int>(size - resultsAt), XDR_DECODE);
         const bool decoded = decode(&xdrs, results) != 0;
         xdr_destroy(&xdrs);
         if (!decoded) {
@@ -268,6 +299,24 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
         outcome.result = RpcResult::Success;
         return outcome;
     }
+}
+
+bool RpcChannel::ReceiveTimeout(int ms) {
+    if (ms == receiveTimeoutMs_) return true;
+    const timeval limit{ms / 1000, (ms % 1000) * 1000};
+    if (setsockopt(fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+    receiveTimeoutMs_ = ms;
+    return true;
+}
+
+void RpcChannel::Reserve(std::size_t room) {
+    constexpr std::size_t kLeastRoom = 8192;
+    if (room <= inRoom_) return;
+    const std::size_t size = std::max({room, 2 * inRoom_, kLeastRoom});
+    auto bigger = std::make_unique_for_overwrite<unsigned char[]>(size);
+    if (inHave_ > 0) std::memcpy(bigger.get(), in_.get(), inHave_);
+    in_ = std::move(bigger);
+    inRoom_ = size;
 }
 
 }  // namespace kelvo::vxi11

@@ -1,5 +1,5 @@
 // One ONC RPC connection over TCP (record marking), driven from the calling
-// thread: a call is sent and its answer awaited in short poll slices, with the
+// thread: a call is sent and its answer awaited in short slices, with the
 // caller's hook asked between them, so that the front end stays alive and the
 // user can abort. The XDR routines are libtirpc's and rpcgen's; the connection,
 // the records and the waiting are this file's.
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -93,7 +94,21 @@ private:
     std::uint32_t xid_;
     bool usable_ = true;
     std::vector<unsigned char> out_;
-    std::vector<unsigned char> in_;
+    // What came in: the answer being put together, then what was read past it
+    // (the start of a later record), kept for the next call. Read in as large
+    // pieces as there is room for, and never cleared: the bytes are written
+    // before they are used.
+    std::unique_ptr<unsigned char[]> in_;
+    std::size_t inRoom_ = 0;  // the size of in_
+    std::size_t inHave_ = 0;  // the bytes in it
+
+    int receiveTimeoutMs_ = 0;  // the socket's receive timeout; 0: none set
+
+    // Makes in_ at least `room` bytes, keeping what it holds.
+    void Reserve(std::size_t room);
+    // Sets the socket's receive timeout to `ms` (at least 1) unless it is that
+    // already; false when it cannot be set.
+    bool ReceiveTimeout(int ms);
 };
 
 }  // namespace kelvo::vxi11

@@ -257,9 +257,10 @@ struct Vxi11Link::State {
     }
 
     Vxi11Status Outcome(const RpcOutcome& outcome, const char* operation, std::uint32_t clientMs) {
-        const std::string subject = std::string(operation) + " on " + Describe();
         const bool usable = core && core->Usable();
         if (!usable) Drop();
+        if (outcome.verdict == WaitVerdict::Continue && outcome.result == RpcResult::Success) return {};
+        const std::string subject = std::string(operation) + " on " + Describe();
         if (outcome.verdict != WaitVerdict::Continue) {
             const Failure failure = outcome.verdict == WaitVerdict::Abort ? Failure::Aborted : Failure::Timeout;
             const char* what = outcome.verdict == WaitVerdict::Abort ? " aborted" : " timed out";
