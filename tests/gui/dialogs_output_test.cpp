@@ -56,20 +56,13 @@ class InterfaceDialogTest : public QObject {
 private slots:
     void init() { settings_ = InterfaceSettings{}; }
 
-    void ipTextParsing_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("stored");
-        QTest::newRow("four parts") << "192.168.0.7" << "192.168.0.7";
-        QTest::newRow("three parts") << "10.0.5" << "10.0.5.0";
-        QTest::newRow("empty") << "" << "0.0.0.0";
-        QTest::newRow("five parts") << "1.2.3.4.5" << "1.2.3.4";
-        QTest::newRow("leading digits") << "12ab.x.7 .3" << "12.0.7.3";
-        QTest::newRow("sixteen bits, unchecked") << "70000.300.-1.65535" << "4464.300.-1.-1";
-    }
     void ipTextParsing() {
-        QFETCH(QString, text);
-        QFETCH(QString, stored);
-        QCOMPARE(QString::fromStdString(ParseIpText(text.toStdString())), stored);
+        const std::pair<const char*, const char*> cases[] = {
+            {"192.168.0.7", "192.168.0.7"}, {"10.0.5", "10.0.5.0"}, {"", "0.0.0.0"}, {"1.2.3.4.5", "1.2.3.4"},
+            {"12ab.x.7 .3", "12.0.7.3"},  // leading digits
+            {"70000.300.-1.65535", "4464.300.-1.-1"},  // sixteen bits, unchecked
+        };
+        for (const auto& [text, stored] : cases) QCOMPARE(ParseIpText(text), std::string(stored));
     }
 
     // It opens with the settings and OK stores its fields; a port above the
@@ -229,26 +222,14 @@ private slots:
         QVERIFY(w.Host().beeps.empty());
     }
 
-    void pageGeometry_data() {
-        QTest::addColumn<int>("dpi");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("height");
-        QTest::addColumn<int>("cw");
-        QTest::addColumn<int>("ch");
-        QTest::addColumn<int>("rows");
-        QTest::newRow("600 dpi") << 600 << 4800 << 6600 << 30 << 53 << 113;
-        QTest::newRow("300 dpi") << 300 << 2400 << 3300 << 15 << 26 << 115;
-    }
     void pageGeometry() {
-        QFETCH(int, dpi);
-        QFETCH(int, width);
-        QFETCH(int, height);
-        QFETCH(int, cw);
-        QFETCH(int, ch);
-        QFETCH(int, rows);
-        const PrintGeometry g = ComputePrintGeometry(dpi, dpi, width, height);
-        QCOMPARE(QList<int>({g.charWidth, g.charHeight, g.rows, g.left, g.top}),
-                 QList<int>({cw, ch, rows, dpi / 2, dpi / 2}));
+        // dpi, page width and height; character width and height, rows a page
+        const int cases[][6] = {{600, 4800, 6600, 30, 53, 113}, {300, 2400, 3300, 15, 26, 115}};
+        for (const auto& c : cases) {
+            const PrintGeometry g = ComputePrintGeometry(c[0], c[0], c[1], c[2]);
+            QCOMPARE(QList<int>({g.charWidth, g.charHeight, g.rows, g.left, g.top}),
+                     QList<int>({c[3], c[4], c[5], c[0] / 2, c[0] / 2}));
+        }
     }
 
     void lineImagesUseTheGlyphsAndTheHollowBox() {
