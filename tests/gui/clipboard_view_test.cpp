@@ -64,6 +64,20 @@ private slots:
         ShowLines(w, {"first line", "KELVO,MODEL 1,42  next", "third"});
         Drag(w, At(w, 1, 6), At(w, 2, 3));  // from "MODEL" to "thi"
         QCOMPARE(w.View().SelectedText(), QStringLiteral("MODEL 1,42  next\nthi"));
+        // Drawn: the selected cells on their background, the text in ink.
+        const QImage shown = w.View().viewport()->grab().toImage();
+        const auto background = [&](int line, int column) {
+            const QPoint corner = At(w, line, column) - QPoint(-1, w.View().CellHeight() / 2 - 1);
+            return shown.pixelColor(corner) != Qt::white;
+        };
+        const std::pair<int, int> selected[] = {{1, 6}, {1, 22}, {2, 0}, {2, 2}};
+        const std::pair<int, int> plain[] = {{0, 5}, {1, 5}, {1, 23}, {2, 3}};
+        for (const auto& [line, column] : selected) QVERIFY2(background(line, column), qPrintable(QString::number(column)));
+        for (const auto& [line, column] : plain) QVERIFY2(!background(line, column), qPrintable(QString::number(column)));
+        int ink = 0;
+        for (int x = 0; x < 5 * w.View().CellWidth(); ++x)
+            for (int y = w.View().CellHeight(); y < 2 * w.View().CellHeight(); ++y) ink += shown.pixelColor(x, y) != Qt::white;
+        QVERIFY(ink > 20);  // "first"
         w.Key(Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
         QCOMPARE(Clipboard(), QStringLiteral("MODEL 1,42  next\nthi"));
         Drag(w, At(w, 0, 0), At(w, 0, 5));
