@@ -187,17 +187,9 @@ bool CliProcess::Pump(Clock::time_point deadline) {
     return true;
 }
 
-bool CliProcess::WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout) {
+bool CliProcess::WaitFor(const std::string& stream, std::string_view marker, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (out_.find(marker) == std::string::npos) {
-        if (!Pump(deadline)) return false;
-    }
-    return true;
-}
-
-bool CliProcess::WaitForError(std::string_view marker, std::chrono::milliseconds timeout) {
-    const auto deadline = Clock::now() + timeout;
-    while (err_.find(marker) == std::string::npos) {
+    while (stream.find(marker) == std::string::npos) {
         if (!Pump(deadline)) return false;
     }
     return true;

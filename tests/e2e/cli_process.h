@@ -40,9 +40,13 @@ public:
     void CloseInput();
     // Pumps until standard output contains `marker`. False on timeout or when the
     // child closed its output first.
-    bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
+    bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout) {
+        return WaitFor(out_, marker, timeout);
+    }
     // The same for standard error.
-    bool WaitForError(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
+    bool WaitForError(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout) {
+        return WaitFor(err_, marker, timeout);
+    }
     void Signal(int signal);
     // Waits for the child to end and returns its exit status, or minus the
     // number of the signal that killed it (kNeverRan when it could not start).
@@ -55,6 +59,7 @@ public:
 
 private:
     bool Pump(std::chrono::steady_clock::time_point deadline);
+    bool WaitFor(const std::string& stream, std::string_view marker, std::chrono::milliseconds timeout);
     void CloseFd(int& fd);
 
     pid_t pid_ = -1;

@@ -3,18 +3,9 @@
 // driver to run against, and kelvo-instsim as a child.
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -26,8 +17,6 @@
 #ifdef KELVO_INSTSIM_PATH
 #include "instsim_process.h"
 #endif
-
-extern char** environ;
 
 namespace kelvo::e2e {
 
@@ -89,20 +78,9 @@ inline bool RealGpibLibrary() {
 }
 
 inline std::string GpibConf(const std::string& boardName) {
-    return "interface {\n"
-           "  minor = 0\n"
-           "  board_type = \"ni_pci\"\n"
-           "  name = \"" + boardName + "\"\n"
-           "  pad = 0\n"
-           "  sad = 0\n"
-           "  timeout = T3s\n"
-           "  eos = 0x0a\n"
-           "  set-reos = no\n"
-           "  set-bin = no\n"
-           "  set-xeos = no\n"
-           "  set-eot = yes\n"
-           "  master = yes\n"
-           "}\n";
+    return "interface {\n  minor = 0\n  board_type = \"ni_pci\"\n  name = \"" + boardName +
+           "\"\n  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n  set-bin = no\n"
+           "  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n";
 }
 
 // The environment entries for kelvo-cli; `simLibrary` is the simulated library.

@@ -1,6 +1,6 @@
-// kelvo-cli as a process: its arguments and exit statuses, X with standard input
-// still open, and the signals at the idle prompt. What it shows for the lines it
-// runs is pinned by the golden transcripts.
+// kelvo-cli as a process: bad arguments and their exit status, X with standard
+// input still open, and the signals at the idle prompt. What it shows for the
+// lines it runs, and its usage, is pinned by the golden transcripts.
 #include <signal.h>
 
 #include <gtest/gtest.h>
@@ -17,7 +17,6 @@ TEST(KelvoCliExit, XEndsTheProgramWithoutReadingFurther) {
     for (const char* input : {"X\nFOO\n", "x junk\nFOO\n"}) {
         SCOPED_TRACE(input);
         CliProcess cli({"--attrs", "--beeps"});
-        ASSERT_TRUE(cli.Started());
         cli.Send(input);  // standard input stays open: the program must end by itself
         EXPECT_EQ(cli.Wait(), 0);
         EXPECT_FALSE(cli.TimedOut());
@@ -26,35 +25,20 @@ TEST(KelvoCliExit, XEndsTheProgramWithoutReadingFurther) {
     }
 }
 
-TEST(KelvoCliArguments, BadArgumentsExitWithStatus2AndUsage) {
+TEST(KelvoCliArguments, BadArgumentsExitWithStatus2AndRunNothing) {
     const std::vector<std::vector<std::string>> cases = {
-        {"--bogus"},        {"attrs"},          {"--port", "0"},         {"--port", "70000"},
-        {"--port=0"},       {"--port", "5x"},   {"--address", "31"},     {"--address", "0"},
-        {"--ip", "300.1.1.1"}, {"--ip", "1.2.3"}, {"--port"},            {"--address"},
-        {"--ip"},           {"--attrs=1"},
+        {"--bogus"}, {"attrs"}, {"--port", "0"}, {"--port", "70000"}, {"--port=0"}, {"--port", "5x"},
+        {"--address", "31"}, {"--address", "0"}, {"--ip", "300.1.1.1"}, {"--ip", "1.2.3"}, {"--port"},
+        {"--address"}, {"--ip"}, {"--attrs=1"}, {"--response", "out.txt"}, {"--run"}, {"--run", "a b.txt"},
+        {"--run", "a;b.txt"}, {"--run", "p.txt", "--response", "x", "--response", "y"},
+        {"--run", "p.txt", "--junit", "/nonexistent/kelvo/r.xml"}, {"--run", std::string(128, 'a')},
     };
     for (const auto& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         const CliResult r = RunCli(args, "?\n");
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(r.out, "") << "nothing may run after a bad argument";
-        EXPECT_NE(r.err.find("usage: kelvo-cli"), std::string::npos) << r.err;
-    }
-}
-
-TEST(KelvoCliArguments, HelpAndValuesAtTheirLimitsAreAccepted) {
-    const CliResult help = RunCli({"--help"}, "");
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("usage: kelvo-cli"), std::string::npos);
-
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--tcpip", "--ip", "10.1.2.3", "--port", "65535", "--address", "30"},
-          std::vector<std::string>{"--ip=255.255.255.255", "--port=1", "--address=1", "--attrs", "--beeps"}}) {
-        SCOPED_TRACE(::testing::PrintToString(args));
-        const CliResult r = RunCli(args, "BEEP OFF\n");
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out, ">BEEP OFF\n");
-        EXPECT_EQ(r.err, "");
+        EXPECT_TRUE(r.err.starts_with("kelvo-cli: ")) << r.err;
     }
 }
 
@@ -63,7 +47,6 @@ class KelvoCliSignals : public ::testing::TestWithParam<std::pair<int, int>> {};
 TEST_P(KelvoCliSignals, SignalAtTheIdlePromptEndsWithItsStatus) {
     const auto [signal, status] = GetParam();
     CliProcess cli({"--attrs"});
-    ASSERT_TRUE(cli.Started());
     cli.Send("BEEP OFF\n");  // input stays open: the program waits at the prompt
     ASSERT_TRUE(cli.WaitForOutput(">BEEP OFF\n")) << cli.Out();
     cli.Signal(signal);

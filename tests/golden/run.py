@@ -14,10 +14,14 @@ lines before the first section are comments. Sections given to the run:
   === bench NAME.yaml     the simulated bus serves benches/NAME.yaml
   === instsim [OPTIONS]   kelvo-instsim on a free port of 127.0.0.1 serves the
                           bench (its built-in one without a bench section);
-                          kelvo-cli gets --tcpip --port PORT
+                          kelvo-cli gets --tcpip --port PORT ahead of its args
+                          (so that --protocol there overrides --tcpip); with
+                          --portmap-port 0 among the OPTIONS, it serves the
+                          bench's VXI-11 resources and PORT is the portmapper's
   === file NAME           a file in the case's scratch folder, escaped (below)
   === fifo NAME           a named pipe in the scratch folder
-  === input               the lines typed, escaped (below)
+  === input               the lines typed, escaped (below); $PORT there is
+                          the instrument's port
 
 Sections the run is compared with; each is written when missing:
 
@@ -42,8 +46,9 @@ Without a bench section kelvo-cli finds no GPIB driver library. It runs in
 the scratch folder, whose path is written $TMP in every
 section. Masked in stdout, stderr and wrote sections: elapsed seconds
 ("0.02{3} seconds" becomes "T{3} seconds"), dates of TM ("<date>"), the
-instrument's port ("$PORT"), and the time and timestamp attributes of a JUnit
-report (time="T", timestamp="<date>"). In escaped sections a backslash is written "\\\\",
+instrument's port ("$PORT"; its other ports by kind, e.g. "$PORT(vxi11)"),
+and the time and timestamp attributes of a JUnit report (time="T",
+timestamp="<date>"). In escaped sections a backslash is written "\\\\",
 a carriage return "\\r", and any other byte that is no printable character,
 tab or line feed "\\xNN". A section
 whose header ends in "noeol" holds text without a last line feed.
@@ -148,7 +153,7 @@ def render(section_key, body):
     return header.encode() + b"\n" + text
 
 
-def mask(data, scratch, port):
+def mask(data, scratch, port, others={}):
     data = data.replace(scratch.encode(), b"$TMP")
     data = re.sub(rb"\d+\.\d\d((?:\{\d+\})? [Ss]econds)", rb"T\1", data)
     data = re.sub(rb"[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] \d\d:\d\d:\d\d \d{4}", b"<date>", data)
@@ -156,6 +161,8 @@ def mask(data, scratch, port):
     data = re.sub(rb' timestamp="[-0-9T:]+"', b' timestamp="<date>"', data)
     if port:
         data = re.sub(rb"(?<!\d)%d(?!\d)" % port, b"$PORT", data)
+    for other, kind in others.items():
+        data = re.sub(rb"(?<!\d)%d(?!\d)" % other, b"$PORT(" + kind.encode() + b")", data)
     return data
 
 
@@ -221,21 +228,31 @@ def read(path):
 
 
 def start_instsim(path, options):
-    server = subprocess.Popen([path, "--listen", "127.0.0.1:0"] + options, stdout=subprocess.PIPE)
-    ready, _, _ = select.select([server.stdout], [], [], TIMEOUT)
-    line = server.stdout.readline().decode() if ready else ""
-    m = re.match(r"listening on 127\.0\.0\.1:(\d+)$", line.strip())
-    if not m:
-        server.kill()
-        raise SystemExit("kelvo-instsim did not start: %r" % line)
-    return server, int(m.group(1))
+    """kelvo-instsim and the port kelvo-cli is to use: its one raw socket's, or
+    with --portmap-port its VXI-11 portmapper's (the bench's VXI-11 resources
+    served where they say)."""
+    vxi11 = "--portmap-port" in options
+    server = subprocess.Popen([path] + ([] if vxi11 else ["--listen", "127.0.0.1:0"]) + options, stdout=subprocess.PIPE, bufsize=0)
+    said, others = "", {}
+    while True:
+        ready, _, _ = select.select([server.stdout], [], [], TIMEOUT)
+        line = server.stdout.readline().decode() if ready else ""
+        said += line
+        m = re.match(r"listening on 127\.0\.0\.1:(\d+) ?(.*)$", line.strip())
+        if m and m.group(2) == ("portmap" if vxi11 else ""):
+            return server, int(m.group(1)), others
+        if m:
+            others[int(m.group(1))] = m.group(2)
+        else:
+            server.kill()
+            raise SystemExit("kelvo-instsim did not start: %r" % said)
 
 
 def run_case(path, tools, update):
     comments, sections = parse(path)
     given = {s.name: s for s in sections if s.name in GIVEN}
     scratch = tempfile.mkdtemp(prefix="kelvo-golden-")
-    server, port = None, 0
+    server, port, others = None, 0, {}
     try:
         for s in sections:
             if s.name == "file":
@@ -247,8 +264,6 @@ def run_case(path, tools, update):
         env = dict(os.environ)
         env["KELVO_GPIB_LIBRARY"] = "/nonexistent/kelvo-golden-no-driver.so"
         args = [tools.cli, "--beeps"] + ([] if "plain" in given else ["--attrs"])
-        if "args" in given:
-            args += given["args"].words
         bus_trace = os.path.join(scratch, ".bus")
         inst_trace = os.path.join(scratch, ".instrument")
         bench = None
@@ -272,9 +287,13 @@ def run_case(path, tools, update):
             options = given["instsim"].words + ["--trace", inst_trace]
             if bench:
                 options += ["--config", bench]
-            server, port = start_instsim(tools.instsim, options)
+            server, port, others = start_instsim(tools.instsim, options)
             args += ["--tcpip", "--port", str(port)]
+        if "args" in given:
+            args += given["args"].words
         stdin = given["input"].body() if "input" in given else b""
+        if port:
+            stdin = stdin.replace(b"$PORT", str(port).encode())
         try:
             done = subprocess.run(args, input=stdin, capture_output=True, cwd=scratch, env=env, timeout=TIMEOUT)
         except subprocess.TimeoutExpired as e:
@@ -289,8 +308,8 @@ def run_case(path, tools, update):
         if done.returncode != status:
             problems.append("%s: kelvo-cli ended with status %d, not %d" % (path, done.returncode, status))
         actual = {
-            ("stdout", ""): mask(done.stdout, scratch, port),
-            ("stderr", ""): mask(done.stderr, scratch, port),
+            ("stdout", ""): mask(done.stdout, scratch, port, others),
+            ("stderr", ""): mask(done.stderr, scratch, port, others),
         }
         if "bench" in given and "instsim" not in given:
             trace = read(bus_trace)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,10 +15,13 @@
 #include <utility>
 #include <vector>
 
+#include "instsim_process.h"
+
 #include "app/console_view.h"
 #include "app/gui_host.h"
 #include "app/main_window.h"
 #include "console/console.h"
+#include "bus/interface_settings.h"
 #include "console/program_state.h"
 #include "script/session.h"
 
@@ -43,6 +47,32 @@ public:
     Beeps beeps;
     int pumps = 0;
     std::function<void()> onPump;
+};
+
+// kelvo-instsim's multimeter on a free port of 127.0.0.1: it greets, takes every
+// message and never answers.
+class HungInstrument {
+public:
+    HungInstrument()
+        : trace_(dir_.filePath(QStringLiteral("trace.txt"))),
+          process_({"--listen", "127.0.0.1:0", "--hang", "--trace", trace_.toStdString()}, "\n") {}
+
+    // Makes `s` reach it.
+    void Use(Session& s) const {
+        s.Settings.Protocol = BusProtocol::TcpIp;
+        s.Settings.Lan = LanProtocol::Greeting;
+        s.Settings.TcpPort = static_cast<std::uint16_t>(process_.Port(""));
+    }
+    // Whether it received `text` (in one piece).
+    bool Got(const QByteArray& text) const {
+        QFile file(trace_);
+        return file.open(QIODevice::ReadOnly) && file.readAll().contains(text.toHex(' '));
+    }
+
+private:
+    QTemporaryDir dir_;
+    QString trace_;
+    testsupport::InstsimProcess process_;
 };
 
 class Window {
