@@ -10,7 +10,6 @@
 #include <ctime>
 
 #include "bus/gpib_transport.h"
-#include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
 #include "commands/file_names.h"
