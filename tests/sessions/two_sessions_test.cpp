@@ -227,29 +227,14 @@ TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
 // its own binding, board descriptor and status of the last call.
 TEST_F(TwoSessions, BothUseOneSimulatedGpibBusSideBySide) {
     setenv("KELVO_GPIB_LIBRARY", KELVO_GPIB_SIM_PATH, 1);
-    setenv("GPIB_SIM_CONFIG", scratch_.Write("gpib.yaml", R"yaml(spec: "1.1"
-devices:
-  meter:
-    dialogues:
-      - q: "*IDN?"
-        r: "METER,ONE"
-  source:
-    dialogues:
-      - q: "*IDN?"
-        r: "SOURCE,TWO"
-resources:
-  GPIB0::5::INSTR:
-    device: meter
-  GPIB0::7::INSTR:
-    device: source
-)yaml").c_str(), 1);
+    setenv("GPIB_SIM_CONFIG", KELVO_GPIB_BENCH, 1);
     Console1 a(0);
     Console1 b(0);
     a.s.Settings.Protocol = b.s.Settings.Protocol = BusProtocol::Gpib;
     a.Run("OUTPUT 5 ; *IDN?");
-    b.Run("OUTPUT 7 ; *IDN?");
-    EXPECT_TRUE(Contains(a.Run("ENTER 5"), "METER,ONE"));
-    EXPECT_TRUE(Contains(b.Run("ENTER 7"), "SOURCE,TWO"));
+    b.Run("OUTPUT 6 ; VAL?");
+    EXPECT_TRUE(Contains(a.Run("ENTER 5"), "KELVO,DMM"));
+    EXPECT_TRUE(Contains(b.Run("ENTER 6"), "+1.0000E+01"));
     // A write nobody listens to fails in `a` alone.
     EXPECT_TRUE(Contains(a.Run("OUTPUT 9 ; X"), "Write function detected no Listeners"));
     EXPECT_TRUE(a.s.ErrorFlag);
@@ -264,7 +249,7 @@ resources:
     GpibDriver& driverA = GpibBus(a.s).Driver();
     EXPECT_NE(driverA.ibwait(99, 0) & kStatusErr, 0);  // no such descriptor
     const DriverStatus failed = driverA.Status();
-    EXPECT_TRUE(Contains(b.Run("ENTER 7 ; *IDN?"), "SOURCE,TWO"));
+    EXPECT_TRUE(Contains(b.Run("ENTER 6 ; VAL?"), "+1.0000E+01"));
     EXPECT_FALSE(b.s.ErrorFlag);
     EXPECT_EQ(GpibBus(b.s).Driver().Status().ibsta & kStatusErr, 0);
     EXPECT_EQ(driverA.Status().ibsta, failed.ibsta);
