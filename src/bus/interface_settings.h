@@ -16,9 +16,10 @@ inline constexpr std::int16_t kAddressRefused = 255;
 inline constexpr const char* kBoardNames[] = {"GPIB0", "gpib0"};
 
 // Brings the session's GPIB board (GpibBus) into a known state before a command
-// line. Returns 0, or 1 when the set-up failed. Without a driver library the failure is left to the
-// command's own calls to report; with a library but no board it is reported here
-// ("GPIB error while finding board", with what to check).
+// line. Returns 0, or 1 when the set-up failed. Without a driver library the
+// failure is left to the command's own calls to report; with a library but no
+// board it is reported here ("GPIB error while finding board", with what to
+// check).
 std::int16_t InitInterface(BusContext& s);
 // Releases the session's board after a command line.
 void GoOffline(BusContext& s);
