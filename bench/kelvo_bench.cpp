@@ -198,7 +198,7 @@ void BM_EnterBlockGpibHexDump(benchmark::State& state) {
         ClearDisplay(s);
         if (InitInterface(s) != 0) return state.SkipWithError("the simulated bus did not start");
         ExecuteCommandLine(s, "ENTER 5 PB ; BLK?", "ENTER 5 PB ; BLK?");
-        GoOffline();
+        GoOffline(s);
     }
     state.counters["store lines"] = console.CurrentLine() + 1;
 }

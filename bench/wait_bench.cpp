@@ -90,7 +90,7 @@ void RunLine(Session& s, const char* line) {
     ClearDisplay(s);
     (void)InitInterface(s);
     ExecuteCommandLine(s, line, line);
-    GoOffline();
+    GoOffline(s);
 }
 
 // kelvo-cli given `input`; returns its processor time and wall time in ms.

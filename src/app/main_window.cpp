@@ -269,7 +269,7 @@ void MainWindow::EndProgram() {
     if (ended_) return;
     ended_ = true;
     CloseCommandFiles(*session_);
-    GoOffline();
+    GoOffline(*session_);
     CloseConnection(*session_);
     historyFile_.Save(historyPath_, history_, session_->Settings, saveDialog_);
     SaveWindowSettings();

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "bus/gpib_driver.h"
+#include "bus/gpib_transport.h"
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "console/console.h"
@@ -93,14 +93,14 @@ bool PrintMessage(BusContext& s, std::int32_t code) {
 }
 
 // What to check when the driver or the board could not be reached at all.
-void PrintAdvice(BusContext& s, std::int32_t status, std::int32_t error) {
+void PrintAdvice(BusContext& s, const GpibDriver& driver, std::int32_t status, std::int32_t error) {
     if (s.BusOperation == kOpFindBoard) {
         PrintText(s, kAttrWords,
                   "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and that /dev/gpib0 "
                   "exists and may be opened");
         PrintNewLine(s);
-    } else if (status == kStatusErr && error == kErrDos && gpib::LoadedLibrary().empty()) {
-        PrintText(s, kAttrWords, "No GPIB driver library could be loaded (tried " + gpib::TriedLibraries() +
+    } else if (status == kStatusErr && error == kErrDos && driver.LoadedLibrary().empty()) {
+        PrintText(s, kAttrWords, "No GPIB driver library could be loaded (tried " + GpibDriver::TriedLibraries() +
                                         "): install the Linux GPIB driver, or point LD_LIBRARY_PATH at the "
                                         "simulated bus");
         PrintNewLine(s);
@@ -125,13 +125,15 @@ const char* OperationDescription(std::int32_t code) {
 }
 
 std::int16_t ReportGpibError(BusContext& s) {
-    if ((ibsta & kStatusErr) == 0) return 0;
-    if (BoardUnavailable != 0) return 1;
+    GpibBoardTransport& bus = GpibBus(s);
     // The values as they were when the report began: the set-up run below makes
     // driver calls of its own.
-    const std::int32_t status = ibsta;
-    const std::int32_t error = iberr;
-    const std::int32_t count = ibcntl;
+    const DriverStatus last = bus.Driver().Status();
+    if ((last.ibsta & kStatusErr) == 0) return 0;
+    if (bus.Board().unavailable) return 1;
+    const std::int32_t status = last.ibsta;
+    const std::int32_t error = last.iberr;
+    const std::int32_t count = last.ibcntl;
 
     PrintNewLine(s);
     PrintText(s, kAttrError, "GPIB error");
@@ -151,9 +153,9 @@ std::int16_t ReportGpibError(BusContext& s) {
     PrintNewLine(s);
 
     if (PrintMessage(s, error) && !s.SetupRunning) InitInterface(s);
-    PrintAdvice(s, status, error);
+    PrintAdvice(s, bus.Driver(), status, error);
     SignalError(s);
-    if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);
+    bus.ClearHeldBoard();
     return 1;
 }
 

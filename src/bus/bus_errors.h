@@ -62,9 +62,10 @@ const char* LookUpText(std::int32_t code, const CodeText* table, int rows);
 const char* ErrorMessage(std::int32_t code);
 const char* OperationDescription(std::int32_t code);
 
-// Reports the last driver call when ibsta has ERR set: the operation, the status
-// values and the message. Returns 1 when it reported, 0 otherwise. When no driver
-// library could be loaded, or no board found, one more line says what to check.
+// Reports the last call of the session's driver binding (GpibBus) when its ibsta
+// has ERR set: the operation, the status values and the message. Returns 1 when
+// it reported, 0 otherwise. When no driver library could be loaded, or no board
+// found, one more line says what to check.
 // While the board is unavailable for the command line (already reported), a
 // failed call returns 1 without a report.
 std::int16_t ReportGpibError(BusContext& s);

@@ -3,9 +3,26 @@
 // asynchronously and waited for under the timeout and the abort key.
 #pragma once
 
+#include <cstdint>
+
+#include "bus/gpib_driver.h"
 #include "bus/transport.h"
 
 namespace kelvo {
+
+// The board held for a command line.
+struct GpibBoard {
+    // The board descriptor; -1 when none is held.
+    std::int16_t descriptor = -1;
+    // Set when the descriptor is the board index rather than one from ibfind:
+    // the board is then never taken offline with ibonl, which the Linux driver's
+    // library forbids for board indexes.
+    bool isIndex = false;
+    // Set for the rest of a command line when the driver was loaded but no board
+    // could be opened: that was reported once, and the command's bus calls stop
+    // without a report of their own.
+    bool unavailable = false;
+};
 
 class GpibBoardTransport final : public Transport {
 public:
@@ -32,6 +49,22 @@ public:
     [[nodiscard]] std::int16_t InterfaceClear() override;
     [[nodiscard]] std::int16_t RemoteEnable(bool on) override;
     [[nodiscard]] std::int16_t FindListener(std::int16_t address, bool& found) override;
+
+    // This session's binding to the driver library, with the status of its last call.
+    [[nodiscard]] GpibDriver& Driver() { return driver_; }
+    [[nodiscard]] const GpibDriver& Driver() const { return driver_; }
+    [[nodiscard]] GpibBoard& Board() { return board_; }
+    [[nodiscard]] const GpibBoard& Board() const { return board_; }
+    // Interface clear on the board held for the line, if one is held, unchecked:
+    // after an error report and after a program started from the console.
+    void ClearHeldBoard();
+
+private:
+    GpibDriver driver_;
+    GpibBoard board_;
 };
+
+// The session's GPIB transport, whichever way its settings select.
+[[nodiscard]] GpibBoardTransport& GpibBus(BusContext& s);
 
 }  // namespace kelvo

@@ -1,7 +1,7 @@
 #include "bus/interface_settings.h"
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
+#include "bus/gpib_transport.h"
 #include "console/console.h"
 #include "interp/help.h"
 #include "interp/options.h"
@@ -13,28 +13,28 @@ namespace {
 
 // Opens the board: by name, then by board index 0. Returns false, with the
 // failure reported when a driver library is there, when no board answers.
-bool OpenBoard(BusContext& s) {
-    BoardIsIndex = 0;
+bool OpenBoard(BusContext& s, GpibDriver& driver, GpibBoard& board) {
+    board.isIndex = false;
     for (const char* name : kBoardNames) {
-        const int ud = gpib::ibfind(name);
+        const int ud = driver.ibfind(name);
         if (ud >= 0) {
-            BoardDescriptor = static_cast<std::int16_t>(ud);
+            board.descriptor = static_cast<std::int16_t>(ud);
             return true;
         }
-        if (gpib::LoadedLibrary().empty()) return false;  // the first bus call says so
+        if (driver.LoadedLibrary().empty()) return false;  // the first bus call says so
     }
     // A board configured under another name still answers to its index, unless
     // the configuration itself is missing or broken (then only the name lookup
     // failed with an invalid argument).
-    if (iberr == kErrArgument && (gpib::ibwait(0, 0) & kStatusErr) == 0) {
-        BoardDescriptor = 0;
-        BoardIsIndex = 1;
+    if (driver.Status().iberr == kErrArgument && (driver.ibwait(0, 0) & kStatusErr) == 0) {
+        board.descriptor = 0;
+        board.isIndex = true;
         return true;
     }
     s.BusOperation = kOpFindBoard;
-    ibsta |= kStatusErr;
+    driver.Status().ibsta |= kStatusErr;
     ReportGpibError(s);
-    BoardUnavailable = 1;
+    board.unavailable = true;
     return false;
 }
 
@@ -42,50 +42,52 @@ bool OpenBoard(BusContext& s) {
 
 std::int16_t InitInterface(BusContext& s) {
     if (s.Settings.Protocol == BusProtocol::TcpIp) return 0;
-    if (BoardUnavailable != 0) return 1;  // reported once for this command line
+    GpibDriver& driver = GpibBus(s).Driver();
+    GpibBoard& board = GpibBus(s).Board();
+    if (board.unavailable) return 1;  // reported once for this command line
     s.SetupRunning = true;
-    if (BoardDescriptor < 0 && !OpenBoard(s)) {
-        BoardDescriptor = -1;
+    if (board.descriptor < 0 && !OpenBoard(s, driver, board)) {
+        board.descriptor = -1;
         s.SetupRunning = false;
         return 1;
     }
-    const int ud = BoardDescriptor;
+    const int ud = board.descriptor;
     struct Step {
         std::int16_t operation;
-        std::int32_t (*call)(int ud);
+        std::int32_t (*call)(GpibDriver& d, int ud);
     };
     static const Step kSteps[] = {
-        {kOpBoardAddress, [](int u) { return gpib::ibpad(u, 0); }},
-        {kOpNoSecondaryAddress, [](int u) { return gpib::ibsad(u, 0); }},
-        {kOpSetTimeout, [](int u) { return gpib::ibtmo(u, 0); }},  // the program times its own waits
-        {kOpNoAutoEos, [](int u) { return gpib::ibeos(u, 0); }},
-        {kOpAutoEoiOff, [](int u) { return gpib::ibeot(u, 0); }},
-        {kOpSlowTiming, [](int u) { return gpib::ibconfig(u, 0x11, 1); }},
-        {kOpTakeControl, [](int u) { return gpib::ibrsc(u, 1); }},
-        {kOpInterfaceClear, [](int u) { return gpib::ibsic(u); }},
-        {kOpAutopollOff, [](int u) { return gpib::ibconfig(u, 7, 0); }},
-        {kOpRemoteEnableTrue, [](int u) { return gpib::ibsre(u, 1); }},
+        {kOpBoardAddress, [](GpibDriver& d, int u) { return d.ibpad(u, 0); }},
+        {kOpNoSecondaryAddress, [](GpibDriver& d, int u) { return d.ibsad(u, 0); }},
+        {kOpSetTimeout, [](GpibDriver& d, int u) { return d.ibtmo(u, 0); }},  // the program times its own waits
+        {kOpNoAutoEos, [](GpibDriver& d, int u) { return d.ibeos(u, 0); }},
+        {kOpAutoEoiOff, [](GpibDriver& d, int u) { return d.ibeot(u, 0); }},
+        {kOpSlowTiming, [](GpibDriver& d, int u) { return d.ibconfig(u, 0x11, 1); }},
+        {kOpTakeControl, [](GpibDriver& d, int u) { return d.ibrsc(u, 1); }},
+        {kOpInterfaceClear, [](GpibDriver& d, int u) { return d.ibsic(u); }},
+        {kOpAutopollOff, [](GpibDriver& d, int u) { return d.ibconfig(u, 7, 0); }},
+        {kOpRemoteEnableTrue, [](GpibDriver& d, int u) { return d.ibsre(u, 1); }},
     };
     for (const Step& step : kSteps) {
         s.BusOperation = step.operation;
-        step.call(ud);
+        step.call(driver, ud);
         if (ReportGpibError(s) != 0) {
             s.SetupRunning = false;
             return 1;
         }
     }
-    gpib::ibconfig(ud, 9, 1);  // interrupts on, unchecked
+    driver.ibconfig(ud, 9, 1);  // interrupts on, unchecked
     // DMA is the driver's own business: the Linux driver's library has no ibdma
     // and says so on standard error at every call.
     s.SetupRunning = false;
     return 0;
 }
 
-void GoOffline() {
-    if (BoardDescriptor >= 0 && BoardIsIndex == 0) gpib::ibonl(BoardDescriptor, 0);
-    BoardDescriptor = -1;
-    BoardIsIndex = 0;
-    BoardUnavailable = 0;
+void GoOffline(BusContext& s) {
+    GpibBoardTransport& bus = GpibBus(s);
+    GpibBoard& board = bus.Board();
+    if (board.descriptor >= 0 && !board.isIndex) bus.Driver().ibonl(board.descriptor, 0);
+    board = GpibBoard{};
 }
 
 std::int16_t ParseDeviceAddress(BusContext& s, ParseCursor& cursor) {

@@ -3,8 +3,7 @@
 #include <cerrno>
 
 #include "bus/bus_errors.h"
-#include "bus/gpib_driver.h"
-#include "bus/interface_settings.h"
+#include "bus/gpib_transport.h"
 #include "bus/timer.h"
 #include "console/console.h"
 #include "console/host.h"
@@ -25,21 +24,24 @@ constexpr std::int32_t kWaitMask = kStatusCmpl | kStatusTimo;
 }  // namespace
 
 std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
-    const int ud = BoardDescriptor;
+    GpibBoardTransport& bus = GpibBus(s);
+    GpibDriver& driver = bus.Driver();
+    DriverStatus& last = driver.Status();
+    const int ud = bus.Board().descriptor;
     s.TransferWaitActive = 1;
     s.TransferAbort = 0;
     std::int32_t outcome = 0;
     Host& host = s.host;
     // The board's own timeout stays as the program set it (it times its waits
     // itself); only the slices of this wait use the short one.
-    const int programTimeout = gpib::LastTimeoutCode();
-    const bool sliced = (gpib::ibtmo(ud, kSliceTimeoutCode) & kStatusErr) == 0;
+    const int programTimeout = driver.LastTimeoutCode();
+    const bool sliced = (driver.ibtmo(ud, kSliceTimeoutCode) & kStatusErr) == 0;
     bool collected = false;
     for (;;) {
         // With the slice set, a wait with CMPL in its mask also settles the
         // transfer's count and error, as the completion left them. Without it
         // (a driver that refused the timeout) the wait is a plain poll.
-        const std::int32_t status = sliced ? gpib::ibwait(ud, kWaitMask) : gpib::ibwait(ud, 0);
+        const std::int32_t status = sliced ? driver.ibwait(ud, kWaitMask) : driver.ibwait(ud, 0);
         if (status & kStatusCmpl) {
             collected = sliced;
             break;
@@ -47,7 +49,7 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
         // A wait that itself fails (no driver, a lost board) will never show the
         // completion: report it now. A signal that cut a wait short in the
         // kernel (ESC in kelvo-cli) is no failure: the pass goes on to see it.
-        const bool interrupted = sliced && iberr == kErrDos && ibcntl == EINTR;
+        const bool interrupted = sliced && last.iberr == kErrDos && last.ibcntl == EINTR;
         if ((status & kStatusErr) != 0 && !interrupted) break;
         if (s.TransferAbort != 0) {
             outcome = kErrKeyboardAbort;
@@ -66,31 +68,28 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
         // Putting the timeout back is a driver call of its own: the wait's
         // status values are kept across it. A slice that ran out together with
         // the completion does not count as a timeout.
-        const std::int32_t sta = ibsta & ~(collected ? kStatusTimo : 0);
-        const std::int32_t err = iberr;
-        const std::int32_t cnt = ibcntl;
-        (void)gpib::ibtmo(ud, programTimeout);
-        ibsta = sta;
-        iberr = err;
-        ibcntl = cnt;
+        DriverStatus kept = last;
+        kept.ibsta &= ~(collected ? kStatusTimo : 0);
+        (void)driver.ibtmo(ud, programTimeout);
+        last = kept;
     }
 
     if (outcome != 0) {
-        gpib::ibstop(ud);
-        ibsta |= kStatusErr;
-        iberr = outcome;
+        driver.ibstop(ud);
+        last.ibsta |= kStatusErr;
+        last.iberr = outcome;
         ReportGpibError(s);
         return 1;
     }
-    if ((ibsta & kStatusCmpl) == 0) return ReportGpibError(s);  // the poll failed
+    if ((last.ibsta & kStatusCmpl) == 0) return ReportGpibError(s);  // the poll failed
 
     // The transfer's own count and error, as the completion left them: any
     // further call would reset them with the Linux driver's library.
-    if (!collected) gpib::CollectCompletion(ud, expectedCount > 1);
+    if (!collected) driver.CollectCompletion(ud, expectedCount > 1);
     if (expectedCount > 1) {
-        if (ibcntl != expectedCount) {
-            ibsta |= kStatusErr;
-            if (iberr == 0) iberr = kErrShortTransfer;
+        if (last.ibcntl != expectedCount) {
+            last.ibsta |= kStatusErr;
+            if (last.iberr == 0) last.iberr = kErrShortTransfer;
             ReportGpibError(s);
             return 1;
         }
@@ -99,8 +98,8 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
     }
     if (expectedCount == 1) {
         // iberr is only meaningful with ERR: a driver may leave an old code there.
-        const bool failed = (ibsta & kStatusErr) != 0 && iberr == kErrNoListeners;
-        if (failed) ibsta |= kStatusErr;
+        const bool failed = (last.ibsta & kStatusErr) != 0 && last.iberr == kErrNoListeners;
+        if (failed) last.ibsta |= kStatusErr;
         ReportGpibError(s);
         return failed ? 1 : 0;
     }
@@ -118,7 +117,7 @@ std::int16_t AwaitTransfer(BusContext& s, std::int32_t startStatus, std::int32_t
 
 void ShowWaiting(BusContext& s) {
     // Without a board (reported once for the line) nothing will be waited for.
-    if (s.CommandFileActive != 0 || BoardUnavailable != 0) return;
+    if (s.CommandFileActive != 0 || GpibBus(s).Board().unavailable) return;
     PrintText(s, kAttrStatus, "Waiting for completion...");
     ReturnToLineStart(s);
 }

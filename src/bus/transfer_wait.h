@@ -7,7 +7,7 @@
 
 namespace kelvo {
 
-// Waits for the transfer started last. expectedCount: the bytes it must move, or
+// Waits for the transfer started last on the session's GPIB board (GpibBus). expectedCount: the bytes it must move, or
 // 0 when the count is not compared (reads). Returns 0 to go on, 1 when it failed
 // (reported).
 std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount);

@@ -1,8 +1,8 @@
 #include "bus/transport.h"
 
+#include "bus/bus_bytes.h"
 #include "bus/bus_connections.h"
 #include "bus/bus_errors.h"
-#include "bus/interface_settings.h"
 
 namespace kelvo {
 
@@ -35,19 +35,6 @@ std::int16_t Transport::FindListener(std::int16_t address, bool& found) {
     return 0;
 }
 
-namespace {
-// IEEE 488.1 command bytes of the whole operations.
-constexpr unsigned char kGtl = 0x01;
-constexpr unsigned char kSdc = 0x04;
-constexpr unsigned char kGetByte = 0x08;
-constexpr unsigned char kDcl = 0x14;
-constexpr unsigned char kSpe = 0x18;
-constexpr unsigned char kSpd = 0x19;
-constexpr unsigned char kUnl = 0x3F;
-constexpr unsigned char kUnt = 0x5F;
-constexpr unsigned char Mla(std::int16_t address) { return static_cast<unsigned char>(0x20 + address); }
-constexpr unsigned char Mta(std::int16_t address) { return static_cast<unsigned char>(0x40 + address); }
-}  // namespace
 
 std::int16_t Transport::SerialPoll(std::int16_t address, unsigned char& status) {
     const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
@@ -102,6 +89,8 @@ BusContext::~BusContext() = default;
 std::span<Transport* const> AllTransports(BusContext& s) { return s.Connections().All(); }
 
 Transport& SelectedTransport(BusContext& s) { return s.Connections().Selected(); }
+
+GpibBoardTransport& GpibBus(BusContext& s) { return s.Connections().Gpib(); }
 
 Capability ConnectionCapabilities(InterpContext& s) {
     return SelectedTransport(static_cast<BusContext&>(s)).Capabilities();

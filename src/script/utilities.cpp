@@ -9,8 +9,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "bus/gpib_driver.h"
-#include "bus/interface_settings.h"
+#include "bus/gpib_transport.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
 #include "commands/file_names.h"
@@ -201,7 +200,7 @@ void CmdShell(Session& s, ParseCursor& cursor) {
         SignalError(s);
     }
     // Interface Clear, as after every program start; under TCP/IP no board is held.
-    if (BoardDescriptor >= 0) gpib::ibsic(BoardDescriptor);
+    GpibBus(s).ClearHeldBoard();
 }
 
 }  // namespace kelvo

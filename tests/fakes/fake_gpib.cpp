@@ -35,7 +35,6 @@ extern "C" {
 
 int ibsta = 0;
 int iberr = 0;
-int ibcnt = 0;
 long ibcntl = 0;
 
 int ThreadIbsta(void) { return ibsta; }
@@ -52,7 +51,7 @@ void fake_reset(void) {
     completionStatus = 0;
     failOperation.clear();
     failError = 0;
-    ibsta = iberr = ibcnt = 0;
+    ibsta = iberr = 0;
     ibcntl = 0;
 }
 void fake_set_polls(int polls) { pollsBeforeCompletion = polls; }
@@ -82,17 +81,9 @@ static int Finish(const char* name) {
 
 int ibfind(const char* name) {
     calls.push_back(std::string("ibfind ") + name);
-    if (failOperation == "ibfind") {
-        ibsta = kErr;
-        iberr = failError;
-        return -1;
-    }
-    ibsta = 0;
-    return 3;  // the board
+    return Finish("ibfind") == 0 ? 3 : -1;  // the board
 }
 
-#define SIMPLE1(op) \
-    int op(int ud) { Record(#op, {ud}); return Finish(#op); }
 #define SIMPLE2(op) \
     int op(int ud, int v) { Record(#op, {ud, v}); return Finish(#op); }
 
@@ -105,7 +96,11 @@ SIMPLE2(ibrsc)
 SIMPLE2(ibdma)
 SIMPLE2(ibsre)
 SIMPLE2(ibonl)
-SIMPLE1(ibsic)
+
+int ibsic(int ud) {
+    Record("ibsic", {ud});
+    return Finish("ibsic");
+}
 
 int ibconfig(int ud, int option, int value) {
     Record("ibconfig", {ud, option, value});

@@ -1,14 +1,18 @@
 // Two sessions in one process, each with its own console and host, talking to
-// two different simulated instruments on the loopback address. Their lines are
-// interleaved; each must see only its own replies, flags and errors.
+// two different simulated instruments on the loopback address, or on the one
+// simulated GPIB bus. Their lines are interleaved; each must see only its own
+// replies, flags and errors.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "bus/gpib_transport.h"
+#include "bus/interface_settings.h"
 #include "console/console.h"
 #include "console/host.h"
 #include "e2e_support.h"
@@ -216,6 +220,45 @@ TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
     EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
     EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
 }
+
+
+#ifdef KELVO_GPIB_SIM_PATH
+// Both sessions load the simulated driver library and share its bus; each has
+// its own binding, board descriptor and status of the last call.
+TEST_F(TwoSessions, BothUseOneSimulatedGpibBusSideBySide) {
+    setenv("KELVO_GPIB_LIBRARY", KELVO_GPIB_SIM_PATH, 1);
+    setenv("GPIB_SIM_CONFIG", KELVO_GPIB_BENCH, 1);
+    Console1 a(0);
+    Console1 b(0);
+    a.s.Settings.Protocol = b.s.Settings.Protocol = BusProtocol::Gpib;
+    a.Run("OUTPUT 5 ; *IDN?");
+    b.Run("OUTPUT 6 ; VAL?");
+    EXPECT_TRUE(Contains(a.Run("ENTER 5"), "KELVO,DMM"));
+    EXPECT_TRUE(Contains(b.Run("ENTER 6"), "+1.0000E+01"));
+    // A write nobody listens to fails in `a` alone.
+    EXPECT_TRUE(Contains(a.Run("OUTPUT 9 ; X"), "Write function detected no Listeners"));
+    EXPECT_TRUE(a.s.ErrorFlag);
+    EXPECT_FALSE(b.s.ErrorFlag);
+    EXPECT_TRUE(b.host.beeps.empty());
+
+    // Both hold the board at once, each by its own descriptor; a failed call of
+    // `a` stays its own while `b` runs a whole line.
+    ASSERT_EQ(InitInterface(a.s), 0);
+    ASSERT_EQ(InitInterface(b.s), 0);
+    EXPECT_NE(GpibBus(a.s).Board().descriptor, GpibBus(b.s).Board().descriptor);
+    GpibDriver& driverA = GpibBus(a.s).Driver();
+    EXPECT_NE(driverA.ibwait(99, 0) & kStatusErr, 0);  // no such descriptor
+    const DriverStatus failed = driverA.Status();
+    EXPECT_TRUE(Contains(b.Run("ENTER 6 ; VAL?"), "+1.0000E+01"));
+    EXPECT_FALSE(b.s.ErrorFlag);
+    EXPECT_EQ(GpibBus(b.s).Driver().Status().ibsta & kStatusErr, 0);
+    EXPECT_EQ(driverA.Status().ibsta, failed.ibsta);
+    EXPECT_EQ(driverA.Status().iberr, failed.iberr);
+    GoOffline(a.s);
+    unsetenv("GPIB_SIM_CONFIG");
+    unsetenv("KELVO_GPIB_LIBRARY");
+}
+#endif  // KELVO_GPIB_SIM_PATH
 
 }  // namespace
 }  // namespace kelvo::sessions
