@@ -198,6 +198,18 @@ TEST_F(ReceivedDataTest, WhatTheDisplayLeavesForTheChecks) {
     ASSERT_EQ(Display().size(), 1u);  // the summary alone
 }
 
+// A session made over the buffers an ended one handed on starts as a new one:
+// the same bytes, zeroed again.
+TEST_F(ReceivedDataTest, HandedOnBuffersAreZeroedAgain) {
+    s.ResponseBuffer[5] = 'x';
+    s.FileBuffer3[kDataBufferSize + 3] = 'y';
+    s.ByteList[kByteListSize - 1] = 1;
+    const unsigned char* const response = s.ResponseBuffer;
+    Session next(console, host, s.TakeBuffers());
+    EXPECT_EQ(next.ResponseBuffer.data(), response);
+    EXPECT_EQ(next.ResponseBuffer[5] + next.FileBuffer3[kDataBufferSize + 3] + next.ByteList[kByteListSize - 1], 0);
+}
+
 TEST_F(ReceivedDataTest, BinaryDetectionLooksAtTheFirst256Bytes) {
     std::string data(300, 'a');
     data[299] = '\x01';
