@@ -216,7 +216,7 @@ void BM_HexDumpOfBlock(benchmark::State& state) {
         ClearDisplay(s);
         std::copy(reply.begin(), reply.end(), s.ResponseBuffer.data());
         s.Parsed = ParsedCommand{};
-        s.Parsed.DisplayReceived = 1;
+        s.Parsed.DisplayReceived = true;
         ShowReceived(s, s.ResponseBuffer, static_cast<std::int32_t>(reply.size()));
     }
     state.counters["store lines"] = console.CurrentLine() + 1;

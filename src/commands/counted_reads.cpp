@@ -54,11 +54,11 @@ void CmdGet(CommandContext& s, ParseCursor& cursor) {
     const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
-    s.Parsed.SendEndMessage = 1;
-    s.Parsed.SendEoi = 1;
-    s.Parsed.OutputFileName.given = 0;
+    s.Parsed.SendEndMessage = true;
+    s.Parsed.SendEoi = true;
+    s.Parsed.OutputFileName.given = false;
     s.Parsed.ByteCount = 0;
-    s.Parsed.DisplayReceived = 1;
+    s.Parsed.DisplayReceived = true;
     if (ParseOptions(s, cursor) != 0) return;
     const char* text = StringToSend(s, cursor);
     if (text[0] != '\0' && SendOutput(s, address, text) != 0) return;
@@ -68,7 +68,7 @@ void CmdGet(CommandContext& s, ParseCursor& cursor) {
 
 void CmdReceive(CommandContext& s, ParseCursor& cursor) {
     s.Parsed.ByteCount = 0;
-    s.Parsed.DisplayReceived = 1;
+    s.Parsed.DisplayReceived = true;
     if (ParseOptions(s, cursor) != 0) return;
     s.BusOperation = kOpListenAddress;
     StartTiming(s);

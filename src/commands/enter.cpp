@@ -115,7 +115,7 @@ std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count) {
     if (count <= 0) return 0;
     const unsigned char* data = s.ResponseBuffer;
     std::int32_t n = count;
-    if (s.Parsed.StripArbHeader == 1 && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
+    if (s.Parsed.StripArbHeader && count >= 2 && data[0] == '#' && data[1] >= '0' && data[1] <= '9') {
         const int digits = data[1] - '0';
         std::int64_t value = 0;
         bool good = true;
@@ -150,18 +150,18 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
     s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
         const std::int16_t connection = SelectedTransport(s).Connect();
-        s.Parsed.DisplayReceived = 1;
-        s.Parsed.DetectEos = 0;
-        s.Parsed.SendEndMessage = 1;
-        s.Parsed.SendEoi = 1;
-        s.Parsed.CaptureFileName.given = 0;
-        s.Parsed.OutputFileName.given = 0;
-        s.Parsed.OutputFile2Name.given = 0;
-        s.Parsed.OutputFile3Name.given = 0;
-        s.Parsed.PrintFormat = 0;
-        s.Parsed.PrintLineNumbers = 0;
-        s.Parsed.StripArbHeader = 0;
-        s.Parsed.PrependArbHeader = 0;
+        s.Parsed.DisplayReceived = true;
+        s.Parsed.DetectEos = false;
+        s.Parsed.SendEndMessage = true;
+        s.Parsed.SendEoi = true;
+        s.Parsed.CaptureFileName.given = false;
+        s.Parsed.OutputFileName.given = false;
+        s.Parsed.OutputFile2Name.given = false;
+        s.Parsed.OutputFile3Name.given = false;
+        s.Parsed.PrintFormat = DisplayFormat::Text;
+        s.Parsed.PrintLineNumbers = false;
+        s.Parsed.StripArbHeader = false;
+        s.Parsed.PrependArbHeader = false;
         if (ParseOptions(s, cursor) == 0 && connection == 0) {
             const char* text = StringToSend(s, cursor);
             bool go = true;
@@ -181,7 +181,7 @@ void CmdEnter(CommandContext& s, ParseCursor& cursor) {
             }
             if (go) {
                 Transport& bus = SelectedTransport(s);
-                if (s.Parsed.DetectEos == 1) bus.SetReadEnd(ReadEnd::LineFeed);
+                if (s.Parsed.DetectEos) bus.SetReadEnd(ReadEnd::LineFeed);
                 if (!s.CommandFileActive) {
                     PrintText(s, kAttrStatus, "Waiting for response...");
                     ReturnToLineStart(s);

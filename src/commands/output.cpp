@@ -134,7 +134,7 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
     }
     const std::int32_t length = static_cast<std::int32_t>(std::strlen(text));
     const std::int32_t s1 = files[0].size;
-    if (s.Parsed.SendEndMessage == 0 && length == 0 && s1 == 0) {
+    if (!s.Parsed.SendEndMessage && length == 0 && s1 == 0) {
         PrintText(s, kAttrStatus, "? Nothing to send");
         PrintNewLine(s);
         return 0;
@@ -167,7 +167,7 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
     Writer out{s, bus};
     std::int32_t stringSent = 0;
     if (length > 0) {
-        if (s.Parsed.SendEoi == 1 && s1 == 0 && s.Parsed.SendEndMessage == 0) out.EoiOn();
+        if (s.Parsed.SendEoi && s1 == 0 && !s.Parsed.SendEndMessage) out.EoiOn();
         stringSent = out.Write(kOpOutputString, text, length);
     }
     for (int k = 0; k < 3 && out.status == 0; ++k) {
@@ -182,16 +182,16 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
             out.Write(kOpOutputString, ",", 1);
             if (out.status == 0) ProgressFile(s, file.name->typed);
         }
-        if (s.Parsed.PrependArbHeader == 1) {
+        if (s.Parsed.PrependArbHeader) {
             const std::string header = BlockHeader(file.size);
             out.Write(kOpOutputString, header.data(), static_cast<std::int32_t>(header.size()));
         }
         out.Write(kOpOutputString, file.buffer, file.size);
-        if (s.Parsed.SendEoi == 1 && s.Parsed.SendEndMessage == 0 && out.status == 0) out.EoiOn();
+        if (s.Parsed.SendEoi && !s.Parsed.SendEndMessage && out.status == 0) out.EoiOn();
         out.Write(kOpOutputString, " ", 1);
     }
-    if (s.Parsed.SendEndMessage == 1 && out.status == 0) {
-        if (s.Parsed.SendEoi == 1) out.EoiOn();
+    if (s.Parsed.SendEndMessage && out.status == 0) {
+        if (s.Parsed.SendEoi) out.EoiOn();
         const char* end = s.Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
         out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
@@ -211,12 +211,12 @@ void CmdOutput(CommandContext& s, ParseCursor& cursor) {
     s.CurrentDeviceAddress = address;
     if (address != kAddressRefused) {
         const std::int16_t connection = SelectedTransport(s).Connect();
-        s.Parsed.SendEndMessage = 1;
-        s.Parsed.SendEoi = 1;
-        s.Parsed.OutputFileName.given = 0;
-        s.Parsed.OutputFile2Name.given = 0;
-        s.Parsed.OutputFile3Name.given = 0;
-        s.Parsed.PrependArbHeader = 0;
+        s.Parsed.SendEndMessage = true;
+        s.Parsed.SendEoi = true;
+        s.Parsed.OutputFileName.given = false;
+        s.Parsed.OutputFile2Name.given = false;
+        s.Parsed.OutputFile3Name.given = false;
+        s.Parsed.PrependArbHeader = false;
         if (ParseOptions(s, cursor) == 0 && connection == 0) SendOutput(s, address, StringToSend(s, cursor));
     }
     StopTiming(s);

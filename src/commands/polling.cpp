@@ -51,13 +51,13 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
     if (address == kAddressRefused) return 1;
     s.CurrentDeviceAddress = address;
     s.Parsed.PollLine = 255;
-    s.Parsed.PollSense = 0;
+    s.Parsed.PollSense = LineSense::Unset;
     if (ParseOptions(s, cursor) != 0) return 1;
     if (s.Parsed.PollLine < 0 || s.Parsed.PollLine > 7) {
         Refuse(s, "? No line selection or invalid line selection");
         return 1;
     }
-    if (s.Parsed.PollSense == 0) {
+    if (s.Parsed.PollSense == LineSense::Unset) {
         Refuse(s, "? No sense for the selected line was specified");
         return 1;
     }
@@ -69,7 +69,7 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
         PrintNewLine(s);
     }
     ShowWaiting(s);
-    const auto ppe = static_cast<unsigned char>(0x60 + (s.Parsed.PollSense == 2 ? 0x08 : 0) + s.Parsed.PollLine);
+    const auto ppe = static_cast<unsigned char>(0x60 + (s.Parsed.PollSense == LineSense::High ? 0x08 : 0) + s.Parsed.PollLine);
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
     s.BusOperation = kOpParallelPollEnable;
     StartTiming(s);

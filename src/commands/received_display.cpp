@@ -17,7 +17,7 @@ bool IsControl(unsigned char c) { return static_cast<signed char>(c) < 0x20; }
 // Characters of one text line: the window's width less the margins.
 std::int32_t TextWidth(CommandContext& s) {
     std::int32_t w = std::min(s.console.VisibleColumns(), 199) - 2;
-    if (s.Parsed.PrintLineNumbers == 1) w -= 6;
+    if (s.Parsed.PrintLineNumbers) w -= 6;
     return std::max<std::int32_t>(w, 1);
 }
 
@@ -52,7 +52,7 @@ std::optional<std::int32_t> FindByte(const unsigned char* text, unsigned char by
 void HexDump(CommandContext& s, const unsigned char* data, std::int32_t count, bool withSummary) {
     static const char kHex[] = "0123456789abcdef";
     for (std::int32_t offset = 0; offset < count; offset += 16) {
-        if (s.Parsed.DisplayReceived != 1) break;
+        if (!s.Parsed.DisplayReceived) break;
         const std::int32_t n = std::min<std::int32_t>(16, count - offset);
         char position[16];
         std::snprintf(position, sizeof position, "%05x", static_cast<unsigned>(offset));
@@ -92,8 +92,8 @@ void ShowText(CommandContext& s, unsigned char* data, std::int32_t count) {
     unsigned char* p = data;
     std::int32_t line = 1;
     bool done = r == 0;
-    const bool show = s.Parsed.DisplayReceived == 1;
-    const bool fields = s.Parsed.PrintFormat == 2;
+    const bool show = s.Parsed.DisplayReceived;
+    const bool fields = s.Parsed.PrintFormat == DisplayFormat::Fields;
     const unsigned char delimiters[] = {'\t', '\n', '\r', ',', ';'};
     const int delimiterCount = fields ? 5 : 3;
 
@@ -127,7 +127,7 @@ void ShowText(CommandContext& s, unsigned char* data, std::int32_t count) {
         }
         if (!found && r <= width) {
             if (show && r > 0) {
-                if (s.Parsed.PrintLineNumbers == 1) {
+                if (s.Parsed.PrintLineNumbers) {
                     PrintLong(s, kAttrWords, line);
                     PrintText(s, kAttrWords, ": ");
                 }
@@ -140,7 +140,7 @@ void ShowText(CommandContext& s, unsigned char* data, std::int32_t count) {
             char sep[2] = {static_cast<char>(p[cut]), '\0'};
             if (IsControl(p[cut]) || p[cut] > 0x7F) sep[0] = ' ';
             p[cut] = '\0';
-            if (s.Parsed.PrintLineNumbers == 1) {
+            if (s.Parsed.PrintLineNumbers) {
                 PrintLong(s, kAttrWords, line);
                 PrintText(s, kAttrWords, ": ");
             }
@@ -166,9 +166,9 @@ void ShowReceived(CommandContext& s, unsigned char* data, std::int32_t count) {
         return;
     }
     if (IsBinaryData(data, count)) {
-        s.Parsed.PrintFormat = 1;
+        s.Parsed.PrintFormat = DisplayFormat::Hex;
         HexDump(s, data, count, true);
-    } else if (s.Parsed.PrintFormat == 1) {
+    } else if (s.Parsed.PrintFormat == DisplayFormat::Hex) {
         HexDump(s, data, count, true);
     } else {
         ShowText(s, data, count);

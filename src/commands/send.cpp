@@ -27,8 +27,9 @@ std::optional<int> HexDigitValue(char c) {
     return std::nullopt;
 }
 
-std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t capacity) {
-    const std::size_t length = std::strlen(text);
+std::int16_t ParseByteList(std::string_view text, std::span<unsigned char> list) {
+    const std::size_t length = text.size();
+    const std::size_t capacity = list.size();
     std::size_t i = 0;
     std::size_t n = 0;
     char quote = 0;
@@ -53,17 +54,17 @@ std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t ca
 
 void CmdSend(CommandContext& s, ParseCursor& cursor) {
     Transport& bus = SelectedTransport(s);
-    s.Parsed.SendMode = 0;
-    s.Parsed.SendEoi = 0;
-    s.Parsed.DisplayReceived = 1;
+    s.Parsed.SendMode = SendKind::Unset;
+    s.Parsed.SendEoi = false;
+    s.Parsed.DisplayReceived = true;
     if (ParseOptions(s, cursor) == 0) {
-        if (s.Parsed.SendMode == 0) {
+        if (s.Parsed.SendMode == SendKind::Unset) {
             PrintText(s, kAttrError, "? COMMAND or DATA not specified");
             PrintNewLine(s);
             SignalError(s);
             ShowSyntaxHelp(s);
         } else {
-            const std::int16_t n = ParseByteList(StringToSend(s, cursor), s.ByteList, kByteListSize);
+            const std::int16_t n = ParseByteList(StringToSend(s, cursor), {s.ByteList.data(), kByteListSize});
             if (n == 0) {
                 PrintText(s, kAttrStatus, "Nothing to send");
                 PrintNewLine(s);
@@ -80,12 +81,12 @@ void CmdSend(CommandContext& s, ParseCursor& cursor) {
                     StartTiming(s);  // the time shown covers the list alone
                     const std::span<const unsigned char> list(s.ByteList.data(), static_cast<std::size_t>(n));
                     std::int32_t sent = 0;
-                    if (s.Parsed.SendMode == 1) {
+                    if (s.Parsed.SendMode == SendKind::Command) {
                         s.BusOperation = kOpSendCommandList;
                         (void)bus.SendCommand(list);
                         sent = bus.TransferCount();
                     } else {
-                        bus.SetEndOnWrite(s.Parsed.SendEoi == 1);
+                        bus.SetEndOnWrite(s.Parsed.SendEoi);
                         s.BusOperation = kOpSendDataList;
                         sent = bus.Write(list).count;
                     }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string_view>
 
 namespace kelvo {
 
@@ -13,6 +15,6 @@ std::optional<int> HexDigitValue(char c);
 
 // Parses 'string', "string" and hexadecimal pairs into `list`. The first entry
 // that is not valid ends the list silently. Returns the bytes stored.
-std::int16_t ParseByteList(const char* text, unsigned char* list, std::size_t capacity);
+[[nodiscard]] std::int16_t ParseByteList(std::string_view text, std::span<unsigned char> list);
 
 }  // namespace kelvo

@@ -13,9 +13,9 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
 
 // UNL, UNT, the device's listen address and the controller's talk address (GPIB
 // only). Returns 0, or 1 after a report.
-std::int16_t SendListenAddress(CommandContext& s, std::int16_t address);
+[[nodiscard]] std::int16_t SendListenAddress(CommandContext& s, std::int16_t address);
 // UNL, UNT, the device's talk address and the controller's listen address.
-std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address);
+[[nodiscard]] std::int16_t SendTalkAddress(CommandContext& s, std::int16_t address);
 
 // The string after the ';' as typed when the cursor's line has a case-kept twin.
 struct ParseCursor;

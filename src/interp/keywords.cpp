@@ -64,22 +64,22 @@ const ParseAction* MatchKeyword(ParseCursor& cursor, int mode, const void* table
 std::int16_t InvokeAction(InterpContext& s, ParseCursor& cursor, const ParseAction& action) {
     switch (action.kind) {
         case ActionKind::SetField:
-            *action.field16(s) = action.constant;
+            action.assign(s);
             break;
         case ActionKind::CallWithOperands:
             if (action.readWord(s, cursor, action.word(s)) < 0) return 1;
             break;
         case ActionKind::ReadDoubleInto:
             *action.fieldDouble(s) = action.readDouble(cursor);
-            *action.given(s) = 1;
+            *action.given(s) = true;
             break;
         case ActionKind::ReadLongInto:
             *action.field32(s) = action.readLong(cursor);
-            *action.given(s) = 1;
+            *action.given(s) = true;
             break;
         case ActionKind::ReadShortInto:
             *action.field16(s) = action.readShort(cursor);
-            *action.given(s) = 1;
+            *action.given(s) = true;
             break;
         default:
             break;

@@ -18,7 +18,7 @@ class InterpContext;
 
 enum class ActionKind : std::uint8_t {
     None = 0,
-    SetField = 3,          // field := constant
+    SetField = 3,          // field := the action's constant
     CallWithOperands = 4,  // word reader(cursor, text field, given flag)
     ReadDoubleInto = 5,    // field := reader(cursor); given := true
     ReadLongInto = 6,
@@ -31,7 +31,7 @@ struct WordTarget {
     char* text = nullptr;
     char* typed = nullptr;
     std::uint16_t capacity = 0;
-    std::int16_t* given = nullptr;
+    bool* given = nullptr;
 };
 
 // Reads one word into a text field and its twin. Returns the characters copied,
@@ -43,12 +43,12 @@ using WordReader = int (*)(InterpContext& s, ParseCursor& cursor, const WordTarg
 struct ParseAction {
     ActionKind kind = ActionKind::None;
     std::uint8_t commandId = 0;  // for the actions at the end of command words
-    std::int16_t* (*field16)(InterpContext&) = nullptr;  // SetField, ReadShortInto
-    std::int16_t constant = 0;                           // SetField
+    void (*assign)(InterpContext&) = nullptr;            // SetField: stores its constant
+    std::int16_t* (*field16)(InterpContext&) = nullptr;  // ReadShortInto
     std::int32_t* (*field32)(InterpContext&) = nullptr;  // ReadLongInto
     double* (*fieldDouble)(InterpContext&) = nullptr;    // ReadDoubleInto
     WordTarget (*word)(InterpContext&) = nullptr;        // CallWithOperands
-    std::int16_t* (*given)(InterpContext&) = nullptr;    // kinds 5 to 7
+    bool* (*given)(InterpContext&) = nullptr;            // kinds 5 to 7
     std::int32_t (*readLong)(ParseCursor&) = nullptr;
     std::int16_t (*readShort)(ParseCursor&) = nullptr;
     double (*readDouble)(ParseCursor&) = nullptr;

@@ -6,12 +6,11 @@
 
 namespace kelvo {
 
-std::size_t NormalizeLine(const char* source, std::size_t length, char* destination,
-                          bool keepCase) {
+std::size_t NormalizeLine(std::string_view source, char* destination, bool keepCase) {
     bool blank = true;      // set: leading blanks vanish
     bool semicolon = false; // set: case is kept from here on
     std::size_t out = 0;
-    for (std::size_t i = 0; i < length; ++i) {
+    for (std::size_t i = 0; i < source.size(); ++i) {
         const char c = source[i];
         if (static_cast<signed char>(c) <= 32) {
             if (!blank) {
@@ -58,10 +57,10 @@ bool ReplaceAlias(char* line, std::size_t capacity, std::string_view word) {
 
 }  // namespace
 
-bool ExpandAlias(char* line, std::size_t capacity, const CommandTable& table) {
-    const std::string_view word = AliasExpansion(line, table);
+bool ExpandAlias(std::span<char> line, const CommandTable& table) {
+    const std::string_view word = AliasExpansion(line.data(), table);
     if (word.empty()) return true;
-    return ReplaceAlias(line, capacity, word);
+    return ReplaceAlias(line.data(), line.size(), word);
 }
 
 void ExpandAlias(PreparedLine& line, const CommandTable& table) {
@@ -75,8 +74,8 @@ void ExpandAlias(PreparedLine& line, const CommandTable& table) {
 
 bool PrepareLine(std::string_view raw, PreparedLine& out, const CommandTable& table) {
     if (raw.size() >= kLineBufferSize) return false;
-    NormalizeLine(raw.data(), raw.size(), out.text);
-    NormalizeLine(raw.data(), raw.size(), out.typed, /*keepCase=*/true);
+    NormalizeLine(raw, out.text);
+    NormalizeLine(raw, out.typed, /*keepCase=*/true);
     ExpandAlias(out, table);
     return true;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 namespace kelvo {
@@ -17,13 +18,12 @@ inline constexpr std::size_t kLineBufferSize = 256;
 // of the longest line that can be read.
 inline constexpr std::size_t kPreparedLineSize = 264;
 
-// Writes the prepared form of `length` source characters to `destination` (which
-// may be the source itself; the result is never longer) and returns its length.
+// Writes the prepared form of `source` to `destination` (which may be where the
+// source lies; the result is never longer) and returns its length.
 // Blanks, tabs and other controls collapse into one blank, leading blanks vanish,
 // and everything before the first ';' is upper-cased. With keepCase the case is
 // left as typed: that is the line's case-kept twin.
-std::size_t NormalizeLine(const char* source, std::size_t length, char* destination,
-                          bool keepCase = false);
+std::size_t NormalizeLine(std::string_view source, char* destination, bool keepCase = false);
 
 // The word of the alias the line starts with ("E" gives "ENTER"), or empty when
 // the line does not start with an alias of `table`.
@@ -31,8 +31,8 @@ std::string_view AliasExpansion(const char* line, const CommandTable& table);
 
 // Rewrites a line in place when it starts with a single-letter alias: the word and
 // a blank take the letter's place. Returns false, leaving the line alone, when the
-// expansion does not fit `capacity` bytes.
-[[nodiscard]] bool ExpandAlias(char* line, std::size_t capacity, const CommandTable& table);
+// expansion does not fit the line's bytes.
+[[nodiscard]] bool ExpandAlias(std::span<char> line, const CommandTable& table);
 
 // A line ready for dispatch, with its case-kept twin position for position.
 struct PreparedLine {

@@ -13,7 +13,7 @@
 namespace kelvo {
 
 std::int16_t ParseOptions(InterpContext& s, ParseCursor& cursor) {
-    s.Parsed.StringFollows = 0;
+    s.Parsed.StringFollows = false;
     const CommandRow* row = CurrentCommandRow(s);
     std::int16_t error = 0;
     char c = cursor.SkipBlanks();
@@ -38,7 +38,7 @@ std::int16_t ParseOptions(InterpContext& s, ParseCursor& cursor) {
     }
     c = cursor.SkipBlanks();
     if (c == ';') {
-        s.Parsed.StringFollows = 1;
+        s.Parsed.StringFollows = true;
         cursor.NextChar();
     }
     return error;
@@ -88,7 +88,7 @@ int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target) {
     char* const text = target.text;
     char* const typed = target.typed;
     const std::uint16_t capacity = target.capacity;
-    std::int16_t* const given = target.given;
+    bool* const given = target.given;
     cursor.SkipBlanks();
     const char* const first = cursor.pos;
     std::size_t count = 0;
@@ -111,7 +111,7 @@ int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target) {
         typed[count] = '\0';
     }
     cursor.pos = first + count;
-    if (count > 0 && given != nullptr) *given = 1;
+    if (count > 0 && given != nullptr) *given = true;
     return static_cast<int>(count);
 }
 

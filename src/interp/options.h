@@ -25,7 +25,7 @@ double ReadDouble(ParseCursor& cursor);
 // Copies the next word (up to a blank, ';' or the end) into `text` and, from the
 // case-kept twin, into `typed`. Returns the count; sets *given when it is not 0.
 // A word that does not fit `capacity` bytes is refused with a message and -1.
-int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target);
+[[nodiscard]] int ReadWord(InterpContext& s, ParseCursor& cursor, const WordTarget& target);
 
 template <std::size_t N>
 WordTarget TargetOf(WordField<N>& field) {
@@ -33,7 +33,7 @@ WordTarget TargetOf(WordField<N>& field) {
 }
 
 template <std::size_t N>
-int ReadWord(InterpContext& s, ParseCursor& cursor, WordField<N>& field) {
+[[nodiscard]] int ReadWord(InterpContext& s, ParseCursor& cursor, WordField<N>& field) {
     return ReadWord(s, cursor, TargetOf(field));
 }
 

@@ -15,42 +15,55 @@ struct WordField {
     static constexpr std::size_t kCapacity = N;
     char text[N] = {};
     char typed[N] = {};
-    std::int16_t given = 0;
+    bool given = false;
 };
 
+// How received data is shown: as text, as a hexadecimal dump (PB), or split
+// into fields (PR).
+enum class DisplayFormat : std::uint8_t { Text, Hex, Fields };
+
+// The sense a parallel-poll line answers with (LOW, HIGH); Unset until one is given.
+enum class LineSense : std::uint8_t { Unset, Low, High };
+
+// What SEND puts on the bus: bus commands (COMMAND) or data bytes (DATA).
+enum class SendKind : std::uint8_t { Unset, Command, Data };
+
+// What TM does with the time marks: nothing, START one, or STOP the latest.
+enum class MarkAction : std::uint8_t { None, Start, Stop };
+
 struct ParsedCommand {
-    std::int16_t StringFollows = 0;
-    std::int16_t SendEoi = 0;
-    std::int16_t SendEndMessage = 0;
-    std::int16_t DetectEos = 0;
+    bool StringFollows = false;
+    bool SendEoi = false;
+    bool SendEndMessage = false;
+    bool DetectEos = false;
     WordField<128> CaptureFileName;
     WordField<128> OutputFileName;
     WordField<128> OutputFile2Name;
     WordField<128> OutputFile3Name;
-    std::int16_t PrependArbHeader = 0;
-    std::int16_t PrintFormat = 0;  // 0 text, 1 binary hex, 2 fields
-    std::int16_t PrintLineNumbers = 0;
-    std::int16_t StripArbHeader = 0;
-    std::int16_t DisplayReceived = 0;
+    bool PrependArbHeader = false;
+    DisplayFormat PrintFormat = DisplayFormat::Text;
+    bool PrintLineNumbers = false;
+    bool StripArbHeader = false;
+    bool DisplayReceived = false;
     std::int32_t ByteCount = 0;
-    std::int16_t ByteCountGiven = 0;
+    bool ByteCountGiven = false;
     std::int32_t AndMask = 0;
-    std::int16_t AndMaskGiven = 0;
+    bool AndMaskGiven = false;
     std::int32_t MidPosition = 0;
-    std::int16_t MidPositionGiven = 0;
+    bool MidPositionGiven = false;
     WordField<96> TestString;
     double Tolerance = 0.0;
-    std::int16_t ToleranceGiven = 0;
+    bool ToleranceGiven = false;
     double TestValue = 0.0;
-    std::int16_t TestValueGiven = 0;
+    bool TestValueGiven = false;
     std::int32_t CompareWidth = 0;
-    std::int16_t CompareWidthGiven = 0;
+    bool CompareWidthGiven = false;
     std::int16_t PollLine = 0;
-    std::int16_t PollLineGiven = 0;
-    std::int16_t PollSense = 0;  // 1 LOW, 2 HIGH
+    bool PollLineGiven = false;
+    LineSense PollSense = LineSense::Unset;
     WordField<128> ResponseFileName;
-    std::int16_t SendMode = 0;        // 1 COMMAND, 2 DATA
-    std::int16_t TimeMarkAction = 0;  // 1 START, 2 STOP
+    SendKind SendMode = SendKind::Unset;
+    MarkAction TimeMarkAction = MarkAction::None;
 };
 
 }  // namespace kelvo

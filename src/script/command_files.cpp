@@ -143,14 +143,14 @@ bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std
     }
 }
 
-void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line) {
-    if (length > 0 && raw[length - 1] == '\n') {
-        --length;
-        if (length > 0 && raw[length - 1] == '\r') --length;
+void PrepareFileLine(std::string_view raw, PreparedLine& line) {
+    if (raw.ends_with('\n')) {
+        raw.remove_suffix(1);
+        if (raw.ends_with('\r')) raw.remove_suffix(1);
     }
-    if (length > kLineBufferSize - 1) length = kLineBufferSize - 1;
-    NormalizeLine(raw, length, line.text);
-    NormalizeLine(raw, length, line.typed, /*keepCase=*/true);
+    raw = raw.substr(0, kLineBufferSize - 1);
+    NormalizeLine(raw, line.text);
+    NormalizeLine(raw, line.typed, /*keepCase=*/true);
 }
 
 void EchoComment(Session& s, const char* line) {
@@ -195,7 +195,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
     }
     s.CommandFile = nullptr;
     s.CommandFileActive = false;
-    s.Parsed.ResponseFileName.given = 0;
+    s.Parsed.ResponseFileName.given = false;
 
     WordField<128> name;
     FileHandle file;
@@ -237,7 +237,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
         s.CommandFileActive = true;
         s.RunningFiles[s.OpenFiles++] = identity;
         if (s.Parsed.ResponseFileName.given && !outerResponse) {
-            s.Parsed.ResponseFileName.given = 0;
+            s.Parsed.ResponseFileName.given = false;
             const std::string responseName = s.Parsed.ResponseFileName.typed;
             s.ResponseFile = OpenPlainFile(ResolveNewFile(responseName), FileAccess::Append);
             if (s.ResponseFile == nullptr) {
@@ -269,7 +269,7 @@ void CmdRun(Session& s, ParseCursor& cursor) {
             std::size_t length = 0;
             if (!ReadFileLine(s, file.get(), raw, length)) break;
             PreparedLine line;
-            PrepareFileLine(raw, length, line);
+            PrepareFileLine({raw, length}, line);
             const std::int16_t stop = ExecuteFileLine(s, line);
             s.CurrentCommandId = kNoCommand;
             CheckResponseFile(s);

@@ -20,16 +20,16 @@ void ReportLineTooLong(Session& s, std::size_t length);
 // A line longer than 254 characters is refused with ReportLineTooLong and passed
 // over, never run in part. Returns false at the end of the file or on a read
 // error.
-bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
+[[nodiscard]] bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std::size_t& length);
 
 // Removes the line end (LF and a CR before it) and prepares the line and its
 // case-kept twin with NormalizeLine. The alias is left for ExecuteFileLine.
-void PrepareFileLine(const char* raw, std::size_t length, PreparedLine& line);
+void PrepareFileLine(std::string_view raw, PreparedLine& line);
 
 // Echoes and runs one prepared command-file line: nothing for an empty line, the
 // echo alone for a comment (';'). Returns 1 when the line asked the program to
 // end (X), otherwise 0.
-std::int16_t ExecuteFileLine(Session& s, PreparedLine& line);
+[[nodiscard]] std::int16_t ExecuteFileLine(Session& s, PreparedLine& line);
 
 // The comment echo: ";" and the rest of the line.
 void EchoComment(Session& s, const char* line);

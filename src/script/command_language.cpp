@@ -36,12 +36,16 @@ auto* At(InterpContext& s) {
         return &(s.Settings.*Member);
 }
 
-template <auto Field>
-constexpr ParseAction Set(std::int16_t value) {
+template <auto Field, auto Value>
+void Store(InterpContext& s) {
+    *At<Field>(s) = Value;
+}
+
+template <auto Field, auto Value>
+constexpr ParseAction Set() {
     ParseAction a;
     a.kind = ActionKind::SetField;
-    a.field16 = &At<Field>;
-    a.constant = value;
+    a.assign = &Store<Field, Value>;
     return a;
 }
 
@@ -92,22 +96,22 @@ constexpr ParseAction DoubleInto() {
 // ---- Option words -----------------------------------------------------------
 
 // BEEP ON | OFF
-const ParseAction kBeepOn = Set<&InterfaceSettings::BeepEnabled>(1);
-const ParseAction kBeepOff = Set<&InterfaceSettings::BeepEnabled>(0);
+const ParseAction kBeepOn = Set<&InterfaceSettings::BeepEnabled, 1>();
+const ParseAction kBeepOff = Set<&InterfaceSettings::BeepEnabled, 0>();
 const TailRecord kOffTail{"F", &kBeepOff};
 const KeywordEntry kBeepO[] = {Leaf('N', kBeepOn), Tail('F', kOffTail), EndOfNode()};
 const KeywordEntry kBeepOptions[] = {Branch('O', kBeepO), EndOfNode()};
 
 // END CRLF | LF
-const ParseAction kEndCrLf = Set<&InterfaceSettings::EndMessage>(kEndMessageCrLf);
-const ParseAction kEndLf = Set<&InterfaceSettings::EndMessage>(kEndMessageLf);
+const ParseAction kEndCrLf = Set<&InterfaceSettings::EndMessage, kEndMessageCrLf>();
+const ParseAction kEndLf = Set<&InterfaceSettings::EndMessage, kEndMessageLf>();
 const TailRecord kCrLfTail{"RLF", &kEndCrLf};
 const TailRecord kLfTail{"F", &kEndLf};
 const KeywordEntry kEndOptions[] = {Tail('C', kCrLfTail), Tail('L', kLfTail), EndOfNode()};
 
 // DI and DS, shared by ENTER, GET and OUTPUT.
-const ParseAction kDisableEoi = Set<&ParsedCommand::SendEoi>(0);
-const ParseAction kDisableEnd = Set<&ParsedCommand::SendEndMessage>(0);
+const ParseAction kDisableEoi = Set<&ParsedCommand::SendEoi, false>();
+const ParseAction kDisableEnd = Set<&ParsedCommand::SendEndMessage, false>();
 const KeywordEntry kNodeD[] = {Leaf('I', kDisableEoi), Leaf('S', kDisableEnd), EndOfNode()};
 
 // FO, FO2, FO3, shared by ENTER and OUTPUT.
@@ -117,16 +121,16 @@ const ParseAction kFo3 = Word<&ParsedCommand::OutputFile3Name>();
 const KeywordEntry kNodeFO[] = {Leaf('2', kFo2), Leaf('3', kFo3), EndOfNode()};
 const BranchOrLeafRecord kEitherFO{1, kNodeFO, &kFo};
 
-const ParseAction kPrependHeader = Set<&ParsedCommand::PrependArbHeader>(1);
+const ParseAction kPrependHeader = Set<&ParsedCommand::PrependArbHeader, true>();
 
 // ENTER
-const ParseAction kDetectEos = Set<&ParsedCommand::DetectEos>(1);
+const ParseAction kDetectEos = Set<&ParsedCommand::DetectEos, true>();
 const ParseAction kCaptureFile = Word<&ParsedCommand::CaptureFileName>();
-const ParseAction kPrintBinary = Set<&ParsedCommand::PrintFormat>(1);
-const ParseAction kPrintFields = Set<&ParsedCommand::PrintFormat>(2);
-const ParseAction kLineNumbers = Set<&ParsedCommand::PrintLineNumbers>(1);
-const ParseAction kStripHeader = Set<&ParsedCommand::StripArbHeader>(1);
-const ParseAction kSuppressDisplay = Set<&ParsedCommand::DisplayReceived>(0);
+const ParseAction kPrintBinary = Set<&ParsedCommand::PrintFormat, DisplayFormat::Hex>();
+const ParseAction kPrintFields = Set<&ParsedCommand::PrintFormat, DisplayFormat::Fields>();
+const ParseAction kLineNumbers = Set<&ParsedCommand::PrintLineNumbers, true>();
+const ParseAction kStripHeader = Set<&ParsedCommand::StripArbHeader, true>();
+const ParseAction kSuppressDisplay = Set<&ParsedCommand::DisplayReceived, false>();
 const KeywordEntry kEnterE[] = {Leaf('S', kDetectEos), EndOfNode()};
 const KeywordEntry kEnterF[] = {Leaf('D', kCaptureFile), Either('O', kEitherFO), EndOfNode()};
 const KeywordEntry kEnterP[] = {Leaf('A', kPrependHeader), Leaf('B', kPrintBinary), Leaf('N', kLineNumbers),
@@ -165,8 +169,8 @@ const KeywordEntry kCheckOptions[] = {Tail('A', kAndTail), Tail('M', kMidTail), 
 
 // PPCONF and PPOLL: LINE n, HIGH, LOW
 const ParseAction kPollLine = ShortInto<&ParsedCommand::PollLine, &ParsedCommand::PollLineGiven>();
-const ParseAction kSenseHigh = Set<&ParsedCommand::PollSense>(2);
-const ParseAction kSenseLow = Set<&ParsedCommand::PollSense>(1);
+const ParseAction kSenseHigh = Set<&ParsedCommand::PollSense, LineSense::High>();
+const ParseAction kSenseLow = Set<&ParsedCommand::PollSense, LineSense::Low>();
 const TailRecord kLineTail{"NE", &kPollLine};
 const TailRecord kLowTail{"W", &kSenseLow};
 const TailRecord kHighTail{"IGH", &kSenseHigh};
@@ -179,9 +183,9 @@ const KeywordEntry kRunF[] = {Leaf('R', kResponseFile), EndOfNode()};
 const KeywordEntry kRunOptions[] = {Branch('F', kRunF), EndOfNode()};
 
 // SEND COMMAND | DATA, EI
-const ParseAction kSendCommand = Set<&ParsedCommand::SendMode>(1);
-const ParseAction kSendData = Set<&ParsedCommand::SendMode>(2);
-const ParseAction kSendEoi = Set<&ParsedCommand::SendEoi>(1);
+const ParseAction kSendCommand = Set<&ParsedCommand::SendMode, SendKind::Command>();
+const ParseAction kSendData = Set<&ParsedCommand::SendMode, SendKind::Data>();
+const ParseAction kSendEoi = Set<&ParsedCommand::SendEoi, true>();
 const TailRecord kCommandTail{"OMMAND", &kSendCommand};
 const TailRecord kDataTail{"ATA", &kSendData};
 const KeywordEntry kSendE[] = {Leaf('I', kSendEoi), EndOfNode()};
@@ -189,8 +193,8 @@ const KeywordEntry kSendOptions[] = {Tail('C', kCommandTail), Tail('D', kDataTai
                                      EndOfNode()};
 
 // TM START | STOP
-const ParseAction kMarkStart = Set<&ParsedCommand::TimeMarkAction>(1);
-const ParseAction kMarkStop = Set<&ParsedCommand::TimeMarkAction>(2);
+const ParseAction kMarkStart = Set<&ParsedCommand::TimeMarkAction, MarkAction::Start>();
+const ParseAction kMarkStop = Set<&ParsedCommand::TimeMarkAction, MarkAction::Stop>();
 const TailRecord kStartTail{"RT", &kMarkStart};
 const TailRecord kStopTail{"P", &kMarkStop};
 const KeywordEntry kTmST[] = {Tail('A', kStartTail), Tail('O', kStopTail), EndOfNode()};

@@ -32,7 +32,7 @@ void ComparedText(Session& s, std::int32_t mid, std::int32_t width, char (&text)
     std::int32_t count = mid < length ? std::min(width, length - mid) : 0;
     if (count > 0) std::memcpy(text, s.ResponseBuffer + mid, static_cast<std::size_t>(count));
     text[count] = '\0';
-    NormalizeLine(text, std::strlen(text), text);
+    NormalizeLine(text, text);
 }
 
 // The leading number of a text, as a 32-bit value; 0 when there is none.
@@ -103,7 +103,7 @@ bool NextLine(Session& s, PreparedLine& line) {
     char raw[kLineBufferSize];
     std::size_t length = 0;
     if (!ReadFileLine(s, s.CommandFile, raw, length)) return false;
-    PrepareFileLine(raw, length, line);
+    PrepareFileLine({raw, length}, line);
     return true;
 }
 
@@ -171,12 +171,12 @@ void CheckResponse(Session& s, ParseCursor& cursor, bool isTest) {
     s.Parsed.CompareWidth = kMaxCompareWidth;
     s.Parsed.MidPosition = 0;
     s.TestResult = kTestNone;
-    s.Parsed.TestValueGiven = 0;
-    s.Parsed.AndMaskGiven = 0;
-    s.Parsed.ToleranceGiven = 0;
-    s.Parsed.TestString.given = 0;
-    s.Parsed.MidPositionGiven = 0;
-    s.Parsed.CompareWidthGiven = 0;
+    s.Parsed.TestValueGiven = false;
+    s.Parsed.AndMaskGiven = false;
+    s.Parsed.ToleranceGiven = false;
+    s.Parsed.TestString.given = false;
+    s.Parsed.MidPositionGiven = false;
+    s.Parsed.CompareWidthGiven = false;
     if (ParseOptions(s, cursor) != 0) return;
 
     if (s.Parsed.CompareWidth > kMaxCompareWidth) s.Parsed.CompareWidth = kMaxCompareWidth;

@@ -102,9 +102,9 @@ void CmdTm(Session& s, ParseCursor& cursor) {
     Host& host = s.host;
     PrintText(s, kAttrHelp, FormatDateLine(s, host.TimeOfDay()));
     PrintNewLine(s);
-    s.Parsed.TimeMarkAction = 0;
+    s.Parsed.TimeMarkAction = MarkAction::None;
     if (ParseOptions(s, cursor) != 0) return;
-    if (s.Parsed.TimeMarkAction == 1) {
+    if (s.Parsed.TimeMarkAction == MarkAction::Start) {
         if (s.TimeMarkCount < kMaxTimeMarks) {
             s.TimeMarks[s.TimeMarkCount++] = host.TickCount();
             return;
@@ -112,7 +112,7 @@ void CmdTm(Session& s, ParseCursor& cursor) {
         PrintText(s, kAttrError, "? Out of memory for Time Mark");
         PrintNewLine(s);
         SignalError(s);
-    } else if (s.Parsed.TimeMarkAction == 2) {
+    } else if (s.Parsed.TimeMarkAction == MarkAction::Stop) {
         if (s.TimeMarkCount == 0) {
             PrintText(s, kAttrError, "? Time Mark not found");
             PrintNewLine(s);

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "bus/bus_errors.h"
@@ -86,12 +87,16 @@ public:
     std::int64_t TimeOfDay() override { return (now_ += 997) / 1000; }
     // PAUSE is given its key at once.
     void WaitForEvent(kelvo::ProgramState& state) override { state.KeyWaitActive = false; }
+    // Every input starts at the same time.
+    void Restart() { now_ = 0; }
 
 private:
     std::uint32_t now_ = 0;
 };
 
 SandboxHost host;
+std::optional<kelvo::Console> console;
+std::optional<kelvo::Session> session;
 std::string folder;
 pid_t owner = 0;
 
@@ -127,15 +132,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     using namespace kelvo;
     EmptyFolder();
-    // Every input on a fresh session.
-    Console console(host);
-    Session s(console, host);
+    // Every input on a session as good as new: the last one hands on its data
+    // buffers (zeroed again) and the console its store (cleared), and nothing else
+    // of an earlier input remains; the clock starts again.
+    host.Restart();
+    if (!console) console.emplace(host);
+    DataBuffers buffers = session ? session->TakeBuffers() : DataBuffers{};
+    session.reset();
+    Session& s = session.emplace(*console, host, std::move(buffers));
     s.Settings.Protocol = (data[0] & 1) ? BusProtocol::TcpIp : BusProtocol::Gpib;
     if (data[0] & 2) {
         s.ResponseFile.reset(std::tmpfile());
         s.ResponseFileActive = s.ResponseFile != nullptr;
     }
-    console.SetLayout(8, 16, data[1] * 8, 480);
+    console->SetLayout(8, 16, data[1] * 8, 480);
+    console->ClearDisplay();
 
     std::string text(reinterpret_cast<const char*>(data) + 2, size - 2);
     for (char& c : text) {

@@ -289,7 +289,7 @@ TEST_F(CommandFileTest, ClampsAndTolerancesAreStoredBack) {
     Run("IF WID 300 STR X");
     Run("IF STR X");
     EXPECT_EQ(s.Parsed.CompareWidth, 255);
-    EXPECT_EQ(s.Parsed.CompareWidthGiven, 0);
+    EXPECT_FALSE(s.Parsed.CompareWidthGiven);
     EXPECT_EQ(s.Parsed.MidPosition, 0);
 }
 

@@ -28,47 +28,49 @@ const CommandTable kProbeLanguage{kProbeRows, &OffersNothing};
 
 class DispatchTest : public CoreTest {};
 
-// Empty lines and X are pinned end to end; X ends the program even with a help mark.
-TEST_F(DispatchTest, XEndsEvenBeforeAHelpMark) {
-    EXPECT_EQ(ExecuteCommandLine(s, "X ?"), 1);
-    EXPECT_TRUE(Display().empty());
-}
-
-// The prompt's general page after an unknown command or "?" is pinned end to end;
-// inside a command file the current command is 0, and neither brings a page.
-TEST_F(DispatchTest, InsideACommandFileNoPageFollows) {
-    s.CurrentCommandId = kNoCommand;
-    ExecuteCommandLine(s, "OUT 5");
-    EXPECT_EQ(Display(), Lines{"? Unrecognized command 'OUT 5'"});
-    ClearDisplay(s);
-    host.Forget();
-    s.CurrentCommandId = kNoCommand;
-    ExecuteCommandLine(s, "?");
-    EXPECT_TRUE(Display().empty());
-    EXPECT_TRUE(host.beeps.empty());
-}
-
-TEST_F(DispatchTest, TcpIpRefusesTheHelpMarkInsideACommandFile) {
-    // "?" stands for the current command, so inside a command file (0) it is refused.
-    s.Settings.Protocol = BusProtocol::TcpIp;
-    s.CurrentCommandId = kNoCommand;
-    ExecuteCommandLine(s, "?");
-    EXPECT_EQ(Display(), Lines{"? Cannot use TCP/IP with this function"});
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
+// Empty lines, X and the prompt's general page are pinned end to end. Inside a
+// command file the current command is 0: no page follows an unknown command, "?"
+// brings none, and under TCP/IP "?" (the current command) is refused.
+TEST_F(DispatchTest, LinesAtThePromptAndInsideACommandFile) {
+    const char* const kRefused = "? Cannot use TCP/IP with this function";
+    const struct {
+        bool tcpIp;
+        CommandId current;
+        const char* line;
+        std::int16_t result;
+        Lines display;  // the first line alone when `whole` is false
+        bool whole;
+        Beeps beeps;
+    } cases[] = {
+        {false, kPrompt, "X ?", 1, {}, true, {}},  // X ends even before a help mark
+        {false, kNoCommand, "OUT 5", 0, {"? Unrecognized command 'OUT 5'"}, true, {kErrorBeep}},
+        {false, kNoCommand, "?", 0, {}, true, {}},
+        {true, kNoCommand, "?", 0, {kRefused}, true, {kErrorBeep}},
+        {true, kPrompt, "ABORT", 0, {kRefused}, false, {kErrorBeep}},
+        {true, kPrompt, "SPOLL 5", 0, {kRefused}, false, {kErrorBeep}},
+        {true, kPrompt, "Z", 0, {kRefused}, false, {kErrorBeep}},
+        {true, kPrompt, "CLEAR ?", 0, {kRefused}, false, {kErrorBeep}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        ClearDisplay(s);
+        host.Forget();
+        s.Settings.Protocol = c.tcpIp ? BusProtocol::TcpIp : BusProtocol::Gpib;
+        s.CurrentCommandId = c.current;
+        EXPECT_EQ(ExecuteCommandLine(s, c.line), c.result);
+        Lines lines = Display();
+        if (!c.whole) lines.resize(1);
+        EXPECT_EQ(lines, c.display);
+        EXPECT_EQ(host.beeps, c.beeps);
+    }
 }
 
 // The commands that run under TCP/IP are those that need nothing of a bus.
-TEST_F(DispatchTest, TcpIpRefusesEveryCommandThatNeedsTheBus) {
+TEST(CommandLanguage, UnderTcpIpOnlyCommandsThatNeedNoBusRun) {
     const std::set<int> permitted = {2, 4, 5, 6, 9, 12, 13, 14, 20, 21, 23, 25, 26, 27, 29, kFind};
     for (const CommandRow& row : kCommandLanguage.rows) {
         if (row.id == kHelp) continue;  // "?" takes the current command's place
         EXPECT_EQ(row.needs == Capability::None, permitted.count(row.id) == 1) << int(row.id);
-    }
-    s.Settings.Protocol = BusProtocol::TcpIp;
-    for (const char* line : {"ABORT", "SPOLL 5", "Z", "CLEAR ?"}) {
-        ClearDisplay(s);
-        ExecuteCommandLine(s, line);
-        EXPECT_EQ(Display().front(), "? Cannot use TCP/IP with this function") << line;
     }
 }
 

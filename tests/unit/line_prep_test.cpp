@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "interp/line_prep.h"
 #include "script/command_language.h"
@@ -11,9 +13,9 @@
 namespace kelvo {
 namespace {
 
-std::string Normalize(const std::string& source) {
+std::string Normalize(std::string_view source) {
     std::string out(source.size() + 1, '\x01');
-    const std::size_t n = NormalizeLine(source.data(), source.size(), out.data());
+    const std::size_t n = NormalizeLine(source, out.data());
     EXPECT_EQ(out[n], '\0') << source;
     out.resize(n);
     return out;
@@ -21,65 +23,49 @@ std::string Normalize(const std::string& source) {
 
 // kelvo-cli's edit row pins the plainer cases: case kept after ';', a NUL, DEL.
 TEST(NormalizeLine, CaseAndBlanks) {
-    const std::pair<std::string, std::string> cases[] = {
+    const std::pair<std::string_view, std::string> cases[] = {
         {"ENTER   5    ;  A    B", "ENTER 5 ; A B"},       // runs collapse, also after ';'
         {"a;b;C", "A;b;C"},                                // only the first ';' counts
         {" ; x", "; x"},
         {"abc   ", "ABC "},                                // one trailing blank survives
         {"a\tb\r\nc\x01" "d", "A B C D"},                  // controls are blanks
-        {std::string("x\x80y\xff" "z\xe9", 6), "X Y Z "},  // so is every byte from 128 up
+        {{"x\x80y\xff" "z\xe9", 6}, "X Y Z "},             // so is every byte from 128 up
         {"`az{@AZ[", "`AZ{@AZ["},                          // only a-z change
         {"", ""},
         {" \t \t ", ""},
+        {{"abcdef", 3}, "ABC"},                            // only the given length is read
     };
     for (const auto& [source, expected] : cases) EXPECT_EQ(Normalize(source), expected) << source;
-}
 
-TEST(NormalizeLine, WorksInPlaceAndReadsOnlyTheGivenLength) {
-    char line[] = "  \te   5 ;Mixed   Case  ";
-    EXPECT_EQ(NormalizeLine(line, std::strlen(line), line), 16u);
+    char line[] = "  \te   5 ;Mixed   Case  ";  // in place
+    EXPECT_EQ(NormalizeLine(line, line), 16u);
     EXPECT_STREQ(line, "E 5 ;Mixed Case ");
-
-    char out[8];
-    NormalizeLine("abcdef", 3, out);
-    EXPECT_STREQ(out, "ABC");
-    NormalizeLine("abcdef", 0, out);
-    EXPECT_STREQ(out, "");
 }
 
 TEST(ExpandAlias, EverySingleLetterAliasBeforeBlankQuestionMarkOrEnd) {
-    const std::pair<char, std::string> aliases[] = {{'E', "ENTER"},   {'G', "GET"},  {'O', "OUTPUT"},
-                                                    {'R', "RECEIVE"}, {'S', "SEND"}, {'T', "TRIGGER"},
-                                                    {'Z', "ZIP"}};
-    for (const auto& [letter, word] : aliases) {
-        const std::pair<std::string, std::string> cases[] = {
-            {" 5;x", " 5;x"}, {"?", " ?"}, {"", " "}, {" ?", " ?"}};
-        for (const auto& [rest, expected] : cases) {
-            char line[kPreparedLineSize] = {};
-            const std::string in = letter + rest;
-            std::strcpy(line, in.c_str());
-            EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage)) << in;
-            EXPECT_EQ(std::string(line), word + expected) << in;
-        }
+    struct Case {
+        std::string line;
+        std::string expanded;
+        std::size_t capacity;
+        bool fits = true;
+    };
+    std::vector<Case> cases = {
+        {"R 1234567", "RECEIVE 1234567", 16},
+        {"R 12345678", "R 12345678", 16, false},  // "RECEIVE 12345678" does not fit: the line is left alone
+    };
+    for (const char* text : {"E;X", "EX", "ENTER 5", "A 5", "X", "?", "", "e 5", "1 2"})
+        cases.push_back({text, text, kPreparedLineSize});
+    for (const auto& [letter, word] : {std::pair{'E', "ENTER"}, {'G', "GET"}, {'O', "OUTPUT"}, {'R', "RECEIVE"},
+                                       {'S', "SEND"}, {'T', "TRIGGER"}, {'Z', "ZIP"}}) {
+        for (const auto& [rest, after] : {std::pair{" 5;x", " 5;x"}, {"?", " ?"}, {"", " "}, {" ?", " ?"}})
+            cases.push_back({letter + std::string(rest), word + std::string(after), kPreparedLineSize});
     }
-}
-
-TEST(ExpandAlias, LeavesOtherLinesAlone) {
-    for (const char* text : {"E;X", "EX", "ENTER 5", "A 5", "X", "?", "", "e 5", "1 2"}) {
-        char line[kPreparedLineSize] = {};
-        std::strcpy(line, text);
-        EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage)) << text;
-        EXPECT_STREQ(line, text);
+    for (const Case& c : cases) {
+        std::vector<char> line(c.capacity, '\0');
+        c.line.copy(line.data(), c.line.size());
+        EXPECT_EQ(ExpandAlias(line, kCommandLanguage), c.fits) << c.line;
+        EXPECT_STREQ(line.data(), c.expanded.c_str()) << c.line;
     }
-}
-
-TEST(ExpandAlias, RefusesAnExpansionThatDoesNotFit) {
-    char line[16] = "R 1234567";  // "RECEIVE 1234567" needs 16 bytes
-    EXPECT_TRUE(ExpandAlias(line, sizeof line, kCommandLanguage));
-    EXPECT_STREQ(line, "RECEIVE 1234567");
-    char tight[16] = "R 12345678";
-    EXPECT_FALSE(ExpandAlias(tight, sizeof tight, kCommandLanguage));
-    EXPECT_STREQ(tight, "R 12345678");
 }
 
 TEST(PrepareLine, TwinKeepsTheTypedCasePositionForPosition) {

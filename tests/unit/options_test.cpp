@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "interp/line_prep.h"
@@ -12,150 +14,137 @@
 namespace kelvo::unit {
 namespace {
 
+// What the handlers set before they parse: the fields options clear start set,
+// the numbers start at a value no option word gives.
+ParsedCommand Preset() {
+    ParsedCommand p;
+    p.StringFollows = p.SendEoi = p.SendEndMessage = p.DisplayReceived = true;
+    p.ByteCount = p.AndMask = p.MidPosition = p.CompareWidth = p.PollLine = 99;
+    p.TestValue = p.Tolerance = 99.0;
+    return p;
+}
+
+// The fields that differ from Preset(), and the settings options write, as words
+// ("!NAME" for a flag cleared, "NAME~value" for a number written but not given).
+// StringFollows shows as ";" whenever it is set.
+std::string Changed(const ParsedCommand& p, const InterfaceSettings& settings) {
+    using P = ParsedCommand;
+    const P d = Preset();
+    std::ostringstream out;
+    for (const auto& [name, flag] : {std::pair{"EOI", &P::SendEoi}, {"END", &P::SendEndMessage}, {"ES", &P::DetectEos},
+                                     {"PA", &P::PrependArbHeader}, {"PN", &P::PrintLineNumbers},
+                                     {"SA", &P::StripArbHeader}, {"SHOW", &P::DisplayReceived}})
+        if (p.*flag != d.*flag) out << (p.*flag ? "" : "!") << name << ' ';
+    for (const auto& [name, code, preset] :
+         {std::tuple{"FORMAT", int(p.PrintFormat), int(d.PrintFormat)}, {"SENSE", int(p.PollSense), int(d.PollSense)},
+          {"MODE", int(p.SendMode), int(d.SendMode)}, {"MARK", int(p.TimeMarkAction), int(d.TimeMarkAction)},
+          {"ENDMSG", int(settings.EndMessage), 99}, {"BEEP", int(settings.BeepEnabled), 99}})
+        if (code != preset) out << name << '=' << code << ' ';
+    for (const auto& [name, word, given] :
+         {std::tuple{"FD", p.CaptureFileName.text, p.CaptureFileName.given},
+          {"FO", p.OutputFileName.text, p.OutputFileName.given}, {"FO2", p.OutputFile2Name.text, p.OutputFile2Name.given},
+          {"FO3", p.OutputFile3Name.text, p.OutputFile3Name.given}, {"STR", p.TestString.text, p.TestString.given},
+          {"FR", p.ResponseFileName.text, p.ResponseFileName.given}})
+        if (given || word[0] != '\0') out << name << (given ? "=" : "~") << word << ' ';
+    for (const auto& [name, value, given, preset] :
+         {std::tuple{"#", double(p.ByteCount), p.ByteCountGiven, double(d.ByteCount)},
+          {"AND", double(p.AndMask), p.AndMaskGiven, double(d.AndMask)},
+          {"MID", double(p.MidPosition), p.MidPositionGiven, double(d.MidPosition)},
+          {"TOL", p.Tolerance, p.ToleranceGiven, d.Tolerance}, {"VAL", p.TestValue, p.TestValueGiven, d.TestValue},
+          {"WID", double(p.CompareWidth), p.CompareWidthGiven, double(d.CompareWidth)},
+          {"LINE", double(p.PollLine), p.PollLineGiven, double(d.PollLine)}})
+        if (given || value != preset) out << name << (given ? "=" : "~") << value << ' ';
+    if (p.StringFollows) out << "; ";
+    std::string text = out.str();
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
 class OptionsTest : public CoreTest {
 protected:
     // Parses the options of command `id` from `text` (the part behind the
-    // command's arguments); the cursor is left in cursor_.
-    std::int16_t Parse(std::uint8_t id, const char* text) {
+    // command's arguments) on preset fields; the cursor is left in cursor_.
+    std::int16_t Parse(std::uint8_t id, const std::string& text) {
+        s.Parsed = Preset();
+        s.Settings.EndMessage = s.Settings.BeepEnabled = 99;
         s.CurrentCommandId = static_cast<CommandId>(id);
         line_ = text;
         cursor_ = ParseCursor(line_.c_str());
         return ParseOptions(s, cursor_);
     }
-    std::string Rest() const { return cursor_.pos; }
 
     std::string line_;
     ParseCursor cursor_;
 };
 
-TEST_F(OptionsTest, FileNameOptions) {
-    EXPECT_EQ(Parse(kEnter, " FO2 TWO FO ONE FO3 THREE FD CAP.BIN"), 0);
-    EXPECT_STREQ(s.Parsed.OutputFileName.text, "ONE");
-    EXPECT_STREQ(s.Parsed.OutputFile2Name.text, "TWO");
-    EXPECT_STREQ(s.Parsed.OutputFile3Name.text, "THREE");
-    EXPECT_STREQ(s.Parsed.CaptureFileName.text, "CAP.BIN");
-    for (auto given : {s.Parsed.OutputFileName.given, s.Parsed.OutputFile2Name.given, s.Parsed.OutputFile3Name.given,
-                       s.Parsed.CaptureFileName.given})
-        EXPECT_EQ(given, 1);
-
-    // FD with nothing behind it leaves the name empty and not given.
-    s.Parsed = ParsedCommand{};
-    EXPECT_EQ(Parse(kEnter, " PA FD"), 0);
-    EXPECT_EQ(s.Parsed.PrependArbHeader, 1);
-    EXPECT_STREQ(s.Parsed.CaptureFileName.text, "");
-    EXPECT_EQ(s.Parsed.CaptureFileName.given, 0);
-    EXPECT_TRUE(Display().empty());
-
-    // "FO4" does not end after "FO".
-    EXPECT_EQ(Parse(kOutput, " FO4 NAME"), 1);
-    EXPECT_EQ(Display().front(), "? Undefined OUTPUT option 'FO4 NAME'");
-    EXPECT_EQ(s.Parsed.OutputFileName.given, 0);
-
-}
-
-TEST_F(OptionsTest, ByteCountAfterHash) {
+TEST_F(OptionsTest, EachRowParsesItsOptions) {
     struct Case {
         std::uint8_t id;
         const char* text;
-        std::int32_t count;  // -1: refused
-        const char* error;
+        const char* changed;  // Changed() afterwards
+        const char* rest;     // the line behind the cursor
+        const char* error;    // the first line shown, null for none (and 0 returned)
     };
     const Case cases[] = {
-        {kGet, " #10", 10, nullptr},           {kGet, " # 10", 10, nullptr},
-        {kReceive, " #0x10", 16, nullptr},     {kReceive, " # -5", 5, nullptr},
-        {kGet, " #010 DI", 8, nullptr},
-        {kGet, " #-5", -1, "? Undefined GET option '#-5'"},
-        {kReceive, " #A", -1, "? Undefined RECEIVE option '#A'"},
-        {kReceive, " DI", -1, "? Undefined RECEIVE option 'DI'"},  // DI is GET's, not RECEIVE's
+        // Word options keep their word; FD with nothing behind it gives none.
+        {kEnter, " FO2 TWO FO ONE FO3 THREE FD CAP.BIN", "FD=CAP.BIN FO=ONE FO2=TWO FO3=THREE", "", nullptr},
+        {kEnter, " PA FD", "PA", "", nullptr},
+        {kRun, " FR OUT.TXT", "FR=OUT.TXT", "", nullptr},
+        {kOutput, " FO4 NAME", "", "FO4 NAME", "? Undefined OUTPUT option 'FO4 NAME'"},  // FO4 is no FO
+        // Flags and codes.
+        {kEnter, " DI DS ES PN SA SD", "!EOI !END ES PN SA !SHOW", "", nullptr},
+        {kEnter, " PB", "FORMAT=1", "", nullptr},
+        {kEnter, " PR", "FORMAT=2", "", nullptr},
+        {kOutput, " PA DI", "!EOI PA", "", nullptr},
+        {kGet, " DS", "!END", "", nullptr},
+        {kPpconf, " LOW", "SENSE=1", "", nullptr},
+        {kPpoll, " HIGH LINE 70003", "SENSE=2 LINE=4467", "", nullptr},
+        {kSend, " COMMAND EI", "MODE=1", "", nullptr},  // EI (EOI set) is pinned end to end
+        {kSend, " DATA", "MODE=2", "", nullptr},
+        {kTm, " START", "MARK=1", "", nullptr},
+        {kTm, " STOP", "MARK=2", "", nullptr},
+        {kEnd, " CRLF", "ENDMSG=1", "", nullptr},
+        {kEnd, " LF", "ENDMSG=2", "", nullptr},
+        {kBeep, " ON", "BEEP=1", "", nullptr},
+        {kBeep, " OFF", "BEEP=0", "", nullptr},
+        // A count behind '#', in automatic base; RECEIVE has no DI.
+        {kGet, " #10", "#=10", "", nullptr},
+        {kGet, " # 10", "#=10", "", nullptr},
+        {kReceive, " #0x10", "#=16", "", nullptr},
+        {kReceive, " # -5", "#=5", "", nullptr},
+        {kGet, " #010 DI", "!EOI #=8", "", nullptr},
+        {kGet, " #-5", "", "#-5", "? Undefined GET option '#-5'"},
+        {kReceive, " #A", "", "#A", "? Undefined RECEIVE option '#A'"},
+        {kReceive, " DI", "", "DI", "? Undefined RECEIVE option 'DI'"},
+        // IF and TEST; an unreadable number reads as 0, given.
+        {kTest, " VAL -1.5E2 TOL 0.5 WID 3 MID 2 AND 0xFF STR ABC?",
+         "STR=ABC? AND=255 MID=2 TOL=0.5 VAL=-150 WID=3", "", nullptr},
+        {kIf, " VAL ABC", "VAL=0", "ABC", "? Undefined IF option 'ABC'"},
+        // A ';' ends the options; the string keeps its leading blank.
+        {kEnter, " DI", "!EOI", "", nullptr},
+        {kEnter, " DI ; A B", "!EOI ;", " A B", nullptr},
+        // A command without option words does not look at them, but a ';' still
+        // starts the string.
+        {kClear, " ;X", ";", "X", nullptr},
+        {kClear, " JUNK ;X", "", "JUNK ;X", nullptr},
+        // What came before a bad word is taken, nothing after it.
+        {kEnter, " DI PB XX SD ; *IDN?", "!EOI FORMAT=1", "XX SD ; *IDN?",
+         "? Undefined ENTER option 'XX SD ; *IDN?'"},
+        {kPpconf, " LINE 2 BAD", "LINE=2", "BAD", "? Undefined PARALLEL POLL CONFIGURE option 'BAD'"},
+        {kPpoll, " LINE 2 BAD", "LINE=2", "BAD", "? Undefined PARALLEL POLL option 'BAD'"},
     };
     for (const Case& c : cases) {
-        s.Parsed = ParsedCommand{};
+        SCOPED_TRACE(c.text);
         ClearDisplay(s);
-        EXPECT_EQ(Parse(c.id, c.text), c.error ? 1 : 0) << c.text;
-        if (c.error) {
-            EXPECT_EQ(s.Parsed.ByteCountGiven, 0) << c.text;
-            EXPECT_EQ(Display().front(), c.error);
-        } else {
-            EXPECT_EQ(s.Parsed.ByteCount, c.count) << c.text;
-            EXPECT_EQ(s.Parsed.ByteCountGiven, 1) << c.text;
-        }
+        EXPECT_EQ(Parse(c.id, c.text), c.error ? 1 : 0);
+        EXPECT_EQ(Changed(s.Parsed, s.Settings), c.changed);
+        EXPECT_STREQ(cursor_.pos, c.rest);
+        const auto lines = Display();
+        EXPECT_EQ(lines.empty() ? "" : lines.front(), c.error ? c.error : "");
     }
 }
 
-TEST_F(OptionsTest, CheckOptionsAndAnUnreadableNumber) {
-    EXPECT_EQ(Parse(kTest, " VAL -1.5E2 TOL 0.5 WID 3 MID 2 AND 0xFF STR ABC?"), 0);
-    EXPECT_EQ(s.Parsed.TestValue, -150.0);
-    EXPECT_EQ(s.Parsed.Tolerance, 0.5);
-    EXPECT_EQ(s.Parsed.CompareWidth, 3);
-    EXPECT_EQ(s.Parsed.MidPosition, 2);
-    EXPECT_EQ(s.Parsed.AndMask, 255);
-    EXPECT_STREQ(s.Parsed.TestString.text, "ABC?");
-    for (auto given : {s.Parsed.TestValueGiven, s.Parsed.ToleranceGiven, s.Parsed.CompareWidthGiven,
-                       s.Parsed.MidPositionGiven, s.Parsed.AndMaskGiven, s.Parsed.TestString.given})
-        EXPECT_EQ(given, 1);
-
-    s.Parsed = ParsedCommand{};
-    s.Parsed.TestValue = 9.0;
-    EXPECT_EQ(Parse(kIf, " VAL ABC"), 1);
-    EXPECT_EQ(s.Parsed.TestValue, 0.0);
-    EXPECT_EQ(s.Parsed.TestValueGiven, 1);
-    EXPECT_EQ(Display().front(), "? Undefined IF option 'ABC'");
-}
-
-TEST_F(OptionsTest, SettingOptionsWriteTheirFields) {
-    struct Case {
-        std::uint8_t id;
-        const char* text;
-        std::int16_t* field;
-        std::int16_t value;
-    };
-    // The options the end-to-end tests use (BEEP ON, END CRLF, DI, ES, PA, PR, PN, SA,
-    // HIGH, COMMAND, DATA, EI, START, STOP) are pinned there by what they do.
-    const Case cases[] = {
-        {kEnd, " LF", &s.Settings.EndMessage, 2},      {kGet, " DS", &s.Parsed.SendEndMessage, 0},
-        {kEnter, " PB", &s.Parsed.PrintFormat, 1},     {kPpconf, " LOW", &s.Parsed.PollSense, 1},
-        {kEnter, " SD", &s.Parsed.DisplayReceived, 0}, {kPpoll, " LINE 70003", &s.Parsed.PollLine, 4467},
-    };
-    for (const Case& c : cases) {
-        *c.field = 99;
-        EXPECT_EQ(Parse(c.id, c.text), 0) << c.text;
-        EXPECT_EQ(*c.field, c.value) << c.text;
-    }
-    EXPECT_EQ(Parse(kRun, " FR OUT.TXT"), 0);
-    EXPECT_STREQ(s.Parsed.ResponseFileName.text, "OUT.TXT");
-    EXPECT_TRUE(Display().empty());
-}
-
-TEST_F(OptionsTest, SemicolonEndsTheOptionsAndTheStringKeepsItsLeadingBlank) {
-    s.Parsed.StringFollows = 1;
-    EXPECT_EQ(Parse(kEnter, " DI"), 0);
-    EXPECT_EQ(s.Parsed.StringFollows, 0);
-    EXPECT_EQ(Rest(), "");
-
-    EXPECT_EQ(Parse(kEnter, " DI ; A B"), 0);
-    EXPECT_EQ(s.Parsed.StringFollows, 1);
-    EXPECT_EQ(Rest(), " A B");
-
-    // A command without option words does not look at its words, but a ';' still
-    // starts the string.
-    EXPECT_EQ(Parse(kClear, " ;X"), 0);
-    EXPECT_EQ(s.Parsed.StringFollows, 1);
-    EXPECT_EQ(Rest(), "X");
-    EXPECT_EQ(Parse(kClear, " JUNK ;X"), 0);
-    EXPECT_EQ(s.Parsed.StringFollows, 0);
-    EXPECT_TRUE(Display().empty());
-}
-
-TEST_F(OptionsTest, UnrecognisedOptionReportsTheRestThenTheSyntaxPage) {
-    s.Parsed.SendEoi = s.Parsed.DisplayReceived = 1;
-    EXPECT_EQ(Parse(kEnter, " DI PB XX SD ; *IDN?"), 1);
-    EXPECT_EQ(s.Parsed.SendEoi, 0);          // read before the bad word
-    EXPECT_EQ(s.Parsed.PrintFormat, 1);
-    EXPECT_EQ(s.Parsed.DisplayReceived, 1);  // never reached
-    EXPECT_EQ(s.Parsed.StringFollows, 0);
-
-    ClearDisplay(s);
-    host.Forget();
+TEST_F(OptionsTest, UnrecognisedOptionShowsTheSyntaxPageAndBeeps) {
     EXPECT_EQ(Parse(kEnter, " XX ; *IDN?"), 1);
     const auto lines = Display(true);
     ASSERT_EQ(lines.size(), 19u);  // the error, 15 syntax lines, 3 appendix lines
@@ -167,119 +156,91 @@ TEST_F(OptionsTest, UnrecognisedOptionReportsTheRestThenTheSyntaxPage) {
     EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
     EXPECT_EQ(s.ErrorFlag, 1);
 
-    for (auto [id, name] : {std::pair{kPpconf, "PARALLEL POLL CONFIGURE"}, std::pair{kPpoll, "PARALLEL POLL"}}) {
+    for (std::uint8_t id : {kPpconf, kPpoll}) {
         ClearDisplay(s);
         EXPECT_EQ(Parse(id, " LINE 2 BAD"), 1);
         const auto poll = Display();
         ASSERT_EQ(poll.size(), 7u);
-        EXPECT_EQ(poll[0], std::string("? Undefined ") + name + " option 'BAD'");
         EXPECT_EQ(poll[1].rfind("Syntax: PP", 0), 0u);
-        EXPECT_EQ(poll[2], "Options:");
         EXPECT_EQ(poll[3], "LINE x - Selects line x (0 - 7) as the active line for this instrument");
-        EXPECT_EQ(s.Parsed.PollLine, 2);
     }
 }
 
 TEST_F(OptionsTest, WordThatDoesNotFitItsFieldIsRefused) {
-    struct Case {
+    const struct {
         std::uint8_t id;
         const char* option;
         std::size_t longest;  // characters that fit
+        std::size_t over;     // characters too many in the refused word
         const char* field;
-    };
-    const Case cases[] = {{kEnter, " FO ", 127, s.Parsed.OutputFileName.text},
-                          {kIf, " STR ", 95, s.Parsed.TestString.text},
-                          {kRun, " FR ", 127, s.Parsed.ResponseFileName.text}};
-    for (const Case& c : cases) {
+    } cases[] = {{kEnter, " FO ", 127, 1, s.Parsed.OutputFileName.text},
+                 {kIf, " STR ", 95, 1, s.Parsed.TestString.text},
+                 {kRun, " FR ", 127, 1, s.Parsed.ResponseFileName.text},
+                 {kOutput, " FO ", 127, 600, s.Parsed.OutputFileName.text}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.option);
         ClearDisplay(s);
         host.Forget();
-        const std::string fits = c.option + std::string(c.longest, 'F');
-        EXPECT_EQ(Parse(c.id, fits.c_str()), 0) << c.option;
-        const std::string tooLong = c.option + std::string(c.longest + 1, 'L') + " ;X";
-        EXPECT_EQ(Parse(c.id, tooLong.c_str()), 1) << c.option;
+        EXPECT_EQ(Parse(c.id, c.option + std::string(c.longest, 'F')), 0);
+        EXPECT_EQ(std::string(c.field), std::string(c.longest, 'F'));
+        // The next one is refused before it touches the field (Parse presets it).
+        EXPECT_EQ(Parse(c.id, c.option + std::string(c.longest + c.over, 'L') + " ;X"), 1);
         const std::string expected =
             "? Option value too long (at most " + std::to_string(c.longest) + " characters): 'LLL";
         EXPECT_EQ(Display().front().substr(0, expected.size()), expected);
         EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-        EXPECT_EQ(s.Parsed.StringFollows, 0);
-        EXPECT_EQ(std::string(c.field), std::string(c.longest, 'F')) << "the refused word left the field alone";
+        EXPECT_EQ(Changed(s.Parsed, s.Settings), "");
     }
-
-    // A far longer word overruns nothing either.
-    const std::string huge = " FO " + std::string(600, 'H');
-    EXPECT_EQ(Parse(kOutput, huge.c_str()), 1);
-    EXPECT_STREQ(s.Parsed.OutputFile2Name.text, "");
 }
 
-TEST(ValueReaders, ReadLong) {
+TEST(ValueReaders, ReadLongShortAndDouble) {
     struct Case {
-        const char* text;
-        std::int32_t value;
-        const char* rest;
-    };
-    const Case cases[] = {
-        {"", 0, ""},           {" 42 X", 42, " X"},          {"-42", 42, ""},      {"+7;", 7, ";"},
-        {"0x1F;", 31, ";"},    {"0X10", 16, ""},             {"017", 15, ""},      {"09", 0, "9"},
-        {"99999999999", INT32_MAX, ""},                      {"-99999999999", INT32_MAX, ""},
-        {"2147483647", INT32_MAX, ""},                       {"ABC", 0, "ABC"},    {"- 5", 0, "- 5"},
-    };
-    for (const Case& c : cases) {
-        ParseCursor cursor(c.text);
-        EXPECT_EQ(ReadLong(cursor), c.value) << c.text;
-        EXPECT_STREQ(cursor.pos, c.rest) << c.text;
-    }
-}
-
-TEST(ValueReaders, ReadShortTruncatesTo16Bits) {
-    const std::pair<const char*, std::int16_t> cases[] = {
-        {"70000", 4464}, {"65535", -1}, {"32768", -32768}, {"-3", 3}, {"0x12345", 0x2345}};
-    for (const auto& [text, value] : cases) {
-        ParseCursor cursor(text);
-        EXPECT_EQ(ReadShort(cursor), value) << text;
-    }
-}
-
-TEST(ValueReaders, ReadDoubleKeepsSignAndExponent) {
-    struct Case {
+        char reader;  // 'L'ong, 'S'hort, 'D'ouble
         const char* text;
         double value;
         const char* rest;
     };
     const Case cases[] = {
-        {" -1.5e3 X", -1500.0, " X"}, {"+2.5", 2.5, ""}, {".5;", 0.5, ";"}, {"1E-2", 0.01, ""},
-        {"2e", 2.0, "e"},             {"-0.25 TOL", -0.25, " TOL"},      {"ABC", 0.0, "ABC"},
-        {"", 0.0, ""},                {"+-5", 0.0, "+-5"},
+        {'L', "", 0, ""},           {'L', " 42 X", 42, " X"},       {'L', "-42", 42, ""},      {'L', "+7;", 7, ";"},
+        {'L', "0x1F;", 31, ";"},    {'L', "0X10", 16, ""},          {'L', "017", 15, ""},      {'L', "09", 0, "9"},
+        {'L', "99999999999", INT32_MAX, ""},                        {'L', "-99999999999", INT32_MAX, ""},
+        {'L', "2147483647", INT32_MAX, ""},                         {'L', "ABC", 0, "ABC"},    {'L', "- 5", 0, "- 5"},
+        {'S', "70000", 4464, ""},   {'S', "65535", -1, ""},         {'S', "32768", -32768, ""}, {'S', "-3", 3, ""},
+        {'S', "0x12345", 0x2345, ""},
+        {'D', " -1.5e3 X", -1500.0, " X"}, {'D', "+2.5", 2.5, ""}, {'D', ".5;", 0.5, ";"}, {'D', "1E-2", 0.01, ""},
+        {'D', "2e", 2.0, "e"},             {'D', "-0.25 TOL", -0.25, " TOL"},            {'D', "ABC", 0.0, "ABC"},
+        {'D', "", 0.0, ""},                {'D', "+-5", 0.0, "+-5"},
     };
     for (const Case& c : cases) {
         ParseCursor cursor(c.text);
-        EXPECT_DOUBLE_EQ(ReadDouble(cursor), c.value) << c.text;
-        EXPECT_STREQ(cursor.pos, c.rest) << c.text;
+        const double value = c.reader == 'L' ? ReadLong(cursor) : c.reader == 'S' ? ReadShort(cursor) : ReadDouble(cursor);
+        EXPECT_DOUBLE_EQ(value, c.value) << c.reader << c.text;
+        EXPECT_STREQ(cursor.pos, c.rest) << c.reader << c.text;
     }
 }
 
 TEST_F(OptionsTest, ReadWordCopiesTheTwinAndStopsAtBlankOrSemicolon) {
-    const char line[] = "FO  MYFILE.TXT REST";
-    const char typed[] = "fo  MyFile.txt rest";
-    ParseCursor cursor(line, typed);
-    cursor.pos += 2;
-    WordField<128> field;
-    EXPECT_EQ(ReadWord(s, cursor, field), 10);
-    EXPECT_STREQ(field.text, "MYFILE.TXT");
-    EXPECT_STREQ(field.typed, "MyFile.txt");
-    EXPECT_EQ(field.given, 1);
-    EXPECT_STREQ(cursor.pos, " REST");
-
-    ParseCursor q("A?B;C");
-    EXPECT_EQ(ReadWord(s, q, field), 3);
-    EXPECT_STREQ(field.text, "A?B");
-    EXPECT_STREQ(field.typed, "A?B");  // no twin: the line itself
-
-    ParseCursor none(" ;C");
-    field.given = 0;
-    EXPECT_EQ(ReadWord(s, none, field), 0);
-    EXPECT_STREQ(field.text, "");
-    EXPECT_EQ(field.given, 0);
-    EXPECT_STREQ(none.pos, ";C");
+    const struct {
+        const char* line;
+        const char* typed;  // null: none, the line is its own twin
+        int count;
+        const char* text;
+        const char* twin;
+        const char* rest;
+    } cases[] = {
+        {"  MYFILE.TXT REST", "  MyFile.txt rest", 10, "MYFILE.TXT", "MyFile.txt", " REST"},
+        {"A?B;C", nullptr, 3, "A?B", "A?B", ";C"},
+        {" ;C", nullptr, 0, "", "", ";C"},
+    };
+    for (const auto& c : cases) {
+        ParseCursor cursor = c.typed ? ParseCursor(c.line, c.typed) : ParseCursor(c.line);
+        WordField<128> field;
+        EXPECT_EQ(ReadWord(s, cursor, field), c.count) << c.line;
+        EXPECT_STREQ(field.text, c.text);
+        EXPECT_STREQ(field.typed, c.twin);
+        EXPECT_EQ(field.given, c.count > 0);
+        EXPECT_STREQ(cursor.pos, c.rest);
+    }
 }
 
 }  // namespace

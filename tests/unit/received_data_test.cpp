@@ -29,7 +29,7 @@ class ReceivedDataTest : public unit::CoreTest {
 protected:
     void SetUp() override {
         CoreTest::SetUp();
-        s.Parsed.DisplayReceived = 1;
+        s.Parsed.DisplayReceived = true;
         host.step = 10;
     }
     void TearDown() override {
@@ -123,8 +123,8 @@ TEST(BlockHeaderParser, Answers) {
 struct DisplayCase {
     const char* name;
     std::string reply;
-    std::int16_t format;
-    std::int16_t lineNumbers;
+    DisplayFormat format;
+    bool lineNumbers;
     std::vector<std::string> lines;  // with attributes; the summary's time left out
 };
 
@@ -132,24 +132,24 @@ TEST_F(ReceivedDataTest, DisplayForms) {
     std::string letters;
     for (char c = 'A'; c <= 'T'; ++c) letters += c;
     const DisplayCase cases[] = {
-        {"hex dump of text on request", "Hello", 1, 0,
+        {"hex dump of text on request", "Hello", DisplayFormat::Hex, false,
          {"{3}00000{1}:   48 65 6c 6c  6f  [{5}Hello{1}]", "{1}5{3} byte{3}s{3} received, "}},
-        {"dump lines padded to one column", letters, 1, 0,
+        {"dump lines padded to one column", letters, DisplayFormat::Hex, false,
          {"{3}00000{1}:   41 42 43 44  45 46 47 48  49 4a 4b 4c  4d 4e 4f 50    [{5}ABCDEFGHIJKLMNOP{1}]",
           "{3}00010{1}:   51 52 53 54                                           [{5}QRST{1}]",
           "{1}20{3} byte{3}s{3} received, "}},
-        {"a measurement", "+1.2345E+00\n", 0, 0,
+        {"a measurement", "+1.2345E+00\n", DisplayFormat::Text, false,
          {"{1}+1.2345E+00", "{1}12{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"no fields without PR", "1.5,2.5;OK\r\n", 0, 0,
+        {"no fields without PR", "1.5,2.5;OK\r\n", DisplayFormat::Text, false,
          {"{1}1.5,2.5;OK", "{1}12{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"numbered fields", "1.5,2.5;OK\r\n", 2, 1,
+        {"numbered fields", "1.5,2.5;OK\r\n", DisplayFormat::Fields, true,
          {"{3}1{3}: {1}1.5{5},", "{3}2{3}: {1}2.5{5};", "{3}3{3}: {1}OK",
           "{1}12{3} byte{3}s{3} received, {1}3{3} line{3}s{3}, "}},
-        {"block header on a line of its own", "#15HELLO\n", 0, 0,
+        {"block header on a line of its own", "#15HELLO\n", DisplayFormat::Text, false,
          {"{1}#15", "{1}HELLO", "{1}9{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"lines end at control delimiters, shown as blanks", "A\tB\nC", 0, 0,
+        {"lines end at control delimiters, shown as blanks", "A\tB\nC", DisplayFormat::Text, false,
          {"{1}A{1} ", "{1}B{1} ", "{1}C", "{1}5{3} byte{3}s{3} received, {1}3{3} line{3}s{3}, "}},
-        {"a final delimiter ends the display", "A,", 2, 0,
+        {"a final delimiter ends the display", "A,", DisplayFormat::Fields, false,
          {"{1}A{5},", "{1}2{3} byte{3}s{3} received, {1}2{3} line{3}s{3}, "}},
     };
     // Wide enough for a whole dump line (81 characters).
@@ -185,17 +185,29 @@ TEST_F(ReceivedDataTest, LongTextWrapsAtTheWindowWidth) {
 TEST_F(ReceivedDataTest, WhatTheDisplayLeavesForTheChecks) {
     const char reply[] = "1,2\n";
     std::memcpy(s.ResponseBuffer, reply, 4);
-    s.Parsed.PrintFormat = 2;
+    s.Parsed.PrintFormat = DisplayFormat::Fields;
     ShowReceived(s, s.ResponseBuffer, 4);
     EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1");
 
     std::memcpy(s.ResponseBuffer, reply, 4);
-    s.Parsed.PrintFormat = 2;
-    s.Parsed.DisplayReceived = 0;
+    s.Parsed.PrintFormat = DisplayFormat::Fields;
+    s.Parsed.DisplayReceived = false;
     ClearDisplay(s);
     ShowReceived(s, s.ResponseBuffer, 4);
     EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1,2");
     ASSERT_EQ(Display().size(), 1u);  // the summary alone
+}
+
+// A session made over the buffers an ended one handed on starts as a new one:
+// the same bytes, zeroed again.
+TEST_F(ReceivedDataTest, HandedOnBuffersAreZeroedAgain) {
+    s.ResponseBuffer[5] = 'x';
+    s.FileBuffer3[kDataBufferSize + 3] = 'y';
+    s.ByteList[kByteListSize - 1] = 1;
+    const unsigned char* const response = s.ResponseBuffer;
+    Session next(console, host, s.TakeBuffers());
+    EXPECT_EQ(next.ResponseBuffer.data(), response);
+    EXPECT_EQ(next.ResponseBuffer[5] + next.FileBuffer3[kDataBufferSize + 3] + next.ByteList[kByteListSize - 1], 0);
 }
 
 TEST_F(ReceivedDataTest, BinaryDetectionLooksAtTheFirst256Bytes) {
@@ -223,7 +235,7 @@ protected:
     std::string Capture(const std::string& reply, bool strip) {
         const std::string path = (folder_ / "out.bin").string();
         std::snprintf(s.Parsed.CaptureFileName.typed, 128, "%s", path.c_str());
-        s.Parsed.StripArbHeader = strip ? 1 : 0;
+        s.Parsed.StripArbHeader = strip;
         std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
         const std::int32_t written = WriteCaptureFile(s, static_cast<std::int32_t>(reply.size()));
         std::ifstream in(path, std::ios::binary);
