@@ -1,6 +1,9 @@
 // TM, WAIT, PAUSE and SHELL through the core, on the fake host's clocks.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "bus/gpib_driver.h"
 #include "bus/timer.h"
 #include "script/command_cycle.h"
 #include "unit/fake_host.h"
@@ -190,6 +193,22 @@ TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
     Run(("SHELL " + program).c_str());
     ASSERT_EQ(host.started.size(), 1u);
     EXPECT_EQ(host.started[0][0], program.substr(0, 127));
+}
+
+// Times are masked in the transcripts: here the clock moves 10 ms at every look,
+// so a timer left running past its transfer shows a longer time.
+TEST_F(UtilitiesTest, ACountedReadReportsTheTimeOfItsTransferAlone) {
+    setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);  // completes every transfer at once
+    gpib::UnloadDriver();
+    s.Settings.Protocol = BusProtocol::Gpib;
+    host.step = 10;
+    const Lines lines = Run("GET 5 # 4", true);
+    gpib::UnloadDriver();
+    unsetenv("KELVO_GPIB_LIBRARY");
+    BoardDescriptor = -1;
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "{1}4{3} byte{3}s{3} received, {1}0.01{3} seconds");
+    EXPECT_FALSE(TimingActive(s));
 }
 
 TEST_F(UtilitiesTest, ProgramTextSplitsAtBlanksWithoutQuoting) {
