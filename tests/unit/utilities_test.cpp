@@ -93,13 +93,6 @@ TEST_F(UtilitiesTest, MarkStackHoldsSixteenAndReportsBothEnds) {
     EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 0.50 Seconds");
 }
 
-TEST_F(UtilitiesTest, UnknownTmOptionIsReportedAfterTheDateLine) {
-    const Lines lines = Run("TM FOO", true);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "{7}? Undefined {1}TM{7} option '{1}FOO{7}'");
-    EXPECT_EQ(s.TimeMarkCount, 0);
-}
-
 TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
     struct Case {
         const char* line;
@@ -137,19 +130,6 @@ TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
     EXPECT_EQ(host.now, 6000u);
     // In a command file ESC ends the wait and the file: pinned in the window and
     // through kelvo-cli's signals.
-}
-
-TEST_F(UtilitiesTest, PauseWaitsForAKey) {
-    int keysToCome = 3;
-    host.onEvent = [&] {
-        if (--keysToCome == 0) s.KeyWaitActive = 0;
-    };
-    EXPECT_EQ(Run("PAUSE", true), Lines{"{5}Press any key to continue..."});
-    EXPECT_EQ(host.eventWaits, 3);
-    EXPECT_EQ(host.beeps, Beeps{kCompletionBeep});
-    EXPECT_EQ(host.clearsToEnd.size(), 1u);
-
-    // A close request ends it too, and the program stays: pinned in the window.
 }
 
 TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
