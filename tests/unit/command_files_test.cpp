@@ -123,14 +123,6 @@ TEST_F(CommandFileTest, ASelfRecursiveFileEndsAtTheDepthLimitWithOneMessage) {
     EXPECT_EQ(RunFile(";again\n"), Join({";again"}, kNoErrorsBox));
 }
 
-TEST_F(CommandFileTest, LongerLinesAreRefusedWholeAndTheFileGoesOn) {
-    // 257 characters: refused as at the prompt, no part of it run; 254 run.
-    const Lines lines = RunFile("tm" + std::string(252, ' ') + "end\n" + "end" + std::string(251, ' ') + "\n;last\n");
-    EXPECT_EQ(lines, Join({"? Command line too long: 257 characters, at most 254 are allowed; the line was ",
-                           "not run", "END ", "END message: LF", ";last"},
-                          ErrorsBox(1)));
-}
-
 TEST_F(CommandFileTest, NulsAndControlsInALineAreBlanksAndACarriageReturnEndsIt) {
     // A NUL must not cut the line short; a CR alone ends a line as LF and CR LF do.
     const char text[] = ";a\0b\r;c\x01" "d\r\r\n;last\r";

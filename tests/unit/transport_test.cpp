@@ -1,6 +1,5 @@
 // The ways of reaching an instrument as the commands see them: which one the
-// settings select, what each offers, and the TCP/IP instrument's messages and
-// reply facts through the interface alone.
+// settings select, what each offers, and how long a raw connection lives.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -27,41 +26,41 @@ protected:
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
-    // The TCP/IP transport on one end of a socket pair; `reply` waits at the other.
-    void ConnectTcp(const std::string& reply) {
+    // The TCP/IP transport on one end of a socket pair.
+    void ConnectTcp() {
         s.Settings.Protocol = BusProtocol::TcpIp;
         int fds[2];
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
         fcntl(fds[0], F_SETFL, O_NONBLOCK);
         AdoptConnection(s, fds[0]);
         peer_ = fds[1];
-        if (!reply.empty()) {
-            ASSERT_EQ(write(peer_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
-        }
     }
     int peer_ = -1;
 };
 
 TEST_F(TransportTest, TheSettingsSelectTheWayAndItsCapabilities) {
-    s.Settings.Protocol = BusProtocol::Gpib;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
-    EXPECT_EQ(ConnectionCapabilities(s), kAllCapabilities);
-    s.Settings.Protocol = BusProtocol::TcpIp;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
-    s.Settings.Lan = LanProtocol::Raw;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
-    s.Settings.Lan = LanProtocol::Vxi11;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Vxi11());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear |
-                                            Capability::GoToLocal | Capability::RemoteEnable);
-    s.Settings.Protocol = BusProtocol::Gpib;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
-    ASSERT_EQ(AllTransports(s).size(), 3u);
-    EXPECT_EQ(AllTransports(s)[0], &s.Connections().Gpib());
-    EXPECT_EQ(AllTransports(s)[1], &s.Connections().TcpIp());
-    EXPECT_EQ(AllTransports(s)[2], &s.Connections().Vxi11());
+    struct Case {
+        BusProtocol protocol;
+        LanProtocol lan;
+        Transport* way;
+        Capability capabilities;
+    };
+    const Case cases[] = {
+        {BusProtocol::Gpib, LanProtocol::Vxi11, &s.Connections().Gpib(), kAllCapabilities},
+        {BusProtocol::TcpIp, LanProtocol::Greeting, &s.Connections().TcpIp(), Capability::None},
+        {BusProtocol::TcpIp, LanProtocol::Raw, &s.Connections().TcpIp(), Capability::None},
+        {BusProtocol::TcpIp, LanProtocol::Vxi11, &s.Connections().Vxi11(),
+         Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear | Capability::GoToLocal |
+             Capability::RemoteEnable},
+    };
+    for (const Case& c : cases) {
+        s.Settings.Protocol = c.protocol;
+        s.Settings.Lan = c.lan;
+        EXPECT_EQ(&SelectedTransport(s), c.way);
+        EXPECT_EQ(ConnectionCapabilities(s), c.capabilities);
+    }
+    EXPECT_EQ(std::vector<Transport*>(AllTransports(s).begin(), AllTransports(s).end()),
+              (std::vector<Transport*>{&s.Connections().Gpib(), &s.Connections().TcpIp(), &s.Connections().Vxi11()}));
 }
 
 TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
@@ -74,7 +73,7 @@ TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
 }
 
 TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
-    ConnectTcp("");
+    ConnectTcp();
     s.Settings.Lan = LanProtocol::Raw;
     s.Connections().TcpIp().state.openedFor = s.Settings;
     Transport& bus = SelectedTransport(s);
