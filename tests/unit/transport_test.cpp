@@ -26,15 +26,6 @@ protected:
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
-    // The TCP/IP transport on one end of a socket pair.
-    void ConnectTcp() {
-        s.Settings.Protocol = BusProtocol::TcpIp;
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        AdoptConnection(s, fds[0]);
-        peer_ = fds[1];
-    }
     int peer_ = -1;
 };
 
@@ -72,19 +63,37 @@ TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
     EXPECT_EQ(Vxi11Transport::DeviceFor("gpib", 7), "gpib");
 }
 
-TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
-    ConnectTcp();
-    s.Settings.Lan = LanProtocol::Raw;
-    s.Connections().TcpIp().state.openedFor = s.Settings;
+// Each session keeps its own: another instrument for one ends its connection only.
+TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilItsSessionsSettingsChange) {
+    Console otherConsole{host};
+    Session other{otherConsole, host};
+    int otherPeer = -1;
+    for (Session* session : {&s, &other}) {
+        session->Settings.Protocol = BusProtocol::TcpIp;
+        session->Settings.Lan = LanProtocol::Raw;
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        AdoptConnection(*session, fds[0]);
+        (session == &s ? peer_ : otherPeer) = fds[1];
+        session->Connections().TcpIp().state.openedFor = session->Settings;
+    }
+    EXPECT_NE(&SelectedTransport(other), &SelectedTransport(s));
+    EXPECT_NE(&other.Connections().Vxi11(), &s.Connections().Vxi11());
     Transport& bus = SelectedTransport(s);
     EXPECT_EQ(bus.BeginLine(), 0);
     bus.EndLine();
-    EXPECT_TRUE(ConnectionOpen(s));
     EXPECT_EQ(bus.BeginLine(), 0);
     EXPECT_TRUE(ConnectionOpen(s));
-    s.Settings.TcpPort = 5026;  // another instrument
+    other.Settings.TcpPort = 5026;  // another instrument
+    EXPECT_EQ(SelectedTransport(other).BeginLine(), 0);
+    EXPECT_FALSE(ConnectionOpen(other));
+    EXPECT_EQ(bus.BeginLine(), 0);
+    EXPECT_TRUE(ConnectionOpen(s));
+    s.Settings.TcpPort = 5026;
     EXPECT_EQ(bus.BeginLine(), 0);
     EXPECT_FALSE(ConnectionOpen(s));
+    close(otherPeer);
 }
 
 TEST_F(TransportTest, WithoutTheCapabilityABusOperationDoesNothing) {
