@@ -627,6 +627,7 @@ TEST(Vxi11Link, CallsWithoutALinkAreRefused) {
     EXPECT_EQ(link.Write(Span("x"), true).failure, Failure::NotLinked);
     unsigned char stb = 0;
     EXPECT_EQ(link.ReadStatusByte(stb).failure, Failure::NotLinked);
+    EXPECT_EQ(link.MaxRecvSize(), 0u);  // no piece size before a link names one
     EXPECT_TRUE(link.Close().ok());
 }
 
