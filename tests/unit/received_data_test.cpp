@@ -82,6 +82,7 @@ TEST_F(ReceivedDataTest, ReplyFraming) {
     const FramingCase cases[] = {
         {"line feed ends the reply, the rest is lost", {std::string("ABC\nmore")}, 100, "ABC\n"},
         {"leading zero bytes dropped, later ones kept", {std::string("\0\0AB\0C\nX", 8)}, 100, std::string("AB\0C\n", 5)},
+        {"a single leading zero byte dropped", {std::string("\0AB\n", 4)}, 100, "AB\n"},
         {"header split across receives", {"#", "1", "4", "A\nBC", "\n"}, 100, "#14A\nBC\n"},
         {"block shorter than the segment", {std::string("#12AB;CD\nXY")}, 100, "#12AB;CD\n"},
         {"not a block", {std::string("#A\nB")}, 100, "#A\n"},
