@@ -57,56 +57,52 @@ TEST_F(CommandCycleTest, NothingRunsWhileACommandLineIsBusy) {
     EXPECT_EQ(s.ErrorFlag, 0);
 }
 
+// What Esc and the two others (Ctrl-Break, a close request) do to what runs.
 TEST_F(CommandCycleTest, InterruptsReachWhatIsRunning) {
-    EXPECT_FALSE(DeliverInterrupt(s, Interrupt::Escape));
-    EXPECT_FALSE(DeliverInterrupt(s, Interrupt::CloseRequest));
-    EXPECT_EQ(s.ExitRequested, 0);
-
-    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
-        Session s(console, host);  // a fresh session for every case
-        s.KeyWaitActive = 1;
-        s.TransferWaitActive = 1;  // PAUSE takes the key first
-        EXPECT_TRUE(DeliverInterrupt(s, i));
-        EXPECT_EQ(s.KeyWaitActive, 0);
-        EXPECT_EQ(s.TransferAbort, 0);
-        EXPECT_EQ(s.ExitRequested, 0);
-    }
-
-    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
-        Session s(console, host);  // a fresh session for every case
-        s.CurrentCommandId = kEnter;
-        s.TransferWaitActive = 1;
-        EXPECT_TRUE(DeliverInterrupt(s, i));
-        EXPECT_EQ(s.TransferAbort, 1);
-        const bool ends = i != Interrupt::Escape;
-        EXPECT_EQ(s.ExitRequested, ends ? 1 : 0);
-        EXPECT_EQ(s.CurrentCommandId, ends ? kExit : kEnter);
-    }
-
-    // A transfer inside a command file: ESC ends the transfer alone and the file
-    // goes on; Ctrl-Break and a close request end the files too, with the beeps
-    // silenced, and the line returns as X does.
-    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
-        Session s(console, host);  // a fresh session for every case
-        s.CurrentCommandId = kEnter;
-        s.CommandFileActive = 1;
-        s.TransferWaitActive = 1;
-        EXPECT_TRUE(DeliverInterrupt(s, i));
-        EXPECT_EQ(s.TransferAbort, 1);
-        const bool ends = i != Interrupt::Escape;
-        EXPECT_EQ(s.CommandFileAbort, ends ? 1 : 0);
-        EXPECT_EQ(s.ExitRequested, ends ? 1 : 0);
-        EXPECT_EQ(s.CurrentCommandId, ends ? kExit : kEnter);
-    }
-
-    for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
-        Session s(console, host);  // a fresh session for every case
-        s.CommandFileActive = 1;
-        s.WaitInProgress = 1;
-        EXPECT_TRUE(DeliverInterrupt(s, i));
-        EXPECT_EQ(s.CommandFileAbort, 1);
-        EXPECT_EQ(s.WaitInProgress, 0);
-        EXPECT_EQ(s.ExitRequested, 0);  // the program stays open
+    struct Flags {
+        int key, transfer, fileActive, waiting;  // the wait under way
+        CommandId command;
+    };
+    struct Outcome {
+        bool taken;
+        int key, transferAbort, fileAbort, waiting, exit;
+        CommandId command;
+    };
+    struct Case {
+        const char* name;
+        Flags before;
+        Outcome byEsc, byOthers;
+    };
+    const Case cases[] = {
+        {"nothing runs", {0, 0, 0, 0, kPrompt}, {false, 0, 0, 0, 0, 0, kPrompt}, {false, 0, 0, 0, 0, 0, kPrompt}},
+        // PAUSE takes the key first.
+        {"a key wait in a transfer", {1, 1, 0, 0, kPrompt}, {true, 0, 0, 0, 0, 0, kPrompt},
+         {true, 0, 0, 0, 0, 0, kPrompt}},
+        {"a transfer", {0, 1, 0, 0, kEnter}, {true, 0, 1, 0, 0, 0, kEnter}, {true, 0, 1, 0, 0, 1, kExit}},
+        // In a command file Esc ends the transfer alone and the file goes on; the
+        // others end the files too, with the beeps silenced, as X does.
+        {"a transfer in a file", {0, 1, 1, 0, kEnter}, {true, 0, 1, 0, 0, 0, kEnter}, {true, 0, 1, 1, 0, 1, kExit}},
+        // The program stays open.
+        {"WAIT in a file", {0, 0, 1, 1, kPrompt}, {true, 0, 0, 1, 0, 0, kPrompt}, {true, 0, 0, 1, 0, 0, kPrompt}},
+    };
+    for (const Case& c : cases) {
+        for (Interrupt i : {Interrupt::Escape, Interrupt::CtrlBreak, Interrupt::CloseRequest}) {
+            SCOPED_TRACE(std::string(c.name) + " " + std::to_string(static_cast<int>(i)));
+            Session s(console, host);  // a fresh session for every case
+            s.KeyWaitActive = c.before.key;
+            s.TransferWaitActive = c.before.transfer;
+            s.CommandFileActive = c.before.fileActive;
+            s.WaitInProgress = c.before.waiting;
+            s.CurrentCommandId = c.before.command;
+            const Outcome& want = i == Interrupt::Escape ? c.byEsc : c.byOthers;
+            EXPECT_EQ(DeliverInterrupt(s, i), want.taken);
+            EXPECT_EQ(s.KeyWaitActive, want.key);
+            EXPECT_EQ(s.TransferAbort, want.transferAbort);
+            EXPECT_EQ(s.CommandFileAbort, want.fileAbort);
+            EXPECT_EQ(s.WaitInProgress, want.waiting);
+            EXPECT_EQ(s.ExitRequested, want.exit);
+            EXPECT_EQ(s.CurrentCommandId, want.command);
+        }
     }
 }
 

@@ -94,23 +94,6 @@ TEST_F(CommandFileTest, SummaryBoxLinesGrowWithTheDigitsOfTheCount) {
     EXPECT_EQ(many.back().size(), 22u);
 }
 
-TEST_F(CommandFileTest, FailuresBeforeAnyLineStillEndWithTheBox) {
-    EXPECT_EQ(Run("RUN", true)[0], "{7}? No command filename was given");
-    EXPECT_EQ(Run("RUN")[1].rfind("Syntax: RUN", 0), 0u) << "RUN's syntax page follows";
-    EXPECT_EQ(Run("RUN").back(), ErrorsBox(1).back());
-
-    const Lines undefined = Run("RUN " + Write("a.txt", "BEEP\n") + " XY");
-    EXPECT_EQ(undefined[0], "? Undefined RUN option 'XY'");
-    EXPECT_EQ(Lines(undefined.end() - 3, undefined.end()), ErrorsBox(1));
-    EXPECT_TRUE(host.beeps.size() >= 2);
-}
-
-TEST_F(CommandFileTest, NamesAreTakenAsTypedOrFoundUnderAnotherCase) {
-    Write("MiXed.txt", ";found\n");
-    EXPECT_EQ(Run("RUN " + (dir_ / "mixed.TXT").string())[0], ";found");
-    EXPECT_EQ(Run("run " + (dir_ / "MiXed.txt").string())[0], ";found");
-}
-
 TEST_F(CommandFileTest, FirstLineOfAFileShowsRunsSyntaxPageAfterAnUnknownCommand) {
     // Only the first line runs while CurrentCommandId still names RUN.
     const Lines lines = RunFile("FOO\nFOO\n");
@@ -138,14 +121,6 @@ TEST_F(CommandFileTest, ASelfRecursiveFileEndsAtTheDepthLimitWithOneMessage) {
 
     // Afterwards files run again as ever.
     EXPECT_EQ(RunFile(";again\n"), Join({";again"}, kNoErrorsBox));
-}
-
-TEST_F(CommandFileTest, LongerLinesAreRefusedWholeAndTheFileGoesOn) {
-    // 257 characters: refused as at the prompt, no part of it run; 254 run.
-    const Lines lines = RunFile("tm" + std::string(252, ' ') + "end\n" + "end" + std::string(251, ' ') + "\n;last\n");
-    EXPECT_EQ(lines, Join({"? Command line too long: 257 characters, at most 254 are allowed; the line was ",
-                           "not run", "END ", "END message: LF", ";last"},
-                          ErrorsBox(1)));
 }
 
 TEST_F(CommandFileTest, NulsAndControlsInALineAreBlanksAndACarriageReturnEndsIt) {
@@ -279,20 +254,6 @@ TEST_F(CommandFileTest, TheComparedTextEndsWithTheResponse) {
     EXPECT_EQ(s.TestResult, kTestTrue);
 }
 
-TEST_F(CommandFileTest, ClampsAndTolerancesAreStoredBack) {
-    SetResponse(s, "+1.0000E+01");
-    Run("IF VAL 10");
-    EXPECT_EQ(s.Parsed.Tolerance, 10 * 9.999999960041972e-13);
-    Run("IF VAL 0 TOL 5");
-    EXPECT_EQ(s.Parsed.Tolerance, 9.999999960041972e-13);
-    // After a clamped width the defaults come back for the next check.
-    Run("IF WID 300 STR X");
-    Run("IF STR X");
-    EXPECT_EQ(s.Parsed.CompareWidth, 255);
-    EXPECT_FALSE(s.Parsed.CompareWidthGiven);
-    EXPECT_EQ(s.Parsed.MidPosition, 0);
-}
-
 TEST_F(CommandFileTest, WithoutStrOrValNothingIsCompared) {
     SetResponse(s, "1");
     s.TestResult = kTestTrue;
@@ -308,65 +269,64 @@ TEST_F(CommandFileTest, WithoutStrOrValNothingIsCompared) {
 // ---- IF and TEST: branching -----------------------------------------------------
 
 // TRUE before FALSE, and FALSE before TRUE with a false result, are pinned end to end.
-TEST_F(CommandFileTest, FalseBlockBeforeTheTrueOne) {
-    SetResponse(s, "OK");
-    // FALSE first with a true result: its block is skipped without a word.
+TEST_F(CommandFileTest, BlocksRunOrAreSkippedAsTheCheckSays) {
+    struct Case {
+        const char* response;
+        std::string file;  // @ is the scratch folder
+        Lines head;        // the first lines shown
+        int errors;
+        Lines tail = {};   // the last ones before the summary box
+    };
     const std::string falseFirst = "if str ok\nfalse\n;no\nFOO\ntrue\n;yes\ncont\n;always\n";
-    EXPECT_EQ(RunFile(falseFirst), Join({"IF STR OK", "FALSE", "TRUE", ";yes", "CONT", ";always"}, kNoErrorsBox));
-    SetResponse(s, "NO");
-    const Lines falseRun = RunFile(falseFirst);
-    const Lines expected = {"IF STR OK", "FALSE", ";no", "FOO", "? Unrecognized command 'FOO'"};
-    ASSERT_GT(falseRun.size(), expected.size() + 5);
-    EXPECT_EQ(Lines(falseRun.begin(), falseRun.begin() + 5), expected);
-    EXPECT_EQ(Lines(falseRun.end() - 6, falseRun.end()), Join({"TRUE", "CONT", ";always"}, ErrorsBox(1)));
-}
-
-TEST_F(CommandFileTest, BlocksMayBeMissingAndKeywordsNeedOnlyBeginALine) {
-    SetResponse(s, "OK");
-    // Comments and empty lines before the first keyword are echoed or passed over.
-    EXPECT_EQ(RunFile("TEST STR OK\n\n;before\nTRUEISH\n;yes\nCONTINUE\n;after\n"),
-              Join({"TEST STR OK", ";before", "TRUEISH", ";yes", "CONTINUE", ";after"}, kNoErrorsBox));
-    // Without CONT the block lasts to the end of the file.
-    EXPECT_EQ(RunFile("IF STR NO\nTRUE\n;skipped\n;skipped too\n"), Join({"IF STR NO", "TRUE"}, kNoErrorsBox));
-    // A second FALSE is an ordinary line, run or skipped as the block is.
-    const Lines second = RunFile("IF STR NO\nTRUE\nFALSE\nFALSE\nCONT\n");
-    ASSERT_GT(second.size(), 9u);
-    EXPECT_EQ(Lines(second.begin(), second.begin() + 5),
-              (Lines{"IF STR NO", "TRUE", "FALSE", "FALSE", "? Unrecognized command 'FALSE'"}));
-    EXPECT_EQ(second[5], "Syntax: IF [options]") << "the block's first line still shows IF's page";
-    EXPECT_EQ(Lines(second.end() - 4, second.end()), Join({"CONT"}, ErrorsBox(1)));
-}
-
-TEST_F(CommandFileTest, ALineThatIsNoKeywordRunsAsUsual) {
-    SetResponse(s, "OK");
-    EXPECT_EQ(RunFile("IF STR NO\n;c\n;d\n"), Join({"IF STR NO", ";c", ";d"}, kNoErrorsBox));
-    // Without STR or VAL the TRUE line is an unknown command.
-    const Lines lines = RunFile("IF\nTRUE\n;yes\n");
-    EXPECT_EQ(lines[0], "IF");
-    EXPECT_EQ(lines[1], "TRUE");
-    EXPECT_EQ(lines[2], "? Unrecognized command 'TRUE'");
-    EXPECT_EQ(lines[3], ";yes");
-}
-
-TEST_F(CommandFileTest, NestedChecksBranchOnTheSameFile) {
-    SetResponse(s, "5");
-    const std::string file =
-        "IF VAL 5\nTRUE\n;outer true\nIF VAL 6\nFALSE\n;inner false\nCONT\n;outer again\nFALSE\n;outer false\n"
-        "CONT\n;end\n";
-    EXPECT_EQ(RunFile(file), Join({"IF VAL 5", "TRUE", ";outer true", "IF VAL 6", "FALSE", ";inner false", "CONT",
-                                   ";outer again", "FALSE", "CONT", ";end"},
-                                  kNoErrorsBox));
-}
-
-TEST_F(CommandFileTest, XInsideABlockEndsTheFile) {
-    SetResponse(s, "OK");
-    EXPECT_EQ(RunFile("IF STR OK\nTRUE\nX\n;never\nCONT\n;never\n"), Join({"IF STR OK", "TRUE", "X"}, kNoErrorsBox));
-    EXPECT_EQ(result_, 0);
-    EXPECT_EQ(s.ExitRequested, 0);
-    // In a nested file only that file ends.
-    const std::string inner = Write("inner.txt", "IF STR OK\nTRUE\nX\nCONT\n;never\n");
-    EXPECT_EQ(RunFile("RUN " + inner + "\n;outer\n"),
-              Join({Upper("RUN " + inner), "IF STR OK", "TRUE", "X", ";outer"}, kNoErrorsBox));
+    const Case cases[] = {
+        // FALSE first with a true result: its block is skipped without a word.
+        {"OK", falseFirst, {"IF STR OK", "FALSE", "TRUE", ";yes", "CONT", ";always"}, 0},
+        {"NO", falseFirst, {"IF STR OK", "FALSE", ";no", "FOO", "? Unrecognized command 'FOO'"}, 1,
+         {"TRUE", "CONT", ";always"}},
+        // Comments and empty lines before the first keyword are echoed or passed
+        // over; keywords need only begin a line.
+        {"OK", "TEST STR OK\n\n;before\nTRUEISH\n;yes\nCONTINUE\n;after\n",
+         {"TEST STR OK", ";before", "TRUEISH", ";yes", "CONTINUE", ";after"}, 0},
+        // Without CONT the block lasts to the end of the file.
+        {"OK", "IF STR NO\nTRUE\n;skipped\n;skipped too\n", {"IF STR NO", "TRUE"}, 0},
+        // A second FALSE is an ordinary line, run or skipped as the block is; the
+        // block's first line still shows IF's page.
+        {"OK", "IF STR NO\nTRUE\nFALSE\nFALSE\nCONT\n",
+         {"IF STR NO", "TRUE", "FALSE", "FALSE", "? Unrecognized command 'FALSE'", "Syntax: IF [options]"}, 1,
+         {"CONT"}},
+        {"OK", "IF STR NO\n;c\n;d\n", {"IF STR NO", ";c", ";d"}, 0},
+        // Without STR or VAL the TRUE line is an unknown command.
+        {"OK", "IF\nTRUE\n;yes\n", {"IF", "TRUE", "? Unrecognized command 'TRUE'"}, 1},
+        {"5", "IF VAL 5\nTRUE\n;outer true\nIF VAL 6\nFALSE\n;inner false\nCONT\n;outer again\nFALSE\n"
+              ";outer false\nCONT\n;end\n",
+         {"IF VAL 5", "TRUE", ";outer true", "IF VAL 6", "FALSE", ";inner false", "CONT", ";outer again", "FALSE",
+          "CONT", ";end"}, 0},
+        // X inside a block ends the file; in a nested file only that file.
+        {"OK", "IF STR OK\nTRUE\nX\n;never\nCONT\n;never\n", {"IF STR OK", "TRUE", "X"}, 0},
+        {"OK", "RUN @/inner.txt\n;outer\n", {"RUN @/INNER.TXT", "IF STR OK", "TRUE", "X", ";outer"}, 0},
+    };
+    Write("inner.txt", "IF STR OK\nTRUE\nX\nCONT\n;never\n");
+    const auto place = [this](std::string text) {
+        for (auto at = text.find('@'); at != std::string::npos; at = text.find('@', at + 1))
+            text.replace(at, 1, dir_.string());
+        return text;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        SetResponse(s, c.response);
+        const Lines lines = RunFile(place(c.file));
+        EXPECT_EQ(result_, 0);
+        EXPECT_EQ(s.ExitRequested, 0);
+        Lines head;
+        for (const std::string& line : c.head) head.push_back(line.starts_with("RUN ") ? Upper(place(line)) : place(line));
+        if (c.errors == 0) {
+            EXPECT_EQ(lines, Join(head, kNoErrorsBox));
+            continue;
+        }
+        ASSERT_GE(lines.size(), head.size() + c.tail.size() + 3);
+        EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<long>(head.size())), head);
+        EXPECT_EQ(Lines(lines.end() - static_cast<long>(c.tail.size()) - 3, lines.end()), Join(c.tail, ErrorsBox(c.errors)));
+    }
 }
 
 }  // namespace

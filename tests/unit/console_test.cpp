@@ -319,24 +319,5 @@ TEST(CommandHistory, WrapsAfter32AndNeverRecallsTheOldest) {
     EXPECT_EQ(std::string(history.entries[1]), std::string(199, 'Q'));
 }
 
-TEST(CliFormat, EscapesUnprintableBytesAndBraces) {
-    struct Case {
-        std::string text;
-        bool braces;
-        std::string out;
-    };
-    const Case cases[] = {
-        {"a\\b", false, "a\\\\b"},
-        {std::string("\x00\x01\x1f \x7e\x7f\x80\xff", 8), false, "\\x00\\x01\\x1f ~\\x7f\\x80\\xff"},
-        {"{x}", false, "{x}"},
-        {"{x}{", true, "{{x}{{"},
-    };
-    for (const Case& c : cases) {
-        std::string out = "=";
-        cli::AppendEscaped(out, c.text, c.braces);
-        EXPECT_EQ(out, "=" + c.out);
-    }
-}
-
 }  // namespace
 }  // namespace kelvo::unit

@@ -82,6 +82,7 @@ TEST_F(ReceivedDataTest, ReplyFraming) {
     const FramingCase cases[] = {
         {"line feed ends the reply, the rest is lost", {std::string("ABC\nmore")}, 100, "ABC\n"},
         {"leading zero bytes dropped, later ones kept", {std::string("\0\0AB\0C\nX", 8)}, 100, std::string("AB\0C\n", 5)},
+        {"a single leading zero byte dropped", {std::string("\0AB\n", 4)}, 100, "AB\n"},
         {"header split across receives", {"#", "1", "4", "A\nBC", "\n"}, 100, "#14A\nBC\n"},
         {"block shorter than the segment", {std::string("#12AB;CD\nXY")}, 100, "#12AB;CD\n"},
         {"not a block", {std::string("#A\nB")}, 100, "#A\n"},
@@ -119,6 +120,8 @@ TEST(BlockHeaderParser, Answers) {
 }
 
 // ---- the display ----
+// The forms a bench instrument's replies take are pinned end to end; these are
+// the edges.
 
 struct DisplayCase {
     const char* name;
@@ -132,19 +135,12 @@ TEST_F(ReceivedDataTest, DisplayForms) {
     std::string letters;
     for (char c = 'A'; c <= 'T'; ++c) letters += c;
     const DisplayCase cases[] = {
-        {"hex dump of text on request", "Hello", DisplayFormat::Hex, false,
-         {"{3}00000{1}:   48 65 6c 6c  6f  [{5}Hello{1}]", "{1}5{3} byte{3}s{3} received, "}},
         {"dump lines padded to one column", letters, DisplayFormat::Hex, false,
          {"{3}00000{1}:   41 42 43 44  45 46 47 48  49 4a 4b 4c  4d 4e 4f 50    [{5}ABCDEFGHIJKLMNOP{1}]",
           "{3}00010{1}:   51 52 53 54                                           [{5}QRST{1}]",
           "{1}20{3} byte{3}s{3} received, "}},
-        {"a measurement", "+1.2345E+00\n", DisplayFormat::Text, false,
-         {"{1}+1.2345E+00", "{1}12{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
         {"no fields without PR", "1.5,2.5;OK\r\n", DisplayFormat::Text, false,
          {"{1}1.5,2.5;OK", "{1}12{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"numbered fields", "1.5,2.5;OK\r\n", DisplayFormat::Fields, true,
-         {"{3}1{3}: {1}1.5{5},", "{3}2{3}: {1}2.5{5};", "{3}3{3}: {1}OK",
-          "{1}12{3} byte{3}s{3} received, {1}3{3} line{3}s{3}, "}},
         {"block header on a line of its own", "#15HELLO\n", DisplayFormat::Text, false,
          {"{1}#15", "{1}HELLO", "{1}9{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
         {"lines end at control delimiters, shown as blanks", "A\tB\nC", DisplayFormat::Text, false,

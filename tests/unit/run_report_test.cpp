@@ -121,19 +121,6 @@ TEST_F(RunReportTest, ChecksAndErrorLinesCarryTheirLineNumbers) {
     EXPECT_EQ(s.ErrorCount, 4 + 1);  // and the summary box counts itself
 }
 
-TEST_F(RunReportTest, ToleranceIsShownAsTheRangeItAllows) {
-    SetResponse("+1.0000E+01\n");
-    const std::string file = Write("v.txt", "TEST VAL 10.5 TOL 0.01\nTEST VAL 10.1 TOL 0.01\nTEST VAL 0 TOL 5\n");
-    Run("RUN " + file);
-    ASSERT_EQ(recorder.events.size(), 5u) << ::testing::PrintToString(recorder.events);
-    EXPECT_EQ(recorder.events[1],
-              "v.txt:1 TEST false [TEST VAL 10.5 TOL 0.01] expected VAL 10.5 TOL 0.01: 10.395 to 10.605 received "
-              "\"+1.0000E+01 \": 10");
-    EXPECT_EQ(recorder.events[2].substr(0, 13), "v.txt:2 TEST ");
-    EXPECT_NE(recorder.events[2].find(" true "), std::string::npos);
-    EXPECT_NE(recorder.events[3].find(" false "), std::string::npos);  // at 0 TOL is not used
-}
-
 TEST_F(RunReportTest, NestedFilesAreSuitesOfTheirOwnAndErrorsBelongToTheInnermostLine) {
     const std::string inner = Write("inner.txt", "NOSUCH\nTEST STR OK\n");
     const std::string outer = Write("outer.txt", "TEST STR NO\nRUN " + inner + "\nRUN MISSING.TXT\nTEST STR OK\nX\nTEST STR NO\n");

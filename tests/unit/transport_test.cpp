@@ -1,6 +1,5 @@
 // The ways of reaching an instrument as the commands see them: which one the
-// settings select, what each offers, and the TCP/IP instrument's messages and
-// reply facts through the interface alone.
+// settings select, what each offers, and how long a raw connection lives.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -27,41 +26,32 @@ protected:
         if (peer_ >= 0) close(peer_);
         CoreTest::TearDown();
     }
-    // The TCP/IP transport on one end of a socket pair; `reply` waits at the other.
-    void ConnectTcp(const std::string& reply) {
-        s.Settings.Protocol = BusProtocol::TcpIp;
-        int fds[2];
-        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-        fcntl(fds[0], F_SETFL, O_NONBLOCK);
-        AdoptConnection(s, fds[0]);
-        peer_ = fds[1];
-        if (!reply.empty()) {
-            ASSERT_EQ(write(peer_, reply.data(), reply.size()), static_cast<ssize_t>(reply.size()));
-        }
-    }
     int peer_ = -1;
 };
 
 TEST_F(TransportTest, TheSettingsSelectTheWayAndItsCapabilities) {
-    s.Settings.Protocol = BusProtocol::Gpib;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
-    EXPECT_EQ(ConnectionCapabilities(s), kAllCapabilities);
-    s.Settings.Protocol = BusProtocol::TcpIp;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
-    s.Settings.Lan = LanProtocol::Raw;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().TcpIp());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::None);
-    s.Settings.Lan = LanProtocol::Vxi11;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Vxi11());
-    EXPECT_EQ(ConnectionCapabilities(s), Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear |
-                                            Capability::GoToLocal | Capability::RemoteEnable);
-    s.Settings.Protocol = BusProtocol::Gpib;
-    EXPECT_EQ(&SelectedTransport(s), &s.Connections().Gpib());
-    ASSERT_EQ(AllTransports(s).size(), 3u);
-    EXPECT_EQ(AllTransports(s)[0], &s.Connections().Gpib());
-    EXPECT_EQ(AllTransports(s)[1], &s.Connections().TcpIp());
-    EXPECT_EQ(AllTransports(s)[2], &s.Connections().Vxi11());
+    struct Case {
+        BusProtocol protocol;
+        LanProtocol lan;
+        Transport* way;
+        Capability capabilities;
+    };
+    const Case cases[] = {
+        {BusProtocol::Gpib, LanProtocol::Vxi11, &s.Connections().Gpib(), kAllCapabilities},
+        {BusProtocol::TcpIp, LanProtocol::Greeting, &s.Connections().TcpIp(), Capability::None},
+        {BusProtocol::TcpIp, LanProtocol::Raw, &s.Connections().TcpIp(), Capability::None},
+        {BusProtocol::TcpIp, LanProtocol::Vxi11, &s.Connections().Vxi11(),
+         Capability::SerialPoll | Capability::Trigger | Capability::DeviceClear | Capability::GoToLocal |
+             Capability::RemoteEnable},
+    };
+    for (const Case& c : cases) {
+        s.Settings.Protocol = c.protocol;
+        s.Settings.Lan = c.lan;
+        EXPECT_EQ(&SelectedTransport(s), c.way);
+        EXPECT_EQ(ConnectionCapabilities(s), c.capabilities);
+    }
+    EXPECT_EQ(std::vector<Transport*>(AllTransports(s).begin(), AllTransports(s).end()),
+              (std::vector<Transport*>{&s.Connections().Gpib(), &s.Connections().TcpIp(), &s.Connections().Vxi11()}));
 }
 
 TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
@@ -73,98 +63,37 @@ TEST_F(TransportTest, AGatewayInterfaceNameTakesTheCommandsAddress) {
     EXPECT_EQ(Vxi11Transport::DeviceFor("gpib", 7), "gpib");
 }
 
-TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilTheSettingsChange) {
-    ConnectTcp("");
-    s.Settings.Lan = LanProtocol::Raw;
-    s.Connections().TcpIp().state.openedFor = s.Settings;
+// Each session keeps its own: another instrument for one ends its connection only.
+TEST_F(TransportTest, ARawConnectionOutlivesTheLineUntilItsSessionsSettingsChange) {
+    Console otherConsole{host};
+    Session other{otherConsole, host};
+    int otherPeer = -1;
+    for (Session* session : {&s, &other}) {
+        session->Settings.Protocol = BusProtocol::TcpIp;
+        session->Settings.Lan = LanProtocol::Raw;
+        int fds[2];
+        ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        AdoptConnection(*session, fds[0]);
+        (session == &s ? peer_ : otherPeer) = fds[1];
+        session->Connections().TcpIp().state.openedFor = session->Settings;
+    }
+    EXPECT_NE(&SelectedTransport(other), &SelectedTransport(s));
+    EXPECT_NE(&other.Connections().Vxi11(), &s.Connections().Vxi11());
     Transport& bus = SelectedTransport(s);
     EXPECT_EQ(bus.BeginLine(), 0);
     bus.EndLine();
-    EXPECT_TRUE(ConnectionOpen(s));
     EXPECT_EQ(bus.BeginLine(), 0);
     EXPECT_TRUE(ConnectionOpen(s));
-    s.Settings.TcpPort = 5026;  // another instrument
-    EXPECT_EQ(bus.BeginLine(), 0);
-    EXPECT_FALSE(ConnectionOpen(s));
-}
-
-TEST_F(TransportTest, TheGreetingProtocolKeepsItsConnectionOnlyWhenAsked) {
-    ConnectTcp("");
-    s.Settings.KeepConnection = 1;
-    s.Connections().TcpIp().state.openedFor = s.Settings;
-    SelectedTransport(s).EndLine();
-    EXPECT_TRUE(ConnectionOpen(s));
-    s.Settings.KeepConnection = 0;
-    SelectedTransport(s).EndLine();
-    EXPECT_FALSE(ConnectionOpen(s));
-}
-
-TEST_F(TransportTest, EachSessionKeepsItsOwnRawConnection) {
-    ConnectTcp("");
-    s.Settings.Lan = LanProtocol::Raw;
-    s.Connections().TcpIp().state.openedFor = s.Settings;
-    Console otherConsole{host};
-    Session other{otherConsole, host};
-    other.Settings.Protocol = BusProtocol::TcpIp;
-    other.Settings.Lan = LanProtocol::Raw;
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    AdoptConnection(other, fds[0]);
-    other.Connections().TcpIp().state.openedFor = other.Settings;
-    EXPECT_NE(&SelectedTransport(other), &SelectedTransport(s));
-    EXPECT_NE(&other.Connections().Vxi11(), &s.Connections().Vxi11());
-    // Another instrument for the second session ends its connection only.
-    other.Settings.TcpPort = 5026;
+    other.Settings.TcpPort = 5026;  // another instrument
     EXPECT_EQ(SelectedTransport(other).BeginLine(), 0);
     EXPECT_FALSE(ConnectionOpen(other));
-    EXPECT_EQ(SelectedTransport(s).BeginLine(), 0);
+    EXPECT_EQ(bus.BeginLine(), 0);
     EXPECT_TRUE(ConnectionOpen(s));
-    close(fds[1]);
-}
-
-TEST_F(TransportTest, AFailedTransferEndsAKeptConnection) {
-    ConnectTcp("");
-    s.Settings.Lan = LanProtocol::Raw;
-    s.Connections().TcpIp().state.openedFor = s.Settings;
-    close(peer_);
-    peer_ = -1;
-    unsigned char buffer[8];
-    EXPECT_EQ(SelectedTransport(s).ReadReply(buffer), 1);  // closed by the instrument
-    SelectedTransport(s).EndLine();
+    s.Settings.TcpPort = 5026;
+    EXPECT_EQ(bus.BeginLine(), 0);
     EXPECT_FALSE(ConnectionOpen(s));
-}
-
-TEST_F(TransportTest, TcpIpWritesAndReadsThroughTheInterface) {
-    ConnectTcp("OK\n");
-    Transport& bus = SelectedTransport(s);
-    EXPECT_EQ(bus.Connect(), 0);  // already connected: nothing to do
-    EXPECT_EQ(bus.AddressListener(5), 0);
-    bus.BeginMessage();
-    const std::string query = "*IDN?\n";
-    const Moved sent = bus.Write({reinterpret_cast<const unsigned char*>(query.data()), query.size()});
-    bus.EndMessage();
-    EXPECT_EQ(sent.status, 0);
-    EXPECT_EQ(sent.count, 6);
-    char got[16] = {};
-    ASSERT_EQ(read(peer_, got, sizeof got), 6);
-    EXPECT_EQ(std::string(got, 6), query);
-
-    std::vector<unsigned char> buffer(16);
-    EXPECT_EQ(bus.ReadReply(buffer), 0);
-    EXPECT_EQ(bus.TransferCount(), 3);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 3), "OK\n");
-    EXPECT_EQ(bus.RestOfReply(0, 16), ReplyRest::None);
-}
-
-TEST_F(TransportTest, TcpIpSaysWhatBecameOfTheRestOfALongReply) {
-    ConnectTcp("0123456789ABCDEF\n");
-    Transport& bus = SelectedTransport(s);
-    std::vector<unsigned char> buffer(10);
-    EXPECT_EQ(bus.ReadReply(buffer), 0);
-    EXPECT_EQ(bus.TransferCount(), 10);
-    EXPECT_EQ(bus.RestOfReply(0, 10), ReplyRest::Dropped);
-    EXPECT_EQ(bus.DroppedBytes(), 7);
+    close(otherPeer);
 }
 
 TEST_F(TransportTest, WithoutTheCapabilityABusOperationDoesNothing) {

@@ -1,6 +1,9 @@
 // TM, WAIT, PAUSE and SHELL through the core, on the fake host's clocks.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "bus/gpib_driver.h"
 #include "bus/timer.h"
 #include "script/command_cycle.h"
 #include "unit/fake_host.h"
@@ -90,13 +93,6 @@ TEST_F(UtilitiesTest, MarkStackHoldsSixteenAndReportsBothEnds) {
     EXPECT_EQ(Run("TM STOP")[1], "Elapsed time: 0.50 Seconds");
 }
 
-TEST_F(UtilitiesTest, UnknownTmOptionIsReportedAfterTheDateLine) {
-    const Lines lines = Run("TM FOO", true);
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "{7}? Undefined {1}TM{7} option '{1}FOO{7}'");
-    EXPECT_EQ(s.TimeMarkCount, 0);
-}
-
 TEST_F(UtilitiesTest, WaitCountsWholeSecondsOfTheTimeOfDay) {
     struct Case {
         const char* line;
@@ -134,19 +130,6 @@ TEST_F(UtilitiesTest, EscDoesNotEndAWaitAtThePrompt) {
     EXPECT_EQ(host.now, 6000u);
     // In a command file ESC ends the wait and the file: pinned in the window and
     // through kelvo-cli's signals.
-}
-
-TEST_F(UtilitiesTest, PauseWaitsForAKey) {
-    int keysToCome = 3;
-    host.onEvent = [&] {
-        if (--keysToCome == 0) s.KeyWaitActive = 0;
-    };
-    EXPECT_EQ(Run("PAUSE", true), Lines{"{5}Press any key to continue..."});
-    EXPECT_EQ(host.eventWaits, 3);
-    EXPECT_EQ(host.beeps, Beeps{kCompletionBeep});
-    EXPECT_EQ(host.clearsToEnd.size(), 1u);
-
-    // A close request ends it too, and the program stays: pinned in the window.
 }
 
 TEST_F(UtilitiesTest, ShellStartsTheProgramAsTypedAndWaitsForIt) {
@@ -190,6 +173,19 @@ TEST_F(UtilitiesTest, ShellTextIsCutAt127Characters) {
     Run(("SHELL " + program).c_str());
     ASSERT_EQ(host.started.size(), 1u);
     EXPECT_EQ(host.started[0][0], program.substr(0, 127));
+}
+
+// Times are masked in the transcripts: here the clock moves 10 ms at every look,
+// so a timer left running past its transfer shows a longer time.
+TEST_F(UtilitiesTest, ACountedReadReportsTheTimeOfItsTransferAlone) {
+    setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);  // completes every transfer at once
+    s.Settings.Protocol = BusProtocol::Gpib;
+    host.step = 10;
+    const Lines lines = Run("GET 5 # 4", true);
+    unsetenv("KELVO_GPIB_LIBRARY");
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "{1}4{3} byte{3}s{3} received, {1}0.01{3} seconds");
+    EXPECT_FALSE(TimingActive(s));
 }
 
 TEST_F(UtilitiesTest, ProgramTextSplitsAtBlanksWithoutQuoting) {
