@@ -67,13 +67,29 @@ protected:
     Clock::time_point now_ = Clock::now();
 };
 
-TEST_F(InstrumentTest, DialoguesMatchTrimmedAndWithoutRegardToCase) {
-    EXPECT_EQ(Ask("*IDN?"), "SOURCE\n");
-    EXPECT_EQ(Ask(" \t*idn?\r\n"), "SOURCE\n");
-    EXPECT_EQ(Ask("*RST"), "");  // no reply given
-    EXPECT_EQ(Ask("*CLS"), "");  // null_response
-    EXPECT_EQ(Ask("\xaa\x55"), "BIN\n");
-    EXPECT_EQ(Ask("*IDN"), "BAD\n");
+// One instrument, message after message (each ended by EOI), each row the
+// whole reply: dialogues, and properties kept within their limits.
+TEST_F(InstrumentTest, EachMessageGetsItsReply) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"*IDN?", "SOURCE\n"}, {" \t*idn?\r\n", "SOURCE\n"},  // trimmed, without regard to case
+        {"*RST", ""},  {"*CLS", ""},  // no reply given; null_response
+        {"\xaa\x55", "BIN\n"}, {"*IDN", "BAD\n"},
+        {"VOLT?", "+1.0000E+00\n"}, {"volt 10", "OK\n"}, {"VOLT 10.5", "VOLT_ERROR\n"}, {"VOLT -1", "VOLT_ERROR\n"},
+        {"VOLT?", "+1.0000E+01\n"}, {"MODE sweep", ""}, {"MODE?", "SWEEP\n"},  // the bench's spelling
+        {"MODE LIST", "BAD\n"}, {"COUN 5", ""}, {"COUN?", "5\n"}, {"COUN 4", "BAD\n"},
+        {"COUN 2.5", "BAD\n"},  // not an integer
+        {"COUN?", "5\n"}};
+    for (const auto& [message, reply] : rows) EXPECT_EQ(Ask(message), reply) << message;
+}
+
+TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
+    EXPECT_EQ(Ask("SYST:ERR?"), "0,No error\n");
+    EXPECT_EQ(Ask("FOO"), "BAD\n");
+    EXPECT_EQ(Ask("VOLT 99"), "VOLT_ERROR\n");
+    inst_.RecordError("query_error");
+    EXPECT_EQ(Ask("*ESR?"), "36\n");
+    EXPECT_EQ(Ask("*ESR?"), "0\n");
+    EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
 }
 
 TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
@@ -112,32 +128,6 @@ TEST_F(InstrumentTest, MessagesEndAtTheTerminatorOrAtEoi) {
     char buf[16];
     const Instrument::Chunk c = tcp.Talk(buf, sizeof buf, now_);
     EXPECT_EQ(std::string(buf, c.count), "SOURCE\r\n");
-}
-
-TEST_F(InstrumentTest, PropertiesKeepValuesWithinTheirLimits) {
-    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+00\n");
-    EXPECT_EQ(Ask("volt 10"), "OK\n");
-    EXPECT_EQ(Ask("VOLT 10.5"), "VOLT_ERROR\n");
-    EXPECT_EQ(Ask("VOLT -1"), "VOLT_ERROR\n");
-    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+01\n");
-    EXPECT_EQ(Ask("MODE sweep"), "");
-    EXPECT_EQ(Ask("MODE?"), "SWEEP\n");  // the bench's spelling
-    EXPECT_EQ(Ask("MODE LIST"), "BAD\n");
-    EXPECT_EQ(Ask("COUN 5"), "");
-    EXPECT_EQ(Ask("COUN?"), "5\n");
-    EXPECT_EQ(Ask("COUN 4"), "BAD\n");
-    EXPECT_EQ(Ask("COUN 2.5"), "BAD\n");  // not an integer
-    EXPECT_EQ(Ask("COUN?"), "5\n");
-}
-
-TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
-    EXPECT_EQ(Ask("SYST:ERR?"), "0,No error\n");
-    Ask("FOO");
-    Ask("VOLT 99");
-    inst_.RecordError("query_error");
-    EXPECT_EQ(Ask("*ESR?"), "36\n");
-    EXPECT_EQ(Ask("*ESR?"), "0\n");  // reading clears it
-    EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
 }
 
 TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {
