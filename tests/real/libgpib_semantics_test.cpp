@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <tuple>
 
 #include "driver.h"
 #include "kernel/gpib_abi.h"
@@ -198,6 +199,16 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     cmd.handle = 9;
     EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), -1);
     EXPECT_EQ(errno, EINVAL);
+    // The board's own parallel-poll configuration and ist, as the board information reports them.
+    for (const auto& [config, setIst, clearIst, expectConfig, expectIst] :
+         {std::tuple{0x6b, 1u, 0u, 0x0b, 1u}, {0x00, 0u, 1u, 0x0b, 0u}, {0x70, 1u, 0u, 0x10, 1u}}) {
+        ks::PpollConfig ppc{static_cast<__u8>(config), setIst, clearIst, 0};
+        ASSERT_EQ(ioctl(fd, ks::IBPPC, &ppc), 0);
+        ks::BoardInfo info{};
+        ASSERT_EQ(ioctl(fd, ks::IBBOARD_INFO, &info), 0);
+        EXPECT_EQ(info.parallel_poll_configuration, expectConfig) << config;
+        EXPECT_EQ(info.ist, expectIst) << config;
+    }
     ks::CloseDev closeDev{5};
     EXPECT_EQ(ioctl(fd, ks::IBCLOSEDEV, &closeDev), -1);
     EXPECT_EQ(errno, EINVAL);

@@ -227,7 +227,7 @@ TEST(Bench, ReplyForms) {
     EXPECT_THROW(ReplyForm("STREAM()"), std::invalid_argument);
 }
 
-TEST(Bench, DefaultsKeepTheirYamlTypes) {
+TEST(Bench, DefaultsKeepTheirYamlTypesAndAThousandChannelsAreAllowed) {
     const Bench bench = ParseBench("devices:\n  d:\n    properties:\n      a: {default: 5}\n      b: {default: 1.5}\n"
                                    "      c: {default: '5'}\n      e: {default: 2, specs: {type: float}}\n"
                                    "resources: {}\n", "x");
@@ -236,6 +236,9 @@ TEST(Bench, DefaultsKeepTheirYamlTypes) {
     EXPECT_EQ(p.at(1).type, Value::Kind::Float);
     EXPECT_EQ(p.at(2).type, Value::Kind::Text);  // quoted
     EXPECT_EQ(p.at(3).initial.kind, Value::Kind::Float);
+    std::string ids = "1";
+    for (int i = 2; i <= 1000; ++i) ids += "," + std::to_string(i);
+    EXPECT_NO_THROW(ParseBench("devices:\n  d:\n    channels:\n      c: {ids: [" + ids + "]}\nresources: {}\n", "x"));
 }
 
 TEST(Bench, ShippedBenchesAreValid) {

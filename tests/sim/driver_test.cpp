@@ -241,6 +241,9 @@ TEST_F(Driver, ControllerAndArgumentErrors) {
     EXPECT_EQ(*gpib.iberr, ESAC);
     EXPECT_TRUE(gpib.ibsre(ud, 1) & ERR);
     EXPECT_EQ(*gpib.iberr, ESAC);
+    char response = 0;
+    EXPECT_TRUE(gpib.ibrpp(ud, &response) & ERR);  // a parallel poll is the controller's
+    EXPECT_EQ(*gpib.iberr, ECIC);
     gpib.ibrsc(ud, 1);
     EXPECT_TRUE(gpib.ibsic(ud) & CIC);
     // Each call: its status shows ERR or not, and the error it leaves.
@@ -252,6 +255,7 @@ TEST_F(Driver, ControllerAndArgumentErrors) {
              {[&] { return gpib.ibconfig(ud, 0x99, 0); }, true, EARG},
              {[&] { return gpib.ibconfig(ud, IbcTMO, T1s); }, false, 0},
              {[&] { return gpib.ibpad(ud, 31); }, true, EARG},
+             {[&] { return gpib.ibrpp(ud, nullptr); }, true, EARG},
              {[&] { return gpib.ibwait(42, 0); }, true, EARG}}) {
         EXPECT_EQ((call() & ERR) != 0, error);
         EXPECT_EQ(*gpib.iberr, iberr);
