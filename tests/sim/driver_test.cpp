@@ -58,6 +58,22 @@ protected:
         gpib.ibtmo(ud, TNONE);
         return timedOut;
     }
+    // A serial poll of one instrument: its status byte.
+    unsigned char SerialPoll(int address) {
+        Cmd({UNL, UNT, SPE, static_cast<unsigned char>(0x40 + address), 0x20});
+        unsigned char status = 0;
+        gpib.ibrda(ud, &status, 1);
+        EXPECT_EQ(Wait() & ERR, 0);
+        Cmd({SPD, UNL, UNT});
+        return status;
+    }
+    // Looks for the board with the bench in `path`: fails, and what it told on stderr.
+    std::string FindFails(const std::string& path, const char* name = "gpib0") {
+        setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(gpib.ibfind(name), -1);
+        return ::testing::internal::GetCapturedStderr();
+    }
 };
 
 TEST_F(Driver, AsynchronousCallsCompleteAtALaterPoll) {
@@ -175,14 +191,8 @@ TEST_F(Driver, MessagesEndAtEoiAndReadsAtEndOrEos) {
 
 TEST_F(Driver, SerialPollAnswersTheStatusByteAndClearsRqs) {
     EXPECT_TRUE(gpib.ibwait(ud, 0) & SRQI);
-    for (const unsigned char expected : {0x41, 0x01}) {
-        Cmd({UNL, UNT, SPE, 0x45, 0x20});
-        unsigned char status = 0;
-        gpib.ibrda(ud, &status, 1);
-        EXPECT_EQ(Wait() & ERR, 0);
-        EXPECT_EQ(status, expected);
-        Cmd({SPD, UNL, UNT});
-    }
+    EXPECT_EQ(SerialPoll(5), 0x41);
+    EXPECT_EQ(SerialPoll(5), 0x01);
     EXPECT_FALSE(gpib.ibwait(ud, 0) & SRQI);
     EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");  // after SPD it talks its data again
 }
@@ -315,39 +325,24 @@ TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
     open_.clear();
     const std::string path = Path("broken.yaml");
     std::ofstream(path) << "devices:\n  meter:\n    dialogues: [\n";
-    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = FindFails(path);
     EXPECT_EQ(err.rfind("gpib-sim: " + path + ":4: ", 0), 0u) << err;
     EXPECT_TRUE(*gpib.ibsta & ERR);
     EXPECT_TRUE(gpib.ibpad(0, 0) & ERR);  // no board to set up
     EXPECT_EQ(*gpib.iberr, ENEB);
-
-    setenv("GPIB_SIM_CONFIG", Path("missing.yaml").c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    err = ::testing::internal::GetCapturedStderr();
+    err = FindFails(Path("missing.yaml"));
     EXPECT_NE(err.find("missing.yaml:0: cannot be read"), std::string::npos) << err;
-
     // Names match exactly, and an unknown one is an invalid argument, silently.
     for (const char* name : {"GPIB0", "gpib1", ""}) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_EQ(gpib.ibfind(name), -1);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(FindFails(path, name), "") << name;
         EXPECT_EQ(*gpib.ibsta, ERR);
         EXPECT_EQ(*gpib.iberr, EARG);
     }
-
     // A problem is told whole (a NUL escaped) and once, however often the board is looked for.
     std::ofstream(path) << "devices:\n  meter: {}\nresources:\n  GPIB0::5::INSTR:\n    device: \"me\\0ter\"\n";
-    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
-
+    err = FindFails(path);
+    EXPECT_EQ(err + FindFails(path),
+              "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
     std::ofstream(path) << kBench;  // mended: read again at the next ibfind
     setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
     StartBoard();
@@ -396,12 +391,7 @@ TEST_F(Driver, DefaultBenchWithoutAFile) {
     StartBoard();
     EXPECT_EQ(Query(6, "*IDN?\n"), "KELVO,DMM6,SIM00006,1.0\n");
     EXPECT_EQ(Query(6, "SIM:VOLT -2.5;MEAS:VOLT:DC?\n"), "-2.500000E+00\n");
-    Cmd({UNL, UNT, SPE, 0x45, 0x20});
-    unsigned char status = 0;
-    gpib.ibrda(ud, &status, 1);
-    Wait();
-    Cmd({SPD, UNL, UNT});
-    EXPECT_EQ(status, 0x40);
+    EXPECT_EQ(SerialPoll(5), 0x40);
     Cmd({UNL, UNT, 0x25, GET});
     EXPECT_EQ(Receive(5), "+1.000000E+07\n");
 }

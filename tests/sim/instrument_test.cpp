@@ -46,21 +46,20 @@ resources:
   GPIB0::5::INSTR: {device: source}
 )yaml";
 
+// Sends one message ended by EOI and returns all the instrument has to say.
+std::string Ask(Instrument& inst, const std::string& message, Clock::time_point now = Clock::now()) {
+    if (!message.empty()) inst.Receive(message, true, now);
+    std::string out;
+    char buf[64];
+    for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now)).count > 0;) out.append(buf, c.count);
+    return out;
+}
+
 class InstrumentTest : public ::testing::Test {
 protected:
     InstrumentTest() : bench_(ParseBench(kBench, "test")), inst_(bench_.devices.at("source"), Interface::Gpib) {}
-
-    // Sends one message ended by EOI and returns what the instrument has to say.
-    std::string Ask(const std::string& message) {
-        inst_.Receive(message, true, now_);
-        return Drain();
-    }
-    std::string Drain() {
-        std::string out;
-        char buf[64];
-        for (Instrument::Chunk c; (c = inst_.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
-        return out;
-    }
+    std::string Ask(const std::string& message) { return sim::Ask(inst_, message, now_); }
+    std::string Drain() { return sim::Ask(inst_, "", now_); }
 
     Bench bench_;
     Instrument inst_;
@@ -109,10 +108,7 @@ TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
         yaml.insert(yaml.find("    dialogues:"), "    " + delimiter + "\n");
         const Bench bench = ParseBench(yaml, "test");
         Instrument inst(bench.devices.at("source"), Interface::Gpib);
-        inst.Receive(message, true, now_);
-        std::string out;
-        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
-        EXPECT_EQ(out, reply) << delimiter;
+        EXPECT_EQ(sim::Ask(inst, message), reply) << delimiter;
     }
 }
 
@@ -178,13 +174,7 @@ devices:
 resources: {}
 )yaml", "ch.yaml");
     Instrument inst(bench.devices.at("psu"), Interface::Gpib);
-    const auto ask = [&](const std::string& message) {
-        inst.Receive(message, true, Clock::now());
-        std::string out;
-        char buf[64];
-        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, Clock::now())).count > 0;) out.append(buf, c.count);
-        return out;
-    };
+    const auto ask = [&](const std::string& message) { return Ask(inst, message); };
     EXPECT_EQ(ask("LIM 2.5;LIM?"), "2.5\n");
     EXPECT_EQ(ask("SEL 2;LIM?"), "1.0\n");
     EXPECT_EQ(ask("LIM 9"), "ERROR\n");  // out of the limits
