@@ -2,70 +2,22 @@
 // running over the emulated kernel driver (preloaded into this test): the same
 // calls, in the order the program makes them, must leave the same ibsta, iberr
 // and ibcntl in both.
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <string>
-#include <vector>
+#include <tuple>
 
+#include "driver.h"
 #include "kernel/gpib_abi.h"
 
 namespace {
 
+using kelvo::simtest::Driver;
 constexpr int kErr = 0x8000, kTimo = 0x4000, kCmpl = 0x0100;
-
-struct Lib {
-    void* handle = nullptr;
-    int (*ibfind)(const char*) = nullptr;
-    int (*ibonl)(int, int) = nullptr;
-    int (*ibcmda)(int, const void*, long) = nullptr;
-    int (*ibwrta)(int, const void*, long) = nullptr;
-    int (*ibrd)(int, void*, long) = nullptr;
-    int (*ibrda)(int, void*, long) = nullptr;
-    int (*ibwait)(int, int) = nullptr;
-    int (*ibstop)(int) = nullptr;
-    int (*ibrpp)(int, char*) = nullptr;
-    int (*ibsic)(int) = nullptr;
-    int (*ibsre)(int, int) = nullptr;
-    int (*ibrsc)(int, int) = nullptr;
-    int (*ibtmo)(int, int) = nullptr;
-    int (*ibeos)(int, int) = nullptr;
-    int (*ibeot)(int, int) = nullptr;
-    int (*ibpad)(int, int) = nullptr;
-    int (*ibsad)(int, int) = nullptr;
-    int (*ibconfig)(int, int, int) = nullptr;
-    int (*ThreadIbsta)() = nullptr;
-    int (*ThreadIberr)() = nullptr;
-    long (*ThreadIbcntl)() = nullptr;
-
-    explicit Lib(const char* path) {
-        handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            ADD_FAILURE() << dlerror();
-            return;
-        }
-        Bind(ibfind, "ibfind"); Bind(ibonl, "ibonl"); Bind(ibcmda, "ibcmda"); Bind(ibwrta, "ibwrta");
-        Bind(ibrd, "ibrd"); Bind(ibrda, "ibrda"); Bind(ibwait, "ibwait"); Bind(ibstop, "ibstop");
-        Bind(ibrpp, "ibrpp"); Bind(ibsic, "ibsic"); Bind(ibsre, "ibsre"); Bind(ibrsc, "ibrsc");
-        Bind(ibtmo, "ibtmo"); Bind(ibeos, "ibeos"); Bind(ibeot, "ibeot"); Bind(ibpad, "ibpad");
-        Bind(ibsad, "ibsad"); Bind(ibconfig, "ibconfig"); Bind(ThreadIbsta, "ThreadIbsta");
-        Bind(ThreadIberr, "ThreadIberr"); Bind(ThreadIbcntl, "ThreadIbcntl");
-    }
-    template <typename T>
-    void Bind(T& slot, const char* name) {
-        slot = reinterpret_cast<T>(dlsym(handle, name));
-        if (slot == nullptr) ADD_FAILURE() << "missing " << name;
-    }
-};
 
 struct Outcome {
     std::string step;
@@ -77,7 +29,7 @@ struct Outcome {
 };
 
 // Polls for completion as the program does, then collects with CMPL in the mask.
-int Complete(const Lib& g, int ud) {
+int Complete(const Driver& g, int ud) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (!(g.ibwait(ud, 0) & kCmpl) && std::chrono::steady_clock::now() < deadline) {
     }
@@ -85,7 +37,7 @@ int Complete(const Lib& g, int ud) {
 }
 
 // The program's calls, each step recorded with the status values it left.
-std::vector<Outcome> RunProgramCalls(const Lib& g) {
+std::vector<Outcome> RunProgramCalls(const Driver& g) {
     std::vector<Outcome> out;
     int ud = -1;
     char buffer[64] = {};
@@ -198,9 +150,8 @@ TEST(LibgpibSemantics, TheSimulatedLibraryAnswersAsTheRealOne) {
     setenv("IB_CONFIG", (dir / "gpib.conf").c_str(), 1);
     unsetenv("GPIB_SIM_TRACE");
 
-    const Lib realLib(real);
-    const Lib simLib(KELVO_GPIB_SIM_LIBRARY);
-    ASSERT_FALSE(::testing::Test::HasFailure());
+    const Driver realLib = Driver::Load(real);
+    const Driver simLib = Driver::Load(KELVO_GPIB_SIM_LIBRARY);
     const std::vector<Outcome> expected = RunProgramCalls(realLib);
     const std::vector<Outcome> actual = RunProgramCalls(simLib);
     ASSERT_EQ(actual.size(), expected.size());
@@ -248,6 +199,16 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     cmd.handle = 9;
     EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), -1);
     EXPECT_EQ(errno, EINVAL);
+    // The board's own parallel-poll configuration and ist, as the board information reports them.
+    for (const auto& [config, setIst, clearIst, expectConfig, expectIst] :
+         {std::tuple{0x6b, 1u, 0u, 0x0b, 1u}, {0x00, 0u, 1u, 0x0b, 0u}, {0x70, 1u, 0u, 0x10, 1u}}) {
+        ks::PpollConfig ppc{static_cast<__u8>(config), setIst, clearIst, 0};
+        ASSERT_EQ(ioctl(fd, ks::IBPPC, &ppc), 0);
+        ks::BoardInfo info{};
+        ASSERT_EQ(ioctl(fd, ks::IBBOARD_INFO, &info), 0);
+        EXPECT_EQ(info.parallel_poll_configuration, expectConfig) << config;
+        EXPECT_EQ(info.ist, expectIst) << config;
+    }
     ks::CloseDev closeDev{5};
     EXPECT_EQ(ioctl(fd, ks::IBCLOSEDEV, &closeDev), -1);
     EXPECT_EQ(errno, EINVAL);

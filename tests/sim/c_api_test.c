@@ -123,6 +123,10 @@ int main(int argc, char** argv) {
     CHECK(s == 1);
     OK(ibln(board, 9, NO_SAD, &s));
     CHECK(s == 0);
+    OK(ibln(board, 6, 0x7E, &s)); /* the last secondary address; instruments have none */
+    CHECK(s == 0);
+    FAILS(ibln(board, 6, 0x7F, &s), EARG);
+    FAILS(ibln(board, 6, 0x5F, &s), EARG);
     OK(ibist(board, 1));
     OK(ibask(board, IbaIst, &value));
     CHECK(value == 1);
@@ -175,6 +179,12 @@ int main(int argc, char** argv) {
     Receive(board, 5, buffer, sizeof buffer - 1, STOPend);
     OK_VOID();
     CHECK(strcmp(buffer, "KELVO,FC-2\n") == 0);
+    Send(board, 5, "*IDN?", 5, NLend); /* a termination byte ends the read early */
+    memset(buffer, 0, sizeof buffer);
+    Receive(board, 5, buffer, sizeof buffer - 1, ',');
+    CHECK(strcmp(buffer, "KELVO,") == 0 && ibcntl == 6);
+    Receive(board, 5, buffer, sizeof buffer - 1, STOPend);
+    CHECK(ibcntl == 5 && strncmp(buffer, "FC-2\n", 5) == 0 && (ibsta & END));
     SendList(board, both, "*CLS", 4, NLend);
     OK_VOID();
     DevClear(board, 6);

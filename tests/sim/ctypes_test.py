@@ -121,6 +121,13 @@ class SimulatedLibrary(unittest.TestCase):
         lib.ibln(self.board, 7, 0, ctypes.byref(listener))
         self.assertEqual(listener.value, 0)
 
+    def test_all_spoll(self):
+        pads = (ctypes.c_uint16 * 2)(5, NOADDR)  # the counter, which no other test polls
+        results = (ctypes.c_short * 1)()
+        self.assertFalse(lib.AllSpoll(self.board, pads, results) & ERR)
+        self.assertEqual(list(results), [0x42])
+        self.assertIn("RD 42", self.trace_lines())  # the status byte read is on the trace
+
     def test_version(self):
         version = ctypes.c_char_p()
         lib.ibvers(ctypes.byref(version))

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,62 +20,48 @@ namespace kelvo::simtest {
 
 using namespace kelvo::gpibsim;
 
+// The library's operations used by the tests, bound by name from the library at `path`.
+#define KELVO_DRIVER_CALLS(X)                                                                                   \
+    X(int, ibfind, (const char*)) X(int, ibdev, (int, int, int, int, int, int)) X(int, ibonl, (int, int))       \
+    X(int, ibcmd, (int, const void*, long)) X(int, ibcmda, (int, const void*, long))                           \
+    X(int, ibwrt, (int, const void*, long)) X(int, ibwrta, (int, const void*, long))                           \
+    X(int, ibrd, (int, void*, long)) X(int, ibrda, (int, void*, long)) X(int, ibwait, (int, int))              \
+    X(int, ibstop, (int)) X(int, ibrpp, (int, char*)) X(int, ibsic, (int)) X(int, ibsre, (int, int))           \
+    X(int, ibrsc, (int, int)) X(int, ibtmo, (int, int)) X(int, ibeos, (int, int)) X(int, ibeot, (int, int))    \
+    X(int, ibpad, (int, int)) X(int, ibsad, (int, int)) X(int, ibconfig, (int, int, int))                      \
+    X(int, ThreadIbsta, ()) X(int, ThreadIberr, ()) X(long, ThreadIbcntl, ())
+
 struct Driver {
-    void* handle = nullptr;
-    int (*ibfind)(const char*);
-    int (*ibdev)(int, int, int, int, int, int);
-    int (*ibonl)(int, int);
-    int (*ibcmd)(int, const void*, long);
-    int (*ibcmda)(int, const void*, long);
-    int (*ibwrt)(int, const void*, long);
-    int (*ibwrta)(int, const void*, long);
-    int (*ibrd)(int, void*, long);
-    int (*ibrda)(int, void*, long);
-    int (*ibwait)(int, int);
-    int (*ibstop)(int);
-    int (*ibrpp)(int, char*);
-    int (*ibsic)(int);
-    int (*ibsre)(int, int);
-    int (*ibrsc)(int, int);
-    int (*ibtmo)(int, int);
-    int (*ibeos)(int, int);
-    int (*ibeot)(int, int);
-    int (*ibpad)(int, int);
-    int (*ibconfig)(int, int, int);
-    int (*ThreadIberr)();
-    long (*ThreadIbcntl)();
-    int* ibsta;
-    int* iberr;
-    long* ibcntl;
+#define KELVO_SLOT(type, name, args) type(*name) args = nullptr;
+    KELVO_DRIVER_CALLS(KELVO_SLOT)
+#undef KELVO_SLOT
+    int* ibsta = nullptr;
+    int* iberr = nullptr;
+    long* ibcntl = nullptr;
 
-    static const Driver& Get() {
-        static const Driver driver = Load();
-        return driver;
-    }
-
-private:
-    template <typename T>
-    static void Bind(void* handle, T& slot, const char* name) {
-        slot = reinterpret_cast<T>(dlsym(handle, name));
-        if (slot == nullptr) throw std::runtime_error(std::string("missing symbol ") + name);
-    }
-    static Driver Load() {
+    static Driver Load(const char* path) {
         Driver d;
-        d.handle = dlopen(KELVO_GPIB_SIM_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-        if (d.handle == nullptr) throw std::runtime_error(dlerror());
-#define KELVO_BIND(name) Bind(d.handle, d.name, #name)
-        KELVO_BIND(ibfind); KELVO_BIND(ibdev); KELVO_BIND(ibonl); KELVO_BIND(ibcmd);
-        KELVO_BIND(ibcmda); KELVO_BIND(ibwrt); KELVO_BIND(ibwrta); KELVO_BIND(ibrd);
-        KELVO_BIND(ibrda); KELVO_BIND(ibwait); KELVO_BIND(ibstop); KELVO_BIND(ibrpp);
-        KELVO_BIND(ibsic); KELVO_BIND(ibsre); KELVO_BIND(ibrsc); KELVO_BIND(ibtmo);
-        KELVO_BIND(ibeos); KELVO_BIND(ibeot); KELVO_BIND(ibpad); KELVO_BIND(ibconfig);
-        KELVO_BIND(ThreadIberr); KELVO_BIND(ThreadIbcntl);
+        void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) throw std::runtime_error(dlerror());
+        auto bind = [handle](const char* name) {
+            void* symbol = dlsym(handle, name);
+            if (symbol == nullptr) throw std::runtime_error(std::string("missing symbol ") + name);
+            return symbol;
+        };
+#define KELVO_BIND(type, name, args) d.name = reinterpret_cast<type(*) args>(bind(#name));
+        KELVO_DRIVER_CALLS(KELVO_BIND)
 #undef KELVO_BIND
-        d.ibsta = static_cast<int*>(dlsym(d.handle, "ibsta"));
-        d.iberr = static_cast<int*>(dlsym(d.handle, "iberr"));
-        d.ibcntl = static_cast<long*>(dlsym(d.handle, "ibcntl"));
+        d.ibsta = static_cast<int*>(bind("ibsta"));
+        d.iberr = static_cast<int*>(bind("iberr"));
+        d.ibcntl = static_cast<long*>(bind("ibcntl"));
         return d;
     }
+#ifdef KELVO_GPIB_SIM_LIBRARY
+    static const Driver& Get() {
+        static const Driver driver = Load(KELVO_GPIB_SIM_LIBRARY);
+        return driver;
+    }
+#endif
 };
 
 // A test with its own bench (written from YAML text) and trace file. The board

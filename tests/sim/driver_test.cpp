@@ -1,6 +1,8 @@
 // The simulated bus through the driver's C interface, loaded with dlopen.
 #include <chrono>
+#include <functional>
 #include <regex>
+#include <tuple>
 
 #include "driver.h"
 
@@ -55,6 +57,22 @@ protected:
         const bool timedOut = (sta & TIMO) && *gpib.iberr == EABO && *gpib.ibcntl == 0;
         gpib.ibtmo(ud, TNONE);
         return timedOut;
+    }
+    // A serial poll of one instrument: its status byte.
+    unsigned char SerialPoll(int address) {
+        Cmd({UNL, UNT, SPE, static_cast<unsigned char>(0x40 + address), 0x20});
+        unsigned char status = 0;
+        gpib.ibrda(ud, &status, 1);
+        EXPECT_EQ(Wait() & ERR, 0);
+        Cmd({SPD, UNL, UNT});
+        return status;
+    }
+    // Looks for the board with the bench in `path`: fails, and what it told on stderr.
+    std::string FindFails(const std::string& path, const char* name = "gpib0") {
+        setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(gpib.ibfind(name), -1);
+        return ::testing::internal::GetCapturedStderr();
     }
 };
 
@@ -173,14 +191,8 @@ TEST_F(Driver, MessagesEndAtEoiAndReadsAtEndOrEos) {
 
 TEST_F(Driver, SerialPollAnswersTheStatusByteAndClearsRqs) {
     EXPECT_TRUE(gpib.ibwait(ud, 0) & SRQI);
-    for (const unsigned char expected : {0x41, 0x01}) {
-        Cmd({UNL, UNT, SPE, 0x45, 0x20});
-        unsigned char status = 0;
-        gpib.ibrda(ud, &status, 1);
-        EXPECT_EQ(Wait() & ERR, 0);
-        EXPECT_EQ(status, expected);
-        Cmd({SPD, UNL, UNT});
-    }
+    EXPECT_EQ(SerialPoll(5), 0x41);
+    EXPECT_EQ(SerialPoll(5), 0x01);
     EXPECT_FALSE(gpib.ibwait(ud, 0) & SRQI);
     EXPECT_EQ(Query(5, "*IDN?\n"), "METER\n");  // after SPD it talks its data again
 }
@@ -239,18 +251,25 @@ TEST_F(Driver, ControllerAndArgumentErrors) {
     EXPECT_EQ(*gpib.iberr, ESAC);
     EXPECT_TRUE(gpib.ibsre(ud, 1) & ERR);
     EXPECT_EQ(*gpib.iberr, ESAC);
+    char response = 0;
+    EXPECT_TRUE(gpib.ibrpp(ud, &response) & ERR);  // a parallel poll is the controller's
+    EXPECT_EQ(*gpib.iberr, ECIC);
     gpib.ibrsc(ud, 1);
     EXPECT_TRUE(gpib.ibsic(ud) & CIC);
-    for (const auto& [option, value] : {std::pair{0x11, 1}, {7, 0}, {9, 1}})
-        EXPECT_EQ(gpib.ibconfig(ud, option, value) & ERR, 0) << option;
-    EXPECT_TRUE(gpib.ibconfig(ud, 0x11, 5) & ERR);
-    EXPECT_TRUE(gpib.ibconfig(ud, 0x99, 0) & ERR);
-    EXPECT_EQ(*gpib.iberr, EARG);
-    gpib.ibconfig(ud, IbcTMO, T1s);
-    EXPECT_EQ(*gpib.iberr, 0);
-    EXPECT_TRUE(gpib.ibpad(ud, 31) & ERR);
-    EXPECT_TRUE(gpib.ibwait(42, 0) & ERR);
-    EXPECT_EQ(*gpib.iberr, EARG);
+    // Each call: its status shows ERR or not, and the error it leaves.
+    for (const auto& [call, error, iberr] : std::initializer_list<std::tuple<std::function<int()>, bool, int>>{
+             {[&] { return gpib.ibconfig(ud, 0x11, 1); }, false, 0},
+             {[&] { return gpib.ibconfig(ud, 7, 0); }, false, 0},
+             {[&] { return gpib.ibconfig(ud, 9, 1); }, false, 0},
+             {[&] { return gpib.ibconfig(ud, 0x11, 5); }, true, EARG},
+             {[&] { return gpib.ibconfig(ud, 0x99, 0); }, true, EARG},
+             {[&] { return gpib.ibconfig(ud, IbcTMO, T1s); }, false, 0},
+             {[&] { return gpib.ibpad(ud, 31); }, true, EARG},
+             {[&] { return gpib.ibrpp(ud, nullptr); }, true, EARG},
+             {[&] { return gpib.ibwait(42, 0); }, true, EARG}}) {
+        EXPECT_EQ((call() & ERR) != 0, error);
+        EXPECT_EQ(*gpib.iberr, iberr);
+    }
     EXPECT_EQ(gpib.ThreadIberr(), EARG);
 }
 
@@ -306,39 +325,24 @@ TEST_F(Driver, BenchProblemsMakeIbfindFailWithAMessage) {
     open_.clear();
     const std::string path = Path("broken.yaml");
     std::ofstream(path) << "devices:\n  meter:\n    dialogues: [\n";
-    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    std::string err = ::testing::internal::GetCapturedStderr();
+    std::string err = FindFails(path);
     EXPECT_EQ(err.rfind("gpib-sim: " + path + ":4: ", 0), 0u) << err;
     EXPECT_TRUE(*gpib.ibsta & ERR);
     EXPECT_TRUE(gpib.ibpad(0, 0) & ERR);  // no board to set up
     EXPECT_EQ(*gpib.iberr, ENEB);
-
-    setenv("GPIB_SIM_CONFIG", Path("missing.yaml").c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    err = ::testing::internal::GetCapturedStderr();
+    err = FindFails(Path("missing.yaml"));
     EXPECT_NE(err.find("missing.yaml:0: cannot be read"), std::string::npos) << err;
-
     // Names match exactly, and an unknown one is an invalid argument, silently.
     for (const char* name : {"GPIB0", "gpib1", ""}) {
-        ::testing::internal::CaptureStderr();
-        EXPECT_EQ(gpib.ibfind(name), -1);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(FindFails(path, name), "") << name;
         EXPECT_EQ(*gpib.ibsta, ERR);
         EXPECT_EQ(*gpib.iberr, EARG);
     }
-
     // A problem is told whole (a NUL escaped) and once, however often the board is looked for.
     std::ofstream(path) << "devices:\n  meter: {}\nresources:\n  GPIB0::5::INSTR:\n    device: \"me\\0ter\"\n";
-    setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    EXPECT_EQ(gpib.ibfind("gpib0"), -1);
-    err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
-
+    err = FindFails(path);
+    EXPECT_EQ(err + FindFails(path),
+              "gpib-sim: " + path + ":5: resource 'GPIB0::5::INSTR' names the unknown device 'me\\x00ter'\n");
     std::ofstream(path) << kBench;  // mended: read again at the next ibfind
     setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
     StartBoard();
@@ -355,13 +359,11 @@ TEST_F(Driver, ABenchWrittenForPyvisaSimAnswersAsItsDocumentationSays) {
     ::testing::internal::CaptureStderr();
     Start(text.str(), T1s);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");  // nothing unknown in it
-    EXPECT_EQ(Query(8, "?IDN\n"), "LSG Serial #1234\n");
-    EXPECT_EQ(Query(8, "!CAL\n"), "OK\n");
-    EXPECT_EQ(Query(8, "?FREQ\n"), "100.00\n");
-    EXPECT_EQ(Query(8, "!FREQ 12.5\n"), "OK\n");
-    EXPECT_EQ(Query(8, "?FREQ\n"), "12.50\n");
-    EXPECT_EQ(Query(8, "!FREQ 0.5\n"), "FREQ_ERROR\n");  // below min: the setter's own error
-    EXPECT_EQ(Query(8, "?NOPE\n"), "ERROR\n");
+    for (const auto& [query, reply] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"?IDN", "LSG Serial #1234"}, {"!CAL", "OK"}, {"?FREQ", "100.00"}, {"!FREQ 12.5", "OK"},
+             {"?FREQ", "12.50"}, {"!FREQ 0.5", "FREQ_ERROR"},  // below min: the setter's own error
+             {"?NOPE", "ERROR"}})
+        EXPECT_EQ(Query(8, query + std::string("\n")), reply + std::string("\n")) << query;
     const std::string raw("\xaa\x55\x00\x02\x08\x01\xf4", 7);
     EXPECT_EQ(Query(8, raw + "\n"), raw);  // raw bytes: no terminator added
     EXPECT_TRUE(std::regex_match(Query(8, ":READ?\n"), std::regex(R"(\d\.\d{5}(,\d\.\d{5}){15}\n)")));
@@ -389,12 +391,7 @@ TEST_F(Driver, DefaultBenchWithoutAFile) {
     StartBoard();
     EXPECT_EQ(Query(6, "*IDN?\n"), "KELVO,DMM6,SIM00006,1.0\n");
     EXPECT_EQ(Query(6, "SIM:VOLT -2.5;MEAS:VOLT:DC?\n"), "-2.500000E+00\n");
-    Cmd({UNL, UNT, SPE, 0x45, 0x20});
-    unsigned char status = 0;
-    gpib.ibrda(ud, &status, 1);
-    Wait();
-    Cmd({SPD, UNL, UNT});
-    EXPECT_EQ(status, 0x40);
+    EXPECT_EQ(SerialPoll(5), 0x40);
     Cmd({UNL, UNT, 0x25, GET});
     EXPECT_EQ(Receive(5), "+1.000000E+07\n");
 }

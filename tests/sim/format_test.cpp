@@ -39,33 +39,27 @@ TEST(FormatFields, FormatLikePython) {
 }
 
 TEST(FormatFields, ParseValuesBackOutOfMessages) {
-    auto match = [](const char* text, const char* message) { return FieldTemplate(text).Match(message); };
-    auto v = match("VOLT {:+.4E}", "volt +1.2345E+03");
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->kind, Value::Kind::Float);
-    EXPECT_DOUBLE_EQ(v->f, 1234.5);
-    v = match("!FREQ {:.2f}", "!FREQ 10.3");  // the precision formats; parsing takes any number
-    ASSERT_TRUE(v);
-    EXPECT_DOUBLE_EQ(v->f, 10.3);
-    v = match("OUT {:d}", "out -3");
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->kind, Value::Kind::Int);
-    EXPECT_EQ(v->i, -3);
-    v = match("INST {:s}", "inst P6v");
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->s, "P6v");  // text keeps its case
-    v = match("MODE {} NOW", "MODE fast now");
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->s, "fast");
-    v = match("SENS:FREQ {:f} MHZ", "SENS:FREQ 2.5e1 MHZ");
-    ASSERT_TRUE(v);
-    EXPECT_DOUBLE_EQ(v->f, 25.0);
-
-    EXPECT_FALSE(match("OUT {:d}", "OUT 1.5"));
-    EXPECT_FALSE(match("VOLT {:f}", "VOLT abc"));
-    EXPECT_FALSE(match("VOLT {:f}", "VOLT"));
-    EXPECT_FALSE(match("VOLT {:f}", "CURR 1"));
-    EXPECT_FALSE(match("INST {:s}", "INST "));
+    const struct {
+        const char *text, *message;
+        Value expected;
+    } rows[] = {
+        {"VOLT {:+.4E}", "volt +1.2345E+03", Value::Float(1234.5)},
+        {"!FREQ {:.2f}", "!FREQ 10.3", Value::Float(10.3)},  // the precision formats; parsing takes any number
+        {"OUT {:d}", "out -3", Value::Int(-3)},
+        {"INST {:s}", "inst P6v", Value::Text("P6v")},  // text keeps its case
+        {"MODE {} NOW", "MODE fast now", Value::Text("fast")},
+        {"SENS:FREQ {:f} MHZ", "SENS:FREQ 2.5e1 MHZ", Value::Float(25.0)},
+    };
+    for (const auto& row : rows) {
+        const auto v = FieldTemplate(row.text).Match(row.message);
+        ASSERT_TRUE(v) << row.message;
+        EXPECT_EQ(v->kind, row.expected.kind) << row.message;
+        EXPECT_EQ(v->ToString(), row.expected.ToString()) << row.message;
+    }
+    for (const auto& [text, message] : std::initializer_list<std::pair<const char*, const char*>>{
+             {"OUT {:d}", "OUT 1.5"}, {"VOLT {:f}", "VOLT abc"}, {"VOLT {:f}", "VOLT"}, {"VOLT {:f}", "CURR 1"},
+             {"INST {:s}", "INST "}})
+        EXPECT_FALSE(FieldTemplate(text).Match(message)) << message;
 }
 
 TEST(FormatFields, RejectMalformedTemplates) {

@@ -46,34 +46,49 @@ resources:
   GPIB0::5::INSTR: {device: source}
 )yaml";
 
+// Sends one message ended by EOI and returns all the instrument has to say.
+std::string Ask(Instrument& inst, const std::string& message, Clock::time_point now = Clock::now()) {
+    if (!message.empty()) inst.Receive(message, true, now);
+    std::string out;
+    char buf[64];
+    for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now)).count > 0;) out.append(buf, c.count);
+    return out;
+}
+
 class InstrumentTest : public ::testing::Test {
 protected:
     InstrumentTest() : bench_(ParseBench(kBench, "test")), inst_(bench_.devices.at("source"), Interface::Gpib) {}
-
-    // Sends one message ended by EOI and returns what the instrument has to say.
-    std::string Ask(const std::string& message) {
-        inst_.Receive(message, true, now_);
-        return Drain();
-    }
-    std::string Drain() {
-        std::string out;
-        char buf[64];
-        for (Instrument::Chunk c; (c = inst_.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
-        return out;
-    }
+    std::string Ask(const std::string& message) { return sim::Ask(inst_, message, now_); }
+    std::string Drain() { return sim::Ask(inst_, "", now_); }
 
     Bench bench_;
     Instrument inst_;
     Clock::time_point now_ = Clock::now();
 };
 
-TEST_F(InstrumentTest, DialoguesMatchTrimmedAndWithoutRegardToCase) {
-    EXPECT_EQ(Ask("*IDN?"), "SOURCE\n");
-    EXPECT_EQ(Ask(" \t*idn?\r\n"), "SOURCE\n");
-    EXPECT_EQ(Ask("*RST"), "");  // no reply given
-    EXPECT_EQ(Ask("*CLS"), "");  // null_response
-    EXPECT_EQ(Ask("\xaa\x55"), "BIN\n");
-    EXPECT_EQ(Ask("*IDN"), "BAD\n");
+// One instrument, message after message (each ended by EOI), each row the
+// whole reply: dialogues, and properties kept within their limits.
+TEST_F(InstrumentTest, EachMessageGetsItsReply) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"*IDN?", "SOURCE\n"}, {" \t*idn?\r\n", "SOURCE\n"},  // trimmed, without regard to case
+        {"*RST", ""},  {"*CLS", ""},  // no reply given; null_response
+        {"\xaa\x55", "BIN\n"}, {"*IDN", "BAD\n"},
+        {"VOLT?", "+1.0000E+00\n"}, {"volt 10", "OK\n"}, {"VOLT 10.5", "VOLT_ERROR\n"}, {"VOLT -1", "VOLT_ERROR\n"},
+        {"VOLT?", "+1.0000E+01\n"}, {"MODE sweep", ""}, {"MODE?", "SWEEP\n"},  // the bench's spelling
+        {"MODE LIST", "BAD\n"}, {"COUN 5", ""}, {"COUN?", "5\n"}, {"COUN 4", "BAD\n"},
+        {"COUN 2.5", "BAD\n"},  // not an integer
+        {"COUN?", "5\n"}};
+    for (const auto& [message, reply] : rows) EXPECT_EQ(Ask(message), reply) << message;
+}
+
+TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
+    EXPECT_EQ(Ask("SYST:ERR?"), "0,No error\n");
+    EXPECT_EQ(Ask("FOO"), "BAD\n");
+    EXPECT_EQ(Ask("VOLT 99"), "VOLT_ERROR\n");
+    inst_.RecordError("query_error");
+    EXPECT_EQ(Ask("*ESR?"), "36\n");
+    EXPECT_EQ(Ask("*ESR?"), "0\n");
+    EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
 }
 
 TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
@@ -93,10 +108,7 @@ TEST_F(InstrumentTest, CommandsSplitAtTheDelimiterEachGiveAReplyOfTheirOwn) {
         yaml.insert(yaml.find("    dialogues:"), "    " + delimiter + "\n");
         const Bench bench = ParseBench(yaml, "test");
         Instrument inst(bench.devices.at("source"), Interface::Gpib);
-        inst.Receive(message, true, now_);
-        std::string out;
-        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, now_)).count > 0;) out.append(buf, c.count);
-        EXPECT_EQ(out, reply) << delimiter;
+        EXPECT_EQ(sim::Ask(inst, message), reply) << delimiter;
     }
 }
 
@@ -112,32 +124,6 @@ TEST_F(InstrumentTest, MessagesEndAtTheTerminatorOrAtEoi) {
     char buf[16];
     const Instrument::Chunk c = tcp.Talk(buf, sizeof buf, now_);
     EXPECT_EQ(std::string(buf, c.count), "SOURCE\r\n");
-}
-
-TEST_F(InstrumentTest, PropertiesKeepValuesWithinTheirLimits) {
-    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+00\n");
-    EXPECT_EQ(Ask("volt 10"), "OK\n");
-    EXPECT_EQ(Ask("VOLT 10.5"), "VOLT_ERROR\n");
-    EXPECT_EQ(Ask("VOLT -1"), "VOLT_ERROR\n");
-    EXPECT_EQ(Ask("VOLT?"), "+1.0000E+01\n");
-    EXPECT_EQ(Ask("MODE sweep"), "");
-    EXPECT_EQ(Ask("MODE?"), "SWEEP\n");  // the bench's spelling
-    EXPECT_EQ(Ask("MODE LIST"), "BAD\n");
-    EXPECT_EQ(Ask("COUN 5"), "");
-    EXPECT_EQ(Ask("COUN?"), "5\n");
-    EXPECT_EQ(Ask("COUN 4"), "BAD\n");
-    EXPECT_EQ(Ask("COUN 2.5"), "BAD\n");  // not an integer
-    EXPECT_EQ(Ask("COUN?"), "5\n");
-}
-
-TEST_F(InstrumentTest, ErrorsGoToTheQueueAndTheStatusRegister) {
-    EXPECT_EQ(Ask("SYST:ERR?"), "0,No error\n");
-    Ask("FOO");
-    Ask("VOLT 99");
-    inst_.RecordError("query_error");
-    EXPECT_EQ(Ask("*ESR?"), "36\n");
-    EXPECT_EQ(Ask("*ESR?"), "0\n");  // reading clears it
-    EXPECT_EQ(Ask("SYST:ERR?;SYST:ERR?;SYST:ERR?"), "-100,Command error\n-100,Command error\n0,No error\n");
 }
 
 TEST(InstrumentDelay, RepliesBecomeReadableAfterTheDelay) {
@@ -188,13 +174,7 @@ devices:
 resources: {}
 )yaml", "ch.yaml");
     Instrument inst(bench.devices.at("psu"), Interface::Gpib);
-    const auto ask = [&](const std::string& message) {
-        inst.Receive(message, true, Clock::now());
-        std::string out;
-        char buf[64];
-        for (Instrument::Chunk c; (c = inst.Talk(buf, sizeof buf, Clock::now())).count > 0;) out.append(buf, c.count);
-        return out;
-    };
+    const auto ask = [&](const std::string& message) { return Ask(inst, message); };
     EXPECT_EQ(ask("LIM 2.5;LIM?"), "2.5\n");
     EXPECT_EQ(ask("SEL 2;LIM?"), "1.0\n");
     EXPECT_EQ(ask("LIM 9"), "ERROR\n");  // out of the limits

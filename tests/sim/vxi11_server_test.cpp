@@ -13,10 +13,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,10 @@
 namespace kelvo::instsim {
 namespace {
 
-constexpr std::uint32_t kCore = 0x0607AF;
-constexpr std::uint32_t kAbortProgram = 0x0607B0;
-constexpr std::uint32_t kEnd = 8;
-constexpr std::uint32_t kWaitLock = 1;
-constexpr std::uint32_t kTermCharSet = 0x80;
+constexpr std::uint32_t kCore = 0x0607AF, kAbortProgram = 0x0607B0, kEnd = 8, kWaitLock = 1, kTermCharSet = 0x80;
+// Core procedures.
+constexpr std::uint32_t kLink = 10, kWrite = 11, kRead = 12, kStb = 13, kTrigger = 14, kClear = 15, kRemote = 16,
+                        kLocal = 17, kLock = 18, kUnlock = 19, kDestroyLink = 23;
 
 const char* const kBench = R"yaml(spec: "1.1"
 devices:
@@ -40,23 +40,17 @@ devices:
     eom:
       TCPIP INSTR: {q: "\n", r: "\n"}
     dialogues:
-      - q: "*IDN?"
-        r: "KELVO,VM-1,EX0001,1.0"
-      - q: "TRIGGER"
-        r: "+1.0E+00"
-      - q: "TWO?"
-        r: "A,B"
-      - q: "BLK?"
-        r: "BLOCK(3000)"
+      - {q: "*IDN?", r: "KELVO,VM-1,EX0001,1.0"}
+      - {q: "TRIGGER", r: "+1.0E+00"}
+      - {q: "TWO?", r: "A,B"}
+      - {q: "BLK?", r: "BLOCK(3000)"}
   counter:
     case_blind: true
     status_byte: 0x41
     delay_ms: 30
     eom:
       GPIB INSTR: {q: "\n", r: "\r\n"}
-    dialogues:
-      - q: "*IDN?"
-        r: "KELVO,FC-2,EX0002,1.0"
+    dialogues: [{q: "*IDN?", r: "KELVO,FC-2,EX0002,1.0"}]
 resources:
   GPIB0::5::INSTR: {device: counter}
   TCPIP::127.0.0.1::INSTR: {device: dmm}
@@ -64,42 +58,25 @@ resources:
   TCPIP::127.0.0.1::gpib0,5::INSTR: {}
   TCPIP::127.0.0.1::gpib0,9::INSTR: {device: dmm}
 )yaml";
+const std::string kIdn = "KELVO,VM-1,EX0001,1.0\n";
 
-std::string TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvo-vxi11-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
-    return pattern;
+using Words = std::vector<std::uint32_t>;
+// XDR words out, and a reply's words back (up to its end).
+std::string A(const Words& words) {
+    rpc::Writer w;
+    for (const std::uint32_t v : words) w.U32(v);
+    return w.Bytes();
 }
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+Words W(const std::string& results) {
+    rpc::Reader r(results);
+    Words out;
+    while (!r.Rest().empty()) out.push_back(r.U32());
+    return out;
 }
-
-// kelvo-instsim serving a bench, its listening lines read back by their kind.
-class Server {
-public:
-    explicit Server(const std::string& dir, const std::vector<std::string>& options = {})
-        : dir_(dir), process_(Arguments(dir, options), " portmap\n") {
-        if (process_.Ports().size() != 3) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_.Output() << "'";
-    }
-    ~Server() { EXPECT_TRUE(process_.Stop()) << "kelvo-instsim did not stop cleanly"; }
-    int Port(const std::string& kind) const { return process_.Port(kind); }
-    std::string Trace() const { return ReadFile(dir_ + "/trace.txt"); }
-
-private:
-    static std::vector<std::string> Arguments(const std::string& dir, const std::vector<std::string>& options) {
-        std::ofstream(dir + "/bench.yaml") << kBench;
-        std::vector<std::string> args{"--config", dir + "/bench.yaml", "--portmap-port", "0", "--trace", dir + "/trace.txt"};
-        args.insert(args.end(), options.begin(), options.end());
-        return args;
-    }
-
-    std::string dir_;
-    testsupport::InstsimProcess process_;
-};
+// Device_GenericParms: link, flags, lock timeout, I/O timeout.
+std::string Generic(std::uint32_t lid, std::uint32_t flags = 0, std::uint32_t lockTimeout = 0) {
+    return A({lid, flags, lockTimeout, 1000});
+}
 
 // One RPC client connection, calls made one at a time.
 class Channel {
@@ -115,6 +92,9 @@ public:
         setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     }
     ~Channel() { close(fd_); }
+    Channel(const Channel&) = delete;
+    Channel& operator=(const Channel&) = delete;
+
     void Raw(const std::string& bytes) { EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
     // True when the server closed the connection (within 10 s).
     bool Closed() {
@@ -122,40 +102,27 @@ public:
         char c = 0;
         return poll(&p, 1, 10000) == 1 && read(fd_, &c, 1) == 0;
     }
-    Channel(const Channel&) = delete;
-    Channel& operator=(const Channel&) = delete;
-
+    // A call in two fragments, as some clients send them.
     void Send(std::uint32_t procedure, const std::string& args, std::uint32_t version = 1) {
-        rpc::Writer w;
-        w.U32(++xid_).U32(0).U32(2).U32(program_).U32(version).U32(procedure).U32(0).U32(0).U32(0).U32(0);
-        const std::string record = w.Bytes() + args;
-        // Two fragments, as some clients send them.
+        const std::string record = A({++xid_, 0, 2, program_, version, procedure, 0, 0, 0, 0}) + args;
         const std::size_t half = record.size() / 2;
-        rpc::Writer marks;
-        marks.U32(static_cast<std::uint32_t>(half)).U32(0x80000000u | static_cast<std::uint32_t>(record.size() - half));
-        const std::string bytes = marks.Bytes().substr(0, 4) + record.substr(0, half) + marks.Bytes().substr(4) +
-                                  record.substr(half);
-        EXPECT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        const std::string marks = A({static_cast<std::uint32_t>(half), 0x80000000u | static_cast<std::uint32_t>(record.size() - half)});
+        Raw(marks.substr(0, 4) + record.substr(0, half) + marks.substr(4) + record.substr(half));
     }
-    // The next whole record from the server.
     std::string NextRecord() {
         for (;;) {
             if (auto record = records_.Next()) return *record;
             pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 20000) <= 0) {
-                ADD_FAILURE() << "no reply";
-                return {};
-            }
             char buffer[65536];
-            const ssize_t n = read(fd_, buffer, sizeof buffer);
+            const ssize_t n = poll(&p, 1, 20000) == 1 ? read(fd_, buffer, sizeof buffer) : -1;
             if (n <= 0) {
-                ADD_FAILURE() << "connection closed";
+                ADD_FAILURE() << "no reply";
                 return {};
             }
             records_.Append(std::string_view(buffer, static_cast<std::size_t>(n)));
         }
     }
-    // The results of the reply to the last call; the accept state in `stat`.
+    // The results of the reply to the last call; its accept state in `stat`, else it must be SUCCESS.
     std::string Receive(std::uint32_t* stat = nullptr) {
         const std::string record = NextRecord();
         rpc::Reader r(record);
@@ -169,9 +136,43 @@ public:
         else EXPECT_EQ(accept, 0u);
         return std::string(r.Rest());
     }
-    std::string Call(std::uint32_t procedure, const std::string& args) {
+    Words Call(std::uint32_t procedure, const std::string& args) {
         Send(procedure, args);
-        return Receive();
+        return W(Receive());
+    }
+    // create_link: {error, link id, abort port, largest write}.
+    Words Link(const std::string& name, bool lock = false) {
+        rpc::Writer w;
+        w.I32(7).Bool(lock).U32(0).String(name);
+        return Call(kLink, w.Bytes());
+    }
+    // device_write; the count written must be the whole.
+    std::uint32_t Write(std::uint32_t lid, const std::string& data, std::uint32_t flags = kEnd) {
+        rpc::Writer w;
+        w.U32(lid).U32(1000).U32(0).U32(flags).Opaque(data);
+        const Words r = Call(kWrite, w.Bytes());
+        if (r.at(0) == 0) { EXPECT_EQ(r.at(1), data.size()); }
+        return r.at(0);
+    }
+    struct ReadReply {
+        std::uint32_t error = 0, reason = 0;
+        std::string data;
+    };
+    static std::string ReadArgs(std::uint32_t lid, std::uint32_t size, std::uint32_t timeout, std::uint32_t flags = 0,
+                                char term = '\n') {
+        return A({lid, size, timeout, 0, flags, static_cast<std::uint32_t>(term)});
+    }
+    ReadReply ReadResults() {
+        const std::string results = Receive();
+        rpc::Reader r(results);
+        ReadReply reply{r.U32(), r.U32(), r.Opaque(1 << 24)};
+        EXPECT_TRUE(r.ok());
+        return reply;
+    }
+    ReadReply Read(std::uint32_t lid, std::uint32_t size = 4096, std::uint32_t timeout = 2000, std::uint32_t flags = 0,
+                   char term = '\n') {
+        Send(kRead, ReadArgs(lid, size, timeout, flags, term));
+        return ReadResults();
     }
 
 private:
@@ -181,337 +182,227 @@ private:
     rpc::RecordReader records_{1 << 24};
 };
 
-struct Link {
-    std::int32_t error = -1;
-    std::int32_t id = 0;
-    std::uint32_t abortPort = 0;
-    std::uint32_t maxRecvSize = 0;
-};
-
-Link CreateLink(Channel& core, const std::string& name, bool lock = false, std::uint32_t lockTimeout = 0) {
-    rpc::Writer w;
-    w.I32(7).Bool(lock).U32(lockTimeout).String(name);
-    const std::string rBytes = core.Call(10, w.Bytes());
-    rpc::Reader r(rBytes);
-    Link l;
-    l.error = r.I32();
-    l.id = r.I32();
-    l.abortPort = r.U32();
-    l.maxRecvSize = r.U32();
-    EXPECT_TRUE(r.ok());
-    return l;
-}
-
-std::int32_t Write(Channel& core, std::int32_t lid, const std::string& data, std::uint32_t flags = kEnd) {
-    rpc::Writer w;
-    w.I32(lid).U32(1000).U32(0).U32(flags).Opaque(data);
-    const std::string rBytes = core.Call(11, w.Bytes());
-    rpc::Reader r(rBytes);
-    const std::int32_t error = r.I32();
-    if (error == 0) {
-        EXPECT_EQ(r.U32(), data.size());
-    }
-    return error;
-}
-
-struct ReadReply {
-    std::int32_t error = -1;
-    std::int32_t reason = 0;
-    std::string data;
-};
-
-std::string ReadArgs(std::int32_t lid, std::uint32_t size, std::uint32_t ioTimeout, std::uint32_t flags = 0,
-                     char term = '\n') {
-    rpc::Writer w;
-    w.I32(lid).U32(size).U32(ioTimeout).U32(0).U32(flags).I32(term);
-    return w.Bytes();
-}
-
-ReadReply ReadResults(const std::string& results) {
-    const std::string rBytes = results;
-    rpc::Reader r(rBytes);
-    ReadReply reply;
-    reply.error = r.I32();
-    reply.reason = r.I32();
-    reply.data = r.Opaque(1 << 24);
-    EXPECT_TRUE(r.ok());
-    return reply;
-}
-
-ReadReply Read(Channel& core, std::int32_t lid, std::uint32_t size = 4096, std::uint32_t ioTimeout = 2000,
-               std::uint32_t flags = 0, char term = '\n') {
-    return ReadResults(core.Call(12, ReadArgs(lid, size, ioTimeout, flags, term)));
-}
-
-std::string Generic(std::int32_t lid, std::uint32_t flags = 0, std::uint32_t lockTimeout = 0) {
-    rpc::Writer w;
-    w.I32(lid).U32(flags).U32(lockTimeout).U32(1000);
-    return w.Bytes();
-}
-
-std::int32_t ErrorOf(const std::string& results) {
-    const std::string rBytes = results;
-    rpc::Reader r(rBytes);
-    return r.I32();
-}
-
-std::string LinkArg(std::int32_t lid) {
-    rpc::Writer w;
-    w.I32(lid);
-    return w.Bytes();
-}
-
+// kelvo-instsim serving the bench in a scratch folder, with a trace.
 class Vxi11Server : public ::testing::Test {
 protected:
-    std::string dir_ = TempDir();
-    ~Vxi11Server() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+    void Start(std::vector<std::string> options = {}) {
+        std::ofstream(dir_ + "/bench.yaml") << kBench;
+        options.insert(options.begin(), {"--config", dir_ + "/bench.yaml", "--portmap-port", "0", "--trace", dir_ + "/trace.txt"});
+        process_ = std::make_unique<testsupport::InstsimProcess>(options, " portmap\n");
+        if (process_->Ports().size() != 3) ADD_FAILURE() << "kelvo-instsim did not start: '" << process_->Output() << "'";
     }
+    ~Vxi11Server() override {
+        if (process_) { EXPECT_TRUE(process_->Stop()) << "kelvo-instsim did not stop cleanly"; }
+        std::filesystem::remove_all(dir_);
+    }
+    int Port(const std::string& kind) const { return process_->Port(kind); }
+    std::string Trace() const {
+        std::ifstream in(dir_ + "/trace.txt", std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    void ExpectTrace(const std::string& part) const { EXPECT_NE(Trace().find(part), std::string::npos) << Trace(); }
+
+    std::string dir_ = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kelvo-vxi11-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
+        return pattern;
+    }();
+    std::unique_ptr<testsupport::InstsimProcess> process_;
 };
 
 TEST_F(Vxi11Server, ThePortmapperTellsTheCorePort) {
-    Server server(dir_);
-    Channel pmap(server.Port("portmap"), 100000);
-    rpc::Writer w;
-    w.U32(kCore).U32(1).U32(6).U32(0);
-    pmap.Send(3, w.Bytes(), 2);
-    const std::string rBytes = pmap.Receive();
-    rpc::Reader r(rBytes);
-    EXPECT_EQ(r.U32(), static_cast<std::uint32_t>(server.Port("vxi11")));
-    // Unknown programs have no port; rpcbind's GETADDR gives the universal address.
-    rpc::Writer other;
-    other.U32(100003).U32(3).U32(6).U32(0);
-    pmap.Send(3, other.Bytes(), 2);
-    EXPECT_EQ(rpc::Reader(std::string_view(pmap.Receive())).U32(), 0u);
-    rpc::Writer addr;
+    Start();
+    Channel pmap(Port("portmap"), 100000);
+    const auto port = static_cast<std::uint32_t>(Port("vxi11"));
+    pmap.Send(3, A({kCore, 1, 6, 0}), 2);
+    EXPECT_EQ(W(pmap.Receive()), Words{port});
+    pmap.Send(3, A({100003, 3, 6, 0}), 2);  // an unknown program has no port
+    EXPECT_EQ(W(pmap.Receive()), Words{0});
+    rpc::Writer addr;  // rpcbind's GETADDR gives the universal address
     addr.U32(kCore).U32(1).String("tcp").String("").String("");
     pmap.Send(3, addr.Bytes(), 4);
-    const int port = server.Port("vxi11");
-    EXPECT_EQ(rpc::Reader(std::string_view(pmap.Receive())).String(64),
-              "127.0.0.1." + std::to_string(port >> 8) + "." + std::to_string(port & 0xFF));
+    const std::string results = pmap.Receive();
+    EXPECT_EQ(rpc::Reader(results).String(64), "127.0.0.1." + std::to_string(port >> 8) + "." + std::to_string(port & 0xFF));
 }
 
 TEST_F(Vxi11Server, AQueryWrittenInPiecesIsReadUntilEndTheTermCharacterOrTheCount) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    const Link link = CreateLink(core, "inst0");
-    ASSERT_EQ(link.error, 0);
-    EXPECT_EQ(link.abortPort, static_cast<std::uint32_t>(server.Port("vxi11-abort")));
-    EXPECT_GT(link.maxRecvSize, 1000u);
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    const Words link = core.Link("inst0");
+    ASSERT_EQ(link.size(), 4u);
+    ASSERT_EQ(link[0], 0u);
+    const std::uint32_t id = link[1];
+    EXPECT_EQ(link[2], static_cast<std::uint32_t>(Port("vxi11-abort")));
+    EXPECT_GT(link[3], 1000u);
 
-    EXPECT_EQ(Write(core, link.id, "*ID", 0), 0);
-    EXPECT_EQ(Write(core, link.id, "N?"), 0);  // END ends the message
-    ReadReply r = Read(core, link.id);
-    EXPECT_EQ(r.error, 0);
-    EXPECT_EQ(r.reason, 4);
-    EXPECT_EQ(r.data, "KELVO,VM-1,EX0001,1.0\n");
+    EXPECT_EQ(core.Write(id, "*ID", 0), 0u);
+    EXPECT_EQ(core.Write(id, "N?"), 0u);  // END ends the message
+    auto r = core.Read(id);
+    EXPECT_EQ(r.error, 0u);
+    EXPECT_EQ(r.reason, 4u);
+    EXPECT_EQ(r.data, kIdn);
 
-    // The count first, then the term character, then END.
-    EXPECT_EQ(Write(core, link.id, "TWO?\n"), 0);
-    r = Read(core, link.id, 2);
-    EXPECT_EQ(r.reason, 1);
-    EXPECT_EQ(r.data, "A,");
-    EXPECT_EQ(Write(core, link.id, "TWO?\n"), 0);
-    r = Read(core, link.id, 100, 2000, kTermCharSet, ',');
-    EXPECT_EQ(r.reason, 4);
-    EXPECT_EQ(r.data, "B\n");  // the rest of the first reply
-    r = Read(core, link.id, 100, 2000, kTermCharSet, ',');
-    EXPECT_EQ(r.data, "A,");
-    EXPECT_EQ(r.reason, 2);
-    r = Read(core, link.id, 100, 2000, kTermCharSet, ',');
-    EXPECT_EQ(r.data, "B\n");
-    EXPECT_EQ(r.reason, 4);
+    // The count (reason 1), the term character (2), END (4); each read on where the last stopped.
+    EXPECT_EQ(core.Write(id, "TWO?\n"), 0u);
+    EXPECT_EQ(core.Write(id, "TWO?\n"), 0u);
+    const struct {
+        std::uint32_t size, flags;
+        std::string data;
+        std::uint32_t reason;
+    } reads[] = {{2, 0, "A,", 1}, {100, kTermCharSet, "B\n", 4}, {100, kTermCharSet, "A,", 2}, {100, kTermCharSet, "B\n", 4}};
+    for (const auto& row : reads) {
+        r = core.Read(id, row.size, 2000, row.flags, ',');
+        EXPECT_EQ(r.data, row.data);
+        EXPECT_EQ(r.reason, row.reason) << row.data;
+    }
 
     // A block comes whole when the term character is off.
-    EXPECT_EQ(Write(core, link.id, "BLK?\n"), 0);
-    r = Read(core, link.id, 100000);
-    EXPECT_EQ(r.reason, 4);
+    EXPECT_EQ(core.Write(id, "BLK?\n"), 0u);
+    r = core.Read(id, 100000);
+    EXPECT_EQ(r.reason, 4u);
     ASSERT_EQ(r.data.size(), 3000u + 6 + 1);
     EXPECT_EQ(r.data.substr(0, 6), "#43000");
     EXPECT_EQ(static_cast<unsigned char>(r.data[6 + 299]), 299 % 256);
 
-    EXPECT_EQ(ErrorOf(core.Call(23, LinkArg(link.id))), 0);
-    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 4);  // the link is gone
-    const std::string trace = server.Trace();
-    EXPECT_NE(trace.find("LINK #1 inst0\nRX #1 2a 49 44\nRX #1 4e 3f END\nTX #1 4b 45 4c"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("TX #1 41 2c REQCNT\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("UNLINK #1\n"), std::string::npos) << trace;
+    EXPECT_EQ(core.Call(kDestroyLink, A({id})), Words{0});
+    EXPECT_EQ(core.Write(id, "*IDN?\n"), 4u);  // the link is gone
+    ExpectTrace("LINK #1 inst0\nRX #1 2a 49 44\nRX #1 4e 3f END\nTX #1 4b 45 4c");
+    ExpectTrace("TX #1 41 2c REQCNT\n");
+    ExpectTrace("UNLINK #1\n");
 }
 
 TEST_F(Vxi11Server, StatusByteTriggerClearAndRemoteLocalActOnTheInstrument) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    const Link link = CreateLink(core, "INST0");  // names compare without regard to case
-    ASSERT_EQ(link.error, 0);
-
-    const std::string stbBytes = core.Call(13, Generic(link.id));
-    rpc::Reader stb(stbBytes);
-    EXPECT_EQ(stb.I32(), 0);
-    EXPECT_EQ(stb.U32(), 0x50u);
-    const std::string againBytes = core.Call(13, Generic(link.id));
-    rpc::Reader again(againBytes);
-    EXPECT_EQ(again.I32(), 0);
-    EXPECT_EQ(again.U32(), 0x10u);  // the poll cleared RQS
-
-    EXPECT_EQ(ErrorOf(core.Call(14, Generic(link.id))), 0);  // trigger: the TRIGGER dialogue answers
-    EXPECT_EQ(Read(core, link.id).data, "+1.0E+00\n");
-
-    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
-    EXPECT_EQ(ErrorOf(core.Call(15, Generic(link.id))), 0);  // clear: the reply is gone
-    ReadReply r = Read(core, link.id, 100, 50);
-    EXPECT_EQ(r.error, 15);
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    const std::uint32_t id = core.Link("INST0").at(1);  // names compare without regard to case
+    EXPECT_EQ(core.Call(kStb, Generic(id)), (Words{0, 0x50}));
+    EXPECT_EQ(core.Call(kStb, Generic(id)), (Words{0, 0x10}));  // the poll cleared RQS
+    EXPECT_EQ(core.Call(kTrigger, Generic(id)), Words{0});    // the TRIGGER dialogue answers
+    EXPECT_EQ(core.Read(id).data, "+1.0E+00\n");
+    EXPECT_EQ(core.Write(id, "*IDN?\n"), 0u);
+    EXPECT_EQ(core.Call(kClear, Generic(id)), Words{0});  // the reply is gone
+    const auto r = core.Read(id, 100, 50);
+    EXPECT_EQ(r.error, 15u);
     EXPECT_EQ(r.data, "");
-
-    EXPECT_EQ(ErrorOf(core.Call(16, Generic(link.id))), 0);
-    EXPECT_EQ(ErrorOf(core.Call(17, Generic(link.id))), 0);
-    EXPECT_EQ(ErrorOf(core.Call(14, Generic(99))), 4);  // no such link
-    EXPECT_NE(server.Trace().find("STB #1 50\nSTB #1 10\nTRIGGER #1\nTX #1 2b 31 2e 30 45 2b 30 30 0a END\n"
-                                  "RX #1 2a 49 44 4e 3f 0a END\nCLEAR #1\nTIMEOUT #1\nREMOTE #1\nLOCAL #1\n"),
-              std::string::npos)
-        << server.Trace();
+    EXPECT_EQ(core.Call(kRemote, Generic(id)), Words{0});
+    EXPECT_EQ(core.Call(kLocal, Generic(id)), Words{0});
+    EXPECT_EQ(core.Call(kTrigger, Generic(99)), Words{4});  // no such link
+    ExpectTrace("STB #1 50\nSTB #1 10\nTRIGGER #1\nTX #1 2b 31 2e 30 45 2b 30 30 0a END\n"
+                "RX #1 2a 49 44 4e 3f 0a END\nCLEAR #1\nTIMEOUT #1\nREMOTE #1\nLOCAL #1\n");
 }
 
 TEST_F(Vxi11Server, TheGatewayReachesEachGpibAddress) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    const Link five = CreateLink(core, "gpib0,5");
-    const Link nine = CreateLink(core, "gpib0,9");
-    ASSERT_EQ(five.error, 0);
-    ASSERT_EQ(nine.error, 0);
-    EXPECT_EQ(CreateLink(core, "gpib0,7").error, 3);  // nobody there
-    EXPECT_EQ(CreateLink(core, "nosuch").error, 3);
-
-    EXPECT_EQ(Write(core, five.id, "*IDN?\n"), 0);
-    EXPECT_EQ(Write(core, nine.id, "*IDN?\n"), 0);
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    const Words five = core.Link("gpib0,5"), nine = core.Link("gpib0,9");
+    ASSERT_EQ(five.at(0), 0u);
+    ASSERT_EQ(nine.at(0), 0u);
+    EXPECT_EQ(core.Link("gpib0,7").at(0), 3u);  // nobody there
+    EXPECT_EQ(core.Link("nosuch").at(0), 3u);
+    EXPECT_EQ(core.Write(five[1], "*IDN?\n"), 0u);
+    EXPECT_EQ(core.Write(nine[1], "*IDN?\n"), 0u);
     // The counter answers after its delay, with the GPIB terminator.
-    EXPECT_EQ(Read(core, five.id).data, "KELVO,FC-2,EX0002,1.0\r\n");
-    EXPECT_EQ(Read(core, nine.id).data, "KELVO,VM-1,EX0001,1.0\n");
-    const std::string stbBytes = core.Call(13, Generic(five.id));
-    rpc::Reader stb(stbBytes);
-    EXPECT_EQ(stb.I32(), 0);
-    EXPECT_EQ(stb.U32(), 0x41u);
-
+    EXPECT_EQ(core.Read(five[1]).data, "KELVO,FC-2,EX0002,1.0\r\n");
+    EXPECT_EQ(core.Read(nine[1]).data, kIdn);
+    EXPECT_EQ(core.Call(kStb, Generic(five[1])), (Words{0, 0x41}));
     // inst1 is a counter of its own: its status byte was not polled.
-    const Link inst1 = CreateLink(core, "inst1");
-    const std::string otherBytes = core.Call(13, Generic(inst1.id));
-    rpc::Reader other(otherBytes);
-    EXPECT_EQ(other.I32(), 0);
-    EXPECT_EQ(other.U32(), 0x41u);
+    EXPECT_EQ(core.Call(kStb, Generic(core.Link("inst1").at(1))), (Words{0, 0x41}));
 }
 
 TEST_F(Vxi11Server, ALockKeepsOtherLinksOut) {
-    Server server(dir_);
-    Channel first(server.Port("vxi11"), kCore);
-    Channel second(server.Port("vxi11"), kCore);
-    const Link a = CreateLink(first, "inst0", true);
-    ASSERT_EQ(a.error, 0);
-    EXPECT_EQ(CreateLink(second, "inst0", true).error, 11);  // locked elsewhere, no waiting
-    const Link b = CreateLink(second, "inst0");
-    ASSERT_EQ(b.error, 0);
-    EXPECT_EQ(Write(second, b.id, "*IDN?\n"), 11);
-    EXPECT_EQ(ErrorOf(second.Call(18, Generic(b.id, kWaitLock, 30))), 11);  // waited 30 ms in vain
-    EXPECT_EQ(ErrorOf(second.Call(19, LinkArg(b.id))), 12);             // holds no lock
-
+    Start();
+    Channel first(Port("vxi11"), kCore), second(Port("vxi11"), kCore);
+    const Words a = first.Link("inst0", true);
+    ASSERT_EQ(a.at(0), 0u);
+    EXPECT_EQ(second.Link("inst0", true).at(0), 11u);  // locked elsewhere, no waiting
+    const Words b = second.Link("inst0");
+    ASSERT_EQ(b.at(0), 0u);
+    EXPECT_EQ(second.Write(b[1], "*IDN?\n"), 11u);
+    EXPECT_EQ(second.Call(kLock, Generic(b[1], kWaitLock, 30)), Words{11});  // waited 30 ms in vain
+    EXPECT_EQ(second.Call(kUnlock, A({b[1]})), Words{12});                   // holds no lock
     // A wait for the lock ends when the holder lets go.
-    second.Send(18, Generic(b.id, kWaitLock, 10000));
-    EXPECT_EQ(ErrorOf(first.Call(19, LinkArg(a.id))), 0);
-    EXPECT_EQ(ErrorOf(second.Receive()), 0);
-    EXPECT_EQ(Write(first, a.id, "*IDN?\n"), 11);
-    EXPECT_EQ(ErrorOf(second.Call(19, LinkArg(b.id))), 0);
-    EXPECT_EQ(Write(first, a.id, "*IDN?\n"), 0);
-    EXPECT_NE(server.Trace().find("LINK #1 inst0 LOCK\nLINK #2 inst0\nUNLOCK #1\nLOCK #2\nUNLOCK #2\n"), std::string::npos)
-        << server.Trace();
+    second.Send(kLock, Generic(b[1], kWaitLock, 10000));
+    EXPECT_EQ(first.Call(kUnlock, A({a[1]})), Words{0});
+    EXPECT_EQ(W(second.Receive()), Words{0});
+    EXPECT_EQ(first.Write(a[1], "*IDN?\n"), 11u);
+    EXPECT_EQ(second.Call(kUnlock, A({b[1]})), Words{0});
+    EXPECT_EQ(first.Write(a[1], "*IDN?\n"), 0u);
+    ExpectTrace("LINK #1 inst0 LOCK\nLINK #2 inst0\nUNLOCK #1\nLOCK #2\nUNLOCK #2\n");
 }
 
 TEST_F(Vxi11Server, DeviceAbortEndsAReadUnderWay) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    const Link link = CreateLink(core, "inst0");
-    ASSERT_EQ(link.error, 0);
-    Channel abort(static_cast<int>(link.abortPort), kAbortProgram);
-    // Nothing to say: the read waits up to 20 s.
-    core.Send(12, ReadArgs(link.id, 100, 20000));
-    // A call on the abort channel answered means the read, sent first, is waiting.
-    EXPECT_EQ(abort.Call(0, ""), "");
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    const Words link = core.Link("inst0");
+    ASSERT_EQ(link.at(0), 0u);
+    Channel abort(static_cast<int>(link[2]), kAbortProgram);
+    core.Send(kRead, Channel::ReadArgs(link[1], 100, 20000));  // nothing to say: it would wait 20 s
+    EXPECT_EQ(abort.Call(0, ""), Words{});  // answered: the read, sent first, is waiting
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ErrorOf(abort.Call(1, LinkArg(link.id))), 0);
-    const ReadReply r = ReadResults(core.Receive());
-    EXPECT_EQ(r.error, 23);
+    EXPECT_EQ(abort.Call(1, A({link[1]})), Words{0});
+    EXPECT_EQ(core.ReadResults().error, 23u);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_EQ(ErrorOf(abort.Call(1, LinkArg(42))), 4);
-    // The link goes on working.
-    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
-    EXPECT_EQ(Read(core, link.id).data, "KELVO,VM-1,EX0001,1.0\n");
-    EXPECT_NE(server.Trace().find("ABORT #1\n"), std::string::npos);
+    EXPECT_EQ(abort.Call(1, A({42})), Words{4});
+    EXPECT_EQ(core.Write(link[1], "*IDN?\n"), 0u);  // the link goes on working
+    EXPECT_EQ(core.Read(link[1]).data, kIdn);
+    ExpectTrace("ABORT #1\n");
 }
 
 TEST_F(Vxi11Server, BadCallsGetRpcErrorsAndTheServerGoesOn) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    std::uint32_t stat = 0;
-    core.Send(99, "");
-    core.Receive(&stat);
-    EXPECT_EQ(stat, 3u);  // no such procedure
-    core.Send(10, std::string(2, '\0'));  // cut short
-    core.Receive(&stat);
-    EXPECT_EQ(stat, 4u);
-    core.Send(10, "", 2);
-    core.Receive(&stat);
-    EXPECT_EQ(stat, 2u);  // version mismatch
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    // No such procedure, arguments cut short, another version.
+    for (const auto& [procedure, args, version, expected] : {std::tuple<std::uint32_t, std::string, std::uint32_t, std::uint32_t>{
+             99, "", 1, 3}, {kLink, std::string(2, '\0'), 1, 4}, {kLink, "", 2, 2}}) {
+        std::uint32_t stat = 0;
+        core.Send(procedure, args, version);
+        core.Receive(&stat);
+        EXPECT_EQ(stat, expected) << procedure;
+    }
     // create_intr_chan is accepted once; destroy_intr_chan then succeeds once.
-    rpc::Writer intr;
-    intr.U32(0x7F000001).U32(1234).U32(0x0607B1).U32(1).U32(0);
-    EXPECT_EQ(ErrorOf(core.Call(25, intr.Bytes())), 0);
-    EXPECT_EQ(ErrorOf(core.Call(26, "")), 0);
-    EXPECT_EQ(ErrorOf(core.Call(26, "")), 6);
-    EXPECT_EQ(CreateLink(core, "inst0").error, 0);
+    EXPECT_EQ(core.Call(25, A({0x7F000001, 1234, 0x0607B1, 1, 0})), Words{0});
+    EXPECT_EQ(core.Call(26, ""), Words{0});
+    EXPECT_EQ(core.Call(26, ""), Words{6});
+    EXPECT_EQ(core.Link("inst0").at(0), 0u);
 }
 
 TEST_F(Vxi11Server, WithHangReadsEndAtTheirTimeout) {
-    Server server(dir_, {"--hang"});
-    Channel core(server.Port("vxi11"), kCore);
-    const Link link = CreateLink(core, "inst0");
-    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
-    EXPECT_EQ(Read(core, link.id, 100, 30).error, 15);
+    Start({"--hang"});
+    Channel core(Port("vxi11"), kCore);
+    const std::uint32_t id = core.Link("inst0").at(1);
+    EXPECT_EQ(core.Write(id, "*IDN?\n"), 0u);
+    EXPECT_EQ(core.Read(id, 100, 30).error, 15u);
 }
 
 TEST_F(Vxi11Server, GarbageOnAnyChannelHarmsNoOtherClient) {
-    Server server(dir_);
-    Channel core(server.Port("vxi11"), kCore);
-    const Link link = CreateLink(core, "inst0");
-    ASSERT_EQ(link.error, 0);
+    Start();
+    Channel core(Port("vxi11"), kCore);
+    const Words link = core.Link("inst0");
+    ASSERT_EQ(link.at(0), 0u);
     {
         // A record longer than any the server takes: the connection is closed.
-        Channel huge(server.Port("vxi11"), kCore);
+        Channel huge(Port("vxi11"), kCore);
         huge.Raw(std::string("\xff\xff\xff\xff", 4) + std::string(100, 'x'));
         EXPECT_TRUE(huge.Closed());
-        // A reply instead of a call, a call of RPC version 3, bytes of no
-        // meaning: no answer, a denial, and the connection goes on.
-        Channel odd(server.Port("vxi11"), kCore);
-        rpc::Writer reply;
-        reply.U32(5).U32(1).U32(0);
-        odd.Raw(rpc::Frame(reply.Bytes()));
-        rpc::Writer v3;
-        v3.U32(6).U32(0).U32(3).U32(kCore).U32(1).U32(0).U32(0).U32(0).U32(0).U32(0);
-        odd.Raw(rpc::Frame(v3.Bytes()));
-        const std::string denial = odd.NextRecord();
-        rpc::Reader r(denial);
-        EXPECT_EQ(r.U32(), 6u);
-        EXPECT_EQ(r.U32(), 1u);  // a reply,
-        EXPECT_EQ(r.U32(), 1u);  // denied:
-        EXPECT_EQ(r.U32(), 0u);  // RPC version mismatch
+        // A reply instead of a call (no answer), a call of RPC version 3 (a
+        // denial: RPC version mismatch), bytes of no meaning: the connection goes on.
+        Channel odd(Port("vxi11"), kCore);
+        odd.Raw(rpc::Frame(A({5, 1, 0})));
+        odd.Raw(rpc::Frame(A({6, 0, 3, kCore, 1, 0, 0, 0, 0, 0})));
+        EXPECT_EQ(W(odd.NextRecord()), (Words{6, 1, 1, 0, 2, 2}));
         odd.Raw(rpc::Frame("\x01\x02\x03"));
-        EXPECT_EQ(CreateLink(odd, "inst0").error, 0);
-        Channel pmap(server.Port("portmap"), 100000);
+        EXPECT_EQ(odd.Link("inst0").at(0), 0u);
+        Channel pmap(Port("portmap"), 100000);
         pmap.Raw(rpc::Frame(std::string(64, '\x7f')));
-        Channel abort(server.Port("vxi11-abort"), kAbortProgram);
+        Channel abort(Port("vxi11-abort"), kAbortProgram);
         abort.Raw(std::string(3, '\0'));  // half a record mark, then gone
     }
     // The first client's link lives on; the odd client's link went with it.
-    EXPECT_EQ(Write(core, link.id, "*IDN?\n"), 0);
-    EXPECT_EQ(Read(core, link.id).data, "KELVO,VM-1,EX0001,1.0\n");
-    EXPECT_NE(server.Trace().find("UNLINK #2\n"), std::string::npos) << server.Trace();
+    EXPECT_EQ(core.Write(link[1], "*IDN?\n"), 0u);
+    EXPECT_EQ(core.Read(link[1]).data, kIdn);
+    ExpectTrace("UNLINK #2\n");
 }
 
 }  // namespace
