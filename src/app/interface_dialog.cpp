@@ -137,7 +137,7 @@ InterfaceDialog::InterfaceDialog(InterfaceSettings& settings, bool socketsAvaila
     port_->setText(QString::number(static_cast<unsigned>(settings_.TcpPort)));
     lanKind_->setCurrentIndex(std::max(0, lanKind_->findData(static_cast<int>(settings_.Lan))));
     deviceName_->setText(QString::fromLatin1(settings_.DeviceName));
-    keep_->setChecked(settings_.KeepConnection != 0);
+    keep_->setChecked(settings_.KeepConnection);
 }
 
 QString InterfaceDialog::Refusal() const { return refusal_->isHidden() ? QString() : refusal_->text(); }
@@ -181,7 +181,7 @@ void InterfaceDialog::accept() {
     settings_.Lan = static_cast<LanProtocol>(lanKind_->currentData().toInt());
     const std::string device = deviceName_->text().trimmed().toStdString();
     std::memcpy(settings_.DeviceName, device.c_str(), device.size() + 1);
-    settings_.KeepConnection = keep_->isChecked() ? 1 : 0;
+    settings_.KeepConnection = keep_->isChecked();
     QDialog::accept();
 }
 

@@ -194,7 +194,7 @@ QString MainWindow::SettingsText() const {
     const QString timeout = session_->Settings.TimeoutMs > 0
                                 ? QStringLiteral("timeout %1 s").arg(session_->Settings.TimeoutMs / 1000.0, 0, 'g', 6)
                                 : QStringLiteral("no timeout");
-    const QString end = session_->Settings.EndMessage == kEndMessageCrLf ? QStringLiteral("end CR LF") : QStringLiteral("end LF");
+    const QString end = session_->Settings.EndMessage == EndMessageKind::CrLf ? QStringLiteral("end CR LF") : QStringLiteral("end LF");
     return QStringLiteral("%1  |  %2  |  %3").arg(where, timeout, end);
 }
 

@@ -15,6 +15,10 @@ enum class BusProtocol : std::int16_t { Gpib = 17, TcpIp = 18 };
 // history file; the kind lives in the settings file beside it.
 enum class LanProtocol : std::int16_t { Greeting = 0, Raw = 1, Vxi11 = 2 };
 
+// What OUTPUT sends as the end message: carriage return and line feed, or a
+// line feed alone.
+enum class EndMessageKind : std::int16_t { CrLf = 1, Lf = 2 };
+
 inline constexpr char kDefaultIpAddress[] = "127.0.0.1";
 inline constexpr std::uint16_t kDefaultTcpPort = 5000;
 inline constexpr std::uint16_t kDefaultSecondPort = 5001;
@@ -22,8 +26,6 @@ inline constexpr std::int16_t kDefaultDeviceAddress = 6;
 inline constexpr std::uint16_t kDefaultRawPort = 5025;
 inline constexpr std::uint16_t kDefaultPortmapPort = 111;
 inline constexpr char kDefaultVxi11Device[] = "inst0";
-inline constexpr std::int16_t kEndMessageCrLf = 1;
-inline constexpr std::int16_t kEndMessageLf = 2;
 
 struct InterfaceSettings {
     BusProtocol Protocol = BusProtocol::Gpib;
@@ -37,14 +39,14 @@ struct InterfaceSettings {
     std::uint16_t TcpPort = kDefaultTcpPort;
     std::uint16_t SecondPort = kDefaultSecondPort;       // only stored and restored
     std::int32_t TimeoutMs = 0;                          // 0: no timeout
-    std::int16_t EndMessage = kEndMessageLf;
-    std::int16_t BeepEnabled = 0;
+    EndMessageKind EndMessage = EndMessageKind::Lf;
+    bool BeepEnabled = false;  // a beep when a command line completes without error
     // TCP/IP only: the kind, the VXI-11 device ("inst0", or "gpib0" / "gpib0,N"
     // behind a LAN/GPIB gateway), and whether the greeting protocol keeps its
     // connection across command lines (raw and VXI-11 always do).
     LanProtocol Lan = LanProtocol::Greeting;
     char DeviceName[32] = "inst0";
-    std::int16_t KeepConnection = 0;
+    bool KeepConnection = false;
 };
 
 // The host a TCP/IP connection is made to: the name when there is one, else

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "bus/bus_codes.h"
 #include "interp/interp_context.h"
 
 namespace kelvo {
@@ -30,10 +31,10 @@ public:
     std::int16_t CurrentDeviceAddress = 0;
     // Set while InitInterface runs, so that an error report does not start it again.
     bool SetupRunning = false;
-    // The bus operation in progress (BusOperationCode), named by error reports.
-    std::int16_t BusOperation = 0;
-    // The outcome of the last TCP/IP wait (TcpWaitOutcome).
-    std::int16_t TcpError = 0;
+    // The bus operation in progress, named by error reports.
+    BusOperationCode BusOperation = BusOperationCode::None;
+    // The outcome of the last TCP/IP wait.
+    TcpWaitOutcome TcpError = TcpWaitOutcome::None;
     OperationTimer Timer;
 
 private:

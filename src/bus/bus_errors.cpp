@@ -10,6 +10,11 @@
 namespace kelvo {
 namespace {
 
+// A TCP/IP wait that timed out or was aborted reads as the driver's error of the
+// same name.
+static_assert(static_cast<std::int32_t>(TcpWaitOutcome::Timeout) == kErrTimeout);
+static_assert(static_cast<std::int32_t>(TcpWaitOutcome::KeyboardAbort) == kErrKeyboardAbort);
+
 const CodeText kErrorMessages[] = {
     {0, "DOS error"},
     {1, "Function requires GPIB board to be CIC"},
@@ -94,7 +99,7 @@ bool PrintMessage(BusContext& s, std::int32_t code) {
 
 // What to check when the driver or the board could not be reached at all.
 void PrintAdvice(BusContext& s, const GpibDriver& driver, std::int32_t status, std::int32_t error) {
-    if (s.BusOperation == kOpFindBoard) {
+    if (s.BusOperation == BusOperationCode::FindBoard) {
         PrintText(s, kAttrWords,
                   "Check the board's entry in /etc/gpib.conf (or the file $IB_CONFIG names) and that /dev/gpib0 "
                   "exists and may be opened");
@@ -120,8 +125,8 @@ const char* ErrorMessage(std::int32_t code) {
     return LookUpText(static_cast<std::int16_t>(code & 0xFFFF), kErrorMessages, Rows(kErrorMessages));
 }
 
-const char* OperationDescription(std::int32_t code) {
-    return LookUpText(code, kOperations, Rows(kOperations));
+const char* OperationDescription(BusOperationCode operation) {
+    return LookUpText(static_cast<std::int32_t>(operation), kOperations, Rows(kOperations));
 }
 
 std::int16_t ReportGpibError(BusContext& s) {
@@ -160,22 +165,23 @@ std::int16_t ReportGpibError(BusContext& s) {
 }
 
 std::int16_t ReportTcpError(BusContext& s) {
-    if (s.TcpError == 0) return 0;
+    if (s.TcpError == TcpWaitOutcome::None) return 0;
     PrintText(s, kAttrError, "TCP/IP error");
     PrintText(s, kAttrValue, " while ");
     PrintText(s, kAttrValue, OperationDescription(s.BusOperation));
     PrintNewLine(s);
-    PrintMessage(s, s.TcpError);
+    PrintMessage(s, static_cast<std::int32_t>(s.TcpError));
     SignalError(s);
     return 1;
 }
 
-std::int16_t ReportVxi11Error(BusContext& s, std::int16_t code, std::string_view detail) {
+std::int16_t ReportVxi11Error(BusContext& s, TcpWaitOutcome outcome, std::string_view detail) {
     PrintText(s, kAttrError, "VXI-11 error");
     PrintText(s, kAttrValue, " while ");
     PrintText(s, kAttrValue, OperationDescription(s.BusOperation));
     PrintNewLine(s);
-    if (code == kErrTimeout || code == kErrKeyboardAbort) PrintMessage(s, code);
+    if (outcome == TcpWaitOutcome::Timeout || outcome == TcpWaitOutcome::KeyboardAbort)
+        PrintMessage(s, static_cast<std::int32_t>(outcome));
     if (!detail.empty()) {
         PrintText(s, kAttrValue, detail);
         PrintNewLine(s);

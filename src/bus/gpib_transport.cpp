@@ -23,13 +23,13 @@ void GpibBoardTransport::ClearHeldBoard() {
 
 std::int16_t GpibBoardTransport::AddressListener(std::int16_t address) {
     const unsigned char bytes[4] = {kUnl, kUnt, Mla(address), Mta(0)};
-    s.BusOperation = kOpListenAddress;
+    s.BusOperation = BusOperationCode::ListenAddress;
     return SendCommand(bytes);
 }
 
 std::int16_t GpibBoardTransport::AddressTalker(std::int16_t address) {
     const unsigned char bytes[4] = {kUnl, kUnt, Mta(address), Mla(0)};
-    s.BusOperation = kOpTalkAddress;
+    s.BusOperation = BusOperationCode::TalkAddress;
     return SendCommand(bytes);
 }
 
@@ -97,7 +97,7 @@ std::int16_t GpibBoardTransport::RemoteEnable(bool on) {
 
 std::int16_t GpibBoardTransport::FindListener(std::int16_t address, bool& found) {
     short listening = 0;
-    s.BusOperation = kOpListenAddress;
+    s.BusOperation = BusOperationCode::ListenAddress;
     (void)driver_.ibln(board_.descriptor, address, 0, &listening);
     found = listening != 0;
     return ReportGpibError(s);

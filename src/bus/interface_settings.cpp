@@ -31,7 +31,7 @@ bool OpenBoard(BusContext& s, GpibDriver& driver, GpibBoard& board) {
         board.isIndex = true;
         return true;
     }
-    s.BusOperation = kOpFindBoard;
+    s.BusOperation = BusOperationCode::FindBoard;
     driver.Status().ibsta |= kStatusErr;
     ReportGpibError(s);
     board.unavailable = true;
@@ -53,20 +53,20 @@ std::int16_t InitInterface(BusContext& s) {
     }
     const int ud = board.descriptor;
     struct Step {
-        std::int16_t operation;
+        BusOperationCode operation;
         std::int32_t (*call)(GpibDriver& d, int ud);
     };
     static const Step kSteps[] = {
-        {kOpBoardAddress, [](GpibDriver& d, int u) { return d.ibpad(u, 0); }},
-        {kOpNoSecondaryAddress, [](GpibDriver& d, int u) { return d.ibsad(u, 0); }},
-        {kOpSetTimeout, [](GpibDriver& d, int u) { return d.ibtmo(u, 0); }},  // the program times its own waits
-        {kOpNoAutoEos, [](GpibDriver& d, int u) { return d.ibeos(u, 0); }},
-        {kOpAutoEoiOff, [](GpibDriver& d, int u) { return d.ibeot(u, 0); }},
-        {kOpSlowTiming, [](GpibDriver& d, int u) { return d.ibconfig(u, 0x11, 1); }},
-        {kOpTakeControl, [](GpibDriver& d, int u) { return d.ibrsc(u, 1); }},
-        {kOpInterfaceClear, [](GpibDriver& d, int u) { return d.ibsic(u); }},
-        {kOpAutopollOff, [](GpibDriver& d, int u) { return d.ibconfig(u, 7, 0); }},
-        {kOpRemoteEnableTrue, [](GpibDriver& d, int u) { return d.ibsre(u, 1); }},
+        {BusOperationCode::BoardAddress, [](GpibDriver& d, int u) { return d.ibpad(u, 0); }},
+        {BusOperationCode::NoSecondaryAddress, [](GpibDriver& d, int u) { return d.ibsad(u, 0); }},
+        {BusOperationCode::SetTimeout, [](GpibDriver& d, int u) { return d.ibtmo(u, 0); }},  // the program times its own waits
+        {BusOperationCode::NoAutoEos, [](GpibDriver& d, int u) { return d.ibeos(u, 0); }},
+        {BusOperationCode::AutoEoiOff, [](GpibDriver& d, int u) { return d.ibeot(u, 0); }},
+        {BusOperationCode::SlowTiming, [](GpibDriver& d, int u) { return d.ibconfig(u, 0x11, 1); }},
+        {BusOperationCode::TakeControl, [](GpibDriver& d, int u) { return d.ibrsc(u, 1); }},
+        {BusOperationCode::InterfaceClear, [](GpibDriver& d, int u) { return d.ibsic(u); }},
+        {BusOperationCode::AutopollOff, [](GpibDriver& d, int u) { return d.ibconfig(u, 7, 0); }},
+        {BusOperationCode::RemoteEnableTrue, [](GpibDriver& d, int u) { return d.ibsre(u, 1); }},
     };
     for (const Step& step : kSteps) {
         s.BusOperation = step.operation;

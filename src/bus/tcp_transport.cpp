@@ -36,11 +36,6 @@ constexpr std::int64_t kDiscardLimit = 16 * 1024 * 1024;
 constexpr char kGreeting[] = "100 Connection accepted";
 constexpr std::int32_t kGreetingKept = 256;        // of the greeting line, kept and shown
 constexpr std::int64_t kGreetingLimit = 64 * 1024;  // read of a greeting line at most
-constexpr std::int16_t kTcpTimeout = 128;
-constexpr std::int16_t kTcpKeyboardAbort = 129;
-constexpr std::int16_t kTcpWaitFailed = 131;
-constexpr std::int16_t kTcpClosedByInstrument = 132;
-constexpr std::int16_t kTcpCouldNotConnect = 133;
 
 // The connection's state lives in the TCP/IP transport of the session.
 TcpIpTransport::State& Tcp(BusContext& s) { return s.Connections().TcpIp().state; }
@@ -49,9 +44,9 @@ TcpIpTransport::State& Tcp(BusContext& s) { return s.Connections().TcpIp().state
 // that was never made names the address and port that were tried.
 std::int16_t ReportConnectionLost(BusContext& s) {
     Tcp(s).failed = true;
-    s.TcpError = Tcp(s).established ? kTcpClosedByInstrument : kTcpCouldNotConnect;
+    s.TcpError = Tcp(s).established ? TcpWaitOutcome::ClosedByInstrument : TcpWaitOutcome::CouldNotConnect;
     const std::int16_t result = ReportTcpError(s);
-    if (s.TcpError != kTcpCouldNotConnect) return result;
+    if (s.TcpError != TcpWaitOutcome::CouldNotConnect) return result;
     PrintText(s, kAttrWords, "Instrument at ");
     PrintText(s, kAttrValue, InstrumentHost(s.Settings));
     PrintText(s, kAttrWords, " port ");
@@ -68,9 +63,9 @@ std::int16_t FindHost(BusContext& s, in_addr& address) {
     const HostLookup found = LookUpHost(s, host, address);
     if (found == HostLookup::Found) return 0;
     Tcp(s).failed = true;
-    s.TcpError = found == HostLookup::Aborted    ? kTcpKeyboardAbort
-                 : found == HostLookup::TimedOut ? kTcpTimeout
-                                                 : kTcpCouldNotConnect;
+    s.TcpError = found == HostLookup::Aborted    ? TcpWaitOutcome::KeyboardAbort
+                 : found == HostLookup::TimedOut ? TcpWaitOutcome::Timeout
+                                                 : TcpWaitOutcome::CouldNotConnect;
     const std::int16_t result = ReportTcpError(s);
     if (found == HostLookup::Unknown) {
         PrintText(s, kAttrWords, "Unknown host ");
@@ -153,22 +148,22 @@ void AdoptConnection(BusContext& s, int socket) {
 }
 
 std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
-    s.TransferWaitActive = 1;
-    s.TransferAbort = 0;
-    std::int16_t outcome = 0;
+    s.TransferWaitActive = true;
+    s.TransferAbort = false;
+    TcpWaitOutcome outcome = TcpWaitOutcome::None;
     bool lost = false;
     const short wanted = event == SocketEvent::Read ? POLLIN : POLLOUT;
     for (;;) {
         pollfd fd{Tcp(s).socket.Get(), wanted, 0};
         const int ready = poll(&fd, 1, kSlicesMs);
         if (ready < 0 && errno != EINTR) {
-            outcome = kTcpWaitFailed;
+            outcome = TcpWaitOutcome::WaitFailed;
             break;
         }
         bool done = false;
         if (ready > 0) {
             if (fd.revents & POLLNVAL) {
-                outcome = kTcpWaitFailed;
+                outcome = TcpWaitOutcome::WaitFailed;
                 break;
             }
             if (fd.revents & wanted) {
@@ -191,26 +186,26 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
         // The user and the clock are heard on every pass, also while bytes keep
         // trickling in: a reply that never ends is ended by ESC or the timeout.
         PumpMessages(s);
-        if (s.TransferAbort != 0) {
-            outcome = kTcpKeyboardAbort;
+        if (s.TransferAbort) {
+            outcome = TcpWaitOutcome::KeyboardAbort;
             break;
         }
         if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs)) {
-            outcome = kTcpTimeout;
+            outcome = TcpWaitOutcome::Timeout;
             break;
         }
         if (done) break;
     }
-    s.TransferWaitActive = 0;
+    s.TransferWaitActive = false;
     if (lost) return ReportConnectionLost(s);
-    if (outcome != 0) Tcp(s).failed = true;
+    if (outcome != TcpWaitOutcome::None) Tcp(s).failed = true;
     s.TcpError = outcome;
     return ReportTcpError(s);
 }
 
 std::int16_t OpenConnection(BusContext& s) {
     if (s.Settings.Protocol != BusProtocol::TcpIp || s.Settings.Lan == LanProtocol::Vxi11 ||
-        s.WinsockAvailable == 0 || Tcp(s).socket.Valid())
+        !s.WinsockAvailable || Tcp(s).socket.Valid())
         return 0;
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return 1;
@@ -225,7 +220,7 @@ std::int16_t OpenConnection(BusContext& s) {
     PrintText(s, kAttrWords, "Connecting....");
     ReturnToLineStart(s);
     StartTiming(s);
-    s.BusOperation = kOpConnectSocket;
+    s.BusOperation = BusOperationCode::ConnectSocket;
 
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -298,7 +293,7 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
         // While a message is held, its pieces wait in the connection for the
         // rest (as with TCP_CORK, one system call less). The end message is
         // its last piece: sent without MSG_MORE, it takes the others along.
-        const int more = Tcp(s).holding && s.BusOperation != kOpEndMessage ? MSG_MORE : 0;
+        const int more = Tcp(s).holding && s.BusOperation != BusOperationCode::EndMessage ? MSG_MORE : 0;
         if (more != 0) Tcp(s).held = true;
         const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | more);
         if (r < 0) {
@@ -515,7 +510,7 @@ bool DroppedWhileIdle(int socket) {
 
 bool TcpIpTransport::KeepsConnection() const {
     return s.Settings.Protocol == BusProtocol::TcpIp &&
-           (s.Settings.Lan == LanProtocol::Raw || s.Settings.KeepConnection != 0) && !state.failed &&
+           (s.Settings.Lan == LanProtocol::Raw || s.Settings.KeepConnection) && !state.failed &&
            SameInstrument(state.openedFor, s.Settings);
 }
 

@@ -28,8 +28,8 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
     GpibDriver& driver = bus.Driver();
     DriverStatus& last = driver.Status();
     const int ud = bus.Board().descriptor;
-    s.TransferWaitActive = 1;
-    s.TransferAbort = 0;
+    s.TransferWaitActive = true;
+    s.TransferAbort = false;
     std::int32_t outcome = 0;
     Host& host = s.host;
     // The board's own timeout stays as the program set it (it times its waits
@@ -51,7 +51,7 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
         // kernel (ESC in kelvo-cli) is no failure: the pass goes on to see it.
         const bool interrupted = sliced && last.iberr == kErrDos && last.ibcntl == EINTR;
         if ((status & kStatusErr) != 0 && !interrupted) break;
-        if (s.TransferAbort != 0) {
+        if (s.TransferAbort) {
             outcome = kErrKeyboardAbort;
             break;
         }
@@ -61,9 +61,9 @@ std::int16_t WaitForCompletion(BusContext& s, std::int32_t expectedCount) {
         }
         PumpMessages(s);
         // A sliced wait has already slept in the driver; a plain poll sleeps here.
-        if (s.TransferAbort == 0 && !sliced) host.Idle();
+        if (!s.TransferAbort && !sliced) host.Idle();
     }
-    s.TransferWaitActive = 0;
+    s.TransferWaitActive = false;
     if (sliced) {
         // Putting the timeout back is a driver call of its own: the wait's
         // status values are kept across it. A slice that ran out together with

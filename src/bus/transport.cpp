@@ -38,14 +38,14 @@ std::int16_t Transport::FindListener(std::int16_t address, bool& found) {
 
 std::int16_t Transport::SerialPoll(std::int16_t address, unsigned char& status) {
     const unsigned char enable[5] = {kUnl, kUnt, kSpe, Mta(address), Mla(0)};
-    s.BusOperation = kOpSerialPollEnable;
+    s.BusOperation = BusOperationCode::SerialPollEnable;
     if (SendCommand(enable) != 0) return 1;
     unsigned char byte[1] = {0};
-    s.BusOperation = kOpSerialPoll;
+    s.BusOperation = BusOperationCode::SerialPoll;
     if (ReadCounted(byte) != 0) return 1;
     status = byte[0];
     const unsigned char disable[3] = {kSpd, kUnl, kUnt};
-    s.BusOperation = kOpSerialPollDisable;
+    s.BusOperation = BusOperationCode::SerialPollDisable;
     (void)SendCommand(disable);
     return 0;
 }

@@ -98,10 +98,10 @@ void Vxi11Transport::EndLine() {
 std::int16_t Vxi11Transport::Report(const vxi11::Vxi11Status& status) {
     failed_ = true;
     if (status.message.empty()) return 1;  // reported where it happened
-    std::int16_t code = 0;
-    if (status.failure == vxi11::Failure::Timeout) code = static_cast<std::int16_t>(kErrTimeout);
-    if (status.failure == vxi11::Failure::Aborted) code = static_cast<std::int16_t>(kErrKeyboardAbort);
-    return ReportVxi11Error(s, code, status.message);
+    TcpWaitOutcome outcome = TcpWaitOutcome::None;
+    if (status.failure == vxi11::Failure::Timeout) outcome = TcpWaitOutcome::Timeout;
+    if (status.failure == vxi11::Failure::Aborted) outcome = TcpWaitOutcome::KeyboardAbort;
+    return ReportVxi11Error(s, outcome, status.message);
 }
 
 std::int16_t Vxi11Transport::Connect() { return Link(true); }
@@ -120,8 +120,8 @@ std::int16_t Vxi11Transport::Link(bool showing) {
 
     // Made within the command's own timing; the operation in progress is the
     // connection.
-    const std::int16_t operation = s.BusOperation;
-    s.BusOperation = kOpConnectSocket;
+    const BusOperationCode operation = s.BusOperation;
+    s.BusOperation = BusOperationCode::ConnectSocket;
     const bool timing = TimingActive(s);
     if (!timing) StartTiming(s);
     if (showing) {
@@ -266,7 +266,7 @@ std::int16_t Vxi11Transport::OnDevice(std::int16_t address, Call call) {
 }
 
 std::int16_t Vxi11Transport::SerialPoll(std::int16_t address, unsigned char& status) {
-    s.BusOperation = kOpSerialPoll;
+    s.BusOperation = BusOperationCode::SerialPoll;
     return OnDevice(address, [&](vxi11::Vxi11Link& link) { return link.ReadStatusByte(status); });
 }
 

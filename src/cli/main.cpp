@@ -409,7 +409,7 @@ Options ParseArguments(int argc, char** argv) {
             options.findGiven = true;
         } else if (arg == "--keep-connection") {
             noValue();
-            options.settings.KeepConnection = 1;
+            options.settings.KeepConnection = true;
         } else if (arg == "--ip") {
             const std::string address(takeValue());
             if (!SetInstrumentHost(options.settings, address))

@@ -13,7 +13,7 @@ namespace kelvo {
 
 // Announced transfer of command bytes: "Waiting for completion...", the bytes,
 // then "Done" when they went out. Returns the wait's result.
-std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes);
+std::int16_t SendCommandBytes(CommandContext& s, BusOperationCode operation, std::initializer_list<unsigned char> bytes);
 
 // A byte as eight digits 1 or 0, the most significant first.
 std::string FormatBits(unsigned char byte);

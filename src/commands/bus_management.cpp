@@ -33,7 +33,7 @@ void Announce(CommandContext& s, const char* what, std::int16_t address, bool wi
 // Runs one of the transport's whole operations the way SendCommandBytes runs
 // command bytes: "Waiting for completion...", then "Done" when it went well.
 template <typename Call>
-void Whole(CommandContext& s, std::int16_t operation, Call call) {
+void Whole(CommandContext& s, BusOperationCode operation, Call call) {
     ShowWaiting(s);
     s.BusOperation = operation;
     StartTiming(s);
@@ -43,7 +43,7 @@ void Whole(CommandContext& s, std::int16_t operation, Call call) {
 
 }  // namespace
 
-std::int16_t SendCommandBytes(CommandContext& s, std::int16_t operation, std::initializer_list<unsigned char> bytes) {
+std::int16_t SendCommandBytes(CommandContext& s, BusOperationCode operation, std::initializer_list<unsigned char> bytes) {
     const std::vector<unsigned char> data(bytes);
     ShowWaiting(s);
     s.BusOperation = operation;
@@ -62,7 +62,7 @@ void CmdAbort(CommandContext& s) {
         PrintNewLine(s);
     }
     ShowWaiting(s);
-    s.BusOperation = kOpInterfaceClear;
+    s.BusOperation = BusOperationCode::InterfaceClear;
     StartTiming(s);
     if (SelectedTransport(s).InterfaceClear() == 0) ShowDone(s);
     StopTiming(s);
@@ -71,14 +71,14 @@ void CmdAbort(CommandContext& s) {
 void CmdClear(CommandContext& s, ParseCursor& cursor) {
     if (!HasArgument(cursor)) {
         Announce(s, "DCL", 0, false);
-        Whole(s, kOpDeviceClear, [](Transport& bus) { return bus.ClearAll(); });
+        Whole(s, BusOperationCode::DeviceClear, [](Transport& bus) { return bus.ClearAll(); });
         return;
     }
     const std::int16_t address = ParseDeviceAddress(s, cursor);
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "SDC", address, true);
-    Whole(s, kOpSelectedDeviceClear, [address](Transport& bus) { return bus.ClearDevice(address); });
+    Whole(s, BusOperationCode::SelectedDeviceClear, [address](Transport& bus) { return bus.ClearDevice(address); });
 }
 
 void CmdLocal(CommandContext& s, ParseCursor& cursor) {
@@ -87,7 +87,7 @@ void CmdLocal(CommandContext& s, ParseCursor& cursor) {
         PrintText(s, kAttrStatus, " is ");
         PrintText(s, kAttrValue, "FALSE");
         PrintNewLine(s);
-        s.BusOperation = kOpRemoteEnableFalse;
+        s.BusOperation = BusOperationCode::RemoteEnableFalse;
         StartTiming(s);
         (void)SelectedTransport(s).RemoteEnable(false);
         StopTiming(s);
@@ -97,12 +97,12 @@ void CmdLocal(CommandContext& s, ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "GTL", address, true);
-    Whole(s, kOpGoToLocal, [address](Transport& bus) { return bus.GoToLocal(address); });
+    Whole(s, BusOperationCode::GoToLocal, [address](Transport& bus) { return bus.GoToLocal(address); });
 }
 
 void CmdLlock(CommandContext& s) {
     Announce(s, "LLO", 0, false);
-    SendCommandBytes(s, kOpLocalLockout, {kLlo});
+    SendCommandBytes(s, BusOperationCode::LocalLockout, {kLlo});
 }
 
 void CmdRemote(CommandContext& s, ParseCursor& cursor) {
@@ -110,7 +110,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
     PrintText(s, kAttrWords, " is ");
     PrintText(s, kAttrValue, "TRUE");
     PrintNewLine(s);
-    s.BusOperation = kOpRemoteEnableTrue;
+    s.BusOperation = BusOperationCode::RemoteEnableTrue;
     StartTiming(s);
     if (SelectedTransport(s).RemoteEnable(true) != 0 || !HasArgument(cursor)) {
         StopTiming(s);
@@ -130,7 +130,7 @@ void CmdRemote(CommandContext& s, ParseCursor& cursor) {
         PrintNewLine(s);
     }
     ShowWaiting(s);
-    s.BusOperation = kOpListenAddress;
+    s.BusOperation = BusOperationCode::ListenAddress;
     if (SelectedTransport(s).RemoteDevice(address) == 0) ShowDone(s);
     StopTiming(s);
 }
@@ -140,7 +140,7 @@ void CmdTrigger(CommandContext& s, ParseCursor& cursor) {
     if (address == kAddressRefused) return;
     s.CurrentDeviceAddress = address;
     Announce(s, "GET", address, true);
-    Whole(s, kOpTrigger, [address](Transport& bus) { return bus.TriggerDevice(address); });
+    Whole(s, BusOperationCode::Trigger, [address](Transport& bus) { return bus.TriggerDevice(address); });
 }
 
 // RESTORE: a new connection to the instrument, after the 100 ms a closed one

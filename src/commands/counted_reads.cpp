@@ -34,7 +34,7 @@ void ReadBytes(CommandContext& s) {
     }
     s.ResponseBuffer[0] = '\0';
     StartTiming(s);
-    s.BusOperation = kOpReceiveBytes;
+    s.BusOperation = BusOperationCode::ReceiveBytes;
     PrintText(s, kAttrStatus, "Waiting for data...");
     ReturnToLineStart(s);
     Transport& bus = SelectedTransport(s);
@@ -70,7 +70,7 @@ void CmdReceive(CommandContext& s, ParseCursor& cursor) {
     s.Parsed.ByteCount = 0;
     s.Parsed.DisplayReceived = true;
     if (ParseOptions(s, cursor) != 0) return;
-    s.BusOperation = kOpListenAddress;
+    s.BusOperation = BusOperationCode::ListenAddress;
     StartTiming(s);
     const unsigned char listen[1] = {Mla(0)};
     if (SelectedTransport(s).SendCommand(listen) == 0) {
@@ -88,7 +88,7 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
     }
     s.CurrentDeviceAddress = address;
     std::int64_t total = 0;
-    s.BusOperation = kOpSetTimeout;
+    s.BusOperation = BusOperationCode::SetTimeout;
     StartTiming(s);
     Transport& bus = SelectedTransport(s);
     // Each piece waits no longer than 100 ms; afterwards the code this program
@@ -103,11 +103,11 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
         PrintLong(s, kAttrValue, address);
         PrintNewLine(s);
         ShowWaiting(s);
-        s.BusOperation = kOpInputString;
+        s.BusOperation = BusOperationCode::InputString;
         // ESC and the transfer timeout end a device that never stops talking,
         // and so does a total far beyond any buffer.
-        s.TransferWaitActive = 1;
-        s.TransferAbort = 0;
+        s.TransferWaitActive = true;
+        s.TransferAbort = false;
         // The last response is the last piece read: each one is read to the
         // buffer's start.
         s.ResponseLength = 0;
@@ -121,15 +121,15 @@ void CmdZip(CommandContext& s, ParseCursor& cursor) {
             PumpMessages(s);
             const bool timedOut =
                 s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs);
-            if (!failed && (s.TransferAbort != 0 || timedOut || total >= kZipLimit)) {
+            if (!failed && (s.TransferAbort || timedOut || total >= kZipLimit)) {
                 stoppedEarly = true;
                 break;
             }
         }
-        s.TransferWaitActive = 0;
+        s.TransferWaitActive = false;
     }
     (void)bus.BeginLine();
-    s.BusOperation = kOpSetTimeout;
+    s.BusOperation = BusOperationCode::SetTimeout;
     (void)bus.SetReadTimeout(previous);
     ReportGpibError(s);
     ClearToLineEnd(s);

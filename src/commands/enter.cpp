@@ -106,7 +106,7 @@ std::int16_t ReadDevice(CommandContext& s, std::int16_t address, unsigned char* 
     if (maximum == 0) return 0;
     Transport& bus = SelectedTransport(s);
     if (const std::int16_t status = bus.AddressTalker(address); status != 0) return status;
-    s.BusOperation = kOpInputString;
+    s.BusOperation = BusOperationCode::InputString;
     return bus.ReadReply({buffer, static_cast<std::size_t>(maximum)});
 }
 

@@ -172,14 +172,14 @@ Asked AskIdentity(CommandContext& s, Transport& bus, std::int16_t address, std::
     bus.SetReadEnd(ReadEnd::LineFeed);
     bool sent = bus.AddressListener(address) == 0;
     if (sent) {
-        s.BusOperation = kOpOutputString;
+        s.BusOperation = BusOperationCode::OutputString;
         const auto* query = reinterpret_cast<const unsigned char*>(kQuery);
         sent = bus.Write({query, sizeof kQuery - 1}).status == 0 && bus.AddressTalker(address) == 0;
     }
     if (sent) {
         // Read in pieces of at most 100 ms, the user heard between them, until
         // the reply ends or kProbeMs have passed.
-        s.BusOperation = kOpInputString;
+        s.BusOperation = BusOperationCode::InputString;
         const int previous = bus.SetReadTimeout(kTimeout100ms);
         unsigned char buffer[1024];
         std::size_t got = 0;

@@ -73,7 +73,7 @@ struct Writer {
         }
     }
     // One write; returns the count transferred.
-    std::int32_t Write(std::int16_t operation, const void* data, std::int32_t n) {
+    std::int32_t Write(BusOperationCode operation, const void* data, std::int32_t n) {
         if (status != 0 || n <= 0) return 0;
         s.BusOperation = operation;
         const Moved result = bus.Write({static_cast<const unsigned char*>(data), static_cast<std::size_t>(n)});
@@ -168,32 +168,32 @@ std::int16_t SendOutput(CommandContext& s, std::int16_t address, const char* tex
     std::int32_t stringSent = 0;
     if (length > 0) {
         if (s.Parsed.SendEoi && s1 == 0 && !s.Parsed.SendEndMessage) out.EoiOn();
-        stringSent = out.Write(kOpOutputString, text, length);
+        stringSent = out.Write(BusOperationCode::OutputString, text, length);
     }
     for (int k = 0; k < 3 && out.status == 0; ++k) {
         const File& file = files[k];
         if (file.size <= 0) continue;
         if (k == 0) {
             if (stringSent != 0) {
-                out.Write(kOpOutputString, " ", 1);
+                out.Write(BusOperationCode::OutputString, " ", 1);
                 if (out.status == 0) ProgressFile(s, file.name->typed);
             }
         } else {
-            out.Write(kOpOutputString, ",", 1);
+            out.Write(BusOperationCode::OutputString, ",", 1);
             if (out.status == 0) ProgressFile(s, file.name->typed);
         }
         if (s.Parsed.PrependArbHeader) {
             const std::string header = BlockHeader(file.size);
-            out.Write(kOpOutputString, header.data(), static_cast<std::int32_t>(header.size()));
+            out.Write(BusOperationCode::OutputString, header.data(), static_cast<std::int32_t>(header.size()));
         }
-        out.Write(kOpOutputString, file.buffer, file.size);
+        out.Write(BusOperationCode::OutputString, file.buffer, file.size);
         if (s.Parsed.SendEoi && !s.Parsed.SendEndMessage && out.status == 0) out.EoiOn();
-        out.Write(kOpOutputString, " ", 1);
+        out.Write(BusOperationCode::OutputString, " ", 1);
     }
     if (s.Parsed.SendEndMessage && out.status == 0) {
         if (s.Parsed.SendEoi) out.EoiOn();
-        const char* end = s.Settings.EndMessage == kEndMessageCrLf ? "\r\n" : "\n";
-        out.Write(kOpEndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
+        const char* end = s.Settings.EndMessage == EndMessageKind::CrLf ? "\r\n" : "\n";
+        out.Write(BusOperationCode::EndMessage, end, static_cast<std::int32_t>(std::strlen(end)));
     }
 
     bus.EndMessage();

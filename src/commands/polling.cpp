@@ -71,7 +71,7 @@ std::int16_t ConfigureParallelPoll(CommandContext& s, ParseCursor& cursor) {
     ShowWaiting(s);
     const auto ppe = static_cast<unsigned char>(0x60 + (s.Parsed.PollSense == LineSense::High ? 0x08 : 0) + s.Parsed.PollLine);
     const unsigned char bytes[5] = {kUnl, kUnt, Mla(address), kPpc, ppe};
-    s.BusOperation = kOpParallelPollEnable;
+    s.BusOperation = BusOperationCode::ParallelPollEnable;
     StartTiming(s);
     return SelectedTransport(s).SendCommand(bytes);
 }
@@ -89,7 +89,7 @@ void CmdPpoll(CommandContext& s, ParseCursor& cursor) {
         return;
     }
     unsigned char response = 0;
-    s.BusOperation = kOpParallelPoll;
+    s.BusOperation = BusOperationCode::ParallelPoll;
     if (SelectedTransport(s).ParallelPoll(response) == 0) {
         ClearToLineEnd(s);
         PrintText(s, kAttrWords, "Parallel Poll response: ");
@@ -129,11 +129,11 @@ void CmdPpunc(CommandContext& s, ParseCursor& cursor) {
         if (address == kAddressRefused) return;
         s.CurrentDeviceAddress = address;
         AnnounceParallelPoll(s, "DISABLE", address);
-        SendCommandBytes(s, kOpParallelPollDisable, {kUnl, kUnt, Mla(address), kPpc, kPpd});
+        SendCommandBytes(s, BusOperationCode::ParallelPollDisable, {kUnl, kUnt, Mla(address), kPpc, kPpd});
         return;
     }
     AnnounceParallelPoll(s, "UNCONFIGURE", 0);
-    SendCommandBytes(s, kOpParallelPollUnconfigure, {kPpu});
+    SendCommandBytes(s, BusOperationCode::ParallelPollUnconfigure, {kPpu});
 }
 
 }  // namespace kelvo

@@ -75,19 +75,19 @@ void CmdSend(CommandContext& s, ParseCursor& cursor) {
                 ShowWaiting(s);
                 StartTiming(s);
                 const unsigned char preamble[2] = {kUnt, Mta(0)};
-                s.BusOperation = kOpTalkAddress;
+                s.BusOperation = BusOperationCode::TalkAddress;
                 if (bus.SendCommand(preamble) == 0) {
                     StopTiming(s);
                     StartTiming(s);  // the time shown covers the list alone
                     const std::span<const unsigned char> list(s.ByteList.data(), static_cast<std::size_t>(n));
                     std::int32_t sent = 0;
                     if (s.Parsed.SendMode == SendKind::Command) {
-                        s.BusOperation = kOpSendCommandList;
+                        s.BusOperation = BusOperationCode::SendCommandList;
                         (void)bus.SendCommand(list);
                         sent = bus.TransferCount();
                     } else {
                         bus.SetEndOnWrite(s.Parsed.SendEoi);
-                        s.BusOperation = kOpSendDataList;
+                        s.BusOperation = BusOperationCode::SendDataList;
                         sent = bus.Write(list).count;
                     }
                     StopTiming(s);

@@ -140,7 +140,7 @@ void ReadLanChoices(const SettingsFile& file, InterfaceSettings& settings) {
     const std::string_view chosen = ValidDeviceName(device) ? std::string_view(device) : kDefaultVxi11Device;
     chosen.copy(settings.DeviceName, sizeof settings.DeviceName - 1);
     settings.DeviceName[chosen.size()] = '\0';
-    settings.KeepConnection = file.Flag("lan.keep_connection", false) ? 1 : 0;
+    settings.KeepConnection = file.Flag("lan.keep_connection", false);
     // A name the checks refuse (a file edited by hand) leaves the dotted address.
     const std::string host = file.Text("lan.host");
     settings.HostName[0] = '\0';
@@ -152,7 +152,7 @@ void WriteLanChoices(SettingsFile& file, const InterfaceSettings& settings) {
         if (settings.Lan == value) file.Set("lan.protocol", word);
     }
     file.Set("lan.device", settings.DeviceName);
-    file.SetFlag("lan.keep_connection", settings.KeepConnection != 0);
+    file.SetFlag("lan.keep_connection", settings.KeepConnection);
     // Written only once a name has been used, and emptied when the dotted
     // address is chosen again.
     if (settings.HostName[0] != '\0' || file.Has("lan.host")) file.Set("lan.host", settings.HostName);

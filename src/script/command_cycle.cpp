@@ -12,7 +12,7 @@ namespace kelvo {
 std::int32_t RunCommandLine(Session& s, const PreparedLine& line) {
     if (s.CommandBusy == 0) {
         s.CommandBusy = 1;
-        s.ErrorFlag = 0;
+        s.ErrorFlag = false;
         s.CurrentCommandId = kPrompt;
         ClearDisplay(s);
         SelectedTransport(s).BeginLine();  // a failed set-up shows in the command's own calls
@@ -21,7 +21,7 @@ std::int32_t RunCommandLine(Session& s, const PreparedLine& line) {
         s.CommandBusy = 0;
         if (s.ExitRequested == 1) return 1;
     }
-    if (s.ErrorFlag == 0 && s.Settings.BeepEnabled != 0) CompletionBeep(s);
+    if (!s.ErrorFlag && s.Settings.BeepEnabled) CompletionBeep(s);
     return s.ExitRequested;
 }
 
@@ -30,12 +30,12 @@ bool DeliverInterrupt(Session& s, Interrupt interrupt) {
         s.KeyWaitActive = 0;  // any key, or a close request, ends PAUSE
         return true;
     }
-    if (s.TransferWaitActive != 0) {
+    if (s.TransferWaitActive) {
         // ESC ends the transfer alone: inside a command file the file goes on
         // with its next line. Ctrl-Break and a close request also end the
         // program after the line (silently from now on), or, inside a command
         // file, every running file instead.
-        s.TransferAbort = 1;
+        s.TransferAbort = true;
         if (interrupt != Interrupt::Escape) {
             s.ExitRequested = 1;
             s.CurrentCommandId = kExit;

@@ -96,15 +96,15 @@ constexpr ParseAction DoubleInto() {
 // ---- Option words -----------------------------------------------------------
 
 // BEEP ON | OFF
-const ParseAction kBeepOn = Set<&InterfaceSettings::BeepEnabled, 1>();
-const ParseAction kBeepOff = Set<&InterfaceSettings::BeepEnabled, 0>();
+const ParseAction kBeepOn = Set<&InterfaceSettings::BeepEnabled, true>();
+const ParseAction kBeepOff = Set<&InterfaceSettings::BeepEnabled, false>();
 const TailRecord kOffTail{"F", &kBeepOff};
 const KeywordEntry kBeepO[] = {Leaf('N', kBeepOn), Tail('F', kOffTail), EndOfNode()};
 const KeywordEntry kBeepOptions[] = {Branch('O', kBeepO), EndOfNode()};
 
 // END CRLF | LF
-const ParseAction kEndCrLf = Set<&InterfaceSettings::EndMessage, kEndMessageCrLf>();
-const ParseAction kEndLf = Set<&InterfaceSettings::EndMessage, kEndMessageLf>();
+const ParseAction kEndCrLf = Set<&InterfaceSettings::EndMessage, EndMessageKind::CrLf>();
+const ParseAction kEndLf = Set<&InterfaceSettings::EndMessage, EndMessageKind::Lf>();
 const TailRecord kCrLfTail{"RLF", &kEndCrLf};
 const TailRecord kLfTail{"F", &kEndLf};
 const KeywordEntry kEndOptions[] = {Tail('C', kCrLfTail), Tail('L', kLfTail), EndOfNode()};

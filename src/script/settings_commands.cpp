@@ -25,7 +25,7 @@ void CmdEnd(Session& s, ParseCursor& cursor) {
         return;
     }
     PrintText(s, kAttrWords, "END message: ");
-    PrintText(s, kAttrValue, s.Settings.EndMessage == kEndMessageCrLf ? "CRLF" : "LF");
+    PrintText(s, kAttrValue, s.Settings.EndMessage == EndMessageKind::CrLf ? "CRLF" : "LF");
     PrintNewLine(s);
 }
 

@@ -98,7 +98,7 @@ private slots:
         QCOMPARE(settings_.TcpPort, std::uint16_t{40000});
         QCOMPARE(settings_.Lan, LanProtocol::Vxi11);
         QCOMPARE(std::string(settings_.DeviceName), std::string("gpib0"));
-        QCOMPARE(settings_.KeepConnection, std::int16_t{1});
+        QCOMPARE(settings_.KeepConnection, true);
         InterfaceDialog again(settings_);
         QVERIFY(again.TcpIpButton()->isChecked());
         QCOMPARE(again.PortEdit()->text(), QStringLiteral("40000"));

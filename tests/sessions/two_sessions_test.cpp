@@ -155,8 +155,8 @@ TEST_F(TwoSessions, InterleavedLinesSeeOnlyTheirOwnInstrument) {
     EXPECT_EQ(a.s.Settings.TimeoutMs, 3000);
     EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
     b.Run("BEEP ON");
-    EXPECT_EQ(b.s.Settings.BeepEnabled, 1);
-    EXPECT_EQ(a.s.Settings.BeepEnabled, 0);
+    EXPECT_TRUE(b.s.Settings.BeepEnabled);
+    EXPECT_FALSE(a.s.Settings.BeepEnabled);
 
     EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
     EXPECT_TRUE(Contains(a.Run("ENTER ;VAL?"), "+1.5"));

@@ -38,7 +38,7 @@ TEST_F(CommandCycleTest, ClearsTheDisplayAndStartsAtThePrompt) {
 // The completion and error beeps of a line are pinned end to end; X ends the
 // program without the completion beep.
 TEST_F(CommandCycleTest, XEndsTheProgramWithoutABeep) {
-    s.Settings.BeepEnabled = 1;
+    s.Settings.BeepEnabled = true;
     EXPECT_EQ(Run("x"), 1);
     EXPECT_TRUE(host.beeps.empty());
     EXPECT_EQ(s.ExitRequested, 1);

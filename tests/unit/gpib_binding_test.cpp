@@ -105,7 +105,7 @@ TEST_F(GpibBindingTest, AMissingLibraryIsReportedWithWhatWasTried) {
     // The set-up fails quietly; the command's own call is then reported at once.
     EXPECT_EQ(InitInterface(s), 1);
     EXPECT_TRUE(Display().empty());
-    s.BusOperation = kOpDeviceClear;
+    s.BusOperation = BusOperationCode::DeviceClear;
     StartTiming(s);
     EXPECT_EQ(bus.SendCommand(Bytes("?")), 1);
     EXPECT_EQ(host.pumps, 0);  // no wait was entered
@@ -158,7 +158,7 @@ TEST_F(GpibBindingTest, NoBoardIsReportedOnceAndStopsTheBusCallsOfTheLine) {
     ClearDisplay(s);
     // The command's calls fail without a report of their own, and without a
     // driver call on a descriptor that does not exist.
-    s.BusOperation = kOpListenAddress;
+    s.BusOperation = BusOperationCode::ListenAddress;
     ShowWaiting(s);
     StartTiming(s);
     EXPECT_EQ(bus.SendCommand(Bytes("?")), 1);
@@ -220,7 +220,7 @@ TEST_F(GpibBindingTest, ACompletedTransferGoesOnOrIsReported) {
         SetUpBoard();
         fake.setPolls(3);
         fake.setCompletion(c.count, c.error, c.status);
-        s.BusOperation = kOpListenAddress;
+        s.BusOperation = BusOperationCode::ListenAddress;
         ShowWaiting(s);  // the waiting text stays on its line; a report follows it
         StartTiming(s);
         const int pumpsBefore = host.pumps;
@@ -240,7 +240,7 @@ TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack
     SetUpBoard();
     fake.setPolls(3);
     fake.setCompletion(5, 0, 0);
-    s.BusOperation = kOpInputString;
+    s.BusOperation = BusOperationCode::InputString;
     StartTiming(s);
     unsigned char buffer[10];
     EXPECT_EQ(bus.ReadReply(buffer), 0);
@@ -255,7 +255,7 @@ TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
     s.Settings.TimeoutMs = 1000;
     fake.setPolls(-1);
     host.step = 100;
-    s.BusOperation = kOpInputString;
+    s.BusOperation = BusOperationCode::InputString;
     StartTiming(s);
     unsigned char buffer[10];
     EXPECT_EQ(bus.ReadReply(buffer), 1);
@@ -280,17 +280,17 @@ TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
     EXPECT_STREQ(ErrorMessage(9), "Undefined IBERR value");
     EXPECT_STREQ(ErrorMessage(131), "Undefined IBERR value");
     EXPECT_STREQ(ErrorMessage(0x10000 + 2), "Write function detected no Listeners");  // low 16 bits
-    EXPECT_STREQ(OperationDescription(99), "performing unknown operation");
-    EXPECT_STREQ(OperationDescription(34), "connecting socket");
-    EXPECT_STREQ(OperationDescription(255), "performing unknown operation");
+    EXPECT_STREQ(OperationDescription(static_cast<BusOperationCode>(99)), "performing unknown operation");
+    EXPECT_STREQ(OperationDescription(BusOperationCode::ConnectSocket), "connecting socket");
+    EXPECT_STREQ(OperationDescription(static_cast<BusOperationCode>(255)), "performing unknown operation");
 }
 
 TEST_F(GpibBindingTest, TcpErrorReportDoesNotEndTheLineFirst) {
     PrintText(s, kAttrValue, "Connecting....");
-    s.BusOperation = kOpConnectSocket;
-    s.TcpError = 133;
+    s.BusOperation = BusOperationCode::ConnectSocket;
+    s.TcpError = TcpWaitOutcome::CouldNotConnect;
     EXPECT_EQ(ReportTcpError(s), 1);
-    s.TcpError = 0;
+    s.TcpError = TcpWaitOutcome::None;
     EXPECT_EQ(ReportTcpError(s), 0);
     EXPECT_EQ(Display(), (std::vector<std::string>{"Connecting....TCP/IP error while connecting socket",
                                                    "Could not connect to instrument"}));
@@ -384,7 +384,7 @@ TEST_F(GpibBindingTest, SettingsCommands) {
     ClearDisplay(s);
     ExecuteCommandLine(s, "BEEP ON");
     ExecuteCommandLine(s, "BEEP LOUD");
-    EXPECT_EQ(s.Settings.BeepEnabled, 1);
+    EXPECT_TRUE(s.Settings.BeepEnabled);
     EXPECT_EQ(Display().front(), "? Undefined BEEP option 'LOUD'");
 }
 

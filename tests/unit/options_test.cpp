@@ -26,8 +26,9 @@ ParsedCommand Preset() {
 
 // The fields that differ from Preset(), and the settings options write, as words
 // ("!NAME" for a flag cleared, "NAME~value" for a number written but not given).
-// StringFollows shows as ";" whenever it is set.
-std::string Changed(const ParsedCommand& p, const InterfaceSettings& settings) {
+// StringFollows shows as ";" whenever it is set. The BEEP flag shows when
+// `beepWritten` (a flag cannot start at a value no option gives).
+std::string Changed(const ParsedCommand& p, const InterfaceSettings& settings, bool beepWritten = false) {
     using P = ParsedCommand;
     const P d = Preset();
     std::ostringstream out;
@@ -38,8 +39,9 @@ std::string Changed(const ParsedCommand& p, const InterfaceSettings& settings) {
     for (const auto& [name, code, preset] :
          {std::tuple{"FORMAT", int(p.PrintFormat), int(d.PrintFormat)}, {"SENSE", int(p.PollSense), int(d.PollSense)},
           {"MODE", int(p.SendMode), int(d.SendMode)}, {"MARK", int(p.TimeMarkAction), int(d.TimeMarkAction)},
-          {"ENDMSG", int(settings.EndMessage), 99}, {"BEEP", int(settings.BeepEnabled), 99}})
+          {"ENDMSG", int(settings.EndMessage), 99}})
         if (code != preset) out << name << '=' << code << ' ';
+    if (beepWritten) out << "BEEP=" << int(settings.BeepEnabled) << ' ';
     for (const auto& [name, word, given] :
          {std::tuple{"FD", p.CaptureFileName.text, p.CaptureFileName.given},
           {"FO", p.OutputFileName.text, p.OutputFileName.given}, {"FO2", p.OutputFile2Name.text, p.OutputFile2Name.given},
@@ -64,9 +66,10 @@ class OptionsTest : public CoreTest {
 protected:
     // Parses the options of command `id` from `text` (the part behind the
     // command's arguments) on preset fields; the cursor is left in cursor_.
-    std::int16_t Parse(std::uint8_t id, const std::string& text) {
+    std::int16_t Parse(std::uint8_t id, const std::string& text, bool beepPreset = false) {
         s.Parsed = Preset();
-        s.Settings.EndMessage = s.Settings.BeepEnabled = 99;
+        s.Settings.EndMessage = static_cast<EndMessageKind>(99);
+        s.Settings.BeepEnabled = beepPreset;
         s.CurrentCommandId = static_cast<CommandId>(id);
         line_ = text;
         cursor_ = ParseCursor(line_.c_str());
@@ -135,9 +138,12 @@ TEST_F(OptionsTest, EachRowParsesItsOptions) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
+        // BEEP was written when the line leaves it the same from either preset.
+        Parse(c.id, c.text, true);
+        const bool beepFromOn = s.Settings.BeepEnabled;
         ClearDisplay(s);
-        EXPECT_EQ(Parse(c.id, c.text), c.error ? 1 : 0);
-        EXPECT_EQ(Changed(s.Parsed, s.Settings), c.changed);
+        EXPECT_EQ(Parse(c.id, c.text, false), c.error ? 1 : 0);
+        EXPECT_EQ(Changed(s.Parsed, s.Settings, beepFromOn == s.Settings.BeepEnabled), c.changed);
         EXPECT_STREQ(cursor_.pos, c.rest);
         const auto lines = Display();
         EXPECT_EQ(lines.empty() ? "" : lines.front(), c.error ? c.error : "");

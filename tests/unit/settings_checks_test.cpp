@@ -95,7 +95,7 @@ TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValue
     InterfaceSettings settings;
     settings.Lan = LanProtocol::Vxi11;
     std::snprintf(settings.DeviceName, sizeof settings.DeviceName, "gpib0");
-    settings.KeepConnection = 1;
+    settings.KeepConnection = true;
     SettingsFile file;
     file.Set("font.size", "12");
     WriteLanChoices(file, settings);
@@ -108,7 +108,7 @@ TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValue
     ReadLanChoices(again, read);
     EXPECT_EQ(read.Lan, LanProtocol::Vxi11);
     EXPECT_STREQ(read.DeviceName, "gpib0");
-    EXPECT_EQ(read.KeepConnection, 1);
+    EXPECT_TRUE(read.KeepConnection);
 
     Write(path, "lan.protocol=telnet\nlan.device=9bad name\nlan.keep_connection=maybe\n");
     SettingsFile bad;
@@ -116,7 +116,7 @@ TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValue
     ReadLanChoices(bad, read);
     EXPECT_EQ(read.Lan, LanProtocol::Greeting);
     EXPECT_STREQ(read.DeviceName, "inst0");
-    EXPECT_EQ(read.KeepConnection, 0);
+    EXPECT_FALSE(read.KeepConnection);
     EXPECT_TRUE(ValidDeviceName("gpib0,5"));
     EXPECT_TRUE(ValidDeviceName("inst0"));
     EXPECT_FALSE(ValidDeviceName(""));
