@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -97,7 +98,7 @@ std::int16_t ReadGreeting(BusContext& s) {
     };
     while (!lineEnded && total < kGreetingLimit && couldStillMatch()) {
         char piece[kGreetingKept];
-        ssize_t n = recv(Tcp(s).socket.Get(), piece, sizeof piece, MSG_PEEK);
+        ssize_t n = recv(Tcp(s).socket.Get(), piece, sizeof piece, MSG_PEEK | MSG_DONTWAIT);
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
             if (WaitSocketEvent(s, SocketEvent::Read) != 0) return 1;
             continue;
@@ -203,6 +204,28 @@ std::int16_t WaitSocketEvent(BusContext& s, SocketEvent event) {
     return ReportTcpError(s);
 }
 
+namespace {
+
+// What a wait does on every pass after its poll, for bytes a receive took at
+// once: the user and the clock are heard.
+std::int16_t EndOfWaitPass(BusContext& s) {
+    s.TransferWaitActive = 1;
+    s.TransferAbort = 0;
+    std::int16_t outcome = 0;
+    PumpMessages(s);
+    if (s.TransferAbort != 0)
+        outcome = kTcpKeyboardAbort;
+    else if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs))
+        outcome = kTcpTimeout;
+    s.TransferWaitActive = 0;
+    if (outcome == 0) return 0;
+    Tcp(s).failed = true;
+    s.TcpError = outcome;
+    return ReportTcpError(s);
+}
+
+}  // namespace
+
 std::int16_t OpenConnection(BusContext& s) {
     if (s.Settings.Protocol != BusProtocol::TcpIp || s.Settings.Lan == LanProtocol::Vxi11 ||
         !s.WinsockAvailable || Tcp(s).socket.Valid())
@@ -243,6 +266,13 @@ std::int16_t OpenConnection(BusContext& s) {
         StopTiming(s);
         return 1;
     }
+
+    // From here on the socket blocks, but only a receive of a reply, and that
+    // for one slice at most: the receive both waits and takes the bytes. Every
+    // other call on it says MSG_DONTWAIT.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const timeval slice{0, kSlicesMs * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
 
     if (!greeted) {
         // A raw socket says nothing: the progress line goes again.
@@ -295,7 +325,8 @@ std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
         // its last piece: sent without MSG_MORE, it takes the others along.
         const int more = Tcp(s).holding && s.BusOperation != BusOperationCode::EndMessage ? MSG_MORE : 0;
         if (more != 0) Tcp(s).held = true;
-        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length), MSG_NOSIGNAL | more);
+        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length),
+                               MSG_NOSIGNAL | MSG_DONTWAIT | more);
         if (r < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
@@ -363,14 +394,24 @@ std::int16_t TcpReceive(BusContext& s, std::span<unsigned char> into) {
         // What the state asks for stays in `request` (a block's remaining bytes);
         // one receive takes no more than there is room for.
         const std::int32_t want = std::min(request, cut ? kRequestSize : maxCount - count);
-        if (WaitSocketEvent(s, SocketEvent::Read) != 0) {
+        // The receive waits for one slice (a connection this transport made
+        // blocks for that long); when nothing came, the wait goes on in slices
+        // as ever. Bytes taken at once are followed by the pass a wait makes,
+        // so that ESC and the timeout also end a reply that never stops.
+        unsigned char* in = cut ? scratch : buffer + count;
+        ssize_t got = recv(Tcp(s).socket.Get(), in, static_cast<std::size_t>(want), 0);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            if (WaitSocketEvent(s, SocketEvent::Read) != 0) {
+                error = 1;
+                break;
+            }
+            continue;
+        }
+        if (got > 0 && EndOfWaitPass(s) != 0) {
             error = 1;
             break;
         }
-        unsigned char* in = cut ? scratch : buffer + count;
-        ssize_t got = recv(Tcp(s).socket.Get(), in, static_cast<std::size_t>(want), 0);
         if (got < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
             if (errno == ECONNRESET) ReportConnectionLost(s);
             error = 1;
             break;

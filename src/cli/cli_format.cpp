@@ -7,7 +7,18 @@ namespace kelvo::cli {
 
 void AppendEscaped(std::string& out, std::string_view text, bool doubleBraces) {
     static const char kHex[] = "0123456789abcdef";
-    for (const char ch : text) {
+    auto plain = [doubleBraces](unsigned char c) {
+        return c >= 0x20 && c < 0x7F && c != '\\' && !(c == '{' && doubleBraces);
+    };
+    std::size_t i = 0;
+    while (i < text.size()) {
+        // A stretch of characters that stand for themselves goes in at once.
+        std::size_t end = i;
+        while (end < text.size() && plain(static_cast<unsigned char>(text[end]))) ++end;
+        out.append(text.data() + i, end - i);
+        if (end == text.size()) return;
+        i = end + 1;
+        const char ch = text[end];
         const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c >= 0x7F) {
             out += "\\x";
@@ -23,22 +34,38 @@ void AppendEscaped(std::string& out, std::string_view text, bool doubleBraces) {
     }
 }
 
-std::string FormatDisplayLine(const DisplayLine& line, bool withAttributes) {
-    std::string out;
+namespace {
+
+// Appends one display line, as FormatDisplayLine gives it, to `out`.
+void AppendDisplayLine(std::string& out, const DisplayLine& line, bool withAttributes) {
     const std::size_t length = std::min<std::size_t>(line.length, kMaxLineChars);
     if (!withAttributes) {
         AppendEscaped(out, std::string_view(line.text, length), false);
-        return out;
+        return;
     }
     for (int i = 0; i < line.runCount && i < kMaxRuns; ++i) {
         const TextRun& run = line.runs[i];
         const std::size_t start = std::min<std::size_t>(run.start, length);
         const std::size_t count = std::min<std::size_t>(run.length, length - start);
+        char number[8];  // an attribute is 16 bits: five digits at most
+        int digits = 0;
+        unsigned value = run.attribute;
+        do {
+            number[sizeof number - 1 - digits++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0);
         out += '{';
-        out += std::to_string(run.attribute);
+        out.append(number + sizeof number - digits, static_cast<std::size_t>(digits));
         out += '}';
         AppendEscaped(out, std::string_view(line.text + start, count), true);
     }
+}
+
+}  // namespace
+
+std::string FormatDisplayLine(const DisplayLine& line, bool withAttributes) {
+    std::string out;
+    AppendDisplayLine(out, line, withAttributes);
     return out;
 }
 
@@ -64,8 +91,9 @@ const char* AnsiColour(int attribute) {
     return attribute >= 0 && attribute < static_cast<int>(std::size(kColours)) ? kColours[attribute] : "";
 }
 
-std::string FormatDisplayLineColoured(const DisplayLine& line) {
-    std::string out;
+namespace {
+
+void AppendDisplayLineColoured(std::string& out, const DisplayLine& line) {
     const std::size_t length = std::min<std::size_t>(line.length, kMaxLineChars);
     for (int i = 0; i < line.runCount && i < kMaxRuns; ++i) {
         const TextRun& run = line.runs[i];
@@ -76,6 +104,13 @@ std::string FormatDisplayLineColoured(const DisplayLine& line) {
         AppendEscaped(out, std::string_view(line.text + start, count), false);
         if (*colour != '\0') out += "\x1b[0m";
     }
+}
+
+}  // namespace
+
+std::string FormatDisplayLineColoured(const DisplayLine& line) {
+    std::string out;
+    AppendDisplayLineColoured(out, line);
     return out;
 }
 
@@ -83,17 +118,15 @@ std::string FormatDisplay(const Console& console, bool coloured) {
     std::string out;
     if (!console.HasStore()) return out;
     auto format = [&](const DisplayLine& line) {
-        return coloured ? FormatDisplayLineColoured(line) : FormatDisplayLine(line, false);
+        if (coloured)
+            AppendDisplayLineColoured(out, line);
+        else
+            AppendDisplayLine(out, line, false);
+        out += '\n';
     };
     const int current = console.CurrentLine();
-    for (int i = 0; i < current; ++i) {
-        out += format(console.Line(i));
-        out += '\n';
-    }
-    if (console.Line(current).length > 0) {
-        out += format(console.Line(current));
-        out += '\n';
-    }
+    for (int i = 0; i < current; ++i) format(console.Line(i));
+    if (console.Line(current).length > 0) format(console.Line(current));
     return out;
 }
 
@@ -104,11 +137,11 @@ std::string FormatTranscript(std::string_view editRow, const Console& console, b
     if (!console.HasStore()) return out;
     const int current = console.CurrentLine();
     for (int i = 0; i < current; ++i) {
-        out += FormatDisplayLine(console.Line(i), withAttributes);
+        AppendDisplayLine(out, console.Line(i), withAttributes);
         out += '\n';
     }
     if (console.Line(current).length > 0) {
-        out += FormatDisplayLine(console.Line(current), withAttributes);
+        AppendDisplayLine(out, console.Line(current), withAttributes);
         out += '\n';
     }
     return out;

@@ -32,20 +32,24 @@ Console::LineBlock Console::AllocateLines(std::int32_t capacity) {
     const auto count = static_cast<std::size_t>(capacity) + 1;
     if (allocationPolicy_ && !allocationPolicy_(count)) return nullptr;
     LineBlock block(static_cast<DisplayLine*>(std::calloc(count, sizeof(DisplayLine))));
+    allocatedLines_ = block ? count : 0;
     return block;  // calloc leaves every line empty
 }
 
 bool Console::GrowLines(std::int32_t capacity) {
     const auto count = static_cast<std::size_t>(capacity) + 1;
     if (allocationPolicy_ && !allocationPolicy_(count)) return false;
-    auto* grown = static_cast<DisplayLine*>(std::realloc(lines_.get(), count * sizeof(DisplayLine)));
-    if (grown == nullptr) return false;  // the old block is still there
-    (void)lines_.release();
-    lines_.reset(grown);
+    if (count > allocatedLines_) {
+        auto* grown = static_cast<DisplayLine*>(std::realloc(lines_.get(), count * sizeof(DisplayLine)));
+        if (grown == nullptr) return false;  // the old block is still there
+        (void)lines_.release();
+        lines_.reset(grown);
+        allocatedLines_ = count;
+    }
     // The old lines behind the current one are empty already; the new ones are
-    // made so.
+    // made so (a kept block still holds an earlier command line's text there).
     const auto old = static_cast<std::size_t>(lineCapacity_) + 1;
-    std::memset(grown + old, 0, (count - old) * sizeof(DisplayLine));
+    std::memset(lines_.get() + old, 0, (count - old) * sizeof(DisplayLine));
     return true;
 }
 
@@ -157,12 +161,19 @@ void Console::NewLine() {
 void Console::ClearDisplay() {
     if (!lines_) return;
     if (lineCapacity_ != kLineBlock) {
-        lines_.reset();
-        lineCapacity_ = 0;
-        lines_ = AllocateLines(kLineBlock);
-        if (!lines_) {
-            RecomputeLayout();
-            return;
+        // Back to the first block's size: the grown block is kept when it is
+        // not too large and the policy would let a fresh first block be had.
+        const auto first = static_cast<std::size_t>(kLineBlock) + 1;
+        const bool keep = allocatedLines_ <= kKeptLines && (!allocationPolicy_ || allocationPolicy_(first));
+        if (!keep) {
+            lines_.reset();
+            allocatedLines_ = 0;
+            lineCapacity_ = 0;
+            lines_ = AllocateLines(kLineBlock);
+            if (!lines_) {
+                RecomputeLayout();
+                return;
+            }
         }
         lineCapacity_ = kLineBlock;
     }

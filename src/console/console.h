@@ -102,7 +102,11 @@ public:
 
 private:
     // The block holds capacity + 1 records. It is plain memory so that growth can
-    // extend it in place (realloc) rather than copy it every 250 lines.
+    // extend it in place (realloc) rather than copy it every 250 lines. A block
+    // grown by a long command line is kept when the display is cleared (up to
+    // kKeptLines records) so that the next one writes into pages that are
+    // already there instead of faulting fresh ones in; the records past the
+    // capacity are cleared again when growth takes them.
     struct FreeBlock {
         void operator()(DisplayLine* block) const;
     };
@@ -112,7 +116,10 @@ private:
     void RecomputeLayout();
     int LineWidth() const;
 
+    static constexpr std::size_t kKeptLines = 16 * 1024;
+
     LineBlock lines_;
+    std::size_t allocatedLines_ = 0;  // records the block has room for
     std::int32_t lineCapacity_ = 0;
     std::int32_t currentLine_ = 0;
     std::int32_t outputColumn_ = 0;
