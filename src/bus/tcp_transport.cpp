@@ -209,16 +209,16 @@ namespace {
 // What a wait does on every pass after its poll, for bytes a receive took at
 // once: the user and the clock are heard.
 std::int16_t EndOfWaitPass(BusContext& s) {
-    s.TransferWaitActive = 1;
-    s.TransferAbort = 0;
-    std::int16_t outcome = 0;
+    s.TransferWaitActive = true;
+    s.TransferAbort = false;
+    TcpWaitOutcome outcome = TcpWaitOutcome::None;
     PumpMessages(s);
-    if (s.TransferAbort != 0)
-        outcome = kTcpKeyboardAbort;
+    if (s.TransferAbort)
+        outcome = TcpWaitOutcome::KeyboardAbort;
     else if (s.Settings.TimeoutMs > 0 && ElapsedMs(s) > static_cast<std::uint32_t>(s.Settings.TimeoutMs))
-        outcome = kTcpTimeout;
-    s.TransferWaitActive = 0;
-    if (outcome == 0) return 0;
+        outcome = TcpWaitOutcome::Timeout;
+    s.TransferWaitActive = false;
+    if (outcome == TcpWaitOutcome::None) return 0;
     Tcp(s).failed = true;
     s.TcpError = outcome;
     return ReportTcpError(s);
