@@ -205,6 +205,18 @@ Asked AskIdentity(CommandContext& s, Transport& bus, std::int16_t address, std::
 
 // The listeners at addresses 1 to 30 (the board itself is at 0), each with its
 // "*IDN?" reply.
+// The last lines of a search: how it ended and how many answered.
+void PrintSummary(CommandContext& s, bool stopped, std::int32_t found) {
+    if (stopped) {
+        PrintText(s, kAttrError, "Terminated from keyboard after ");
+        PrintElapsedSeconds(s, kAttrValue);
+        SignalError(s);
+    }
+    PrintCount(s, kAttrValue, found, kAttrWords, " instrument");
+    PrintText(s, kAttrWords, " found, ");
+    PrintElapsedSeconds(s, kAttrWords);
+}
+
 void FindListeners(CommandContext& s) {
     Transport& bus = SelectedTransport(s);
     if (!s.CommandFileActive) {
@@ -249,14 +261,7 @@ void FindListeners(CommandContext& s) {
     // After a reported failure the search has said all it can.
     if (failed) return;
     ClearToLineEnd(s);
-    if (stopped) {
-        PrintText(s, kAttrError, "Terminated from keyboard after ");
-        PrintElapsedSeconds(s, kAttrValue);
-        SignalError(s);
-    }
-    PrintCount(s, kAttrValue, found, kAttrWords, " instrument");
-    PrintText(s, kAttrWords, " found, ");
-    PrintElapsedSeconds(s, kAttrWords);
+    PrintSummary(s, stopped, found);
 }
 
 }  // namespace
@@ -341,14 +346,7 @@ void CmdFind(CommandContext& s, ParseCursor& cursor) {
         PrintText(s, kAttrValue, probe.reply);
         PrintNewLine(s);
     }
-    if (stop) {
-        PrintText(s, kAttrError, "Terminated from keyboard after ");
-        PrintElapsedSeconds(s, kAttrValue);
-        SignalError(s);
-    }
-    PrintCount(s, kAttrValue, found, kAttrWords, " instrument");
-    PrintText(s, kAttrWords, " found, ");
-    PrintElapsedSeconds(s, kAttrWords);
+    PrintSummary(s, stop, found);
 }
 
 }  // namespace kelvo
