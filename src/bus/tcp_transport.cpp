@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,7 @@ std::int16_t FindHost(BusContext& s, in_addr& address) {
 }
 
 void CloseSocket(BusContext& s) {
+    Tcp(s).pendingLength = 0;
     Tcp(s).socket.Reset();
     Tcp(s).established = false;
 }
@@ -295,10 +297,73 @@ void CloseConnection(BusContext& s) {
     while (host.TickCount() - start < 100) host.Idle();
 }
 
+namespace {
+
+// Sends the held pieces and DATA together, with MSG_MORE when MORE. Returns 0,
+// or 1 when the connection failed; the count of DATA's bytes that left is put
+// in SENT. Pieces that could not leave are kept in pendingLost.
+std::int16_t SendWithPending(BusContext& s, const unsigned char* data, std::int32_t length, int more,
+                             std::int32_t& sent) {
+    TcpIpTransport::State& tcp = Tcp(s);
+    std::int32_t pendingSent = 0;
+    sent = 0;
+    std::int16_t status = 0;
+    // A failure before the held pieces are out is one of the operation that
+    // wrote them.
+    const BusOperationCode own = s.BusOperation;
+    if (tcp.pendingLength > 0) s.BusOperation = tcp.pendingOperation;
+    // On an established connection the bytes are offered at once; the wait comes
+    // only when the socket cannot take them (a full send buffer).
+    bool wait = !tcp.established;
+    while ((pendingSent < tcp.pendingLength || sent < length) && status == 0) {
+        if (wait) {
+            status = WaitSocketEvent(s, SocketEvent::Write);
+            if (status != 0) break;
+        }
+        wait = true;
+        iovec pieces[2];
+        int count = 0;
+        if (pendingSent < tcp.pendingLength)
+            pieces[count++] = {tcp.pending + pendingSent, static_cast<std::size_t>(tcp.pendingLength - pendingSent)};
+        if (sent < length)
+            pieces[count++] = {const_cast<unsigned char*>(data + sent), static_cast<std::size_t>(length - sent)};
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = static_cast<std::size_t>(count);
+        if (more != 0) tcp.held = true;
+        ssize_t r = sendmsg(tcp.socket.Get(), &message, MSG_NOSIGNAL | MSG_DONTWAIT | more);
+        if (r < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
+            status = 1;
+            break;
+        }
+        const auto fromPending = static_cast<std::int32_t>(
+            std::min<ssize_t>(r, tcp.pendingLength - pendingSent));
+        pendingSent += fromPending;
+        sent += static_cast<std::int32_t>(r - fromPending);
+        if (pendingSent == tcp.pendingLength) s.BusOperation = own;
+    }
+    if (status == 0 && more == 0) tcp.held = false;  // nothing waits any more
+    tcp.pendingLost = tcp.pendingLength - pendingSent;
+    tcp.pendingLength = 0;
+    return status;
+}
+
+}  // namespace
+
 void HoldWrites(BusContext& s, bool hold) {
     TcpIpTransport::State& tcp = Tcp(s);
     tcp.holding = hold;
-    if (hold || !tcp.held) return;
+    if (hold) return;
+    if (tcp.pendingLength > 0 && tcp.socket.Valid()) {
+        // Held pieces the end of the message found still waiting here go now.
+        std::int32_t sent = 0;
+        if (SendWithPending(s, nullptr, 0, 0, sent) != 0) tcp.failed = true;
+        return;
+    }
+    tcp.pendingLength = 0;
+    if (!tcp.held) return;
     // The pieces went with MSG_MORE: what waits of them goes now.
     tcp.held = false;
     if (!tcp.socket.Valid()) return;
@@ -307,45 +372,32 @@ void HoldWrites(BusContext& s, bool hold) {
 }
 
 std::int16_t SocketSendAll(BusContext& s, std::span<const unsigned char> data) {
-    const unsigned char* bytes = data.data();
-    auto length = static_cast<std::int32_t>(data.size());
-    std::int32_t sent = 0;
-    std::int16_t status = 0;
-    // On an established connection the bytes are offered at once; the wait comes
-    // only when the socket cannot take them (a full send buffer).
-    bool wait = !Tcp(s).established;
-    while (length > 0 && status == 0) {
-        if (wait) {
-            status = WaitSocketEvent(s, SocketEvent::Write);
-            if (status != 0) break;
-        }
-        wait = true;
-        // While a message is held, its pieces wait in the connection for the
-        // rest (as with TCP_CORK, one system call less). The end message is
-        // its last piece: sent without MSG_MORE, it takes the others along.
-        const int more = Tcp(s).holding && s.BusOperation != BusOperationCode::EndMessage ? MSG_MORE : 0;
-        if (more != 0) Tcp(s).held = true;
-        const ssize_t r = send(Tcp(s).socket.Get(), bytes, static_cast<std::size_t>(length),
-                               MSG_NOSIGNAL | MSG_DONTWAIT | more);
-        if (r < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
-            if (errno == EPIPE || errno == ECONNRESET) ReportConnectionLost(s);
-            status = 1;
-            break;
-        }
-        if (more == 0 && r == length) Tcp(s).held = false;  // nothing waits any more
-        bytes += r;
-        sent += static_cast<std::int32_t>(r);
-        length -= static_cast<std::int32_t>(r);
+    TcpIpTransport::State& tcp = Tcp(s);
+    const auto length = static_cast<std::int32_t>(data.size());
+    tcp.pendingLost = 0;
+    // While a message is held, its pieces wait for the rest: small ones here,
+    // larger ones in the connection (MSG_MORE, as with TCP_CORK). The end
+    // message is its last piece: sent without MSG_MORE, it takes the others along.
+    const bool hold = tcp.holding && s.BusOperation != BusOperationCode::EndMessage;
+    // Only pieces ahead of any the connection holds wait here, so they keep their order.
+    if (hold && !tcp.held && tcp.socket.Valid() && length <= TcpIpTransport::kPendingSize - tcp.pendingLength) {
+        if (tcp.pendingLength == 0) tcp.pendingOperation = s.BusOperation;
+        std::memcpy(tcp.pending + tcp.pendingLength, data.data(), data.size());
+        tcp.pendingLength += length;
+        tcp.byteCount = length;
+        return 0;
     }
-    Tcp(s).byteCount = sent;
+    std::int32_t sent = 0;
+    const std::int16_t status = SendWithPending(s, data.data(), length, hold ? MSG_MORE : 0, sent);
+    tcp.byteCount = sent;
     return status;
 }
 
 std::int32_t UnacknowledgedBytes(BusContext& s) {
     int queued = 0;
-    if (!Tcp(s).socket.Valid() || ioctl(Tcp(s).socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return 0;
-    return queued;
+    const std::int32_t lost = Tcp(s).pendingLost;
+    if (!Tcp(s).socket.Valid() || ioctl(Tcp(s).socket.Get(), SIOCOUTQ, &queued) != 0 || queued < 0) return lost;
+    return queued + lost;
 }
 
 std::int32_t BlockHeaderParser::Feed(unsigned char byte) {

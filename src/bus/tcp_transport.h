@@ -24,6 +24,8 @@ class TcpIpTransport final : public Transport {
 public:
     // The size of one receive; also of the piece a dropped rest is read in.
     static constexpr std::int32_t kRequestSize = 16384;
+    // The most of a held message that waits in the program for its next piece.
+    static constexpr std::int32_t kPendingSize = 1024;
 
     using Transport::Transport;
 
@@ -57,6 +59,12 @@ public:
         InterfaceSettings openedFor;  // the settings it was made with
         bool holding = false;  // a message is being written (HoldWrites)
         bool held = false;     // pieces of it wait in the connection to be pushed
+        // The first small pieces of a held message, kept here to leave with
+        // its next piece in one system call (a query and its end message).
+        unsigned char pending[kPendingSize] = {};
+        std::int32_t pendingLength = 0;
+        BusOperationCode pendingOperation = BusOperationCode::None;  // of their first
+        std::int32_t pendingLost = 0;  // of them, counted sent but never sent
         std::int32_t byteCount = 0;  // moved by the last send or receive
         ReplyRest replyRest = ReplyRest::None;
         std::int64_t bytesDropped = 0;
