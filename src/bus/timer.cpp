@@ -1,6 +1,8 @@
 #include "bus/timer.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
+#include <cstring>
 
 #include "console/console.h"
 #include "console/host.h"
@@ -30,11 +32,27 @@ void PrintCount(BusContext& s, int numberAttribute, std::int32_t count, int word
 }
 
 void FormatSeconds(std::uint32_t ms, char* out, std::size_t size) {
-    // The factor is the single-precision 0.001, a little more than a thousandth,
-    // so that 15 ms shows as 0.02.
-    const float thousandth = 0.001f;
-    const long double seconds = static_cast<long double>(ms) * static_cast<long double>(thousandth);
-    std::snprintf(out, size, "%.2Lf", seconds);
+    // Seconds are the milliseconds times the single-precision 0.001, a little
+    // more than a thousandth (so that 15 ms shows as 0.02), rounded to
+    // hundredths, halves to even. That factor is exactly 8589935 / 2^33, so the
+    // hundredths are worked out in integers, without the floating-point printf.
+    constexpr std::uint64_t kHundredFactor = 858993500;  // 100 * 8589935
+    constexpr unsigned kShift = 33;
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(ms) * kHundredFactor;
+    auto hundredths = static_cast<std::uint64_t>(scaled >> kShift);
+    const auto rest = static_cast<std::uint64_t>(scaled & ((std::uint64_t{1} << kShift) - 1));
+    const std::uint64_t half = std::uint64_t{1} << (kShift - 1);
+    if (rest > half || (rest == half && (hundredths & 1) != 0)) ++hundredths;
+    char text[32];
+    char* end = std::to_chars(text, text + sizeof text - 3, hundredths / 100).ptr;
+    const auto cents = static_cast<unsigned>(hundredths % 100);
+    *end++ = '.';
+    *end++ = static_cast<char>('0' + cents / 10);
+    *end++ = static_cast<char>('0' + cents % 10);
+    if (size == 0) return;
+    const std::size_t length = std::min(static_cast<std::size_t>(end - text), size - 1);
+    std::memcpy(out, text, length);
+    out[length] = '\0';
 }
 
 void PrintElapsedSeconds(BusContext& s, int attribute) {

@@ -1,6 +1,7 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -82,9 +83,9 @@ void Console::PrintText(int attribute, std::string_view text) {
 }
 
 void Console::PrintLong(int attribute, std::int32_t value) {
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "%" PRId32, value);
-    PrintText(attribute, buffer);
+    char buffer[16];
+    const char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    AppendText(buffer, static_cast<int>(end - buffer), attribute);
 }
 
 void Console::PrintNewLine() {
@@ -215,9 +216,9 @@ void PrintText(ConsoleContext& s, int attribute, std::string_view text) {
 }
 
 void PrintLong(ConsoleContext& s, int attribute, std::int32_t value) {
-    char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "%" PRId32, value);
-    PrintText(s, attribute, buffer);
+    char buffer[16];
+    const char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+    PrintText(s, attribute, std::string_view(buffer, static_cast<std::size_t>(end - buffer)));
 }
 
 void PrintNewLine(ConsoleContext& s) {

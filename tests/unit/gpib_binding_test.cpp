@@ -299,7 +299,10 @@ TEST_F(GpibBindingTest, TcpErrorReportDoesNotEndTheLineFirst) {
 TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
     char text[32];
     const std::pair<std::uint32_t, const char*> cases[] = {
-        {15, "0.02"}, {1234, "1.23"}, {0, "0.00"}, {5, "0.01"}, {10000000, "10000.00"}};
+        {15, "0.02"}, {1234, "1.23"}, {0, "0.00"}, {5, "0.01"}, {994, "0.99"}, {995, "1.00"},
+        {10000000, "10000.00"}, {2147483647, "2147483.75"}, {4294967290u, "4294967.49"},
+        // exact halves go to the even hundredth
+        {1073741824, "1073741.88"}, {3221225472u, "3221225.62"}, {4294967295u, "4294967.50"}};
     for (const auto& [ms, expected] : cases) {
         FormatSeconds(ms, text, sizeof text);
         EXPECT_STREQ(text, expected) << ms;
