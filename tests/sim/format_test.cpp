@@ -36,6 +36,9 @@ TEST(FormatFields, FormatLikePython) {
     EXPECT_EQ(Fmt("{0}", Value::Float(0.1)), "0.1");
     EXPECT_EQ(Fmt("{}", Value::Int(-3)), "-3");
     EXPECT_EQ(Fmt("FREQ {:.1f} HZ {{x}}", Value::Float(10)), "FREQ 10.0 HZ {x}");
+    // A width or precision is held to what a reply can use.
+    EXPECT_EQ(Fmt("{:99999999999d}", Value::Int(1)).size(), 1000u);
+    EXPECT_EQ(Fmt("{:.99999999999f}", Value::Int(1)).size(), 102u);
 }
 
 TEST(FormatFields, ParseValuesBackOutOfMessages) {
@@ -82,7 +85,8 @@ TEST(FormatFields, RandomFieldsDrawNumbersInTheirRange) {
     EXPECT_EQ(ReplyForm("{RANDOM(2, 2, 3):.1f} V").Bytes(), "2.0,2.0,2.0 V");
     EXPECT_EQ(ReplyForm("hello {:}").Bytes(), "hello {:}");  // other fields stay text in a dialogue
     EXPECT_EQ(FieldTemplate("{RANDOM(1, 2, 1)}").FieldCount(), 0u);
-    for (const char* bad : {"{RANDOM(1, 2)}", "{RANDOM(a, 2, 1)}", "{RANDOM(1, 2, 0)}", "{RANDOM(3, 2, 1)}",
+    EXPECT_NO_THROW(ReplyForm("{RANDOM(1, 2, 100000)}"));
+    for (const char* bad : {"{RANDOM(1, 2, 100001)}", "{RANDOM(1, 2)}", "{RANDOM(a, 2, 1)}", "{RANDOM(1, 2, 0)}", "{RANDOM(3, 2, 1)}",
                             "{RANDOM(1, 2, 1)x}", "{RANDOM(1, 2, 1):q}"})
         EXPECT_THROW(ReplyForm{bad}, std::invalid_argument) << bad;
 }
