@@ -59,5 +59,17 @@ TEST(Instrument, RepliesAreMessagesOfTheirOwnReadableAfterTheDelay) {
     }
 }
 
+// A read stops at its count even when the end-of-string byte (compared in seven
+// bits here) comes right after.
+TEST(Instrument, AReadEndsAtItsCountBeforeTheEndOfStringByte) {
+    Instrument inst(Source(), Interface::Gpib);
+    inst.Receive("MODE?", true, Clock::time_point{});
+    char buf[8];
+    const Instrument::Chunk c = inst.Talk(buf, 2, Clock::time_point{} + std::chrono::milliseconds(1), 'X' | 0x80, false);
+    EXPECT_EQ(std::string(buf, c.count), "FI");
+    EXPECT_FALSE(c.eos);
+    EXPECT_EQ(inst.Talk(buf, sizeof buf, Clock::time_point{} + std::chrono::milliseconds(1), 'X' | 0x80, false).count, 1u);
+}
+
 }  // namespace
 }  // namespace kelvo::sim
