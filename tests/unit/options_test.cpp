@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -167,6 +168,8 @@ TEST(ValueReaders, ReadLongShortAndDouble) {
         {'D', " -1.5e3 X", -1500.0, " X"}, {'D', "+2.5", 2.5, ""}, {'D', ".5;", 0.5, ";"}, {'D', "1E-2", 0.01, ""},
         {'D', "2e", 2.0, "e"},             {'D', "-0.25 TOL", -0.25, " TOL"},            {'D', "ABC", 0.0, "ABC"},
         {'D', "", 0.0, ""},                {'D', "+-5", 0.0, "+-5"},
+        // Out of range: the sign and the order of magnitude are kept.
+        {'D', "1E400", HUGE_VAL, ""},      {'D', "-1e400", -HUGE_VAL, ""},               {'D', "1E-400", 0.0, ""},
     };
     for (const Case& c : cases) {
         ParseCursor cursor(c.text);

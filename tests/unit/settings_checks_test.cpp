@@ -152,22 +152,22 @@ using HistoryChecks = Scratch;
 TEST_F(HistoryChecks, RefusedPortsAndAddressesFallBackToDefaults) {
     const std::string path = Path("kelvo.HIS");
     struct Case {
-        std::uint16_t port;
+        std::uint16_t port, second;
         const char* ip;
-        std::uint16_t wantPort;
+        std::uint16_t wantPort, wantSecond;
         const char* wantIp;
     } cases[] = {
-        {5025, "10.0.0.7", 5025, "10.0.0.7"},
-        {0, "abc.999.1", kDefaultTcpPort, kDefaultIpAddress},
-        {65535, "256.1.1.1", 65535, kDefaultIpAddress},
-        {1, "", 1, kDefaultIpAddress},
+        {5025, 5026, "10.0.0.7", 5025, 5026, "10.0.0.7"},
+        {0, 0, "abc.999.1", kDefaultTcpPort, kDefaultSecondPort, kDefaultIpAddress},
+        {65535, 1, "256.1.1.1", 65535, 1, kDefaultIpAddress},
+        {1, 0, "", 1, kDefaultSecondPort, kDefaultIpAddress},
     };
     for (const Case& c : cases) {
         CommandHistory history;
         InterfaceSettings settings;
         SaveDialogState dialog;
         settings.TcpPort = c.port;
-        settings.SecondPort = 0;
+        settings.SecondPort = c.second;
         std::snprintf(settings.IpAddress, sizeof settings.IpAddress, "%s", c.ip);
         HistoryFile writer;
         ASSERT_TRUE(writer.Save(path, history, settings, dialog));
@@ -177,7 +177,7 @@ TEST_F(HistoryChecks, RefusedPortsAndAddressesFallBackToDefaults) {
         ASSERT_TRUE(reader.Load(path, history, loaded, dialog));
         EXPECT_EQ(loaded.TcpPort, c.wantPort) << c.ip;
         EXPECT_STREQ(loaded.IpAddress, c.wantIp) << c.ip;
-        EXPECT_EQ(loaded.SecondPort, kDefaultSecondPort);
+        EXPECT_EQ(loaded.SecondPort, c.wantSecond);
     }
 }
 
