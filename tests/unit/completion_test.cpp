@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "interp/keywords.h"
 #include "script/command_language.h"
 
 namespace kelvo {
@@ -69,6 +70,21 @@ TEST(Completion, FileNamesKeepTheTypedCase) {
     EXPECT_TRUE(CompleteWord("RUN /no/such/folder/x", 21).fileNames);
     for (const char* name : {"Data1.txt", "data2.txt", ".hidden", "Sub"}) std::remove((dir + "/" + name).c_str());
     rmdir(folder);
+}
+
+// Option words of a tree of every kind: a word that is also the start of longer
+// ones is offered only when it has more than one letter.
+TEST(Completion, OneLetterStandInsAreNotOffered) {
+    static const ParseAction kAction{};
+    static const TailRecord kOre{"ORE", &kAction};
+    static const KeywordEntry kO[] = {Leaf('O', kAction), EndOfNode()};
+    static const BranchOrLeafRecord kEitherN{1, kO, &kAction}, kEitherM{2, &kOre, &kAction};
+    static const KeywordEntry kOptions[] = {Either('N', kEitherN), Either('M', kEitherM), Leaf('Q', kAction),
+                                            EndOfNode()};
+    static const CommandRow kRows[] = {{50, "PROBE", 'P', nullptr, kOptions, "PROBE", {}, {}, {}, Capability::None}};
+    const CommandTable table{kRows};
+    EXPECT_EQ(CompleteWord(table, "PROBE ", 6).candidates, (Words{"MORE", "NO", "Q"}));
+    EXPECT_EQ(CompleteWord(table, "P N", 3).candidates, Words{"NO"});
 }
 
 }  // namespace

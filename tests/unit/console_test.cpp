@@ -112,29 +112,6 @@ TEST_F(ConsoleTest, StatusTextIsReplacedAfterReturnToLineStart) {
     EXPECT_EQ(C().CurrentLine(), 1);
 }
 
-TEST_F(ConsoleTest, GrowsAtThe188thNewLineAndShrinksOnClear) {
-    PrintText(s, kAttrValue, "first");
-    NewLines(187);
-    EXPECT_EQ(C().LineCapacity(), 250);
-    PrintNewLine(s);
-    EXPECT_EQ(C().CurrentLine(), 188);
-    EXPECT_EQ(C().LineCapacity(), 500);
-    EXPECT_EQ(Text(0), "first");
-    EXPECT_EQ(C().Line(499).length, 0);
-    EXPECT_EQ(C().DocumentHeight(), 189 * 16);
-    NewLines(188);
-    EXPECT_EQ(C().LineCapacity(), 750);  // 376 > 375
-
-    host.Forget();
-    ClearDisplay(s);
-    EXPECT_EQ(C().LineCapacity(), 250);
-    EXPECT_EQ(C().CurrentLine(), 0);
-    EXPECT_EQ(C().LongestLine(), 0);
-    EXPECT_EQ(C().DocumentHeight(), 480);
-    EXPECT_EQ(Text(0), "");
-    EXPECT_EQ(host.outputAreaClears, 1);
-}
-
 TEST_F(ConsoleTest, RefusedGrowthIsRetriedAndTheLastLineIsNeverWritten) {
     bool refuse = true;
     C().SetAllocationPolicy([&](std::size_t lines) { return !refuse || lines <= 251; });

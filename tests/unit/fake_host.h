@@ -66,20 +66,12 @@ public:
         return gmtime_r(&t, &out) != nullptr;
     }
 
-    // A key arrives at every wait unless the test says what happens.
-    void WaitForEvent(ProgramState& state) override {
-        ++eventWaits;
-        if (onEvent)
-            onEvent();
-        else
-            state.KeyWaitActive = false;
-    }
+    // A key arrives at every wait.
+    void WaitForEvent(ProgramState& state) override { state.KeyWaitActive = false; }
 
-    // Programs "start" with `startResult`; one that started runs for
-    // `programPolls` polls of ProgramRunning.
+    // Programs start and run for `programPolls` polls of ProgramRunning.
     int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process) override {
         started.push_back(arguments);
-        if (startResult != 0) return startResult;
         process = 4242;
         pollsLeft = programPolls;
         return 0;
@@ -97,7 +89,6 @@ public:
     void BlankLineSpan(int line, int column, int count) override { blanks.push_back({line, column, count}); }
     void ClearToLineEnd(int line, int column) override { clearsToEnd.push_back({line, column, 0}); }
     void ClearOutputArea() override { ++outputAreaClears; }
-    void StoreChanged() override { ++storeChanges; }
 
     // Forgets what was recorded; the clock stays.
     void Forget() {
@@ -105,7 +96,7 @@ public:
         draws.clear();
         blanks.clear();
         clearsToEnd.clear();
-        outputAreaClears = storeChanges = pumps = 0;
+        outputAreaClears = pumps = 0;
     }
 
     Beeps beeps;
@@ -113,16 +104,12 @@ public:
     std::vector<Span> blanks;
     std::vector<Span> clearsToEnd;  // count unused
     int outputAreaClears = 0;
-    int storeChanges = 0;
     int pumps = 0;
     std::uint32_t now = 1000;
     std::uint32_t step = 0;
     std::function<void()> onPump;
     std::int64_t epoch = 1796394618;  // Fri Dec  4 14:30:18 2026 UTC at tick 0
-    int eventWaits = 0;
-    std::function<void()> onEvent;
     std::vector<std::vector<std::string>> started;
-    int startResult = 0;
     int programPolls = 0;
     int pollsLeft = 0;
     int programPollCount = 0;

@@ -1,7 +1,6 @@
 // Preparing a command line: case, blanks, aliases and the case-kept twin.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -80,16 +79,10 @@ TEST(PrepareLine, TwinKeepsTheTypedCasePositionForPosition) {
         {"o?", "OUTPUT ?", "OUTPUT ?"},
     };
     for (const Case& c : cases) {
-        const char* raw = c.raw;
         PreparedLine prepared;
-        ASSERT_TRUE(PrepareLine(raw, prepared));
+        ASSERT_TRUE(PrepareLine(c.raw, prepared));
         EXPECT_STREQ(prepared.text, c.text);
         EXPECT_STREQ(prepared.typed, c.typed);
-        ASSERT_EQ(std::strlen(prepared.text), std::strlen(prepared.typed));
-        for (std::size_t i = 0; prepared.text[i] != '\0'; ++i)
-            EXPECT_EQ(std::toupper(static_cast<unsigned char>(prepared.typed[i])),
-                      std::toupper(static_cast<unsigned char>(prepared.text[i])))
-                << raw << " at " << i;
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -150,55 +151,6 @@ TEST_F(OptionsTest, EachRowParsesItsOptions) {
     }
 }
 
-TEST_F(OptionsTest, UnrecognisedOptionShowsTheSyntaxPageAndBeeps) {
-    EXPECT_EQ(Parse(kEnter, " XX ; *IDN?"), 1);
-    const auto lines = Display(true);
-    ASSERT_EQ(lines.size(), 19u);  // the error, 15 syntax lines, 3 appendix lines
-    EXPECT_EQ(lines[0], "{7}? Undefined {1}ENTER{7} option '{1}XX ; *IDN?{7}'");
-    EXPECT_EQ(lines[1], "{6}Syntax: {1}ENTER{8} [address] [options] [ ; string to send]");
-    EXPECT_EQ(lines[15], "{1}SD - Suppress displaying received data");
-    EXPECT_EQ(lines[16], "{1}If both a string to send and a file are given,");
-    EXPECT_EQ(lines[18], "{1}space character and then the file contents");
-    EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-    EXPECT_EQ(s.ErrorFlag, 1);
-
-    for (std::uint8_t id : {kPpconf, kPpoll}) {
-        ClearDisplay(s);
-        EXPECT_EQ(Parse(id, " LINE 2 BAD"), 1);
-        const auto poll = Display();
-        ASSERT_EQ(poll.size(), 7u);
-        EXPECT_EQ(poll[1].rfind("Syntax: PP", 0), 0u);
-        EXPECT_EQ(poll[3], "LINE x - Selects line x (0 - 7) as the active line for this instrument");
-    }
-}
-
-TEST_F(OptionsTest, WordThatDoesNotFitItsFieldIsRefused) {
-    const struct {
-        std::uint8_t id;
-        const char* option;
-        std::size_t longest;  // characters that fit
-        std::size_t over;     // characters too many in the refused word
-        const char* field;
-    } cases[] = {{kEnter, " FO ", 127, 1, s.Parsed.OutputFileName.text},
-                 {kIf, " STR ", 95, 1, s.Parsed.TestString.text},
-                 {kRun, " FR ", 127, 1, s.Parsed.ResponseFileName.text},
-                 {kOutput, " FO ", 127, 600, s.Parsed.OutputFileName.text}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.option);
-        ClearDisplay(s);
-        host.Forget();
-        EXPECT_EQ(Parse(c.id, c.option + std::string(c.longest, 'F')), 0);
-        EXPECT_EQ(std::string(c.field), std::string(c.longest, 'F'));
-        // The next one is refused before it touches the field (Parse presets it).
-        EXPECT_EQ(Parse(c.id, c.option + std::string(c.longest + c.over, 'L') + " ;X"), 1);
-        const std::string expected =
-            "? Option value too long (at most " + std::to_string(c.longest) + " characters): 'LLL";
-        EXPECT_EQ(Display().front().substr(0, expected.size()), expected);
-        EXPECT_EQ(host.beeps, Beeps{kErrorBeep});
-        EXPECT_EQ(Changed(s.Parsed, s.Settings), "");
-    }
-}
-
 TEST(ValueReaders, ReadLongShortAndDouble) {
     struct Case {
         char reader;  // 'L'ong, 'S'hort, 'D'ouble
@@ -216,6 +168,8 @@ TEST(ValueReaders, ReadLongShortAndDouble) {
         {'D', " -1.5e3 X", -1500.0, " X"}, {'D', "+2.5", 2.5, ""}, {'D', ".5;", 0.5, ";"}, {'D', "1E-2", 0.01, ""},
         {'D', "2e", 2.0, "e"},             {'D', "-0.25 TOL", -0.25, " TOL"},            {'D', "ABC", 0.0, "ABC"},
         {'D', "", 0.0, ""},                {'D', "+-5", 0.0, "+-5"},
+        // Out of range: the sign and the order of magnitude are kept.
+        {'D', "1E400", HUGE_VAL, ""},      {'D', "-1e400", -HUGE_VAL, ""},               {'D', "1E-400", 0.0, ""},
     };
     for (const Case& c : cases) {
         ParseCursor cursor(c.text);

@@ -1,11 +1,9 @@
-// The TCP/IP reply framing, the received-data display and the capture file.
+// The TCP/IP reply framing, block headers, handed-on buffers and new files' names.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -18,9 +16,6 @@
 #include "unit/fake_host.h"
 
 namespace kelvo {
-
-std::int32_t WriteCaptureFile(CommandContext& s, std::int32_t count);
-
 namespace {
 
 using unit::Display;
@@ -102,96 +97,19 @@ TEST_F(ReceivedDataTest, ReplyFraming) {
 }
 
 TEST(BlockHeaderParser, Answers) {
-    auto feed = [](const char* bytes) {
+    const std::pair<const char*, std::int32_t> cases[] = {
+        {"0", BlockHeaderParser::kNotABlock}, {"A", BlockHeaderParser::kNotABlock}, {"210", 10}, {"3005", 5},
+        {"1x", BlockHeaderParser::kNotABlock}, {"2", BlockHeaderParser::kNeedMore},
+        {"10", BlockHeaderParser::kNotABlock},  // a zero length is no block
+        {"9999999999", 999999999},              // the longest length there can be
+    };
+    for (const auto& [bytes, expected] : cases) {
         BlockHeaderParser parser;
         std::int32_t answer = BlockHeaderParser::kNeedMore;
         for (const char* p = bytes; *p && answer == BlockHeaderParser::kNeedMore; ++p)
             answer = parser.Feed(static_cast<unsigned char>(*p));
-        return answer;
-    };
-    EXPECT_EQ(feed("0"), BlockHeaderParser::kNotABlock);
-    EXPECT_EQ(feed("A"), BlockHeaderParser::kNotABlock);
-    EXPECT_EQ(feed("210"), 10);
-    EXPECT_EQ(feed("3005"), 5);
-    EXPECT_EQ(feed("1x"), BlockHeaderParser::kNotABlock);
-    EXPECT_EQ(feed("2"), BlockHeaderParser::kNeedMore);
-    EXPECT_EQ(feed("10"), BlockHeaderParser::kNotABlock);  // a zero length is no block
-    EXPECT_EQ(feed("9999999999"), 999999999);              // the longest length there can be
-}
-
-// ---- the display ----
-// The forms a bench instrument's replies take are pinned end to end; these are
-// the edges.
-
-struct DisplayCase {
-    const char* name;
-    std::string reply;
-    DisplayFormat format;
-    bool lineNumbers;
-    std::vector<std::string> lines;  // with attributes; the summary's time left out
-};
-
-TEST_F(ReceivedDataTest, DisplayForms) {
-    std::string letters;
-    for (char c = 'A'; c <= 'T'; ++c) letters += c;
-    const DisplayCase cases[] = {
-        {"dump lines padded to one column", letters, DisplayFormat::Hex, false,
-         {"{3}00000{1}:   41 42 43 44  45 46 47 48  49 4a 4b 4c  4d 4e 4f 50    [{5}ABCDEFGHIJKLMNOP{1}]",
-          "{3}00010{1}:   51 52 53 54                                           [{5}QRST{1}]",
-          "{1}20{3} byte{3}s{3} received, "}},
-        {"no fields without PR", "1.5,2.5;OK\r\n", DisplayFormat::Text, false,
-         {"{1}1.5,2.5;OK", "{1}12{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"block header on a line of its own", "#15HELLO\n", DisplayFormat::Text, false,
-         {"{1}#15", "{1}HELLO", "{1}9{3} byte{3}s{3} received, {1}1{3} line{3}, "}},
-        {"lines end at control delimiters, shown as blanks", "A\tB\nC", DisplayFormat::Text, false,
-         {"{1}A{1} ", "{1}B{1} ", "{1}C", "{1}5{3} byte{3}s{3} received, {1}3{3} line{3}s{3}, "}},
-        {"a final delimiter ends the display", "A,", DisplayFormat::Fields, false,
-         {"{1}A{5},", "{1}2{3} byte{3}s{3} received, {1}2{3} line{3}s{3}, "}},
-    };
-    // Wide enough for a whole dump line (81 characters).
-    console.SetLayout(8, 16, 1024, 480);
-    for (const DisplayCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        ClearDisplay(s);
-        s.Parsed.PrintFormat = c.format;
-        s.Parsed.PrintLineNumbers = c.lineNumbers;
-        std::memcpy(s.ResponseBuffer, c.reply.data(), c.reply.size());
-        ShowReceived(s, s.ResponseBuffer, static_cast<std::int32_t>(c.reply.size()));
-        auto lines = Display(true);
-        ASSERT_FALSE(lines.empty());
-        const auto time = lines.back().rfind("{1}0.");
-        ASSERT_NE(time, std::string::npos);
-        lines.back() = lines.back().substr(0, time);
-        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(answer, expected) << bytes;
     }
-}
-
-TEST_F(ReceivedDataTest, LongTextWrapsAtTheWindowWidth) {
-    const std::string reply(200, 'x');
-    std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
-    ShowReceived(s, s.ResponseBuffer, 200);
-    const auto lines = Display();
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0].size(), 79u);  // 78 characters and the one cut at
-    EXPECT_EQ(lines[1].size(), 79u);
-    EXPECT_EQ(lines[2].size(), 42u);
-    EXPECT_EQ(lines[3].rfind("200 bytes received, 3 lines, ", 0), 0u);
-}
-
-TEST_F(ReceivedDataTest, WhatTheDisplayLeavesForTheChecks) {
-    const char reply[] = "1,2\n";
-    std::memcpy(s.ResponseBuffer, reply, 4);
-    s.Parsed.PrintFormat = DisplayFormat::Fields;
-    ShowReceived(s, s.ResponseBuffer, 4);
-    EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1");
-
-    std::memcpy(s.ResponseBuffer, reply, 4);
-    s.Parsed.PrintFormat = DisplayFormat::Fields;
-    s.Parsed.DisplayReceived = false;
-    ClearDisplay(s);
-    ShowReceived(s, s.ResponseBuffer, 4);
-    EXPECT_STREQ(reinterpret_cast<char*>(s.ResponseBuffer.data()), "1,2");
-    ASSERT_EQ(Display().size(), 1u);  // the summary alone
 }
 
 // A session made over the buffers an ended one handed on starts as a new one:
@@ -215,53 +133,17 @@ TEST_F(ReceivedDataTest, BinaryDetectionLooksAtTheFirst256Bytes) {
     EXPECT_FALSE(IsBinaryData(reinterpret_cast<const unsigned char*>("a\tb\r\n"), 5));
 }
 
-// ---- capture files ----
-
-class CaptureFileTest : public ReceivedDataTest {
-protected:
-    void SetUp() override {
-        ReceivedDataTest::SetUp();
-        folder_ = std::filesystem::temp_directory_path() / ("kelvo-capture-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::filesystem::remove_all(folder_);
-        ReceivedDataTest::TearDown();
-    }
-    std::string Capture(const std::string& reply, bool strip) {
-        const std::string path = (folder_ / "out.bin").string();
-        std::snprintf(s.Parsed.CaptureFileName.typed, 128, "%s", path.c_str());
-        s.Parsed.StripArbHeader = strip;
-        std::memcpy(s.ResponseBuffer, reply.data(), reply.size());
-        const std::int32_t written = WriteCaptureFile(s, static_cast<std::int32_t>(reply.size()));
-        std::ifstream in(path, std::ios::binary);
-        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(written, reply.empty() ? 0 : static_cast<std::int32_t>(content.size()));
-        return content;
-    }
-    std::filesystem::path folder_;
-};
-
-TEST_F(CaptureFileTest, StripsOnlyAWholeBlockHeader) {
-    EXPECT_EQ(Capture("#15HELLO\n", true), "HELLO");
-    EXPECT_EQ(Capture("#15HELLO\n", false), "#15HELLO\n");
-    EXPECT_EQ(Capture("#0abc\n", true), "abc\n");
-    EXPECT_EQ(Capture("#3010" + std::string(10, 'z') + "\n", true), std::string(10, 'z'));
-    EXPECT_EQ(Capture("NOHEADER\n", true), "NOHEADER\n");
-    EXPECT_EQ(Capture("#19ABC\n", true), "#19ABC\n");  // announces more than arrived
-    EXPECT_EQ(Capture("#2X5abcde", true), "#2X5abcde");  // bad digits
-    // Without a reply the last capture stays.
-    EXPECT_EQ(Capture("", true), "#2X5abcde");
-}
-
-TEST_F(CaptureFileTest, NewFilesGoIntoAFolderOrOntoAFileOfAnotherCase) {
-    std::ofstream(folder_ / "Data.TXT") << "x";
-    std::filesystem::create_directories(folder_ / "Sub");
-    const std::string base = folder_.string() + "/";
-    // Existing files are looked up through RUN, in the command-file tests.
+// Existing files are looked up through RUN, in the command-file transcripts.
+TEST(ResolveNewFile, GoesIntoAFolderOrOntoAFileOfAnotherCase) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("kelvo-resolve-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder / "Sub");
+    std::ofstream(folder / "Data.TXT") << "x";
+    const std::string base = folder.string() + "/";
     EXPECT_EQ(ResolveNewFile(base + "SUB/New.bin"), base + "Sub/New.bin");
     EXPECT_EQ(ResolveNewFile(base + "DATA.txt"), base + "Data.TXT");
     EXPECT_EQ(ResolveNewFile(base + "NODIR/x"), base + "NODIR/x");
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace

@@ -25,7 +25,7 @@ TEST(AddressChecks, Ipv4AddressesAreFourNumbersUpTo255) {
 }
 
 TEST(AddressChecks, HostNamesAreLabelsButNotMistypedAddresses) {
-    for (const char* good : {"localhost", "scope-1.lab.example", "a", "x2"}) EXPECT_TRUE(IsHostName(good)) << good;
+    for (const char* good : {"localhost", "scope-1.lab.example", "a", "x2", "zZ"}) EXPECT_TRUE(IsHostName(good)) << good;
     for (const char* bad : {"", "10.0.0.999", "abc.999.1", "-a", "a-", "a..b", "a b", "a_b", "a."})
         EXPECT_FALSE(IsHostName(bad)) << bad;
     EXPECT_FALSE(IsHostName(std::string(64, 'a')));
@@ -63,13 +63,14 @@ using SettingsFileTest = Scratch;
 TEST_F(SettingsFileTest, BadValuesReadAsDefaultsAndUnknownKeysSurviveASave) {
     const std::string path = Path("kelvo.ini");
     Write(path, "# a comment\n window.width = 800 \r\nwindow.height=abc\nfont.size=999\nother.key=kept\nno equals\n"
-                "window.maximized=yes\n");
+                "window.maximized=yes\nwindow.x=+12\n");
     SettingsFile file;
     ASSERT_TRUE(file.Load(path));
     EXPECT_EQ(file.Integer("window.width", 100, 10000, 640), 800);
     EXPECT_EQ(file.Integer("window.height", 100, 10000, 480), 480);
     EXPECT_EQ(file.Integer("font.size", 4, 72, 10), 10);
     EXPECT_EQ(file.Integer("missing", 0, 9, 3), 3);
+    EXPECT_EQ(file.Integer("window.x", 0, 99, 3), 12);
     EXPECT_TRUE(file.Flag("window.maximized", false));
     EXPECT_TRUE(file.Flag("other.key", true));
 
@@ -78,7 +79,7 @@ TEST_F(SettingsFileTest, BadValuesReadAsDefaultsAndUnknownKeysSurviveASave) {
     EXPECT_FALSE(file.Set("k", "two\nlines"));
     ASSERT_TRUE(file.Save(path));
     EXPECT_EQ(Read(path), "# Kelvo settings: key=value, one a line\nwindow.width=800\nwindow.height=abc\n"
-                          "font.size=14\nother.key=kept\nwindow.maximized=yes\n");
+                          "font.size=14\nother.key=kept\nwindow.maximized=yes\nwindow.x=+12\n");
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesDefaultsAndTheNameFollowsTheHistoryFile) {
@@ -119,6 +120,7 @@ TEST_F(SettingsFileTest, TheTcpIpKindDeviceAndKeepConnectionRoundTripAndBadValue
     EXPECT_FALSE(read.KeepConnection);
     EXPECT_TRUE(ValidDeviceName("gpib0,5"));
     EXPECT_TRUE(ValidDeviceName("inst0"));
+    EXPECT_TRUE(ValidDeviceName("zZ"));
     EXPECT_FALSE(ValidDeviceName(""));
     EXPECT_FALSE(ValidDeviceName("inst 0"));
     EXPECT_FALSE(ValidDeviceName(std::string(32, 'a')));
@@ -152,22 +154,22 @@ using HistoryChecks = Scratch;
 TEST_F(HistoryChecks, RefusedPortsAndAddressesFallBackToDefaults) {
     const std::string path = Path("kelvo.HIS");
     struct Case {
-        std::uint16_t port;
+        std::uint16_t port, second;
         const char* ip;
-        std::uint16_t wantPort;
+        std::uint16_t wantPort, wantSecond;
         const char* wantIp;
     } cases[] = {
-        {5025, "10.0.0.7", 5025, "10.0.0.7"},
-        {0, "abc.999.1", kDefaultTcpPort, kDefaultIpAddress},
-        {65535, "256.1.1.1", 65535, kDefaultIpAddress},
-        {1, "", 1, kDefaultIpAddress},
+        {5025, 5026, "10.0.0.7", 5025, 5026, "10.0.0.7"},
+        {0, 0, "abc.999.1", kDefaultTcpPort, kDefaultSecondPort, kDefaultIpAddress},
+        {65535, 1, "256.1.1.1", 65535, 1, kDefaultIpAddress},
+        {1, 0, "", 1, kDefaultSecondPort, kDefaultIpAddress},
     };
     for (const Case& c : cases) {
         CommandHistory history;
         InterfaceSettings settings;
         SaveDialogState dialog;
         settings.TcpPort = c.port;
-        settings.SecondPort = 0;
+        settings.SecondPort = c.second;
         std::snprintf(settings.IpAddress, sizeof settings.IpAddress, "%s", c.ip);
         HistoryFile writer;
         ASSERT_TRUE(writer.Save(path, history, settings, dialog));
@@ -177,7 +179,7 @@ TEST_F(HistoryChecks, RefusedPortsAndAddressesFallBackToDefaults) {
         ASSERT_TRUE(reader.Load(path, history, loaded, dialog));
         EXPECT_EQ(loaded.TcpPort, c.wantPort) << c.ip;
         EXPECT_STREQ(loaded.IpAddress, c.wantIp) << c.ip;
-        EXPECT_EQ(loaded.SecondPort, kDefaultSecondPort);
+        EXPECT_EQ(loaded.SecondPort, c.wantSecond);
     }
 }
 
