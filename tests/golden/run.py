@@ -66,6 +66,8 @@ a carriage return "\\r", and any other byte that is no printable character,
 tab or line feed "\\xNN". A section
 whose header ends in "noeol" holds text without a last line feed.
 
+The cases run side by side, as many at a time as KELVO_GOLDEN_JOBS says (twice
+the number of processors unless set: most of a case's time is spent waiting).
 KELVO_GOLDEN_UPDATE=1 rewrites the compared sections with what the run gave.
 With KELVO_GOLDEN_REAL_LIBGPIB (the Linux GPIB driver's user library) and
 KELVO_GOLDEN_KERNEL_SIM (the emulated kernel driver) set, bench cases run
@@ -75,6 +77,7 @@ KELVO_GOLDEN_BOARD_NAME names its board in the driver's configuration file
 (gpib0 unless set).
 """
 
+import concurrent.futures
 import os
 import re
 import select
@@ -92,6 +95,7 @@ GIVEN = ("args", "plain", "status", "bench", "instsim", "file", "fifo", "input",
 COMPARED = ("stdout", "stderr", "bus", "instrument", "wrote", "listing")
 ESCAPED = ("file", "input", "signal", "wrote")
 TIMEOUT = int(os.environ.get("KELVO_GOLDEN_TIMEOUT", "30"))
+JOBS = int(os.environ.get("KELVO_GOLDEN_JOBS", "0")) or 2 * (os.cpu_count() or 1)
 
 
 def escape(data):
@@ -458,9 +462,10 @@ def write_case(path, comments, sections, actual):
 def main():
     tools = Tools(sys.argv[1:])
     update = os.environ.get("KELVO_GOLDEN_UPDATE") == "1"
-    problems = []
-    for case in tools.cases:
-        problems += run_case(case, tools, update)
+    # The cases side by side, each in its own scratch folder with its own
+    # instrument port; what went wrong is told in the cases' order.
+    with concurrent.futures.ThreadPoolExecutor(JOBS) as pool:
+        problems = [p for found in pool.map(lambda case: run_case(case, tools, update), tools.cases) for p in found]
     for p in problems:
         print(p)
     return 1 if problems else 0
