@@ -238,8 +238,8 @@ public:
         pollfd fds[2] = {{0, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
         if (poll(fds, signalPipe[0] >= 0 ? 2 : 1, -1) > 0) {
             if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-                char key = 0;
-                [[maybe_unused]] const ssize_t n = read(0, &key, 1);
+                char key[1];
+                [[maybe_unused]] const ssize_t n = read(0, key, sizeof key);
                 state.KeyWaitActive = false;
             }
             if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
@@ -597,8 +597,12 @@ int ReadKey(Signals& signals, char& key) {
         }
         if (signalPipe[0] >= 0 && (fds[1].revents & POLLIN)) DrainSignalPipe();
         if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        const ssize_t got = read(0, &key, 1);
-        if (got == 1) return 1;
+        char typed[1];
+        const ssize_t got = read(0, typed, sizeof typed);
+        if (got > 0) {
+            key = typed[0];
+            return 1;
+        }
         if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         return 0;
     }

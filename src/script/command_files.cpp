@@ -26,10 +26,10 @@ namespace {
 
 
 bool IdentityOf(std::FILE* file, FileIdentity& identity) {
-    struct stat info;
-    if (fstat(fileno(file), &info) != 0) return false;
+    struct stat info {};
+    const bool known = fstat(fileno(file), &info) == 0;
     identity = {info.st_dev, info.st_ino};
-    return true;
+    return known;
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) { return a.device == b.device && a.inode == b.inode; }

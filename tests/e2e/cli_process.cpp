@@ -4,13 +4,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -25,21 +23,13 @@ using Clock = std::chrono::steady_clock;
 // library missing, every driver call fails quietly and no bus is touched.
 constexpr char kNoDriver[] = "KELVO_GPIB_LIBRARY=/nonexistent/kelvo-e2e-no-driver.so";
 
-std::string_view NameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
-
-// The test's environment with the entries of `extra` ("NAME=value") in place of
-// those of the same names. The child gets no driver library unless `extra` names one.
+// The child's environment: the entries of `extra` ("NAME=value"), then no
+// driver library, then the test's own; of entries with one name, the first
+// counts.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra) {
-    std::vector<std::string_view> replaced{NameOf(kNoDriver)};
-    for (const auto& entry : extra) replaced.push_back(NameOf(entry));
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) {
-        if (std::find(replaced.begin(), replaced.end(), NameOf(*e)) == replaced.end()) env.emplace_back(*e);
-    }
-    const bool ownDriver = std::any_of(extra.begin(), extra.end(),
-                                       [](const std::string& entry) { return NameOf(entry) == NameOf(kNoDriver); });
-    if (!ownDriver) env.emplace_back(kNoDriver);
-    env.insert(env.end(), extra.begin(), extra.end());
+    std::vector<std::string> env = extra;
+    env.emplace_back(kNoDriver);
+    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
     return env;
 }
 
@@ -52,8 +42,7 @@ std::vector<char*> PointersTo(std::vector<std::string>& strings) {
 
 }  // namespace
 
-CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment,
-                       bool terminalInput) {
+CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment) {
     // A child that has ended must not take the test binary down with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
 
@@ -61,26 +50,9 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     for (int i = 0; i < 3; ++i) {
         if (pipe2(pipes[i], O_CLOEXEC) != 0) {
             ADD_FAILURE() << "pipe2: " << std::strerror(errno);
-            for (int j = 0; j < i; ++j) close(pipes[j][0]), close(pipes[j][1]);
+            while (i-- > 0) close(pipes[i][0]), close(pipes[i][1]);
             return;
         }
-    }
-    if (terminalInput) {
-        // The terminal's controlling side takes the place of the input pipe.
-        const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        const int slave = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
-                              ? open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)
-                              : -1;
-        if (slave < 0) {
-            ADD_FAILURE() << "pseudo-terminal: " << std::strerror(errno);
-            if (master >= 0) close(master);
-            for (auto& p : pipes) close(p[0]), close(p[1]);
-            return;
-        }
-        close(pipes[0][0]);
-        close(pipes[0][1]);
-        pipes[0][0] = slave;
-        pipes[0][1] = master;
     }
     const int childEnd[3] = {pipes[0][0], pipes[1][1], pipes[2][1]};
 
@@ -95,9 +67,7 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGPIPE);
+    for (const int sig : {SIGINT, SIGTERM, SIGPIPE}) sigaddset(&defaults, sig);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
@@ -136,15 +106,9 @@ void CliProcess::CloseFd(int& fd) {
     fd = -1;
 }
 
-void CliProcess::Send(std::string_view input) { pending_ += input; }
-
 void CliProcess::CloseInput() {
     closeWhenSent_ = true;
     if (pending_.empty()) CloseFd(stdin_);
-}
-
-void CliProcess::Signal(int signal) {
-    if (pid_ > 0) kill(pid_, signal);
 }
 
 // One round of the poll loop. Returns false when there is nothing left to wait
@@ -159,8 +123,7 @@ bool CliProcess::Pump(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     const int ready = poll(fds, count, static_cast<int>(left));
-    if (ready < 0) return errno == EINTR;
-    if (ready == 0) return false;
+    if (ready <= 0) return ready < 0 && errno == EINTR;
 
     for (nfds_t i = 0; i < count; ++i) {
         if (fds[i].revents == 0) continue;
@@ -187,9 +150,9 @@ bool CliProcess::Pump(Clock::time_point deadline) {
     return true;
 }
 
-bool CliProcess::WaitFor(const std::string& stream, std::string_view marker, std::chrono::milliseconds timeout) {
+bool CliProcess::WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
-    while (stream.find(marker) == std::string::npos) {
+    while (out_.find(marker) == std::string::npos) {
         if (!Pump(deadline)) return false;
     }
     return true;
@@ -200,15 +163,13 @@ int CliProcess::Wait(std::chrono::milliseconds timeout) {
     const auto deadline = Clock::now() + timeout;
     // The child's output pipes close when it ends (and the programs it starts
     // with SHELL, which it waits for).
-    while ((stdout_ >= 0 || stderr_ >= 0) && Pump(deadline)) {
-    }
+    while ((stdout_ >= 0 || stderr_ >= 0) && Pump(deadline)) continue;
     if (stdout_ >= 0 || stderr_ >= 0) {
         timedOut_ = true;
         kill(pid_, SIGKILL);
     }
     int raw = 0;
-    while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid_, &raw, 0) < 0 && errno == EINTR) continue;
     pid_ = -1;
     CloseFd(stdin_), CloseFd(stdout_), CloseFd(stderr_);
     status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? -WTERMSIG(raw) : -1;

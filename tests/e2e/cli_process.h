@@ -1,14 +1,13 @@
 // kelvo-cli as a child process, with pipes on its three standard streams.
-//
 // Input is written and output read in one poll loop, so a child that talks a lot
 // never blocks on a full pipe while the test is still writing. Every wait has a
 // deadline; a child that outlives it is killed and the test is told.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <chrono>
-#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,33 +20,24 @@ inline constexpr std::chrono::milliseconds kGenerousTimeout{10'000};
 
 class CliProcess {
 public:
-    static constexpr int kNeverRan = std::numeric_limits<int>::min();
+    static constexpr int kNeverRan = -1000;  // no exit status nor signal
 
     // `environment` holds "NAME=value" entries for the child beyond the test's own.
-    // With terminalInput the child's standard input is a pseudo-terminal, into
-    // which Send types.
-    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {},
-                        bool terminalInput = false);
+    explicit CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& environment = {});
     ~CliProcess();
     CliProcess(const CliProcess&) = delete;
     CliProcess& operator=(const CliProcess&) = delete;
 
-    bool Started() const { return pid_ > 0; }
-
     // Queues input; it is written while the process is being waited on.
-    void Send(std::string_view input);
+    void Send(std::string_view input) { pending_ += input; }
     // Closes the child's standard input once the queued input is written.
     void CloseInput();
     // Pumps until standard output contains `marker`. False on timeout or when the
     // child closed its output first.
-    bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout) {
-        return WaitFor(out_, marker, timeout);
+    bool WaitForOutput(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout);
+    void Signal(int signal) {
+        if (pid_ > 0) kill(pid_, signal);
     }
-    // The same for standard error.
-    bool WaitForError(std::string_view marker, std::chrono::milliseconds timeout = kGenerousTimeout) {
-        return WaitFor(err_, marker, timeout);
-    }
-    void Signal(int signal);
     // Waits for the child to end and returns its exit status, or minus the
     // number of the signal that killed it (kNeverRan when it could not start).
     // After the timeout the child is killed and TimedOut() is true.
@@ -59,17 +49,13 @@ public:
 
 private:
     bool Pump(std::chrono::steady_clock::time_point deadline);
-    bool WaitFor(const std::string& stream, std::string_view marker, std::chrono::milliseconds timeout);
     void CloseFd(int& fd);
 
     pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
-    int stderr_ = -1;
+    int stdin_ = -1, stdout_ = -1, stderr_ = -1;
     std::string pending_;
     bool closeWhenSent_ = false;
-    std::string out_;
-    std::string err_;
+    std::string out_, err_;
     bool timedOut_ = false;
     int status_ = kNeverRan;
 };

@@ -1,6 +1,6 @@
 // What the end-to-end tests against the simulators share: a scratch folder for
-// bench, data and trace files, transcripts with their times masked, the GPIB
-// driver to run against, and kelvo-instsim as a child.
+// bench, data and trace files, transcripts with their times masked, and
+// kelvo-instsim as a child.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,26 +28,20 @@ public:
         if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a scratch folder";
         path_ = pattern;
     }
-    ~ScratchDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~ScratchDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     std::string Path(const std::string& name) const { return (path_ / name).string(); }
 
     std::string Write(const std::string& name, const std::string& bytes) const {
-        std::ofstream file(Path(name), std::ios::binary);
-        file << bytes;
+        std::ofstream(Path(name), std::ios::binary) << bytes;
         return Path(name);
     }
 
     std::string Read(const std::string& name) const {
         std::ifstream file(Path(name), std::ios::binary);
-        std::ostringstream bytes;
-        bytes << file.rdbuf();
-        return bytes.str();
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
     std::vector<std::string> Lines(const std::string& name) const {
@@ -65,37 +59,6 @@ private:
 inline std::string MaskTimes(const std::string& text) {
     static const std::regex seconds(R"(\d+\.\d\d(\{\d+\} seconds))");
     return std::regex_replace(text, seconds, "T$1");
-}
-
-// The GPIB driver kelvo-cli runs against. By default the simulated library. With
-// KELVO_E2E_REAL_LIBGPIB naming the Linux GPIB driver's real libgpib.so.0 and
-// KELVO_E2E_KERNEL_SIM the emulated kernel driver, it is the real library over
-// the emulation, with a configuration file naming board 0 KELVO_E2E_BOARD_NAME
-// (gpib0 unless set). Both serve the same bench and write the same trace.
-inline bool RealGpibLibrary() {
-    const char* real = std::getenv("KELVO_E2E_REAL_LIBGPIB");
-    return real != nullptr && real[0] != '\0';
-}
-
-inline std::string GpibConf(const std::string& boardName) {
-    return "interface {\n  minor = 0\n  board_type = \"ni_pci\"\n  name = \"" + boardName +
-           "\"\n  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n  set-bin = no\n"
-           "  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n";
-}
-
-// The environment entries for kelvo-cli; `simLibrary` is the simulated library.
-inline std::vector<std::string> GpibDriverEnvironment(const ScratchDir& scratch, const std::string& simLibrary) {
-    if (!RealGpibLibrary()) return {"KELVO_GPIB_LIBRARY=" + simLibrary};
-    const char* name = std::getenv("KELVO_E2E_BOARD_NAME");
-    const char* kernel = std::getenv("KELVO_E2E_KERNEL_SIM");
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // The emulation is preloaded ahead of a sanitizer runtime.
-    const std::string asanOptions = std::string(asan != nullptr ? asan : "") + (asan != nullptr && asan[0] ? ":" : "") +
-                                    "verify_asan_link_order=0";
-    return {std::string("KELVO_GPIB_LIBRARY=") + std::getenv("KELVO_E2E_REAL_LIBGPIB"),
-            std::string("LD_PRELOAD=") + (kernel != nullptr ? kernel : ""),
-            "IB_CONFIG=" + scratch.Write("gpib.conf", GpibConf(name != nullptr && name[0] ? name : "gpib0")),
-            "ASAN_OPTIONS=" + asanOptions};
 }
 
 #ifdef KELVO_INSTSIM_PATH

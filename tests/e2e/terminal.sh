@@ -1,6 +1,7 @@
 #!/bin/bash
 # kelvo-cli at a real terminal (a tmux pane): line editing, recall from the
-# history file of an earlier run, Tab completion, colours, Ctrl+C and Ctrl+D.
+# history file of an earlier run, Tab completion, PAUSE, colours, Ctrl+C and
+# Ctrl+D.
 # Usage: terminal.sh PATH/TO/kelvo-cli
 set -u
 CLI=$1
@@ -64,6 +65,14 @@ keys C-u "OUTPUT 7 ;ent" Tab
 wait_for '^>OUTPUT 7 ;ent *$' || fail "a word behind ';' was touched"
 keys C-c C-d
 wait_for '^EXIT=0$' || fail "the program did not end after Ctrl+C then Ctrl+D"
+
+# PAUSE takes one key, which does not become part of the next line.
+start "" ""
+keys "PAUSE" Enter
+wait_for '^Press any key to continue' || fail "PAUSE does not ask for a key"
+keys "k"
+keys "BEEP OFF" Enter
+wait_for '^>BEEP OFF *$' || fail "the key PAUSE took became part of the next line"
 
 # Colours: with --color=always an error is coloured; with NO_COLOR=1 nothing is.
 ESC=$(printf '\033')

@@ -8,7 +8,8 @@ and the differences of all are shown.
 A case file is a run of sections, each opened by a line "=== NAME [words]";
 lines before the first section are comments. Sections given to the run:
 
-  === args WORDS          kelvo-cli's arguments beyond --attrs --beeps
+  === args WORDS          kelvo-cli's arguments beyond --attrs --beeps (quoted
+                          as in a shell)
   === plain               without --attrs
   === status N            the exit status expected (0 without this section)
   === bench NAME.yaml     the simulated bus serves benches/NAME.yaml
@@ -22,6 +23,16 @@ lines before the first section are comments. Sections given to the run:
   === fifo NAME           a named pipe in the scratch folder
   === input               the lines typed, escaped (below); $PORT there is
                           the instrument's port
+  === signal NAME STREAM  once STREAM (stdout, stderr, bus or instrument)
+                          holds the section's text (escaped) and kelvo-cli
+                          sleeps, it gets SIGNAME; input and signal sections
+                          are taken in their order
+  === hold                standard input stays open: kelvo-cli must end by
+                          itself
+  === env NAME=VALUE...   more of kelvo-cli's environment; $GPIBSIMDIR is the
+                          simulated library's folder
+  === gpibconf NAME       (the real library only) the configuration file
+                          names board 0 NAME; "none": there is no file
 
 Sections the run is compared with; each is written when missing:
 
@@ -42,6 +53,8 @@ joined line of more than 64 bytes.
   === listing             the names of the files left in the scratch folder
                           (compared only when the section is there)
 
+A wrote section of a .xml file is also checked against junit.xsd by xmllint.
+
 Without a bench section kelvo-cli finds no GPIB driver library. It runs in
 the scratch folder, whose path is written $TMP in every
 section. Masked in stdout, stderr and wrote sections: elapsed seconds
@@ -53,6 +66,8 @@ a carriage return "\\r", and any other byte that is no printable character,
 tab or line feed "\\xNN". A section
 whose header ends in "noeol" holds text without a last line feed.
 
+The cases run side by side, as many at a time as KELVO_GOLDEN_JOBS says (twice
+the number of processors unless set: most of a case's time is spent waiting).
 KELVO_GOLDEN_UPDATE=1 rewrites the compared sections with what the run gave.
 With KELVO_GOLDEN_REAL_LIBGPIB (the Linux GPIB driver's user library) and
 KELVO_GOLDEN_KERNEL_SIM (the emulated kernel driver) set, bench cases run
@@ -62,20 +77,25 @@ KELVO_GOLDEN_BOARD_NAME names its board in the driver's configuration file
 (gpib0 unless set).
 """
 
+import concurrent.futures
 import os
 import re
 import select
+import shlex
 import shutil
 import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-GIVEN = ("args", "plain", "status", "bench", "instsim", "file", "fifo", "input")
+GIVEN = ("args", "plain", "status", "bench", "instsim", "file", "fifo", "input", "signal", "hold", "env", "gpibconf")
 COMPARED = ("stdout", "stderr", "bus", "instrument", "wrote", "listing")
-ESCAPED = ("file", "input", "wrote")
+ESCAPED = ("file", "input", "signal", "wrote")
 TIMEOUT = int(os.environ.get("KELVO_GOLDEN_TIMEOUT", "30"))
+JOBS = int(os.environ.get("KELVO_GOLDEN_JOBS", "0")) or 2 * (os.cpu_count() or 1)
 
 
 def escape(data):
@@ -248,6 +268,76 @@ def start_instsim(path, options):
             raise SystemExit("kelvo-instsim did not start: %r" % said)
 
 
+def asleep(pid):
+    try:
+        with open("/proc/%d/stat" % pid, "rb") as f:
+            return f.read().rsplit(b")", 1)[1].split()[0] == b"S"
+    except (OSError, IndexError):
+        return True
+
+
+def converse(args, steps, hold, env, cwd, watched):
+    """kelvo-cli fed the input sections, with the signals sent as they say;
+    its status, output and error output, or the reason it failed."""
+    child = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=cwd, env=env)
+    said = {"stdout": bytearray(), "stderr": bytearray()}
+
+    def drain(stream, into):
+        while chunk := os.read(stream.fileno(), 65536):
+            into += chunk
+
+    readers = [threading.Thread(target=drain, args=(child.stdout, said["stdout"])),
+               threading.Thread(target=drain, args=(child.stderr, said["stderr"]))]
+    for r in readers:
+        r.start()
+    deadline = time.monotonic() + TIMEOUT
+    failure = None
+    try:
+        for step, text in steps:
+            if step.name == "input":
+                child.stdin.write(text)
+                child.stdin.flush()
+                continue
+            name, stream = step.words[0], step.words[1]
+            shows = (lambda: bytes(said[stream])) if stream in said else (lambda: read(watched[stream]))
+            while not (text in shows() and asleep(child.pid)):
+                if time.monotonic() > deadline or child.poll() is not None:
+                    failure = "kelvo-cli never showed %r on %s" % (text.decode(errors="replace"), stream)
+                    break
+                time.sleep(0.002)
+            if failure:
+                break
+            child.send_signal(getattr(signal, "SIG" + name))
+    except BrokenPipeError:
+        pass
+    if not hold:
+        try:
+            child.stdin.close()
+        except BrokenPipeError:
+            pass
+    try:
+        child.wait(max(0, deadline - time.monotonic()))
+    except subprocess.TimeoutExpired:
+        failure = failure or "kelvo-cli did not end within %d seconds" % TIMEOUT
+        child.kill()
+        child.wait()
+    for r in readers:
+        r.join()
+    if failure:
+        failure += "; its output ended:\n" + bytes(said["stdout"])[-2000:].decode(errors="replace")
+    return child.returncode, bytes(said["stdout"]), bytes(said["stderr"]), failure
+
+
+def valid_report(path):
+    """What xmllint finds wrong with the JUnit report, if anything."""
+    try:
+        done = subprocess.run(["xmllint", "--noout", "--schema", os.path.join(HERE, "junit.xsd"), path],
+                              capture_output=True)
+    except OSError as e:
+        return "xmllint: %s" % e
+    return None if done.returncode == 0 else (done.stdout + done.stderr).decode(errors="replace")
+
+
 def run_case(path, tools, update):
     comments, sections = parse(path)
     given = {s.name: s for s in sections if s.name in GIVEN}
@@ -270,15 +360,18 @@ def run_case(path, tools, update):
         if "bench" in given:
             bench = os.path.join(HERE, "benches", given["bench"].words[0])
         real = os.environ.get("KELVO_GOLDEN_REAL_LIBGPIB")
+        if "gpibconf" in given and not real:
+            return ["%s: runs only against the real library (KELVO_GOLDEN_REAL_LIBGPIB)" % path]
         if "bench" in given and "instsim" not in given:
             env.update(GPIB_SIM_CONFIG=bench, GPIB_SIM_TRACE=bus_trace, KELVO_GPIB_LIBRARY=tools.gpib_sim)
             if real:
                 conf = os.path.join(scratch, ".gpib.conf")
-                with open(conf, "w") as f:
-                    f.write('interface {\n  minor = 0\n  board_type = "ni_pci"\n  name = "%s"\n'
-                            "  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n"
-                            "  set-bin = no\n  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n"
-                            % os.environ.get("KELVO_GOLDEN_BOARD_NAME", "gpib0"))
+                board = given["gpibconf"].words[0] if "gpibconf" in given else os.environ.get("KELVO_GOLDEN_BOARD_NAME", "gpib0")
+                if board != "none":
+                    with open(conf, "w") as f:
+                        f.write('interface {\n  minor = 0\n  board_type = "ni_pci"\n  name = "%s"\n'
+                                "  pad = 0\n  sad = 0\n  timeout = T3s\n  eos = 0x0a\n  set-reos = no\n"
+                                "  set-bin = no\n  set-xeos = no\n  set-eot = yes\n  master = yes\n}\n" % board)
                 asan = env.get("ASAN_OPTIONS", "")
                 env.update(KELVO_GPIB_LIBRARY=real, IB_CONFIG=conf,
                            LD_PRELOAD=os.environ["KELVO_GOLDEN_KERNEL_SIM"],
@@ -290,26 +383,27 @@ def run_case(path, tools, update):
             server, port, others = start_instsim(tools.instsim, options)
             args += ["--tcpip", "--port", str(port)]
         if "args" in given:
-            args += given["args"].words
-        stdin = given["input"].body() if "input" in given else b""
-        if port:
-            stdin = stdin.replace(b"$PORT", str(port).encode())
-        try:
-            done = subprocess.run(args, input=stdin, capture_output=True, cwd=scratch, env=env, timeout=TIMEOUT)
-        except subprocess.TimeoutExpired as e:
-            said = (e.stdout or b"")[-2000:].decode(errors="replace")
-            return ["%s: kelvo-cli did not end within %d seconds; its output ended:\n%s" % (path, TIMEOUT, said)]
+            args += shlex.split(" ".join(given["args"].words))
+        if "env" in given:
+            sim_dir = os.path.dirname(os.path.abspath(tools.gpib_sim))
+            env.update(w.replace("$GPIBSIMDIR", sim_dir).split("=", 1) for w in given["env"].words)
+        steps = [(s, s.body().replace(b"$PORT", str(port).encode()) if port else s.body())
+                 for s in sections if s.name in ("input", "signal")]
+        status, stdout, stderr, failure = converse(args, steps, "hold" in given, env, scratch,
+                                                   {"bus": bus_trace, "instrument": inst_trace})
+        if failure:
+            return ["%s: %s" % (path, failure)]
         if server:
             server.send_signal(signal.SIGTERM)
             server.wait(TIMEOUT)
             server.stdout.close()
         problems = []
-        status = int(given["status"].words[0]) if "status" in given else 0
-        if done.returncode != status:
-            problems.append("%s: kelvo-cli ended with status %d, not %d" % (path, done.returncode, status))
+        expected_status = int(given["status"].words[0]) if "status" in given else 0
+        if status != expected_status:
+            problems.append("%s: kelvo-cli ended with status %d, not %d" % (path, status, expected_status))
         actual = {
-            ("stdout", ""): mask(done.stdout, scratch, port, others),
-            ("stderr", ""): mask(done.stderr, scratch, port, others),
+            ("stdout", ""): mask(stdout, scratch, port, others),
+            ("stderr", ""): mask(stderr, scratch, port, others),
         }
         if "bench" in given and "instsim" not in given:
             trace = read(bus_trace)
@@ -319,6 +413,9 @@ def run_case(path, tools, update):
         for s in sections:
             if s.name == "wrote":
                 actual[s.key()] = mask(read(os.path.join(scratch, s.words[0])), scratch, port)
+                wrong = valid_report(os.path.join(scratch, s.words[0])) if s.words[0].lower().endswith(".xml") else None
+                if wrong:
+                    problems.append("%s: %s is no valid JUnit report:\n%s" % (path, s.words[0], wrong))
             elif s.name == "listing":
                 names = sorted(n for n in os.listdir(scratch) if not n.startswith("."))
                 actual[s.key()] = "".join(n + "\n" for n in names).encode()
@@ -365,9 +462,10 @@ def write_case(path, comments, sections, actual):
 def main():
     tools = Tools(sys.argv[1:])
     update = os.environ.get("KELVO_GOLDEN_UPDATE") == "1"
-    problems = []
-    for case in tools.cases:
-        problems += run_case(case, tools, update)
+    # The cases side by side, each in its own scratch folder with its own
+    # instrument port; what went wrong is told in the cases' order.
+    with concurrent.futures.ThreadPoolExecutor(JOBS) as pool:
+        problems = [p for found in pool.map(lambda case: run_case(case, tools, update), tools.cases) for p in found]
     for p in problems:
         print(p)
     return 1 if problems else 0
