@@ -97,25 +97,7 @@ TEST_F(GpibBindingTest, ACallThatCannotBeMadeFailsAsADosError) {
     }
     EXPECT_EQ(driver.LoadedLibrary(), KELVO_FAKE_GPIB_PATH);
     EXPECT_EQ(fake.Calls(), (std::vector<std::string>{"ibsic 3", "ibsic 3"}));
-}
-
-TEST_F(GpibBindingTest, AMissingLibraryIsReportedWithWhatWasTried) {
-    setenv("KELVO_GPIB_LIBRARY", "/nonexistent/libgpib.so.0", 1);
-    EXPECT_EQ(driver.ibfind("GPIB0"), -1);
-    // The set-up fails quietly; the command's own call is then reported at once.
-    EXPECT_EQ(InitInterface(s), 1);
-    EXPECT_TRUE(Display().empty());
-    s.BusOperation = BusOperationCode::DeviceClear;
-    StartTiming(s);
-    EXPECT_EQ(bus.SendCommand(Bytes("?")), 1);
-    EXPECT_EQ(host.pumps, 0);  // no wait was entered
-    EXPECT_EQ(host.beeps.size(), 1u);
-    const auto lines = Display();
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 3] + lines[lines.size() - 2] + lines.back(),
-              "No GPIB driver library could be loaded (tried $KELVO_GPIB_LIBRARY (/nonexistent/libgpib.so.0)): "
-              "install the Linux GPIB driver, or point LD_LIBRARY_PATH at the simulated bus");
-    unsetenv("KELVO_GPIB_LIBRARY");
+    unsetenv("KELVO_GPIB_LIBRARY");  // what is tried without it, as a missing library's report names it
     EXPECT_EQ(GpibDriver::TriedLibraries(),
               "libgpib.so.0, libni4882.so.1, libni4882.so, libgpibapi.so.0, libgpibapi.so");
 }
@@ -285,17 +267,6 @@ TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
     EXPECT_STREQ(OperationDescription(static_cast<BusOperationCode>(255)), "performing unknown operation");
 }
 
-TEST_F(GpibBindingTest, TcpErrorReportDoesNotEndTheLineFirst) {
-    PrintText(s, kAttrValue, "Connecting....");
-    s.BusOperation = BusOperationCode::ConnectSocket;
-    s.TcpError = TcpWaitOutcome::CouldNotConnect;
-    EXPECT_EQ(ReportTcpError(s), 1);
-    s.TcpError = TcpWaitOutcome::None;
-    EXPECT_EQ(ReportTcpError(s), 0);
-    EXPECT_EQ(Display(), (std::vector<std::string>{"Connecting....TCP/IP error while connecting socket",
-                                                   "Could not connect to instrument"}));
-}
-
 TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
     char text[32];
     const std::pair<std::uint32_t, const char*> cases[] = {
@@ -355,6 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
                       AddressCase{" 0", BusProtocol::TcpIp, 0, nullptr},
                       AddressCase{" 99", BusProtocol::TcpIp, 99, nullptr}));
 
+// The settings the transcripts do not show: limits, a negative value, END after a change.
 TEST_F(GpibBindingTest, SettingsCommands) {
     struct Case {
         const char* line;
@@ -363,15 +335,10 @@ TEST_F(GpibBindingTest, SettingsCommands) {
     };
     const Case cases[] = {
         {"TIMEOUT 1", {"{3}GPIB timeout: {1}1{3} second"}, 1000},
-        {"TIMEOUT 5", {"{3}GPIB timeout: {1}5{3} second{3}s"}, 5000},
-        {"TIMEOUT 20000", {"{3}GPIB timeout: {1}10000{3} second{3}s"}, 10000000},
         {"TIMEOUT 4294967295", {"{3}GPIB timeout: {1}10000{3} second{3}s"}, 10000000},
         {"TIMEOUT -3", {"{3}GPIB timeout: {1}3{3} second{3}s"}, 3000},
-        {"TIMEOUT", {"{3}GPIB timeout: {1}3{3} second{3}s"}, 3000},
-        {"TIMEOUT ABC", {"{3}GPIB timeout: {1}infinite"}, 0},
-        {"END", {"{3}END message: {1}LF"}, 0},
-        {"END CRLF", {}, 0},
-        {"END", {"{3}END message: {1}CRLF"}, 0},
+        {"END CRLF", {}, 3000},
+        {"END", {"{3}END message: {1}CRLF"}, 3000},
     };
     for (const Case& c : cases) {
         ClearDisplay(s);
@@ -379,13 +346,6 @@ TEST_F(GpibBindingTest, SettingsCommands) {
         EXPECT_EQ(Display(true), c.display) << c.line;
         EXPECT_EQ(s.Settings.TimeoutMs, c.timeoutMs) << c.line;
     }
-
-    // BEEP, BEEP ON and BEEP OFF are pinned end to end; a wrong word changes nothing.
-    ClearDisplay(s);
-    ExecuteCommandLine(s, "BEEP ON");
-    ExecuteCommandLine(s, "BEEP LOUD");
-    EXPECT_TRUE(s.Settings.BeepEnabled);
-    EXPECT_EQ(Display().front(), "? Undefined BEEP option 'LOUD'");
 }
 
 }  // namespace
