@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,7 +30,7 @@ using namespace kelvo::gpibsim;
     X(int, ibstop, (int)) X(int, ibrpp, (int, char*)) X(int, ibsic, (int)) X(int, ibsre, (int, int))           \
     X(int, ibrsc, (int, int)) X(int, ibtmo, (int, int)) X(int, ibeos, (int, int)) X(int, ibeot, (int, int))    \
     X(int, ibpad, (int, int)) X(int, ibsad, (int, int)) X(int, ibconfig, (int, int, int))                      \
-    X(int, ibrsp, (int, char*)) X(int, ibln, (int, int, int, short*))                                          \
+    X(int, ibrsp, (int, char*))                                          \
     X(int, ThreadIbsta, ()) X(int, ThreadIberr, ()) X(long, ThreadIbcntl, ())
 
 struct Driver {
@@ -150,7 +151,7 @@ protected:
 
     // Runs the steps in order. A call is an operation and its arguments:
     //   cmd|cmda HEX...   wrt|wrta TEXT (the rest of the step)   wrt-null   rd|rda COUNT
-    //   wait MASK   stop   sic   rpp   rsp   ln PAD SAD   ibdev PAD   start   and the
+    //   wait MASK   stop   sic   rpp   rsp   ibdev PAD   start   and the
     //   settings tmo|eos|eot|pad|sre|rsc|onl N and config OPTION VALUE.
     // It goes to the board, to the last device opened with "dev " in front, or to
     // descriptor N with "ud N " in front. Reads all use one buffer.
@@ -197,10 +198,6 @@ private:
         int target = ud;
         if (op == "dev") target = device, op = rest, next();
         if (op == "ud") target = std::stoi(rest), op = rest.substr(rest.find(' ') + 1), next();
-        auto hex = [](unsigned char b) {
-            static const char digits[] = "0123456789abcdef";
-            return std::string{digits[b >> 4], digits[b & 15]};
-        };
         std::istringstream args(rest);
         auto arg = [&args] {
             std::string word;
@@ -226,17 +223,10 @@ private:
         if (op == "sic") return gpib.ibsic(target);
         if (op == "start") return StartBoard();
         if (op == "rpp" || op == "rsp") {
-            char byte = 0;
+            char byte = 0, hex[3];
             const int sta = (op == "rpp" ? gpib.ibrpp : gpib.ibrsp)(target, &byte);
-            answer = hex(static_cast<unsigned char>(byte));
-            return sta;
-        }
-        if (op == "ln") {
-            short found = -1;
-            const int pad = arg();
-            const int sta = gpib.ibln(target, pad, arg(), &found);
-            answer = std::to_string(found);
-            return sta;
+            std::snprintf(hex, sizeof hex, "%02x", byte & 0xFF);
+            return answer = hex, sta;
         }
         if (op == "ibdev") {
             device = gpib.ibdev(0, arg(), 0, T100ms, 1, 0);
