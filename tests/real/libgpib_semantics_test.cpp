@@ -181,6 +181,8 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     EXPECT_LT(open("/dev/gpib1", O_RDWR), 0);  // only board 0 is there
     const int fd = open("/dev/gpib0", O_RDWR);
     ASSERT_GE(fd, 0);
+    EXPECT_EQ(ioctl(fd, ks::IBWAIT, nullptr), -1);  // an argument is needed but by a few
+    EXPECT_EQ(errno, EFAULT);
     ks::Wait wait{};
     wait.handle = 7;
     EXPECT_EQ(ioctl(fd, ks::IBWAIT, &wait), -1);
@@ -194,6 +196,7 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     EXPECT_EQ(errno, EPERM);
     const int on = 1, off = 0;
     ASSERT_EQ(ioctl(fd, ks::IBMUTEX, &on), 0);
+    EXPECT_EQ(ioctl(fd, ks::IBGTS, nullptr), 0);  // standby takes no argument
     EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), 0);
     EXPECT_EQ(cmd.completed_transfer_count, 1u);
     cmd.handle = 9;

@@ -116,37 +116,11 @@ protected:
     e2e::ScratchDir scratch_;
 };
 
-TEST_F(TwoSessions, InterleavedLinesSeeOnlyTheirOwnInstrument) {
-    e2e::InstrumentServer alphaServer(Options("alpha"));
-    e2e::InstrumentServer betaServer(Options("beta"));
-    Console1 a(alphaServer.Port());
-    Console1 b(betaServer.Port());
-
-    EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
-    EXPECT_TRUE(Contains(b.Run("ENTER ;*IDN?"), "BETA,TWO"));
-
-    // Each compares its own last response; an error and its beep are its session's alone.
-    a.Run("TEST STR ALPHA,ONE");
-    b.Run("TEST STR BETA,TWO");
-    EXPECT_EQ(a.s.TestResult, kTestTrue);
-    EXPECT_EQ(b.s.TestResult, kTestTrue);
-    EXPECT_TRUE(Contains(b.Run("FROBNICATE"), "? Unrecognized command 'FROBNICATE'"));
-    EXPECT_TRUE(b.s.ErrorFlag);
-    EXPECT_FALSE(a.s.ErrorFlag);
-    EXPECT_TRUE(a.host.beeps.empty());
-    EXPECT_EQ(b.host.beeps.size(), 1u);
-    // Settings changed by a line stay in their session.
-    a.Run("TIMEOUT 3");
-    EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
-    // Nothing of the other session ever reached a display.
-    EXPECT_FALSE(Contains(a.Display(), "BETA"));
-    EXPECT_FALSE(Contains(b.Display(), "ALPHA"));
-}
-
-// While one session waits for a reply that does not come, the other runs whole
-// lines against its own instrument: their connections are their own, and ESC
-// reaches only the session it is given to.
-TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
+// Two sessions against their own instruments: each sees its own replies, flags,
+// errors and settings. While one waits for a reply that does not come, the other
+// runs whole lines (their connections are their own), and ESC reaches only the
+// session it is given to.
+TEST_F(TwoSessions, EachSeesOnlyItsOwnInstrumentAndLine) {
     e2e::InstrumentServer alphaServer(Options("alpha"));
     e2e::InstrumentServer betaServer(Options("beta"));
     Console1 a(alphaServer.Port());
@@ -170,9 +144,29 @@ TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
     EXPECT_FALSE(b.s.ErrorFlag || b.s.TransferAbort);
     EXPECT_TRUE(a.s.ErrorFlag);  // the abort is an error of its own line
     EXPECT_FALSE(Contains(lines, "BETA"));
-    // Both connections were closed after their lines; each opens its own again.
+    EXPECT_EQ(b.host.beeps.size(), 0u);
+
+    // Both connections were closed after their lines; each opens its own again
+    // and compares its own last response.
     EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
     EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
+    a.Run("TEST STR ALPHA,ONE");
+    b.Run("TEST STR -7.25");
+    EXPECT_EQ(a.s.TestResult, kTestTrue);
+    EXPECT_EQ(b.s.TestResult, kTestTrue);
+    EXPECT_FALSE(a.s.ErrorFlag);
+
+    // An error and its beep are the session's alone; so are the settings.
+    const std::size_t beeps = a.host.beeps.size();
+    EXPECT_TRUE(Contains(b.Run("FROBNICATE"), "? Unrecognized command 'FROBNICATE'"));
+    EXPECT_TRUE(b.s.ErrorFlag);
+    EXPECT_FALSE(a.s.ErrorFlag);
+    EXPECT_EQ(a.host.beeps.size(), beeps);
+    EXPECT_EQ(b.host.beeps.size(), 1u);
+    a.Run("TIMEOUT 3");
+    EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
+    EXPECT_FALSE(Contains(a.Display(), "BETA"));
+    EXPECT_FALSE(Contains(b.Display(), "ALPHA"));
 }
 
 #ifdef KELVO_GPIB_SIM_PATH

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <span>
 
 #include "bus/bus_errors.h"
@@ -13,6 +14,7 @@
 #include "bus/interface_settings.h"
 #include "bus/timer.h"
 #include "bus/transfer_wait.h"
+#include "commands/send.h"
 #include "script/command_cycle.h"
 #include "script/command_language.h"
 #include "interp/parse_cursor.h"
@@ -230,6 +232,13 @@ TEST_F(GpibBindingTest, AWaitBlocksInTheDriverInShortSlicesAndPutsTheTimeoutBack
     EXPECT_EQ(fake.Calls(), (std::vector<std::string>{"ibrda 3 10", "ibtmo 3 7", "ibwait 3 16640", "ibwait 3 16640",
                                                       "ibwait 3 16640", "ibwait 3 16640", "ibtmo 3 0"}));
     EXPECT_EQ(driver.LastTimeoutCode(), 0);
+    // A driver that refuses the slice's timeout is polled; its completion is read
+    // as the polls left it, with no wait of the Linux library's kind after it.
+    fake.reset();
+    fake.fail("ibtmo", 4);
+    fake.setPolls(3);
+    EXPECT_EQ(bus.ReadReply(buffer), 0);
+    EXPECT_EQ(fake.Calls(), (std::vector<std::string>{"ibrda 3 10", "ibtmo 3 7"}));
 }
 
 TEST_F(GpibBindingTest, TimeoutCountsFromStartTimingAndRestoresTheBoard) {
@@ -265,6 +274,11 @@ TEST(BusErrorTables, UnknownCodesFallToTheLastRow) {
     EXPECT_STREQ(OperationDescription(static_cast<BusOperationCode>(99)), "performing unknown operation");
     EXPECT_STREQ(OperationDescription(BusOperationCode::ConnectSocket), "connecting socket");
     EXPECT_STREQ(OperationDescription(static_cast<BusOperationCode>(255)), "performing unknown operation");
+    std::set<std::string> texts;  // every operation has a text of its own
+    for (int code = 1; code <= static_cast<int>(BusOperationCode::FindBoard); ++code)
+        texts.insert(OperationDescription(static_cast<BusOperationCode>(code)));
+    EXPECT_EQ(texts.size(), static_cast<std::size_t>(BusOperationCode::FindBoard));
+    EXPECT_EQ(texts.count("performing unknown operation"), 0u);
 }
 
 TEST_F(GpibBindingTest, TimerRoundsWithTheSinglePrecisionThousandth) {
@@ -316,6 +330,21 @@ TEST_F(GpibBindingTest, ReadsOrRefusesADeviceAddress) {
         EXPECT_EQ(Display(), c.message ? refusal : std::vector<std::string>{}) << c.text;
     }
     EXPECT_EQ(host.beeps.size(), 3u);
+}
+
+// SEND's byte list: quoted text byte for byte, hex pairs in either case, up to a
+// bad digit or a full list.
+TEST(ByteList, ReadsQuotedTextAndHexPairsUpToABadDigitOrAFullList) {
+    const struct {
+        const char* text;
+        std::size_t capacity;
+        std::string expected;
+    } cases[] = {{"3F 5f 'A b' \"'\"", 8, "?_A b'"}, {"41 4G 42", 8, "A"}, {"4", 8, ""}, {"41 42 43", 2, "AB"}};
+    for (const auto& c : cases) {
+        unsigned char list[8] = {};
+        const std::int16_t n = ParseByteList(c.text, {list, c.capacity});
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(list), static_cast<std::size_t>(n)), c.expected) << c.text;
+    }
 }
 
 // The settings the transcripts do not show: limits, a negative value, END after a change.
