@@ -22,6 +22,9 @@ SIGNATURES = {
     "ibdev": ([ctypes.c_int] * 6, ctypes.c_int),
     "ibonl": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
     "ibpad": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
+    "ibrsv2": ([ctypes.c_int] * 3, ctypes.c_int),
+    "PPollConfig": ([ctypes.c_int, ctypes.c_uint16, ctypes.c_int, ctypes.c_int], None),
+    "ResetSys": ([ctypes.c_int, ctypes.POINTER(ctypes.c_uint16)], None),
     "ibwrt": ([ctypes.c_int, ctypes.c_char_p, ctypes.c_long], ctypes.c_int),
     "ibrd": ([ctypes.c_int, ctypes.c_char_p, ctypes.c_long], ctypes.c_int),
     "ibrsp": ([ctypes.c_int, ctypes.c_char_p], ctypes.c_int),
@@ -135,6 +138,19 @@ class SimulatedLibrary(unittest.TestCase):
         lib.ibpad(self.board, 0)
         lib.ibonl(nobody, 0)
         self.assertIn("CMD 3f 23 18 49", self.trace_lines())  # UNL, the board listens, SPE, 9 talks
+
+    def test_argument_limits(self):
+        self.assertFalse(lib.ibrsv2(self.board, 0, 0) & ERR)  # no reason for service is a status byte too
+        pads = (ctypes.c_uint16 * 3)(5, 31, NOADDR)
+        lib.FindLstn(self.board, pads, (ctypes.c_uint16 * 2)(), 2)
+        self.assertEqual((iberr.value, ibcntl.value), (EARG, 1))  # the count names the bad entry
+        for line, sense, error in ((1, 0, 0), (8, 1, 0), (0, 0, EARG), (9, 0, EARG), (8, 2, EARG), (1, -1, EARG)):
+            lib.PPollConfig(self.board, 5, line, sense)
+            self.assertEqual(lib.ThreadIberr(), error, (line, sense))
+
+    def test_reset_clears_the_interface_and_the_instruments_first(self):
+        lib.ResetSys(self.board, (ctypes.c_uint16 * 2)(9, NOADDR))  # nobody at 9 for the "*RST"
+        self.assertEqual(self.trace_lines()[2:5], ["REN 1", "IFC", "CMD 14"])
 
     def test_descriptors_run_out(self):
         opened = []

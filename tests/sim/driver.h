@@ -125,19 +125,19 @@ protected:
     }
 
     // Writes the bench, finds the board and sets it up as the program does.
-    void Start(const std::string& yaml, int timeout = TNONE) {
+    void Start(const std::string& yaml) {
         const std::string path = Path("bench.yaml");
         std::ofstream(path) << yaml;
         setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-        StartBoard(timeout);
+        StartBoard();
     }
 
-    // Interface Clear, Remote Enable, EOI on writes, the given timeout.
-    int StartBoard(int timeout = TNONE) {
+    // Interface Clear, Remote Enable, EOI on writes, no timeout.
+    int StartBoard() {
         ud = gpib.ibfind("gpib0");
         EXPECT_GE(ud, 16);  // descriptors follow the board indexes
         open_.push_back(ud);
-        gpib.ibtmo(ud, timeout);
+        gpib.ibtmo(ud, TNONE);
         gpib.ibeot(ud, 1);
         gpib.ibsic(ud);
         return gpib.ibsre(ud, 1);

@@ -84,7 +84,7 @@ TEST_F(Driver, TransfersNeedAListenerAndTheBoardAddressed) {
          {"wrt A", "ERR", ENOL, 0},
          {"cmd 5f 25", "CMPL|CIC|ATN"},
          {"wrta A", "ERR", EADR},
-         {"rda 1", "ERR", EADR}});  // the board does not listen
+         {"rda 0", "ERR", EADR}});  // the board does not listen, even for nothing
 }
 
 TEST_F(Driver, AReadWithNothingToSayWaitsUntilStopped) {
@@ -147,9 +147,21 @@ TEST_F(Driver, MessagesEndAtEoiAndReadsAtEndOrEos) {
          {"rd 16", "END|CMPL|CIC|LACS", 0, 2, "B\n"},
          {"eos 0x148a", "END|CMPL|CIC|LACS"},  // eight bits: no match
          {"rd 16", "END|CMPL|CIC|LACS", 0, 4, "A\nB\n"},
-         {"eos 0x2000", "ERR|END", EARG}});
-    const std::string trace = Trace();
-    EXPECT_EQ(trace.substr(trace.find("RD 41 0a")), "RD 41 0a\nRD 42 0a END\nRD 41 0a 42 0a END\n");
+         // With XEOS a write sends EOI with each EOS byte: a message ends there.
+         {"eot 0", "END|CMPL|CIC|LACS"},
+         {"eos 0x83b", "END|CMPL|CIC|LACS"},
+         {"cmd 3f 5f 25 40", "END|CMPL|CIC|ATN|TACS"},
+         {"wrt *IDN?;X", "CMPL|CIC|TACS", 0, 7},
+         {"cmd 3f 5f 45 20", "CMPL|CIC|ATN|LACS"},
+         {"eos 0", "CMPL|CIC|ATN|LACS"},
+         {"rd 16", "END|CMPL|CIC|LACS", 0, 6, "METER\n"},
+         {"tmo 1", "END|CMPL|CIC|LACS"},
+         {"rd 16", "ERR|TIMO", EABO, 0},  // X waits for its end
+         {"eos 0x2000", "ERR", EARG}});
+    const std::string trace = Trace();  // EOS, not EOI, ended the first read
+    EXPECT_EQ(trace.substr(trace.find("RD 41 0a")),
+              "RD 41 0a\nRD 42 0a END\nRD 41 0a 42 0a END\nCMD 3f 5f 25 40\nWRT 2a 49 44 4e 3f 3b 58\nCMD 3f 5f 45 20\n"
+              "RD 4d 45 54 45 52 0a END\n");
 }
 
 TEST_F(Driver, ControllerAndArgumentErrors) {

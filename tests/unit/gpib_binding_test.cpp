@@ -347,27 +347,5 @@ TEST(ByteList, ReadsQuotedTextAndHexPairsUpToABadDigitOrAFullList) {
     }
 }
 
-// The settings the transcripts do not show: limits, a negative value, END after a change.
-TEST_F(GpibBindingTest, SettingsCommands) {
-    struct Case {
-        const char* line;
-        std::vector<std::string> display;
-        std::int32_t timeoutMs;
-    };
-    const Case cases[] = {
-        {"TIMEOUT 1", {"{3}GPIB timeout: {1}1{3} second"}, 1000},
-        {"TIMEOUT 4294967295", {"{3}GPIB timeout: {1}10000{3} second{3}s"}, 10000000},
-        {"TIMEOUT -3", {"{3}GPIB timeout: {1}3{3} second{3}s"}, 3000},
-        {"END CRLF", {}, 3000},
-        {"END", {"{3}END message: {1}CRLF"}, 3000},
-    };
-    for (const Case& c : cases) {
-        ClearDisplay(s);
-        ExecuteCommandLine(s, c.line);
-        EXPECT_EQ(Display(true), c.display) << c.line;
-        EXPECT_EQ(s.Settings.TimeoutMs, c.timeoutMs) << c.line;
-    }
-}
-
 }  // namespace
 }  // namespace kelvo
