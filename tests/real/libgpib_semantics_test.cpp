@@ -49,6 +49,10 @@ std::vector<Outcome> RunProgramCalls(const Driver& g) {
         g.ibcmda(ud, bytes.data(), static_cast<long>(bytes.size()));
         return Complete(g, ud);
     };
+    auto write = [&](const char* text, long count) {
+        g.ibwrta(ud, text, count);
+        return Complete(g, ud);
+    };
     step("ibfind GPIB0 (not configured)", [&] { return g.ibfind("GPIB0"); });
     step("ibfind gpib0", [&] { return ud = g.ibfind("gpib0"); });
     step("ibpad", [&] { return g.ibpad(ud, 0); });
@@ -61,11 +65,7 @@ std::vector<Outcome> RunProgramCalls(const Driver& g) {
     step("ibsre", [&] { return g.ibsre(ud, 1); });
     step("ibcmda listen 5, CMPL", [&] { return cmd("\x3f\x5f\x25\x40"); });
     step("ibwait 0 after CMPL", [&] { return g.ibwait(ud, 0); });
-    step("ibwrta, CMPL", [&] {
-        g.ibeot(ud, 1);
-        g.ibwrta(ud, "*IDN?\n", 6);
-        return Complete(g, ud);
-    });
+    step("ibwrta, CMPL", [&] { g.ibeot(ud, 1); return write("*IDN?\n", 6); });
     step("ibcmda talk 5, CMPL", [&] { return cmd("\x3f\x5f\x45\x20"); });
     step("ibrda, CMPL", [&] {
         g.ibrda(ud, buffer, sizeof buffer);
@@ -75,10 +75,7 @@ std::vector<Outcome> RunProgramCalls(const Driver& g) {
     // A wait in short slices: the timeout changes while a read runs, and each
     // wait with CMPL and TIMO returns at the completion or after the slice.
     step("ibcmda listen 5 again", [&] { return cmd("\x3f\x5f\x25\x40"); });
-    step("ibwrta again, CMPL", [&] {
-        g.ibwrta(ud, "*IDN?\n", 6);
-        return Complete(g, ud);
-    });
+    step("ibwrta again, CMPL", [&] { return write("*IDN?\n", 6); });
     step("ibcmda talk 5 again", [&] { return cmd("\x3f\x5f\x45\x20"); });
     std::fill(std::begin(buffer), std::end(buffer), '\0');
     step("ibrda, ibtmo 10 ms meanwhile, waits with CMPL and TIMO", [&] {
@@ -92,10 +89,7 @@ std::vector<Outcome> RunProgramCalls(const Driver& g) {
     out.back().data = std::string(buffer, static_cast<std::size_t>(std::max(0L, out.back().ibcntl)));
     step("ibtmo none again", [&] { return g.ibtmo(ud, 0); });
     step("ibcmda listen 9 (absent)", [&] { return cmd("\x3f\x5f\x29\x40"); });
-    step("ibwrta no listener, CMPL", [&] {
-        g.ibwrta(ud, "X\n", 2);
-        return Complete(g, ud);
-    });
+    step("ibwrta no listener, CMPL", [&] { return write("X\n", 2); });
     step("ibwait 0 after the error", [&] { return g.ibwait(ud, 0); });
     char response = 0;
     step("ibrpp", [&] { return g.ibrpp(ud, &response); });
@@ -181,6 +175,8 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     EXPECT_LT(open("/dev/gpib1", O_RDWR), 0);  // only board 0 is there
     const int fd = open("/dev/gpib0", O_RDWR);
     ASSERT_GE(fd, 0);
+    EXPECT_EQ(ioctl(fd, ks::IBWAIT, nullptr), -1);  // an argument is needed but by a few
+    EXPECT_EQ(errno, EFAULT);
     ks::Wait wait{};
     wait.handle = 7;
     EXPECT_EQ(ioctl(fd, ks::IBWAIT, &wait), -1);
@@ -194,6 +190,7 @@ TEST(EmulatedKernelDriver, HandlesTheBoardMutexAndUnknownHandlesAsTheDriverDoes)
     EXPECT_EQ(errno, EPERM);
     const int on = 1, off = 0;
     ASSERT_EQ(ioctl(fd, ks::IBMUTEX, &on), 0);
+    EXPECT_EQ(ioctl(fd, ks::IBGTS, nullptr), 0);  // standby takes no argument
     EXPECT_EQ(ioctl(fd, ks::IBCMD, &cmd), 0);
     EXPECT_EQ(cmd.completed_transfer_count, 1u);
     cmd.handle = 9;

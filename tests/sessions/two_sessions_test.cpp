@@ -95,10 +95,6 @@ struct Console1 {
         }
         return lines;
     }
-    std::string Response() const {
-        return std::string(reinterpret_cast<const char*>(const_cast<Session&>(s).ResponseBuffer.data()),
-                           static_cast<std::size_t>(s.ResponseLength));
-    }
 
     RecordingHost host;
     Console console{host};
@@ -120,80 +116,11 @@ protected:
     e2e::ScratchDir scratch_;
 };
 
-TEST_F(TwoSessions, InterleavedLinesSeeOnlyTheirOwnInstrument) {
-    e2e::InstrumentServer alphaServer(Options("alpha"));
-    e2e::InstrumentServer betaServer(Options("beta"));
-    ASSERT_NE(alphaServer.Port(), 0);
-    ASSERT_NE(betaServer.Port(), 0);
-    Console1 a(alphaServer.Port());
-    Console1 b(betaServer.Port());
-
-    EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
-    EXPECT_TRUE(Contains(b.Run("ENTER ;*IDN?"), "BETA,TWO"));
-    EXPECT_EQ(a.Response().substr(0, 9), "ALPHA,ONE");
-    EXPECT_EQ(b.Response().substr(0, 8), "BETA,TWO");
-
-    // Each compares its own last response.
-    a.Run("TEST STR ALPHA,ONE");
-    b.Run("TEST STR BETA,TWO");
-    EXPECT_EQ(a.s.TestResult, kTestTrue);
-    EXPECT_EQ(b.s.TestResult, kTestTrue);
-    EXPECT_FALSE(a.s.ErrorFlag);
-    EXPECT_FALSE(b.s.ErrorFlag);
-
-    // An error in one session is that session's alone.
-    const auto refused = b.Run("FROBNICATE");
-    EXPECT_TRUE(Contains(refused, "? Unrecognized command 'FROBNICATE'"));
-    EXPECT_TRUE(b.s.ErrorFlag);
-    EXPECT_FALSE(a.s.ErrorFlag);
-    EXPECT_EQ(a.s.ErrorCount, 0);
-    EXPECT_TRUE(a.host.beeps.empty());
-    EXPECT_EQ(b.host.beeps.size(), 1u);
-
-    // Settings changed by a line stay in their session.
-    a.Run("TIMEOUT 3");
-    EXPECT_EQ(a.s.Settings.TimeoutMs, 3000);
-    EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
-    b.Run("BEEP ON");
-    EXPECT_TRUE(b.s.Settings.BeepEnabled);
-    EXPECT_FALSE(a.s.Settings.BeepEnabled);
-
-    EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
-    EXPECT_TRUE(Contains(a.Run("ENTER ;VAL?"), "+1.5"));
-    a.Run("TEST VAL 1.5 TOL 0.01");
-    b.Run("TEST VAL -7.25 TOL 0.01");
-    EXPECT_EQ(a.s.TestResult, kTestTrue);
-    EXPECT_EQ(b.s.TestResult, kTestTrue);
-    // Nothing of the other session ever reached a display.
-    EXPECT_FALSE(Contains(a.Display(), "BETA"));
-    EXPECT_FALSE(Contains(b.Display(), "ALPHA"));
-}
-
-TEST_F(TwoSessions, AnAbortReachesOnlyTheSessionItIsGivenTo) {
-    e2e::InstrumentServer alphaServer(Options("alpha"));
-    e2e::InstrumentServer betaServer(Options("beta"));
-    Console1 a(alphaServer.Port());
-    Console1 b(betaServer.Port());
-    // A query nobody answers: ESC ends the wait of `a`; `b` is not waiting and
-    // takes nothing.
-    a.host.onPump = [&] {
-        if (a.s.TransferWaitActive && !a.s.TransferAbort) {
-            EXPECT_FALSE(DeliverInterrupt(b.s, Interrupt::Escape));
-            EXPECT_TRUE(DeliverInterrupt(a.s, Interrupt::Escape));
-        }
-    };
-    const auto lines = a.Run("ENTER ;SILENCE?");
-    EXPECT_TRUE(a.s.ErrorFlag);
-    EXPECT_FALSE(b.s.TransferAbort);
-    EXPECT_FALSE(b.s.ErrorFlag);
-    a.host.onPump = nullptr;
-    EXPECT_TRUE(Contains(b.Run("ENTER ;*IDN?"), "BETA,TWO"));
-    EXPECT_FALSE(b.s.ErrorFlag);
-}
-
-// While one session waits for a reply that does not come, the other runs whole
-// lines against its own instrument: their connections are their own.
-TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
+// Two sessions against their own instruments: each sees its own replies, flags,
+// errors and settings. While one waits for a reply that does not come, the other
+// runs whole lines (their connections are their own), and ESC reaches only the
+// session it is given to.
+TEST_F(TwoSessions, EachSeesOnlyItsOwnInstrumentAndLine) {
     e2e::InstrumentServer alphaServer(Options("alpha"));
     e2e::InstrumentServer betaServer(Options("beta"));
     Console1 a(alphaServer.Port());
@@ -207,20 +134,40 @@ TEST_F(TwoSessions, OneSessionRunsLinesWhileTheOtherWaits) {
             EXPECT_TRUE(a.s.CommandBusy);
             EXPECT_FALSE(b.s.CommandBusy);
         } else {
+            EXPECT_FALSE(DeliverInterrupt(b.s, Interrupt::Escape));  // not waiting: takes nothing
             EXPECT_TRUE(DeliverInterrupt(a.s, Interrupt::Escape));
         }
     };
     const auto lines = a.Run("ENTER ;SILENCE?");
     a.host.onPump = nullptr;
     EXPECT_TRUE(Contains(nested, "BETA,TWO"));
-    EXPECT_FALSE(b.s.ErrorFlag);
+    EXPECT_FALSE(b.s.ErrorFlag || b.s.TransferAbort);
     EXPECT_TRUE(a.s.ErrorFlag);  // the abort is an error of its own line
     EXPECT_FALSE(Contains(lines, "BETA"));
-    // Both connections were closed after their lines; each opens its own again.
+    EXPECT_EQ(b.host.beeps.size(), 0u);
+
+    // Both connections were closed after their lines; each opens its own again
+    // and compares its own last response.
     EXPECT_TRUE(Contains(a.Run("ENTER ;*IDN?"), "ALPHA,ONE"));
     EXPECT_TRUE(Contains(b.Run("ENTER ;VAL?"), "-7.25"));
-}
+    a.Run("TEST STR ALPHA,ONE");
+    b.Run("TEST STR -7.25");
+    EXPECT_EQ(a.s.TestResult, kTestTrue);
+    EXPECT_EQ(b.s.TestResult, kTestTrue);
+    EXPECT_FALSE(a.s.ErrorFlag);
 
+    // An error and its beep are the session's alone; so are the settings.
+    const std::size_t beeps = a.host.beeps.size();
+    EXPECT_TRUE(Contains(b.Run("FROBNICATE"), "? Unrecognized command 'FROBNICATE'"));
+    EXPECT_TRUE(b.s.ErrorFlag);
+    EXPECT_FALSE(a.s.ErrorFlag);
+    EXPECT_EQ(a.host.beeps.size(), beeps);
+    EXPECT_EQ(b.host.beeps.size(), 1u);
+    a.Run("TIMEOUT 3");
+    EXPECT_EQ(b.s.Settings.TimeoutMs, 5000);
+    EXPECT_FALSE(Contains(a.Display(), "BETA"));
+    EXPECT_FALSE(Contains(b.Display(), "ALPHA"));
+}
 
 #ifdef KELVO_GPIB_SIM_PATH
 // Both sessions load the simulated driver library and share its bus; each has

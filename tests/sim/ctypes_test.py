@@ -10,7 +10,7 @@ import tempfile
 import unittest
 
 ERR, TIMO, END, CMPL = 0x8000, 0x4000, 0x2000, 0x100
-EARG, EABO = 4, 6
+EARG, EABO, ETAB = 4, 6, 20
 T10ms, T1s = 7, 11
 IbaTMO = 0x3
 NOADDR = 0xFFFF
@@ -21,6 +21,10 @@ SIGNATURES = {
     "ibfind": ([ctypes.c_char_p], ctypes.c_int),
     "ibdev": ([ctypes.c_int] * 6, ctypes.c_int),
     "ibonl": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
+    "ibpad": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
+    "ibrsv2": ([ctypes.c_int] * 3, ctypes.c_int),
+    "PPollConfig": ([ctypes.c_int, ctypes.c_uint16, ctypes.c_int, ctypes.c_int], None),
+    "ResetSys": ([ctypes.c_int, ctypes.POINTER(ctypes.c_uint16)], None),
     "ibwrt": ([ctypes.c_int, ctypes.c_char_p, ctypes.c_long], ctypes.c_int),
     "ibrd": ([ctypes.c_int, ctypes.c_char_p, ctypes.c_long], ctypes.c_int),
     "ibrsp": ([ctypes.c_int, ctypes.c_char_p], ctypes.c_int),
@@ -121,6 +125,41 @@ class SimulatedLibrary(unittest.TestCase):
         self.assertEqual(listener.value, 1)
         lib.ibln(self.board, 7, 0, ctypes.byref(listener))
         self.assertEqual(listener.value, 0)
+
+    def test_listener_check_limits_and_the_board_address_in_a_poll(self):
+        listener = ctypes.c_short(-1)
+        self.assertFalse(lib.ibln(self.board, 30, 0x60, ctypes.byref(listener)) & ERR)  # the first secondary
+        self.assertEqual(listener.value, 0)
+        self.assertTrue(lib.ibln(self.board, 31, 0, ctypes.byref(listener)) & ERR)
+        self.assertEqual(iberr.value, EARG)
+        nobody = lib.ibdev(0, 9, 0, T10ms, 1, 0)  # polled without touching the instruments' status
+        lib.ibpad(self.board, 3)
+        self.assertTrue(lib.ibrsp(nobody, ctypes.create_string_buffer(1)) & ERR)
+        lib.ibpad(self.board, 0)
+        lib.ibonl(nobody, 0)
+        self.assertIn("CMD 3f 23 18 49", self.trace_lines())  # UNL, the board listens, SPE, 9 talks
+
+    def test_argument_limits(self):
+        self.assertFalse(lib.ibrsv2(self.board, 0, 0) & ERR)  # no reason for service is a status byte too
+        pads = (ctypes.c_uint16 * 3)(5, 31, NOADDR)
+        lib.FindLstn(self.board, pads, (ctypes.c_uint16 * 2)(), 2)
+        self.assertEqual((iberr.value, ibcntl.value), (EARG, 1))  # the count names the bad entry
+        for line, sense, error in ((1, 0, 0), (8, 1, 0), (0, 0, EARG), (9, 0, EARG), (8, 2, EARG), (1, -1, EARG)):
+            lib.PPollConfig(self.board, 5, line, sense)
+            self.assertEqual(lib.ThreadIberr(), error, (line, sense))
+
+    def test_reset_clears_the_interface_and_the_instruments_first(self):
+        lib.ResetSys(self.board, (ctypes.c_uint16 * 2)(9, NOADDR))  # nobody at 9 for the "*RST"
+        self.assertEqual(self.trace_lines()[2:5], ["REN 1", "IFC", "CMD 14"])
+
+    def test_descriptors_run_out(self):
+        opened = []
+        while (ud := lib.ibdev(0, 6, 0, T1s, 1, 0)) >= 0:
+            opened.append(ud)
+        self.assertEqual((opened[-1], iberr.value), (63, ETAB))
+        self.assertEqual((lib.ibfind(b"gpib0"), iberr.value), (-1, ETAB))
+        for ud in opened:
+            lib.ibonl(ud, 0)
 
     def test_all_spoll(self):
         pads = (ctypes.c_uint16 * 2)(5, NOADDR)  # the counter, which no other test polls

@@ -6,11 +6,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ using namespace kelvo::gpibsim;
     X(int, ibstop, (int)) X(int, ibrpp, (int, char*)) X(int, ibsic, (int)) X(int, ibsre, (int, int))           \
     X(int, ibrsc, (int, int)) X(int, ibtmo, (int, int)) X(int, ibeos, (int, int)) X(int, ibeot, (int, int))    \
     X(int, ibpad, (int, int)) X(int, ibsad, (int, int)) X(int, ibconfig, (int, int, int))                      \
+    X(int, ibrsp, (int, char*))                                          \
     X(int, ThreadIbsta, ()) X(int, ThreadIberr, ()) X(long, ThreadIbcntl, ())
 
 struct Driver {
@@ -64,12 +66,46 @@ struct Driver {
 #endif
 };
 
+// ibsta's bits by name, most significant first: "END|CMPL|CIC|LACS".
+inline std::string StatusNames(int sta) {
+    static const std::pair<int, const char*> kBits[] = {
+        {ERR, "ERR"}, {TIMO, "TIMO"}, {END, "END"}, {SRQI, "SRQI"}, {RQS, "RQS"},   {SPOLL, "SPOLL"},
+        {EVENT, "EVENT"}, {CMPL, "CMPL"}, {LOK, "LOK"}, {REM, "REM"}, {CIC, "CIC"}, {ATN, "ATN"},
+        {TACS, "TACS"}, {LACS, "LACS"}, {DTAS, "DTAS"}, {DCAS, "DCAS"}};
+    std::string names;
+    for (const auto& [bit, name] : kBits)
+        if (sta & bit) names += (names.empty() ? "" : "|") + std::string(name);
+    return names;
+}
+
+inline int StatusMask(const std::string& names) {
+    int mask = 0;
+    std::stringstream in(names);
+    for (std::string name; std::getline(in, name, '|');) {
+        bool known = false;
+        for (int bit = 1; bit <= ERR; bit <<= 1)
+            if (StatusNames(bit) == name) mask |= bit, known = true;
+        if (!known) mask |= std::stoi(name, nullptr, 0);
+    }
+    return mask;
+}
+
+// One call of a script and what it must leave.
+struct Step {
+    const char* call;
+    const char* status;          // ibsta by name (StatusNames); "*" when it does not matter
+    int iberr = -1;              // checked unless -1
+    long ibcntl = -1;            // checked unless -1
+    const char* data = nullptr;  // what the read brought in, or a poll's answer, when given
+};
+
 // A test with its own bench (written from YAML text) and trace file. The board
 // is found and set up as the program does before each command line.
 class BusTest : public ::testing::Test {
 protected:
     const Driver& gpib = Driver::Get();
     int ud = -1;
+    int device = -1;  // the descriptor the last "ibdev" step opened
 
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -88,75 +124,135 @@ protected:
         std::filesystem::remove_all(dir_);
     }
 
-    // Writes the bench, finds the board and sets it up as the program does:
-    // Interface Clear, Remote Enable, EOI on writes, the given timeout.
-    void Start(const std::string& yaml, int timeout = TNONE) {
-        const std::string path = (dir_ / "bench.yaml").string();
+    // Writes the bench, finds the board and sets it up as the program does.
+    void Start(const std::string& yaml) {
+        const std::string path = Path("bench.yaml");
         std::ofstream(path) << yaml;
         setenv("GPIB_SIM_CONFIG", path.c_str(), 1);
-        StartBoard(timeout);
+        StartBoard();
     }
 
-    void StartBoard(int timeout = TNONE) {
+    // Interface Clear, Remote Enable, EOI on writes, no timeout.
+    int StartBoard() {
         ud = gpib.ibfind("gpib0");
-        ASSERT_GE(ud, 16);  // descriptors follow the board indexes
+        EXPECT_GE(ud, 16);  // descriptors follow the board indexes
         open_.push_back(ud);
-        gpib.ibtmo(ud, timeout);
+        gpib.ibtmo(ud, TNONE);
         gpib.ibeot(ud, 1);
         gpib.ibsic(ud);
-        gpib.ibsre(ud, 1);
+        return gpib.ibsre(ud, 1);
     }
 
-    int OpenDevice(int pad) {
-        const int dev = gpib.ibdev(0, pad, 0, T100ms, 1, 0);
-        if (dev >= 0) open_.push_back(dev);
-        return dev;
+    // Takes every descriptor offline, so that the next ibfind may read a new bench.
+    void Offline() {
+        for (int d : open_) gpib.ibonl(d, 0);
+        open_.clear();
     }
 
-    // Sends command bytes and waits for completion as the program does.
-    int Cmd(std::vector<unsigned char> bytes) {
-        gpib.ibcmda(ud, bytes.data(), static_cast<long>(bytes.size()));
-        return Wait();
-    }
-    // Polls until CMPL, then collects the result with CMPL in the mask.
-    int Wait() {
-        while (!(gpib.ibwait(ud, 0) & CMPL)) {
+    // Runs the steps in order. A call is an operation and its arguments:
+    //   cmd|cmda HEX...   wrt|wrta TEXT (the rest of the step)   wrt-null   rd|rda COUNT
+    //   wait MASK   stop   sic   rpp   rsp   ibdev PAD   start   and the
+    //   settings tmo|eos|eot|pad|sre|rsc|onl N and config OPTION VALUE.
+    // It goes to the board, to the last device opened with "dev " in front, or to
+    // descriptor N with "ud N " in front. Reads all use one buffer.
+    void Run(std::initializer_list<Step> steps) {
+        for (const Step& step : steps) {
+            SCOPED_TRACE(step.call);
+            std::string answer;
+            const int sta = Call(step.call, answer);
+            if (std::string(step.status) != "*") { EXPECT_EQ(StatusNames(sta), step.status); }
+            EXPECT_EQ(*gpib.ibsta, sta);
+            EXPECT_EQ(gpib.ThreadIbsta(), sta);
+            EXPECT_EQ(gpib.ThreadIberr(), *gpib.iberr);
+            EXPECT_EQ(gpib.ThreadIbcntl(), *gpib.ibcntl);
+            if (step.iberr != -1) { EXPECT_EQ(*gpib.iberr, step.iberr); }
+            if (step.ibcntl != -1) { EXPECT_EQ(*gpib.ibcntl, step.ibcntl); }
+            if (answer.empty() && *gpib.ibcntl > 0)
+                answer.assign(buffer_.data(), static_cast<std::size_t>(std::min<long>(*gpib.ibcntl, kBuffer)));
+            if (step.data != nullptr) { EXPECT_EQ(answer, step.data); }
         }
-        return gpib.ibwait(ud, CMPL);
-    }
-    // Addresses the instrument to listen (board talks) and writes text.
-    int Send(int address, const std::string& text) {
-        Cmd({0x3F, 0x5F, static_cast<unsigned char>(0x20 + address), 0x40});
-        gpib.ibwrta(ud, text.data(), static_cast<long>(text.size()));
-        return Wait();
-    }
-    // Addresses the instrument to talk (board listens) and reads its reply.
-    std::string Receive(int address, long max = 4096) {
-        Cmd({0x3F, 0x5F, static_cast<unsigned char>(0x40 + address), 0x20});
-        std::string buffer(static_cast<std::size_t>(max), '\0');
-        gpib.ibrda(ud, buffer.data(), max);
-        Wait();
-        buffer.resize(static_cast<std::size_t>(*gpib.ibcntl));
-        return buffer;
-    }
-    std::string Query(int address, const std::string& text) {
-        Send(address, text);
-        return Receive(address);
     }
 
-    std::vector<std::string> TraceLines() const {
+    // The bus trace so far, one event a line.
+    std::string Trace() const {
         std::ifstream in(trace_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::vector<int> open_;
 
 private:
+    static constexpr long kBuffer = 1 << 20;
+
+    int Call(const std::string& text, std::string& answer) {
+        std::string op = text, rest;  // the operation, and the rest of the step after one space
+        auto next = [&] {
+            const std::size_t space = op.find(' ');
+            rest = space == std::string::npos ? "" : op.substr(space + 1);
+            op.resize(std::min(space, op.size()));
+        };
+        next();
+        int target = ud;
+        if (op == "dev") target = device, op = rest, next();
+        if (op == "ud") target = std::stoi(rest), op = rest.substr(rest.find(' ') + 1), next();
+        std::istringstream args(rest);
+        auto arg = [&args] {
+            std::string word;
+            args >> word;
+            return std::stoi(word, nullptr, 0);
+        };
+        if (op == "cmd" || op == "cmda") {
+            bytes_.clear();
+            for (std::string h; args >> h;) bytes_ += static_cast<char>(std::stoi(h, nullptr, 16));
+            return (op == "cmd" ? gpib.ibcmd : gpib.ibcmda)(target, bytes_.data(), static_cast<long>(bytes_.size()));
+        }
+        if (op == "wrt" || op == "wrta") {
+            bytes_ = rest;
+            return (op == "wrt" ? gpib.ibwrt : gpib.ibwrta)(target, bytes_.data(), static_cast<long>(bytes_.size()));
+        }
+        if (op == "wrt-null") return gpib.ibwrt(target, nullptr, 0);
+        if (op == "rd" || op == "rda") {
+            buffer_.assign(static_cast<std::size_t>(kBuffer), '\0');
+            return (op == "rd" ? gpib.ibrd : gpib.ibrda)(target, buffer_.data(), arg());
+        }
+        if (op == "wait") return gpib.ibwait(target, StatusMask(rest));
+        if (op == "stop") return gpib.ibstop(target);
+        if (op == "sic") return gpib.ibsic(target);
+        if (op == "start") return StartBoard();
+        if (op == "rpp" || op == "rsp") {
+            char byte = 0, hex[3];
+            const int sta = (op == "rpp" ? gpib.ibrpp : gpib.ibrsp)(target, &byte);
+            std::snprintf(hex, sizeof hex, "%02x", byte & 0xFF);
+            return answer = hex, sta;
+        }
+        if (op == "ibdev") {
+            device = gpib.ibdev(0, arg(), 0, T100ms, 1, 0);
+            if (device >= 0) open_.push_back(device);
+            return *gpib.ibsta;
+        }
+        if (op == "config") {
+            const int option = arg();
+            return gpib.ibconfig(target, option, arg());
+        }
+        const int value = arg();
+        if (op == "tmo") return gpib.ibtmo(target, value);
+        if (op == "eos") return gpib.ibeos(target, value);
+        if (op == "eot") return gpib.ibeot(target, value);
+        if (op == "pad") return gpib.ibpad(target, value);
+        if (op == "sre") return gpib.ibsre(target, value);
+        if (op == "rsc") return gpib.ibrsc(target, value);
+        if (op == "onl") return gpib.ibonl(target, value);
+        ADD_FAILURE() << "unknown step " << text;
+        return -1;
+    }
+
     std::filesystem::path dir_;
     std::string trace_;
+    std::string bytes_;
+    std::vector<char> buffer_ = std::vector<char>(static_cast<std::size_t>(kBuffer));
 };
 
 }  // namespace kelvo::simtest
