@@ -139,7 +139,10 @@ bool ReadFileLine(Session& s, std::FILE* file, char (&raw)[kLineBufferSize], std
         run_report::LineRead(s, file, true);
         if (full <= kMaxCommandLine) return true;
         // Never run a part of a line: the rest would run as a line of its own.
+        // The refusal is the line's own error, reported under its first part.
+        const run_report::LineMark mark = run_report::LineStarting(s, raw);
         ReportLineTooLong(s, full);
+        run_report::LineEnded(s, mark);
     }
 }
 
