@@ -1,12 +1,5 @@
-// The VXI-11 client: its XDR encodings, and Vxi11Link against a scripted server
-// on 127.0.0.1 that speaks the core, abort and portmapper channels and can be
-// told to misbehave.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
+// The VXI-11 client: Vxi11Link against a scripted server on 127.0.0.1 that
+// speaks the core, abort and portmapper channels and can be told to misbehave.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,29 +13,15 @@
 #include <gtest/gtest.h>
 
 #include "bus/vxi11/vxi11_link.h"
-#include "unit/vxi11_wire.h"
+#include "rpc_peer.h"
+#include "vxi11/vxi11.h"
 
 namespace kelvo::vxi11 {
 namespace {
 
 using namespace std::chrono_literals;
-using namespace wire;
 using Clock = std::chrono::steady_clock;
-
-TEST(Vxi11Xdr, RecordsAreTheProtocolsWords) {
-    Device_ReadParms read{7, 1024, 2000, 0, 0x80, '\n'};  // the term character as a word
-    EXPECT_EQ(Encode(Xdr(xdr_Device_ReadParms), &read), Words({7, 1024, 2000, 0, 0x80, 10}));
-    char name[] = "gpib0,5";
-    Create_LinkParms link{1, FALSE, 0, name};
-    Bytes expected = Words({1, 0, 0, 7}) + Bytes{'g', 'p', 'i', 'b', '0', ',', '5', 0};  // padded to a word
-    EXPECT_EQ(Encode(Xdr(xdr_Create_LinkParms), &link), expected);
-    Bytes answer = Words({0, 9, 1025, 4096});  // the abort port as a word
-    Create_LinkResp resp{};
-    ASSERT_TRUE(Decode(Xdr(xdr_Create_LinkResp), answer, 0, resp));
-    EXPECT_EQ(resp.lid, 9);
-    EXPECT_EQ(resp.abortPort, 1025);
-    EXPECT_EQ(resp.maxRecvSize, 4096u);
-}
+using testsupport::Put;
 
 TEST(Vxi11Errors, TextsAreTheProtocols) {
     const std::pair<std::int32_t, const char*> cases[] = {
@@ -60,25 +39,10 @@ TEST(Vxi11Errors, TextsAreTheProtocols) {
 // device echoes what was written to it (with END), answers device_readstb with
 // 0x42, and records every call.
 
-int ListenOnLoopback(std::uint16_t& port) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || listen(fd, 8) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        close(fd);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return fd;
-}
-
 // A port on 127.0.0.1 that nothing listens on.
 std::uint16_t ClosedPort() {
     std::uint16_t port = 0;
-    close(ListenOnLoopback(port));
+    close(testsupport::ListenOnLoopback(port));
     return port;
 }
 
@@ -107,7 +71,7 @@ public:
 
     FakeServer() {
         for (int channel : {kCoreChannel, kAbortChannel, kMapperChannel}) {
-            listeners_[channel] = ListenOnLoopback(ports_[channel]);
+            listeners_[channel] = testsupport::ListenOnLoopback(ports_[channel]);
             threads_.emplace_back([this, channel] { Accept(channel); });
         }
     }
@@ -172,8 +136,6 @@ private:
                 close(fd);
                 return;
             }
-            const int on = 1;
-            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             connections_.push_back(fd);
             connectionThreads_.emplace_back([this, fd, channel] { Serve(fd, channel); });
         }
@@ -181,34 +143,33 @@ private:
 
     // Each call's results; empty for PROC_UNAVAIL, none to hang up.
     void Serve(int fd, int channel) {
-        for (Bytes call; !(call = ReadRecord(fd)).empty();) {
-            const std::uint32_t xid = WordAt(call, 0);
-            const std::uint32_t procedure = WordAt(call, 20);
-            const std::size_t at = ArgumentsAt(call);
-            std::optional<Bytes> results;
+        testsupport::RpcPeer peer(fd);
+        for (std::optional<std::string> record; (record = peer.Next(-1));) {
+            const std::optional<instsim::rpc::Call> call = instsim::rpc::ParseCall(*record);
+            if (!call) break;
+            instsim::rpc::Reader args(call->args);
+            std::optional<std::string> results;
             if (channel == kMapperChannel)
-                results = procedure != 3 ? Bytes{}
-                                         : Words({WordAt(call, at) == DEVICE_CORE && registered ? ports_[kCoreChannel] : 0u});
+                results = call->procedure != 3 ? "" : Put({args.U32() == DEVICE_CORE && registered ? ports_[kCoreChannel] : 0u});
             else if (channel == kAbortChannel)
-                results = procedure != device_abort ? Bytes{} : Abort();
+                results = call->procedure != device_abort ? "" : Abort();
             else
-                results = Core(procedure, call, at);
-            if (!results || !SendAll(fd, results->empty() ? Reply(xid, {}, 1 << 20, 3) : Reply(xid, *results)))
-                break;
+                results = Core(call->procedure, args);
+            if (!results || !peer.Answer(call->xid, *results, results->empty() ? 3 : 0)) break;
         }
         std::lock_guard lock(mutex_);
         std::erase(connections_, fd);
-        close(fd);
+        shutdown(fd, SHUT_RDWR);
     }
 
-    Bytes Abort() {
+    std::string Abort() {
         {
             std::lock_guard lock(mutex_);
             ++abortCount_;
             aborted_ = true;
         }
         changed_.notify_all();
-        return Words({0});
+        return Put({0});
     }
 
     void Record(Call call) {
@@ -216,32 +177,32 @@ private:
         calls_.push_back(std::move(call));
     }
 
-    std::optional<Bytes> Core(std::uint32_t procedure, Bytes& call, std::size_t at) {
+    std::optional<std::string> Core(std::uint32_t procedure, instsim::rpc::Reader& args) {
         switch (procedure) {
             case create_link: {
-                Create_LinkParms parms{};
-                if (!Decode(Xdr(xdr_Create_LinkParms), call, at, parms)) return std::nullopt;
-                Record({procedure, parms.lockDevice, parms.device});
-                xdr_free(Xdr(xdr_Create_LinkParms), reinterpret_cast<char*>(&parms));
-                return Words({static_cast<std::uint32_t>(linkError), linkError ? 0u : 17u, ports_[kAbortChannel],
-                              maxRecvSize});
+                args.U32();
+                const auto lock = static_cast<std::int32_t>(args.U32());
+                args.U32();
+                Record({procedure, lock, args.String(256)});
+                return Put({static_cast<std::uint32_t>(linkError), linkError ? 0u : 17u, ports_[kAbortChannel],
+                            maxRecvSize});
             }
             case device_write: {
-                Device_WriteParms parms{};
-                if (!Decode(Xdr(xdr_Device_WriteParms), call, at, parms)) return std::nullopt;
-                std::string data(parms.data.data_val, parms.data.data_len);
-                xdr_free(Xdr(xdr_Device_WriteParms), reinterpret_cast<char*>(&parms));
-                if (data.size() > maxRecvSize) return Words({kParameterError, 0});
+                args.U32(), args.U32(), args.U32();
+                const auto flags = static_cast<std::int32_t>(args.U32());
+                std::string data = args.Opaque(1 << 24);
+                if (!args.ok()) return std::nullopt;
+                if (data.size() > maxRecvSize) return Put({kParameterError, 0});
                 if (writeTakesAtMost != 0 && data.size() > writeTakesAtMost) data.resize(writeTakesAtMost);
-                Record({procedure, static_cast<std::int32_t>(parms.flags), data});
+                Record({procedure, flags, data});
                 QueueReply(data);
-                return Words({0, static_cast<std::uint32_t>(data.size())});
+                return Put({0, static_cast<std::uint32_t>(data.size())});
             }
             case device_read:
-                return Read(call, at);
+                return Read(args);
             case device_readstb:
                 Record({procedure});
-                return Words({0, 0x42});
+                return Put({0, 0x42});
             case device_trigger:
             case device_clear:
             case device_remote:
@@ -250,19 +211,20 @@ private:
             case device_unlock:
             case destroy_link:
                 Record({procedure});
-                return Words({0});
+                return Put({0});
             default:
-                return Bytes{};
+                return "";
         }
     }
 
-    std::optional<Bytes> Read(Bytes& call, std::size_t at) {
-        Device_ReadParms parms{};
-        if (!Decode(Xdr(xdr_Device_ReadParms), call, at, parms)) return std::nullopt;
-        Record({device_read, static_cast<std::int32_t>(parms.flags), "", static_cast<std::uint32_t>(parms.requestSize),
-                parms.termChar});
-        if (dropOnRead) return std::nullopt;
-        Device_ReadResp answer{};
+    std::optional<std::string> Read(instsim::rpc::Reader& args) {
+        args.U32();
+        const std::uint32_t size = args.U32(), ioTimeout = args.U32();
+        args.U32();
+        const std::uint32_t flags = args.U32();
+        const char term = static_cast<char>(args.U32());
+        Record({device_read, static_cast<std::int32_t>(flags), "", size, term});
+        if (dropOnRead || !args.ok()) return std::nullopt;
         std::unique_lock lock(mutex_);
         aborted_ = false;
         reading_ = true;
@@ -271,33 +233,32 @@ private:
             changed_.wait(lock, [this] { return stopping_ || hang != Hang::ForEver; });
             reading_ = false;
             if (stopping_) return std::nullopt;
-            return Words({kIoTimeout, 0, 0});
+            return Put({kIoTimeout, 0, 0});
         }
         if (hang == Hang::UntilAbortOrTimeout) {
-            const bool abort = changed_.wait_for(lock, std::chrono::milliseconds(parms.io_timeout),
-                                                 [this] { return aborted_; });
+            const bool abort = changed_.wait_for(lock, std::chrono::milliseconds(ioTimeout), [this] { return aborted_; });
             reading_ = false;
-            return Words({static_cast<std::uint32_t>(abort ? kAbort : kIoTimeout), 0, 0});
+            return Put({static_cast<std::uint32_t>(abort ? kAbort : kIoTimeout), 0, 0});
         }
         reading_ = false;
-        std::size_t n = std::min<std::size_t>(pending_.size(), parms.requestSize);
+        std::size_t n = std::min<std::size_t>(pending_.size(), size);
         if (readChunk != 0) n = std::min<std::size_t>(n, readChunk);
-        if ((parms.flags & 0x80) != 0) {
-            const std::size_t term = pending_.find(parms.termChar);
-            if (term != std::string::npos && term < n) {
-                n = term + 1;
-                answer.reason |= kReasonTermChar;
+        std::uint32_t reason = 0;
+        if ((flags & 0x80) != 0) {
+            const std::size_t at = pending_.find(term);
+            if (at != std::string::npos && at < n) {
+                n = at + 1;
+                reason |= kReasonTermChar;
             }
         }
         std::string out = pending_.substr(0, n);
         pending_.erase(0, n);
-        if (pending_.empty()) answer.reason |= kReasonEnd;
-        if (n == parms.requestSize) answer.reason |= kReasonRequestCount;
-        if (readTooMuch) out += std::string(parms.requestSize + 10, 'x');
-        answer.error = readError;
-        answer.data.data_len = static_cast<u_int>(out.size());
-        answer.data.data_val = out.data();
-        return Encode(Xdr(xdr_Device_ReadResp), &answer);
+        if (pending_.empty()) reason |= kReasonEnd;
+        if (n == size) reason |= kReasonRequestCount;
+        if (readTooMuch) out += std::string(size + 10, 'x');
+        instsim::rpc::Writer w;
+        w.I32(readError).U32(reason).Opaque(out);
+        return w.Bytes();
     }
 
     int listeners_[3] = {-1, -1, -1};
@@ -412,7 +373,7 @@ TEST(Vxi11Link, OpeningFailsWithWhatAndWhereNamed) {
         SCOPED_TRACE(c.name);
         FakeServer server;
         std::uint16_t silentPort = 0;
-        const int silent = ListenOnLoopback(silentPort);  // connections are taken, never answered
+        const int silent = testsupport::ListenOnLoopback(silentPort);  // connections are taken, never answered
         LinkOptions options = Options(server);
         c.setUp(server, options, silentPort);
         Vxi11Link link;
