@@ -5,6 +5,7 @@
 // on a free port.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -145,6 +146,20 @@ TEST_F(Vxi11Server, ThePortmapperTellsTheCorePort) {
     pmap.Send(3, addr.Bytes(), 4);
     const std::string results = pmap.Results(stat);
     EXPECT_EQ(rpc::Reader(results).String(64), "127.0.0.1." + std::to_string(port >> 8) + "." + std::to_string(port & 0xFF));
+    // GETPORT over UDP too, a datagram each way.
+    const int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(Port("portmap")));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string call = Put({7, 0, 2, 100000, 2, 3, 0, 0, 0, 0, kCore, 1, 6, 0});
+    sendto(udp, call.data(), call.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    char reply[64];
+    pollfd p{udp, POLLIN, 0};
+    const ssize_t n = poll(&p, 1, 10000) == 1 ? recv(udp, reply, sizeof reply, 0) : 0;
+    close(udp);
+    EXPECT_EQ(Get(std::string_view(reply, static_cast<std::size_t>(std::max<ssize_t>(n, 0)))),
+              (Words{7, 1, 0, 0, 0, 0, port}));
 }
 
 // Reads that end at the count (reason 1), the term character (2) or END (4),
@@ -197,7 +212,11 @@ TEST_F(Vxi11Server, StatusByteTriggerAndClearActOnTheInstrument) {
     const Words five = core.Link("gpib0,5");
     EXPECT_EQ(core.Call(kStb, Generic(five.at(1))), (Words{0, 0x41}));
     EXPECT_EQ(core.Write(five[1], "*IDN?\n"), 0u);
-    EXPECT_EQ(core.Read(five[1]).data, "KELVO,FC-2,EX0002,1.0\r\n");  // after its delay, the GPIB terminator
+    // The reply comes once the counter's delay is over, long before the read's
+    // time is up; with the GPIB terminator.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(core.Read(five[1], 4096, 20000).data, "KELVO,FC-2,EX0002,1.0\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_EQ(core.Call(kStb, Generic(core.Link("inst1").at(1))), (Words{0, 0x41}));
     for (const char* name : {"gpib0,7", "nosuch"}) EXPECT_EQ(core.Link(name).at(0), 3u) << name;
     ExpectTrace("STB #1 50\nSTB #1 10\nTRIGGER #1\nTX #1 2b 31 2e 30 45 2b 30 30 0a END\n"
@@ -213,12 +232,14 @@ TEST_F(Vxi11Server, ALockKeepsOtherLinksOut) {
     const Words b = second.Link("inst0");
     ASSERT_EQ(b.at(0), 0u);
     EXPECT_EQ(second.Write(b[1], "*IDN?\n"), 11u);
+    std::uint32_t stat = 0;
+    second.Send(kRead, Channel::ReadArgs(b[1], 100, 1000));
+    EXPECT_EQ(Get(second.Results(stat)), (Words{11, 0, 0}));  // no reason, no data
     EXPECT_EQ(second.Call(kLock, Generic(b[1], kWaitLock, 30)), Words{11});  // waited 30 ms in vain
     EXPECT_EQ(second.Call(kUnlock, Put({b[1]})), Words{12});                   // holds no lock
     // A wait for the lock ends when the holder lets go.
     second.Send(kLock, Generic(b[1], kWaitLock, 10000));
     EXPECT_EQ(first.Call(kUnlock, Put({a[1]})), Words{0});
-    std::uint32_t stat = 0;
     EXPECT_EQ(Get(second.Results(stat)), Words{0});
     EXPECT_EQ(first.Write(a[1], "*IDN?\n"), 11u);
     EXPECT_EQ(second.Call(kUnlock, Put({b[1]})), Words{0});

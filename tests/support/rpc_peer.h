@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "instsim/rpc.h"
 
 namespace kelvo::testsupport {
@@ -78,13 +80,12 @@ public:
         where.sin_family = AF_INET;
         where.sin_port = htons(static_cast<std::uint16_t>(port));
         where.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) == 0;
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&where), sizeof where) != 0) ADD_FAILURE() << "cannot connect to " << port;
     }
     ~RpcPeer() { close(fd_); }
     RpcPeer(const RpcPeer&) = delete;
     RpcPeer& operator=(const RpcPeer&) = delete;
 
-    [[nodiscard]] bool Connected() const { return connected_; }
     [[nodiscard]] int Fd() const { return fd_; }
 
     bool Raw(std::string_view bytes) {
@@ -147,7 +148,6 @@ public:
 
 private:
     int fd_;
-    bool connected_ = true;
     std::uint32_t program_ = 0;
     std::uint32_t xid_ = 0x1000;
     instsim::rpc::RecordReader records_{1 << 24};

@@ -302,71 +302,78 @@ std::string Ask(Vxi11Link& link, const std::string& query) {
     return Text(buffer, read.count);
 }
 
-TEST(Vxi11Link, LinksThroughThePortmapperOrAtAGivenPortAndUnlinks) {
-    for (const bool viaPortmapper : {true, false}) {
-        SCOPED_TRACE(viaPortmapper);
-        FakeServer server;
-        Vxi11Link link;
-        LinkOptions options = Options(server, viaPortmapper ? "inst0" : "gpib0,5");
-        if (!viaPortmapper) {
-            options.corePort = server.Port(FakeServer::kCoreChannel);
-            options.portmapPort = ClosedPort();  // not asked
-            options.lockAtLink = true;
-        }
-        const Vxi11Status status = link.Open(options);
-        ASSERT_TRUE(status.ok()) << status.message;
-        EXPECT_TRUE(link.IsOpen());
-        EXPECT_EQ(link.CorePort(), server.Port(FakeServer::kCoreChannel));
-        EXPECT_EQ(link.AbortPort(), server.Port(FakeServer::kAbortChannel));
-        EXPECT_TRUE(link.HasAbortChannel());
-        EXPECT_EQ(link.MaxRecvSize(), 1024u);
-        EXPECT_EQ(link.Describe(),
-                  "device '" + options.device + "' at 127.0.0.1 port " + std::to_string(link.CorePort()));
-        const std::vector<Call> links = server.CallsOf(create_link);
-        ASSERT_EQ(links.size(), 1u);
-        EXPECT_EQ(links[0].data, options.device);
-        EXPECT_EQ(links[0].flags, viaPortmapper ? 0 : 1);  // the lock taken with the link
-        EXPECT_TRUE(link.Close().ok());
-        EXPECT_FALSE(link.IsOpen());
-        EXPECT_EQ(server.Procedures(), (std::vector<std::uint32_t>{create_link, destroy_link}));
-    }
+// The portmapper's way to a link is the transcripts'; here the port is given.
+TEST(Vxi11Link, LinksAtAGivenPortWithItsLockAndUnlinks) {
+    FakeServer server;
+    Vxi11Link link;
+    LinkOptions options = Options(server, "gpib0,5");
+    options.corePort = server.Port(FakeServer::kCoreChannel);
+    options.portmapPort = ClosedPort();  // not asked
+    options.lockAtLink = true;
+    const Vxi11Status status = link.Open(options);
+    ASSERT_TRUE(status.ok()) << status.message;
+    EXPECT_TRUE(link.IsOpen());
+    EXPECT_EQ(link.AbortPort(), server.Port(FakeServer::kAbortChannel));
+    EXPECT_TRUE(link.HasAbortChannel());
+    EXPECT_EQ(link.MaxRecvSize(), 1024u);
+    EXPECT_EQ(link.Describe(), "device 'gpib0,5' at 127.0.0.1 port " + std::to_string(options.corePort));
+    const std::vector<Call> links = server.CallsOf(create_link);
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links[0].data, "gpib0,5");
+    EXPECT_EQ(links[0].flags, 1);  // the lock taken with the link
+    EXPECT_TRUE(link.Unlock().ok());
+    EXPECT_TRUE(link.Lock().ok());
+    EXPECT_TRUE(link.Close().ok());
+    EXPECT_FALSE(link.IsOpen());
+    EXPECT_EQ(server.Procedures(), (std::vector<std::uint32_t>{create_link, device_unlock, device_lock, destroy_link}));
 }
+
+struct Quiet {
+    std::uint16_t silent = 0, full = 0;
+};
 
 TEST(Vxi11Link, OpeningFailsWithWhatAndWhereNamed) {
     struct Case {
         const char* name;
-        std::function<void(FakeServer&, LinkOptions&, std::uint16_t silent)> setUp;
+        std::function<void(FakeServer&, LinkOptions&, const Quiet&)> setUp;
         WaitHook hook;
         Failure failure;
         std::string message;  // $CORE: the core port, $MAP: the portmapper's
         bool prefixOnly = false;
     };
     const Case cases[] = {
-        {"core port refused", [](FakeServer&, LinkOptions& o, std::uint16_t) { o.corePort = ClosedPort(); }, nullptr,
+        {"core port refused", [](FakeServer&, LinkOptions& o, const Quiet&) { o.corePort = ClosedPort(); }, nullptr,
          Failure::ConnectFailed, "Cannot connect to the VXI-11 core channel at 127.0.0.1 port $CORE: Connection refused"},
-        {"core channel not registered", [](FakeServer& s, LinkOptions&, std::uint16_t) { s.registered = false; },
+        {"core channel not registered", [](FakeServer& s, LinkOptions&, const Quiet&) { s.registered = false; },
          nullptr, Failure::NotRegistered, "The portmapper at 127.0.0.1 port $MAP knows no VXI-11 core channel"},
-        {"silent core channel", [](FakeServer&, LinkOptions& o, std::uint16_t silent) {
-             o.corePort = silent;
+        {"silent core channel", [](FakeServer&, LinkOptions& o, const Quiet& q) {
+             o.corePort = q.silent;
              o.ioTimeoutMs = o.clientGraceMs = 100;
          }, nullptr, Failure::Timeout, "create_link on device 'inst0' at 127.0.0.1 port $CORE: no answer within 200 ms"},
-        {"silent portmapper, aborted", [](FakeServer&, LinkOptions& o, std::uint16_t silent) {
-             o.portmapPort = silent;
+        {"core port that never takes the connection", [](FakeServer&, LinkOptions& o, const Quiet& q) {
+             o.corePort = q.full;
+             o.connectTimeoutMs = 100;
+         }, nullptr, Failure::Timeout, "Cannot connect to the VXI-11 core channel at 127.0.0.1 port $CORE: no connection within ", true},
+        {"silent portmapper, aborted", [](FakeServer&, LinkOptions& o, const Quiet& q) {
+             o.portmapPort = q.silent;
              o.abortGraceMs = 20;
          }, [asked = 0]() mutable { return ++asked >= 3 ? WaitVerdict::Abort : WaitVerdict::Continue; },
          Failure::Aborted, "Asking the portmapper at 127.0.0.1 port $MAP aborted"},
         // A label longer than 63 characters: refused without a question to a name server.
-        {"unknown host", [](FakeServer&, LinkOptions& o, std::uint16_t) { o.host = std::string(64, 'a') + ".invalid"; },
+        {"unknown host", [](FakeServer&, LinkOptions& o, const Quiet&) { o.host = std::string(64, 'a') + ".invalid"; },
          [start = Clock::now()] { return Clock::now() - start > 5s ? WaitVerdict::TimeOut : WaitVerdict::Continue; },
          Failure::UnknownHost, "Unknown host '" + std::string(64, 'a') + ".invalid' (", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeServer server;
-        std::uint16_t silentPort = 0;
-        const int silent = testsupport::ListenOnLoopback(silentPort);  // connections are taken, never answered
+        // Connections taken and never answered; none taken beyond the one waiting.
+        Quiet quiet;
+        const int silent = testsupport::ListenOnLoopback(quiet.silent), full = testsupport::ListenOnLoopback(quiet.full);
+        listen(full, 0);
+        testsupport::RpcPeer waiting(quiet.full, 0);
         LinkOptions options = Options(server);
-        c.setUp(server, options, silentPort);
+        c.setUp(server, options, quiet);
         Vxi11Link link;
         link.SetWaitHook(c.hook);
         const auto start = Clock::now();
@@ -387,6 +394,7 @@ TEST(Vxi11Link, OpeningFailsWithWhatAndWhereNamed) {
         }
         EXPECT_FALSE(link.IsOpen());
         close(silent);
+        close(full);
     }
 }
 
@@ -472,21 +480,6 @@ TEST(Vxi11Link, ReadsEndAtEndTheTermCharacterOrTheCount) {
         EXPECT_EQ(reads[0].flags & 0x80, c.term ? 0x80 : 0);
         EXPECT_EQ(reads[0].termChar, c.term ? static_cast<char>(*c.term) : 0);
     }
-}
-
-TEST(Vxi11Link, StatusByteTriggerClearRemoteLocalLock) {
-    FakeServer server;
-    Vxi11Link link;
-    ASSERT_TRUE(link.Open(Options(server)).ok());
-    unsigned char stb = 0;
-    ASSERT_TRUE(link.ReadStatusByte(stb).ok());
-    EXPECT_EQ(stb, 0x42);
-    for (auto call : {&Vxi11Link::Trigger, &Vxi11Link::Clear, &Vxi11Link::Remote, &Vxi11Link::Local,
-                      &Vxi11Link::Lock, &Vxi11Link::Unlock})
-        EXPECT_TRUE((link.*call)().ok());
-    EXPECT_EQ(server.Procedures(), (std::vector<std::uint32_t>{create_link, device_readstb, device_trigger,
-                                                               device_clear, device_remote, device_local,
-                                                               device_lock, device_unlock}));
 }
 
 TEST(Vxi11Link, ReadsThatFailSayWhyAndKeepTheLinkWhenTheyCan) {

@@ -1,6 +1,7 @@
 // The RPC connection under the VXI-11 client: its call records, and answers as
 // a scripted peer on the other end of a socket pair gives them (in fragments,
 // late, refused, too long, cut short, never).
+#include <fcntl.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -39,7 +40,9 @@ class Vxi11RpcChannel : public ::testing::Test {
 protected:
     void SetUp() override {
         int fds[2];
+        // The channel's side comes non-blocking, as a connection made with a timeout does.
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        fcntl(fds[0], F_SETFL, O_NONBLOCK);
         peer_ = std::make_unique<testsupport::RpcPeer>(fds[1]);
         channel_ = std::make_unique<RpcChannel>(Fd(fds[0]), DEVICE_CORE, DEVICE_CORE_VERSION);
     }
@@ -138,6 +141,20 @@ TEST_F(Vxi11RpcChannel, AnswersComeAsThePeerGivesThem) {
         EXPECT_EQ(outcome.tooLong, c.tooLong);
         EXPECT_EQ(channel_->Usable(), c.usable);
     }
+}
+
+// Far more than the socket holds: the call waits for room as the peer reads.
+TEST_F(Vxi11RpcChannel, ALongCallGoesOutAsThePeerTakesIt) {
+    Answer([](std::uint32_t xid) { return instsim::rpc::Frame(Reply(xid, 0) + Put({1 << 20})); });
+    std::string data(1 << 20, 'x');
+    Device_WriteParms parms{1, 0, 0, 0, {static_cast<u_int>(data.size()), data.data()}};
+    Device_WriteResp answer{};
+    const RpcOutcome outcome = channel_->Call(device_write, Xdr<xdr_Device_WriteParms>, &parms,
+                                              Xdr<xdr_Device_WriteResp>, &answer, 4096, Within(10000));
+    thread_.join();
+    EXPECT_EQ(outcome.result, RpcResult::Success);
+    EXPECT_EQ(answer.size, 1u << 20);
+    EXPECT_EQ(call_.size(), 10 + 5 + (1u << 20) / 4);
 }
 
 TEST_F(Vxi11RpcChannel, NoAnswerInTimeKeepsTheChannelForTheNextCall) {
