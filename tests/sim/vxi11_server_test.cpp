@@ -252,12 +252,15 @@ TEST_F(Vxi11Server, DeviceAbortEndsAReadUnderWay) {
     Channel core(Port("vxi11"), kCore);
     const Words link = core.Link("inst0");
     ASSERT_EQ(link.at(0), 0u);
-    Channel abort(static_cast<int>(link[2]), kAbortProgram);
+    Channel abort(static_cast<int>(link[2]), kAbortProgram), other(Port("vxi11"), kCore);
+    const std::uint32_t otherLink = other.Link("inst0").at(1);
+    other.Send(kRead, Channel::ReadArgs(otherLink, 100, 300));  // another link's read: not aborted
     core.Send(kRead, Channel::ReadArgs(link[1], 100, 20000));  // nothing to say: it would wait 20 s
     EXPECT_EQ(abort.Call(0), Words{});  // answered: the read, sent first, is waiting
     EXPECT_EQ(abort.Call(1, Put({42})), Words{4});
     EXPECT_EQ(abort.Call(1, Put({link[1]})), Words{0});
     EXPECT_EQ(core.ReadResults().error, 23u);
+    EXPECT_EQ(other.ReadResults().error, 15u);
     EXPECT_EQ(core.Write(link[1], "*IDN?\n"), 0u);  // the link goes on working
     EXPECT_EQ(core.Read(link[1]).data, kIdn);
     ExpectTrace("ABORT #1\n");
@@ -277,6 +280,7 @@ TEST_F(Vxi11Server, BadCallsGetRpcErrorsAndTheServerGoesOn) {
     EXPECT_EQ(core.Call(kTrigger, Generic(99)), Words{4});  // no such link
     // create_intr_chan is accepted once; destroy_intr_chan then succeeds once.
     EXPECT_EQ(core.Call(25, Put({0x7F000001, 1234, 0x0607B1, 1, 0})), Words{0});
+    EXPECT_EQ(core.Call(25, Put({0x7F000001, 1234, 0x0607B1, 1, 0})), Words{29});
     EXPECT_EQ(core.Call(26), Words{0});
     EXPECT_EQ(core.Call(26), Words{6});
     EXPECT_EQ(core.Link("inst0").at(0), 0u);
