@@ -102,6 +102,13 @@ int ibsic(int ud) {
     return Finish("ibsic");
 }
 
+// Nobody listens.
+int ibln(int ud, int pad, int sad, short* found) {
+    Record("ibln", {ud, pad, sad});
+    *found = 0;
+    return Finish("ibln");
+}
+
 int ibconfig(int ud, int option, int value) {
     Record("ibconfig", {ud, option, value});
     return Finish("ibconfig");

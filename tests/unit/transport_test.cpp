@@ -5,11 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "bus/bus_connections.h"
 #include "bus/unique_fd.h"
+#include "script/command_cycle.h"
+#include "script/command_language.h"
 #include "unit/fake_host.h"
 
 namespace kelvo {
@@ -107,6 +110,26 @@ TEST_F(TransportTest, WithoutTheCapabilityABusOperationDoesNothing) {
     EXPECT_EQ(bus.InterfaceClear(), 1);
     EXPECT_EQ(bus.RemoteEnable(true), 1);
     EXPECT_TRUE(Display().empty());
+}
+
+// ESC is heard between the addresses of a GPIB search, not only while one answers.
+TEST_F(TransportTest, EscEndsAGpibSearchBetweenTheAddresses) {
+    setenv("KELVO_GPIB_LIBRARY", KELVO_FAKE_GPIB_PATH, 1);  // nobody listens
+    s.Settings.Protocol = BusProtocol::Gpib;
+    int pumps = 0;
+    host.onPump = [&] {
+        if (++pumps == 3) {
+            EXPECT_TRUE(DeliverInterrupt(s, Interrupt::Escape));
+        }
+    };
+    PreparedLine line;
+    ASSERT_TRUE(PrepareLine("FIND", line));
+    RunCommandLine(s, line);
+    unsetenv("KELVO_GPIB_LIBRARY");
+    host.onPump = nullptr;
+    EXPECT_EQ(Display(), (std::vector<std::string>{"Terminated from keyboard after 0.01 seconds",
+                                                    "0 instruments found, 0.01 seconds"}));
+    EXPECT_EQ(host.beeps, unit::Beeps{unit::kErrorBeep});
 }
 
 TEST(UniqueFd, ClosesWhatItHoldsAndGivesItUpOnRelease) {

@@ -130,7 +130,7 @@ RpcChannel::RpcChannel(Fd fd, std::uint32_t program, std::uint32_t version)
     if (flags >= 0 && (flags & O_NONBLOCK) != 0) fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK);
 }
 
-RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
+RpcOutcome RpcChannel::Call(std::uint32_t procedure, XdrCodec encode, void* args, XdrCodec decode, void* results,
                             std::size_t maxReply, const RpcWait& wait) {
     RpcOutcome outcome;
     if (!usable_ || fd_.Get() < 0) {
@@ -148,7 +148,9 @@ RpcOutcome RpcChannel::Call(std::uint32_t procedure, xdrproc_t encode, void* arg
     };
 
     // The call: record mark, header, arguments.
-    const std::size_t argBytes = xdr_sizeof(encode, args);
+    // libtirpc calls the routines it is given through xdrproc_t, with the
+    // object as the second argument: just what the typed routine takes.
+    const std::size_t argBytes = xdr_sizeof(reinterpret_cast<xdrproc_t>(encode), args);
     const std::size_t body = kCallHeaderBytes + argBytes;
     if (body > kFragmentLimit) return fail(RpcResult::ArgumentsRefused);
     out_.resize(4 + body);

@@ -41,6 +41,23 @@ private:
     int fd_ = -1;
 };
 
+// An XDR routine called with its object's own type: `Xdr<xdr_Device_Link>` is a
+// routine of one signature for every type, which casts the object pointer back
+// and calls the generated routine as it is declared.
+using XdrCodec = bool_t (*)(XDR*, void*);
+
+template <class>
+struct XdrObject;
+template <class T>
+struct XdrObject<bool_t (*)(XDR*, T*)> {
+    using Type = T;
+};
+
+template <auto F>
+bool_t Xdr(XDR* xdrs, void* object) {
+    return F(xdrs, static_cast<typename XdrObject<decltype(F)>::Type*>(object));
+}
+
 enum class RpcResult {
     Success,
     NoAnswer,             // the client's own time ran out
@@ -79,7 +96,7 @@ public:
     // Calls `procedure` with `args` encoded by `encode`; on success the results
     // are decoded by `decode` into `results`. An answer longer than maxReply
     // bytes is refused (Garbled, tooLong) without being stored.
-    RpcOutcome Call(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
+    RpcOutcome Call(std::uint32_t procedure, XdrCodec encode, void* args, XdrCodec decode, void* results,
                     std::size_t maxReply, const RpcWait& wait);
 
     // False once the stream lost its footing (a cut, a dropped connection, a

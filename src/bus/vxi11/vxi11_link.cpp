@@ -47,13 +47,6 @@ constexpr std::size_t kSmallReply = 4096;
 // device_write and device_read answers in a row that move nothing and end nothing.
 constexpr int kEmptyAnswersAllowed = 8;
 
-template <class Fn>
-xdrproc_t Xdr(Fn* fn) {
-    // The XDR routines all share xdrproc_t's calling convention; the cast goes
-    // through the plain function type so that it states that on purpose.
-    return reinterpret_cast<xdrproc_t>(reinterpret_cast<void (*)()>(fn));
-}
-
 std::uint32_t ServerMs(std::uint32_t ms) { return ms == 0 ? kServerNoLimitMs : ms; }
 
 std::string Errno(int error) { return std::strerror(error); }
@@ -227,7 +220,7 @@ struct Vxi11Link::State {
         Device_Error answer{};
         RpcWait wait;
         wait.clientMs = std::max<std::uint32_t>(1, std::min<std::uint32_t>(options.abortGraceMs, 1000));
-        const RpcOutcome outcome = abortChannel->Call(device_abort, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error),
+        const RpcOutcome outcome = abortChannel->Call(device_abort, Xdr<xdr_Device_Link>, &id, Xdr<xdr_Device_Error>,
                                                       &answer, kSmallReply, wait);
         return outcome.result == RpcResult::Success && answer.error == kNoError;
     }
@@ -246,7 +239,7 @@ struct Vxi11Link::State {
 
     // One call on the core channel; its outcome as a status (a connection no
     // longer usable is dropped). `operation` names the procedure.
-    Vxi11Status CoreCall(std::uint32_t procedure, xdrproc_t encode, void* args, xdrproc_t decode, void* results,
+    Vxi11Status CoreCall(std::uint32_t procedure, XdrCodec encode, void* args, XdrCodec decode, void* results,
                          std::size_t maxReply, std::uint32_t clientMs, bool abortable, const char* operation,
                          RpcOutcome* raw = nullptr) {
         if (!core) return NotLinked();
@@ -324,7 +317,7 @@ struct Vxi11Link::State {
         Device_GenericParms parms = Generic();
         Device_Error answer{};
         const std::uint32_t clientMs = ClientMs(options.ioTimeoutMs) + options.lockTimeoutMs;
-        const Vxi11Status status = CoreCall(procedure, Xdr(xdr_Device_GenericParms), &parms, Xdr(xdr_Device_Error),
+        const Vxi11Status status = CoreCall(procedure, Xdr<xdr_Device_GenericParms>, &parms, Xdr<xdr_Device_Error>,
                                             &answer, kSmallReply, clientMs, true, operation);
         if (!status) return status;
         return DeviceOutcome(static_cast<std::int32_t>(answer.error), operation);
@@ -343,7 +336,7 @@ struct Vxi11Link::State {
         query.pm_port = 0;
         u_long port = 0;
         const std::uint32_t clientMs = options.connectTimeoutMs == 0 ? kClientNoLimitMs : options.connectTimeoutMs;
-        const RpcOutcome outcome = mapper.Call(PMAPPROC_GETPORT, Xdr(xdr_pmap), &query, Xdr(xdr_u_long), &port,
+        const RpcOutcome outcome = mapper.Call(PMAPPROC_GETPORT, Xdr<xdr_pmap>, &query, Xdr<xdr_u_long>, &port,
                                                kSmallReply, Waiting(clientMs, false));
         if (outcome.verdict == WaitVerdict::Abort) return Fail(Failure::Aborted, "Asking the " + where + " aborted");
         if (outcome.verdict == WaitVerdict::TimeOut)
@@ -383,7 +376,7 @@ struct Vxi11Link::State {
         parms.device = device.data();
         Create_LinkResp answer{};
         const std::uint32_t clientMs = ClientMs(options.lockAtLink ? options.lockTimeoutMs : options.ioTimeoutMs);
-        status = CoreCall(create_link, Xdr(xdr_Create_LinkParms), &parms, Xdr(xdr_Create_LinkResp), &answer,
+        status = CoreCall(create_link, Xdr<xdr_Create_LinkParms>, &parms, Xdr<xdr_Create_LinkResp>, &answer,
                           kSmallReply, clientMs, false, "create_link");
         if (!status) {
             Drop();
@@ -419,7 +412,7 @@ struct Vxi11Link::State {
         Device_Link id = lid;
         Device_Error answer{};
         const std::uint32_t clientMs = ClientMs(options.clientGraceMs);
-        Vxi11Status status = CoreCall(destroy_link, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error), &answer,
+        Vxi11Status status = CoreCall(destroy_link, Xdr<xdr_Device_Link>, &id, Xdr<xdr_Device_Error>, &answer,
                                       kSmallReply, clientMs, false, "destroy_link");
         if (status) status = DeviceOutcome(static_cast<std::int32_t>(answer.error), "destroy_link");
         Drop();
@@ -478,7 +471,7 @@ Vxi11Status Vxi11Link::Write(std::span<const unsigned char> data, bool end, std:
         parms.data.data_val = const_cast<char*>(reinterpret_cast<const char*>(data.data() + done));
         Device_WriteResp answer{};
         RpcOutcome raw;
-        status = s.CoreCall(device_write, Xdr(xdr_Device_WriteParms), &parms, Xdr(xdr_Device_WriteResp), &answer,
+        status = s.CoreCall(device_write, Xdr<xdr_Device_WriteParms>, &parms, Xdr<xdr_Device_WriteResp>, &answer,
                             kSmallReply, clientMs, true, "device_write", &raw);
         const bool answered = raw.result == RpcResult::Success;
         const bool overTaken = answered && answer.size > length;
@@ -524,7 +517,7 @@ ReadResult Vxi11Link::Read(std::span<unsigned char> buffer, std::optional<unsign
         answer.room = static_cast<u_int>(room);
         answer.resp.data.data_val = reinterpret_cast<char*>(buffer.data() + result.count);
         RpcOutcome raw;
-        result.status = s.CoreCall(device_read, Xdr(xdr_Device_ReadParms), &parms, Xdr(DecodeBoundedReadResp),
+        result.status = s.CoreCall(device_read, Xdr<xdr_Device_ReadParms>, &parms, Xdr<DecodeBoundedReadResp>,
                                    &answer, room + kSmallReply, clientMs, true, "device_read", &raw);
         if (raw.result == RpcResult::Success) {
             result.count += std::min<std::size_t>(answer.resp.data.data_len, room);
@@ -556,8 +549,8 @@ Vxi11Status Vxi11Link::ReadStatusByte(unsigned char& statusByte) {
     Device_GenericParms parms = s.Generic();
     Device_ReadStbResp answer{};
     const std::uint32_t clientMs = s.ClientMs(s.options.ioTimeoutMs) + s.options.lockTimeoutMs;
-    Vxi11Status status = s.CoreCall(device_readstb, Xdr(xdr_Device_GenericParms), &parms,
-                                    Xdr(xdr_Device_ReadStbResp), &answer, kSmallReply, clientMs, true,
+    Vxi11Status status = s.CoreCall(device_readstb, Xdr<xdr_Device_GenericParms>, &parms,
+                                    Xdr<xdr_Device_ReadStbResp>, &answer, kSmallReply, clientMs, true,
                                     "device_readstb");
     if (!status) return status;
     status = s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_readstb");
@@ -579,7 +572,7 @@ Vxi11Status Vxi11Link::Lock() {
     parms.lock_timeout = ServerMs(s.options.lockTimeoutMs);
     Device_Error answer{};
     const std::uint32_t clientMs = s.ClientMs(s.options.lockTimeoutMs);
-    const Vxi11Status status = s.CoreCall(device_lock, Xdr(xdr_Device_LockParms), &parms, Xdr(xdr_Device_Error),
+    const Vxi11Status status = s.CoreCall(device_lock, Xdr<xdr_Device_LockParms>, &parms, Xdr<xdr_Device_Error>,
                                           &answer, kSmallReply, clientMs, true, "device_lock");
     if (!status) return status;
     return s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_lock");
@@ -591,7 +584,7 @@ Vxi11Status Vxi11Link::Unlock() {
     Device_Link id = s.lid;
     Device_Error answer{};
     const std::uint32_t clientMs = s.ClientMs(s.options.clientGraceMs);
-    const Vxi11Status status = s.CoreCall(device_unlock, Xdr(xdr_Device_Link), &id, Xdr(xdr_Device_Error), &answer,
+    const Vxi11Status status = s.CoreCall(device_unlock, Xdr<xdr_Device_Link>, &id, Xdr<xdr_Device_Error>, &answer,
                                           kSmallReply, clientMs, false, "device_unlock");
     if (!status) return status;
     return s.DeviceOutcome(static_cast<std::int32_t>(answer.error), "device_unlock");
