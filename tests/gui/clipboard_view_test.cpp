@@ -1,6 +1,7 @@
 // The window as a desktop console: selecting, copying and pasting, zoom, the
 // status bar, the settings file and the first-start hint.
 #include <QClipboard>
+#include <QLabel>
 #include <QMenu>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -35,12 +36,6 @@ void ShowLines(Window& w, std::initializer_list<const char*> lines) {
         w->Store().PrintText(kAttrValue, line);
         w->Store().PrintNewLine();
     }
-}
-
-int Entries(const CommandHistory& history) {
-    int n = 0;
-    for (const auto& entry : history.entries) n += entry[0] != '\0' ? 1 : 0;
-    return n;
 }
 
 QString Clipboard() { return QApplication::clipboard()->text(); }
@@ -87,18 +82,21 @@ private slots:
         w.Key(Qt::Key_Insert, Qt::ControlModifier);
         QCOMPARE(Clipboard(), QStringLiteral("line"));
 
-        // A click selects nothing (Ctrl+C is then no key at all), a double click
-        // a word, a third click the line.
+        // A click selects nothing (Ctrl+C is then no key at all); a double click
+        // the word of the cell, or of the blank right after it; a third click the line.
         QWidget* port = w.View().viewport();
         QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, At(w, 0, 2, true));
         QVERIFY(!w.View().HasSelection());
         w.Key(Qt::Key_C, Qt::ControlModifier);
         QCOMPARE(Clipboard(), QStringLiteral("line"));
         QCOMPARE(w.EditText(), std::string());
-        QTest::mouseDClick(port, Qt::LeftButton, Qt::NoModifier, At(w, 1, 19, true));
-        QCOMPARE(w.View().SelectedText(), QStringLiteral("next"));
-        QTest::mouseDClick(port, Qt::LeftButton, Qt::NoModifier, At(w, 1, 3, true));
-        QCOMPARE(w.View().SelectedText(), QStringLiteral("KELVO,MODEL"));
+        const std::tuple<int, int, const char*> words[] = {
+            {1, 19, "next"}, {1, 17, ""}, {0, 30, "line"}, {1, 11, "KELVO,MODEL"}, {1, 3, "KELVO,MODEL"}};
+        for (const auto& [line, column, word] : words) {
+            QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, At(w, line, column, true));
+            QTest::mouseDClick(port, Qt::LeftButton, Qt::NoModifier, At(w, line, column, true));
+            QCOMPARE(w.View().SelectedText(), QString::fromLatin1(word));
+        }
         QTest::mouseClick(port, Qt::LeftButton, Qt::NoModifier, At(w, 1, 3, true));
         QCOMPARE(w.View().SelectedText(), QStringLiteral("KELVO,MODEL 1,42  next"));
         QVERIFY(w.Host().beeps.empty());
@@ -126,11 +124,6 @@ private slots:
         Window w;
         ShowLines(w, {"A\x01" "B\x7f", "", "end"});
         std::unique_ptr<QMenu> menu(w.View().MakeContextMenu(nullptr));
-        QStringList items;
-        for (QAction* action : menu->actions())
-            if (!action->isSeparator()) items << action->text();
-        QCOMPARE(items, (QStringList{"&Copy", "Copy &All", "&Paste", "Zoom &In", "Zoom &Out", "&Normal Size"}));
-        QVERIFY(!menu->actions()[0]->isEnabled());  // nothing selected
         menu->actions()[1]->trigger();
         QCOMPARE(Clipboard(), QString::fromUtf8("A\u2401B\u2421\n\nend\n"));
     }
@@ -210,16 +203,8 @@ private slots:
         QCOMPARE(again.View().FontPointSize(), zoomed);
     }
 
-    void aBadSettingsFileGivesDefaults() {
-        QTemporaryDir dir;
-        const QString history = dir.filePath(QStringLiteral("kelvo.HIS"));
-        std::ofstream(SettingsFileBeside(history.toStdString())) << "font.size=999\nwindow.width=-5\n";
-        Window w(history);
-        QCOMPARE(w.View().FontPointSize(), w.View().DefaultFontPointSize());
-        w->RestoreGeometry();
-        QCOMPARE(w->pos(), QPoint(100, 100));  // the first start's place
-    }
-
+    // Kept beside the history file; a place no screen shows any more, or a bad
+    // file, gives the first start's place.
     void theWindowsSizeAndPlaceAreRemembered() {
         QTemporaryDir dir;
         const QString history = dir.filePath(QStringLiteral("kelvo.HIS"));
@@ -229,36 +214,31 @@ private slots:
             w->move(40, 30);
             w->close();
         }
-        SettingsFile file = SettingsOf(history);
-        QCOMPARE(file.Integer("window.width", 1, 100000, 0), std::int64_t{700});
-        QCOMPARE(file.Flag("window.maximized", true), false);
+        QCOMPARE(SettingsOf(history).Flag("window.maximized", true), false);
         Window again(history);
         again->RestoreGeometry();
-        QCOMPARE(again->size(), QSize(700, 500));
-        QCOMPARE(again->pos(), QPoint(40, 30));
-        // A place no screen shows any more falls back to the first start's.
-        file.SetInteger("window.x", 15000);
-        QVERIFY(file.Save(SettingsFileBeside(history.toStdString())));
-        Window third(history);
-        third->RestoreGeometry();
-        QCOMPARE(third->pos(), QPoint(100, 100));
+        QCOMPARE(QRect(again->pos(), again->size()), QRect(40, 30, 700, 500));
+        for (const char* bad : {"window.x=15000\nwindow.y=30\n", "font.size=999\nwindow.width=-5\n"}) {
+            std::ofstream(SettingsFileBeside(history.toStdString())) << bad;
+            Window third(history);
+            third->RestoreGeometry();
+            QCOMPARE(third->pos(), QPoint(100, 100));
+            QCOMPARE(third.View().FontPointSize(), third.View().DefaultFontPointSize());
+        }
     }
 
+    // The status bar follows a command line, and while one runs, what it waits
+    // for: the reply of an instrument that never sends it, or a WAIT in a command
+    // file (running, not waiting for a response). (What it shows is in layout.txt.)
     void theStatusBarInEachState() {
         Window w;
         Session& s = w->TheSession();
-        QCOMPARE(w->StateText(), QStringLiteral("Ready"));
-        QCOMPARE(w->SettingsText(), QStringLiteral("GPIB device 6  |  no timeout  |  end LF"));
-        w.Enter("timeout 3");
-        w.Key(Qt::Key_Escape);
         w.Enter("end crlf");
-        QCOMPARE(w->SettingsText(), QStringLiteral("GPIB device 6  |  timeout 3 s  |  end CR LF"));
-
-        // Waiting for the reply of an instrument that never sends it, then a
-        // command file waiting: running, not waiting for a response.
+        QString shown;
+        for (QLabel* label : w->statusBar()->findChildren<QLabel*>()) shown += label->text();
+        QVERIFY2(shown.endsWith(QStringLiteral("end CR LF")), qPrintable(shown));
         HungInstrument instrument;
         instrument.Use(s);
-        s.Settings.TimeoutMs = 0;
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("W.TXT"));
         std::ofstream(file.toStdString()) << "WAIT 100\n";
@@ -276,24 +256,7 @@ private slots:
             QVERIFY(seen.contains(QStringLiteral("Running\u2026")) || !file);
             QCOMPARE(w->StateText(), QStringLiteral("Ready"));
         }
-        QCOMPARE(w->SettingsText(),
-                 QStringLiteral("TCP/IP 127.0.0.1:%1  |  no timeout  |  end CR LF").arg(s.Settings.TcpPort));
         w.Host().onPump = nullptr;
-    }
-
-    void theFirstStartShowsAHintAndLaterStartsDoNot() {
-        QTemporaryDir dir;
-        const QString history = dir.filePath(QStringLiteral("kelvo.HIS"));
-        {
-            Window w(history, true);
-            const std::string shown = Window::DisplayText();
-            QVERIFY2(shown.find("F1") != std::string::npos && shown.find("e 5;*idn?") != std::string::npos,
-                     shown.c_str());
-            for (const std::string& line : Window::Display()) QVERIFY(line.size() < 80);
-            w->close();
-        }
-        Window again(history, true);
-        QCOMPARE(Window::DisplayText(), std::string());
     }
 };
 

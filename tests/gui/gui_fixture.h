@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "instsim_process.h"
@@ -51,6 +50,18 @@ public:
 
 // kelvo-instsim's multimeter on a free port of 127.0.0.1: it greets, takes every
 // message and never answers.
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How many lines the history holds.
+inline int Entries(const CommandHistory& history) {
+    int n = 0;
+    for (const auto& entry : history.entries) n += entry[0] != '\0';
+    return n;
+}
+
 class HungInstrument {
 public:
     HungInstrument()
@@ -92,6 +103,9 @@ public:
         window_->View().setFocus();
         if (!keepFirstStartHint) window_->Store().ClearDisplay();
     }
+    ~Window() {
+        if (latest_ == this) latest_ = nullptr;
+    }
 
     app::MainWindow& operator*() { return *window_; }
     app::MainWindow* operator->() { return window_.get(); }
@@ -100,9 +114,7 @@ public:
     QString HistoryPath() const { return path_; }
 
     void Type(const char* text) { QTest::keyClicks(&View(), QString::fromLatin1(text)); }
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(&View(), key, modifiers);
-    }
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(&View(), key, modifiers); }
     // Types a line and presses Enter.
     void Enter(const char* text) {
         Type(text);
@@ -112,24 +124,12 @@ public:
         const EditLine& edit = window_->View().Edit();
         return std::string(edit.Row() + 1, static_cast<std::size_t>(edit.EditEnd() - 1));
     }
-    // The completed display lines, as text.
-    // The display of the window made last.
-    static std::vector<std::string> Display() {
-        std::vector<std::string> lines;
-        if (latest_ == nullptr) return lines;
-        const Console& console = latest_->window_->Store();
-        for (int i = 0; i < console.CurrentLine(); ++i)
-            lines.emplace_back(console.Line(i).text, console.Line(i).length);
-        return lines;
-    }
+    // The completed display lines of the window made last, each ended by "\n".
     static std::string DisplayText() {
         std::string all;
-        for (const std::string& line : Display()) all += line + "\n";
+        for (int i = 0; latest_ != nullptr && i < latest_->window_->Store().CurrentLine(); ++i)
+            all += std::string(latest_->window_->Store().Line(i).text, latest_->window_->Store().Line(i).length) + "\n";
         return all;
-    }
-
-    ~Window() {
-        if (latest_ == this) latest_ = nullptr;
     }
 
 private:
