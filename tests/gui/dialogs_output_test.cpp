@@ -15,6 +15,8 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <cstring>
+
 #include "app/display_output.h"
 #include "app/interface_dialog.h"
 #include "app/manual_window.h"
@@ -34,13 +36,27 @@ void OnModal(std::function<void(QWidget*)> act) {
     });
 }
 
+// The settings the dialog edits, as text.
+std::string Stored(const InterfaceSettings& s) {
+    return std::string(s.Protocol == BusProtocol::Gpib ? "GPIB " : "TCP/IP ") + std::to_string(s.DeviceAddress) + ' ' +
+           s.IpAddress + " [" + s.HostName + "] " + std::to_string(s.TcpPort) + ' ' +
+           std::to_string(static_cast<int>(s.Lan)) + ' ' + s.DeviceName + (s.KeepConnection ? " keep" : "");
+}
+
+// The dialog's fields, as text.
+QString Shown(const InterfaceDialog& d) {
+    return QStringList{d.TcpIpButton()->isChecked() ? "TCP/IP" : d.GpibButton()->isChecked() ? "GPIB" : "none",
+                       d.AddressList()->currentText(), d.IpEdit()->text(), d.PortEdit()->text(),
+                       d.LanKindList()->currentText(), d.DeviceNameEdit()->text(),
+                       d.KeepConnectionBox()->isChecked() ? "keep" : "once"}
+        .join(u' ');
+}
+
 }  // namespace
 
-class InterfaceDialogTest : public QObject {
+class DialogsOutputTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() { settings_ = InterfaceSettings{}; }
-
     void ipTextParsing() {
         const std::pair<const char*, const char*> cases[] = {
             {"192.168.0.7", "192.168.0.7"}, {"10.0.5", "10.0.5.0"}, {"", "0.0.0.0"}, {"1.2.3.4.5", "1.2.3.4"},
@@ -50,104 +66,61 @@ private slots:
         for (const auto& [text, stored] : cases) QCOMPARE(ParseIpText(text), std::string(stored));
     }
 
-    // It opens with the settings and OK stores its fields; a port above the
-    // signed range shows unsigned. (How it opens on the defaults is in layout.txt.)
-    void okStoresTheFieldsAndTheyShowAgain() {
-        settings_.DeviceAddress = 7;
-        std::strcpy(settings_.IpAddress, "10.9.8.7");
-        {
-            InterfaceDialog dialog(settings_);
-            QCOMPARE(dialog.AddressList()->currentText(), QStringLiteral("Address 07"));
-            QCOMPARE(dialog.IpEdit()->text(), QStringLiteral("10.9.8.7"));
+    // The fields as typed, OK (or Cancel), and what is stored or why it is
+    // refused (which values are good is the core's to say); the dialog opened
+    // again shows what was stored. (How it opens on the defaults is in layout.txt.)
+    void okStoresTheFieldsOrSaysWhyNot() {
+        struct Row {
+            const char* ip;
+            const char* port;
+            const char* device;
+            bool ok, sockets;
+            const char* result;  // the stored settings, or the refusal's start
+            const char* shown;   // by the dialog opened again
+        } const rows[] = {
+            {" 10.0.05.9 ", "40000", "gpib0", true, true, "TCP/IP 22 10.0.5.9 [] 40000 2 gpib0 keep",
+             "TCP/IP Address 22 10.0.5.9 40000 VXI-11 gpib0 keep"},
+            {" scope-1.lab ", "1", "inst0", true, true, "TCP/IP 22 10.9.8.7 [scope-1.lab] 1 2 inst0 keep",
+             "TCP/IP Address 22 scope-1.lab 1 VXI-11 inst0 keep"},
+            {"10.0.0.2", "1", "inst0", true, false, "GPIB 22 10.0.0.2 [] 1 2 inst0 keep", nullptr},  // no socket layer
+            {"10.0.0.2", "1", "inst0", false, true, "GPIB 7 10.9.8.7 [] 5000 0 inst0", nullptr},     // cancelled
+            {"127.0.0.1", "70000", "inst0", true, true, "The TCP port \"70000\" is not", nullptr},
+            {"abc.999.1", "", "inst0", true, true, "The IP address \"abc.999.1\" is not", nullptr},
+            {"127.0.0.1", "5000", "gpib 0", true, true, "The VXI-11 device \"gpib 0\" is not", nullptr},
+        };
+        for (const Row& row : rows) {
+            InterfaceSettings settings;
+            settings.DeviceAddress = 7;
+            std::strcpy(settings.IpAddress, "10.9.8.7");
+            InterfaceDialog dialog(settings, row.sockets);
+            dialog.show();
+            QCOMPARE(Shown(dialog), QStringLiteral("GPIB Address 07 10.9.8.7 5000 With greeting inst0 once"));
             dialog.TcpIpButton()->setChecked(true);
             dialog.AddressList()->setCurrentIndex(21);
-            dialog.IpEdit()->setText(QStringLiteral(" 10.0.05.9 "));
-            dialog.PortEdit()->setText(QStringLiteral("40000"));
+            dialog.IpEdit()->setText(QString::fromLatin1(row.ip));
+            dialog.PortEdit()->setText(QString::fromLatin1(row.port));
             dialog.LanKindList()->setCurrentIndex(2);
-            dialog.DeviceNameEdit()->setText(QStringLiteral("gpib0"));
+            dialog.DeviceNameEdit()->setText(QString::fromLatin1(row.device));
             dialog.KeepConnectionBox()->setChecked(true);
-            dialog.accept();
-            QCOMPARE(dialog.result(), int(QDialog::Accepted));
-        }
-        QCOMPARE(settings_.Protocol, BusProtocol::TcpIp);
-        QCOMPARE(settings_.DeviceAddress, std::int16_t{22});
-        QCOMPARE(std::string(settings_.IpAddress), std::string("10.0.5.9"));
-        QCOMPARE(settings_.TcpPort, std::uint16_t{40000});
-        QCOMPARE(settings_.Lan, LanProtocol::Vxi11);
-        QCOMPARE(std::string(settings_.DeviceName), std::string("gpib0"));
-        QCOMPARE(settings_.KeepConnection, true);
-        InterfaceDialog again(settings_);
-        QVERIFY(again.TcpIpButton()->isChecked() && !again.GpibButton()->isChecked());
-        QCOMPARE(QStringList({again.PortEdit()->text(), again.LanKindList()->currentText(), again.DeviceNameEdit()->text()}),
-                 QStringList({"40000", "VXI-11", "gpib0"}));
-        QVERIFY(again.KeepConnectionBox()->isChecked());
-    }
-
-    // What the connection could not use is refused with the reason, and nothing
-    // is stored until it is put right (which values are good is the core's to say).
-    void refusesWhatTheConnectionCannotUse() {
-        const char* const cases[][4] = {{"127.0.0.1", "70000", "inst0", "The TCP port \"70000\" is not"},
-                                        {"abc.999.1", "", "inst0", "The IP address \"abc.999.1\" is not"},
-                                        {"127.0.0.1", "5000", "gpib 0", "The VXI-11 device \"gpib 0\" is not"}};
-        for (const auto& [ip, port, device, reason] : cases) {
-            InterfaceDialog dialog(settings_);
-            dialog.show();
-            dialog.TcpIpButton()->setChecked(true);
-            dialog.IpEdit()->setText(QString::fromLatin1(ip));
-            dialog.PortEdit()->setText(QString::fromLatin1(port));
-            dialog.DeviceNameEdit()->setText(QString::fromLatin1(device));
-            dialog.accept();
-            QVERIFY(dialog.isVisible());
-            QVERIFY2(dialog.Refusal().startsWith(QString::fromLatin1(reason)), qPrintable(dialog.Refusal()));
-            QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
-            // Put right, it is taken.
-            dialog.IpEdit()->setText(QStringLiteral("192.168.1.20"));
-            dialog.PortEdit()->setText(QStringLiteral("65535"));
-            dialog.DeviceNameEdit()->setText(QStringLiteral("inst1"));
-            dialog.accept();
-            QVERIFY(dialog.Refusal().isEmpty() && !dialog.isVisible());
-            QCOMPARE(settings_.TcpPort, std::uint16_t{65535});
-            settings_ = InterfaceSettings{};
+            row.ok ? dialog.accept() : dialog.reject();
+            const bool refused = std::strncmp(row.result, "The ", 4) == 0;
+            QCOMPARE(dialog.isVisible(), refused);
+            if (refused) {
+                QVERIFY2(dialog.Refusal().startsWith(QString::fromLatin1(row.result)), qPrintable(dialog.Refusal()));
+                QCOMPARE(Stored(settings), std::string("GPIB 7 10.9.8.7 [] 5000 0 inst0"));  // nothing stored
+                dialog.IpEdit()->setText(QStringLiteral("1.2.3.4"));  // put right, it is taken
+                dialog.PortEdit()->setText(QStringLiteral("2"));
+                dialog.DeviceNameEdit()->setText(QStringLiteral("inst1"));
+                dialog.accept();
+                QCOMPARE(Stored(settings), std::string("TCP/IP 22 1.2.3.4 [] 2 2 inst1 keep"));
+                QVERIFY(dialog.Refusal().isEmpty() && !dialog.isVisible());
+            } else {
+                QCOMPARE(QString::fromStdString(Stored(settings)), QString::fromLatin1(row.result));
+            }
+            if (row.shown != nullptr) QCOMPARE(Shown(InterfaceDialog(settings)), QString::fromLatin1(row.shown));
         }
     }
 
-    // A host name is taken beside the dotted address, which the history file
-    // keeps; a dotted address again clears the name.
-    void okTakesAHostName() {
-        {
-            InterfaceDialog dialog(settings_);
-            dialog.IpEdit()->setText(QStringLiteral(" scope-1.lab "));
-            dialog.accept();
-        }
-        QCOMPARE(std::string(settings_.HostName), std::string("scope-1.lab"));
-        QCOMPARE(std::string(settings_.IpAddress), std::string("127.0.0.1"));
-        InterfaceDialog again(settings_);
-        QCOMPARE(again.IpEdit()->text(), QStringLiteral("scope-1.lab"));
-        again.IpEdit()->setText(QStringLiteral("10.0.0.2"));
-        again.accept();
-        QCOMPARE(std::string(settings_.HostName), std::string());
-        QCOMPARE(std::string(settings_.IpAddress), std::string("10.0.0.2"));
-    }
-
-    // Cancel changes nothing; without the socket layer the protocol stays GPIB.
-    void cancelOrNoSocketsLeaveGpib() {
-        for (const bool sockets : {true, false}) {
-            InterfaceDialog dialog(settings_, sockets);
-            dialog.TcpIpButton()->setChecked(true);
-            dialog.PortEdit()->setText(QStringLiteral("1"));
-            sockets ? dialog.reject() : dialog.accept();
-            QCOMPARE(settings_.Protocol, BusProtocol::Gpib);
-            QCOMPARE(settings_.TcpPort, std::uint16_t(sockets ? 5000 : 1));
-        }
-    }
-
-private:
-    InterfaceSettings settings_;
-};
-
-class SavePrintTest : public QObject {
-    Q_OBJECT
-private slots:
     void savedTextIsOneLineFeedEndedLinePerDisplayLine() {
         Window w;
         QTemporaryDir dir;
@@ -215,12 +188,13 @@ private slots:
         const QImage image = LineImage(text, 3);
         QCOMPARE(image.size(), QSize(48, 16));
         // The box: top and bottom two rows paper, walls two pixels wide.
-        auto ink = [&](int x, int y) { return image.pixelIndex(x, y) == 0; };
+        auto ink = [&](int x, int y) { return image.pixelColor(x, y) == Qt::black; };
         QVERIFY(!ink(16 + 8, 0) && !ink(16 + 8, 15));
         QVERIFY(ink(16 + 2, 2) && ink(16 + 13, 2) && ink(16 + 7, 2));
         QVERIFY(ink(16 + 2, 7) && ink(16 + 3, 7) && !ink(16 + 4, 7) && !ink(16 + 11, 7) && ink(16 + 12, 7));
         int blankInk = 0, letterInk = 0;
-        for (int at = 0; at < 16 * 16; ++at) blankInk += ink(32 + at % 16, at / 16), letterInk += ink(at % 16, at / 16);
+        for (int at = 0; at < 16 * 16; ++at)
+            blankInk += image.pixelColor(32 + at % 16, at / 16) != Qt::white, letterInk += ink(at % 16, at / 16);
         QVERIFY(blankInk == 0 && letterInk > 20);
         QCOMPARE(GlyphIndex(127), 95);
         QCOMPARE(GlyphIndex(31), kSubstituteGlyph);
@@ -255,11 +229,7 @@ private slots:
         printer.setOutputFileName(QStringLiteral("/nonexistent-folder/out.pdf"));
         QCOMPARE(PrintDisplayText(printer, w->Store(), w.View().Edit(), {}), PrintOutcome::ActivationFailed);
     }
-};
 
-class MenuTest : public QObject {
-    Q_OBJECT
-private slots:
     // F1 opens the manual, which finds and hands the file to the desktop's
     // viewer; Exit acts as the close button and closes the manual too. (The
     // menus themselves, and the About box, are in layout.txt.)
@@ -308,12 +278,5 @@ private slots:
     }
 };
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    InterfaceDialogTest dialog;
-    SavePrintTest output;
-    MenuTest menus;
-    return QTest::qExec(&dialog, argc, argv) + QTest::qExec(&output, argc, argv) + QTest::qExec(&menus, argc, argv);
-}
-
+QTEST_MAIN(DialogsOutputTest)
 #include "dialogs_output_test.moc"

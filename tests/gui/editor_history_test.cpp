@@ -71,6 +71,12 @@ private slots:
         QVERIFY(w.Host().beeps.empty());
         Play(w, {{Qt::Key_End, "OUTPUT  7", 10}, {Qt::Key_Tab, "OUTPUT  7", 10}});
         QCOMPARE(w.Host().beeps, Beeps{kWarningBeep});
+        const std::string line = "ent " + std::string(250, 'x');
+        const char* full = line.c_str();
+        Play(w, {{Qt::Key_Escape, "", 1}, {full, full, 255}, {Qt::Key_Home, full, 1}, {Qt::Key_Right, full, 2},
+                 {Qt::Key_Right, full, 3}, {Qt::Key_Right, full, 4}, {Qt::Key_Tab, full, 4}});  // no room for "ENTER "
+        QCOMPARE(w.Host().beeps, Beeps(2, kWarningBeep));
+        QVERIFY(w->statusBar()->currentMessage().contains(QStringLiteral("254 characters")));
     }
 
     // Enter shows the prepared line and stores it; Up and Down recall, skipping

@@ -29,7 +29,6 @@ namespace kelvo::gui_test {
 using Beeps = std::vector<std::pair<unsigned, unsigned>>;
 inline const std::pair<unsigned, unsigned> kWarningBeep{1661, 100};
 inline const std::pair<unsigned, unsigned> kErrorBeep{1661, 157};
-inline const std::pair<unsigned, unsigned> kCompletionBeep{831, 157};
 
 // The real host, but beeps are recorded instead of sounded, and every pump may
 // run the test's own action (what a user would do while the line runs).
@@ -39,17 +38,13 @@ public:
     void Beep(unsigned hz, unsigned ms) override { beeps.emplace_back(hz, ms); }
     void PumpMessages() override {
         GuiHost::PumpMessages();
-        ++pumps;
         if (onPump) onPump();
     }
 
     Beeps beeps;
-    int pumps = 0;
     std::function<void()> onPump;
 };
 
-// kelvo-instsim's multimeter on a free port of 127.0.0.1: it greets, takes every
-// message and never answers.
 inline QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
@@ -62,6 +57,8 @@ inline int Entries(const CommandHistory& history) {
     return n;
 }
 
+// kelvo-instsim's multimeter on a free port of 127.0.0.1: it greets, takes every
+// message and never answers.
 class HungInstrument {
 public:
     HungInstrument()
