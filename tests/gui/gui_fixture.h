@@ -12,7 +12,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "instsim_process.h"
@@ -30,7 +29,6 @@ namespace kelvo::gui_test {
 using Beeps = std::vector<std::pair<unsigned, unsigned>>;
 inline const std::pair<unsigned, unsigned> kWarningBeep{1661, 100};
 inline const std::pair<unsigned, unsigned> kErrorBeep{1661, 157};
-inline const std::pair<unsigned, unsigned> kCompletionBeep{831, 157};
 
 // The real host, but beeps are recorded instead of sounded, and every pump may
 // run the test's own action (what a user would do while the line runs).
@@ -40,14 +38,24 @@ public:
     void Beep(unsigned hz, unsigned ms) override { beeps.emplace_back(hz, ms); }
     void PumpMessages() override {
         GuiHost::PumpMessages();
-        ++pumps;
         if (onPump) onPump();
     }
 
     Beeps beeps;
-    int pumps = 0;
     std::function<void()> onPump;
 };
+
+inline QByteArray ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// How many lines the history holds.
+inline int Entries(const CommandHistory& history) {
+    int n = 0;
+    for (const auto& entry : history.entries) n += entry[0] != '\0';
+    return n;
+}
 
 // kelvo-instsim's multimeter on a free port of 127.0.0.1: it greets, takes every
 // message and never answers.
@@ -92,6 +100,9 @@ public:
         window_->View().setFocus();
         if (!keepFirstStartHint) window_->Store().ClearDisplay();
     }
+    ~Window() {
+        if (latest_ == this) latest_ = nullptr;
+    }
 
     app::MainWindow& operator*() { return *window_; }
     app::MainWindow* operator->() { return window_.get(); }
@@ -100,9 +111,7 @@ public:
     QString HistoryPath() const { return path_; }
 
     void Type(const char* text) { QTest::keyClicks(&View(), QString::fromLatin1(text)); }
-    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-        QTest::keyClick(&View(), key, modifiers);
-    }
+    void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) { QTest::keyClick(&View(), key, modifiers); }
     // Types a line and presses Enter.
     void Enter(const char* text) {
         Type(text);
@@ -112,24 +121,12 @@ public:
         const EditLine& edit = window_->View().Edit();
         return std::string(edit.Row() + 1, static_cast<std::size_t>(edit.EditEnd() - 1));
     }
-    // The completed display lines, as text.
-    // The display of the window made last.
-    static std::vector<std::string> Display() {
-        std::vector<std::string> lines;
-        if (latest_ == nullptr) return lines;
-        const Console& console = latest_->window_->Store();
-        for (int i = 0; i < console.CurrentLine(); ++i)
-            lines.emplace_back(console.Line(i).text, console.Line(i).length);
-        return lines;
-    }
+    // The completed display lines of the window made last, each ended by "\n".
     static std::string DisplayText() {
         std::string all;
-        for (const std::string& line : Display()) all += line + "\n";
+        for (int i = 0; latest_ != nullptr && i < latest_->window_->Store().CurrentLine(); ++i)
+            all += std::string(latest_->window_->Store().Line(i).text, latest_->window_->Store().Line(i).length) + "\n";
         return all;
-    }
-
-    ~Window() {
-        if (latest_ == this) latest_ = nullptr;
     }
 
 private:

@@ -5,7 +5,9 @@
 # copies it and reads the clipboard, and pastes command lines that run.
 #
 #   smoke.sh PATH-TO-kelvo
-# KELVO_SMOKE_SHOT=FILE keeps the last screenshot (with the status bar) there.
+# KELVO_SMOKE_SHOT=FILE keeps the last screenshot (with the status bar) there,
+# in the format its name ends with. smoke_pixels.py beside this script reads
+# the pictures.
 set -euo pipefail
 
 if [ "${1:-}" != "--inside" ]; then
@@ -14,12 +16,17 @@ if [ "${1:-}" != "--inside" ]; then
   trap 'rm -rf "$work"' EXIT
   # A copy of its own, so that its history file lands in the scratch folder.
   cp "$program" "$work/kelvo"
+  # The interpreter itself: a launcher such as pyenv's shim takes seconds to
+  # start, once per picture.
+  KELVO_SMOKE_PYTHON=${KELVO_SMOKE_PYTHON:-$(python3 -c 'import sys; print(sys.executable)')}
+  export KELVO_SMOKE_PYTHON
   status=0
   xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --inside "$work" || status=$?
   exit $status
 fi
 
 work=$2
+pixels() { "$KELVO_SMOKE_PYTHON" -S "$(dirname "$0")/smoke_pixels.py" "$@"; }
 fail() { echo "smoke: $*" >&2; exit 1; }
 
 # In a sanitizer build: the X keyboard library reads keymap names with strndup
@@ -34,7 +41,7 @@ for _ in $(seq 100); do
   wid=$(xdotool search --onlyvisible --name '^Kelvo ' 2>/dev/null | head -1 || true)
   [ -n "$wid" ] && break
   kill -0 $pid 2>/dev/null || fail "the program ended: $(cat "$work/kelvo.log")"
-  sleep 0.1
+  sleep 0.05
 done
 [ -n "$wid" ] || fail "no window appeared"
 title=$(xdotool getwindowname "$wid")
@@ -44,78 +51,62 @@ case "$title" in
 esac
 
 xdotool windowfocus --sync "$wid"
-xdotool type --delay 20 'xyz'
+xdotool type --delay 5 'xyz'
 xdotool key Return
 
 # The reply is an error in red and hints in green below the prompt row; wait
 # until both are on the screen.
+shot() { import -window "$wid" -depth 8 "ppm:$work/shot.ppm"; }
 found=""
-for _ in $(seq 50); do
-  import -window "$wid" "$work/shot.png"
-  convert "$work/shot.png" -depth 8 txt:- | awk -v out="$work/pixels" '
-    NR > 1 {
-      split($1, p, "[,:]"); x = p[1]; y = p[2]
-      c = $2; gsub(/[()]/, "", c); split(c, v, ",")
-      if (v[1] > 150 && v[2] < 90 && v[3] < 90) { red++; if (redTop == "" || y < redTop) redTop = y }
-      if (v[1] < 90 && v[2] > 90 && v[3] < 90) green++
-      if (v[1] < 60 && v[2] < 60 && v[3] < 60 && x < 40) black[y]++
-    }
-    END {
-      band = 0
-      if (redTop != "") for (y = redTop - 16; y < redTop; y++) band += black[y]
-      printf "red=%d green=%d promptInk=%d\n", red, green, band > out
-    }'
-  read -r result <"$work/pixels"
+for _ in $(seq 100); do
+  shot
+  result=$(pixels reply "$work/shot.ppm")
   case "$result" in
     red=0*|*green=0\ *|*promptInk=0) ;;
     *) found=$result; break ;;
   esac
-  sleep 0.1
+  sleep 0.05
 done
 [ -n "$found" ] || fail "the picture shows no prompt above coloured output ($result)"
 echo "smoke: window '$title': $found"
 
 # The top left of the dark blue words of the first reply line, in the picture.
 blue_text_at() {
-  import -window "$wid" "$work/shot.png"
-  convert "$work/shot.png" -depth 8 txt:- | awk '
-    NR > 1 {
-      split($1, p, "[,:]"); x = p[1]; y = p[2]
-      c = $2; gsub(/[()]/, "", c); split(c, v, ",")
-      if (v[1] < 40 && v[2] < 40 && v[3] > 100 && v[3] < 160 && y > 20) {
-        if (top == "" || y < top) { top = y; left = x }
-        if (y == top && x < left) left = x
-      }
-    }
-    END { if (top != "") print left, top }'
+  shot
+  pixels blue "$work/shot.ppm"
 }
 
 # Selects the reply line with a triple click, copies it with Ctrl+Shift+C and
-# prints what the clipboard then holds.
+# prints what the clipboard then holds, waiting a little for it to read "$1".
 copy_reply_line() {
   read -r x y <<<"$place"
   xdotool mousemove --window "$wid" $((x + 4)) $((y + 4))
-  xdotool click --repeat 3 --delay 60 1
+  xdotool click --repeat 3 --delay 40 1
   xdotool key ctrl+shift+c
-  sleep 0.2
-  xclip -o -selection clipboard 2>/dev/null || true
+  for _ in $(seq 10); do
+    text=$(xclip -o -selection clipboard 2>/dev/null || true)
+    [ "$text" = "$1" ] && break
+    sleep 0.03
+  done
+  printf '%s' "$text"
 }
 
 # Waits until the first reply line, selected and copied, reads "$1".
 expect_reply() {
   copied=""
-  for _ in $(seq 40); do
-    sleep 0.1
+  for _ in $(seq 60); do
     place=$(blue_text_at)
-    [ -n "$place" ] || continue
-    copied=$(copy_reply_line)
-    [ "$copied" = "$1" ] && return 0
+    if [ -n "$place" ]; then
+      copied=$(copy_reply_line "$1")
+      [ "$copied" = "$1" ] && return 0
+    fi
+    sleep 0.05
   done
   fail "the clipboard holds '$copied' after copying the reply, not '$1'"
 }
 
 xdotool key --window "$wid" Escape
-xdotool type --delay 20 'end'
+xdotool type --delay 5 'end'
 xdotool key Return
 expect_reply "END message: LF"
 primary=$(xclip -o -selection primary 2>/dev/null || true)
@@ -137,10 +128,8 @@ xdotool key Return
 expect_reply "END message: LF"
 
 # The status bar shows the settings: the lowest rows of the picture hold ink.
-import -window "$wid" "$work/shot.png"
-height=$(identify -format '%h' "$work/shot.png")
-ink=$(convert "$work/shot.png" -crop "x24+0+$((height - 24))" -depth 8 txt:- |
-  awk 'NR > 1 { c = $2; gsub(/[()]/, "", c); split(c, v, ","); if (v[1] < 80 && v[2] < 80 && v[3] < 80) n++ } END { print n + 0 }')
+shot
+ink=$(pixels status "$work/shot.ppm")
 [ "$ink" -gt 20 ] || fail "no status bar text at the bottom of the window"
-[ -n "${KELVO_SMOKE_SHOT:-}" ] && cp "$work/shot.png" "$KELVO_SMOKE_SHOT"
+[ -n "${KELVO_SMOKE_SHOT:-}" ] && convert "$work/shot.ppm" "$KELVO_SMOKE_SHOT"
 echo "smoke: copied and pasted through the clipboard and the primary selection; status bar ink $ink"

@@ -60,25 +60,20 @@ private slots:
         const QString socket = dir.filePath(QStringLiteral("native"));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char* name : {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME"}) env.insert(QLatin1String(name), dir.path());
-        QProcess pulse;
+        env.insert(QStringLiteral("PULSE_SERVER"), QStringLiteral("unix:") + socket);
+        qputenv("PULSE_SERVER", env.value(QStringLiteral("PULSE_SERVER")).toLocal8Bit());
+        QProcess pulse, record;
         pulse.setProcessEnvironment(env);
         pulse.setProcessChannelMode(QProcess::MergedChannels);
-        pulse.start(server, {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                             QStringLiteral("--disable-shm"), QStringLiteral("-L"),
-                             QStringLiteral("module-null-sink sink_name=kelvo_test rate=44100"), QStringLiteral("-L"),
-                             QStringLiteral("module-native-protocol-unix auth-anonymous=1 socket=") + socket});
-        QVERIFY(pulse.waitForStarted());
+        pulse.start(server, QStringList{"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm", "-L",
+                                        "module-null-sink sink_name=kelvo_test rate=44100", "-L",
+                                        "module-native-protocol-unix auth-anonymous=1 socket=" + socket});
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(socket), 10000);
-        const QByteArray address = "unix:" + socket.toLocal8Bit();
-        qputenv("PULSE_SERVER", address);
-        env.insert(QStringLiteral("PULSE_SERVER"), QString::fromLocal8Bit(address));
 
         // The sink's monitor recorded (silence flows once it records), the tone played.
-        QProcess record;
         record.setProcessEnvironment(env);
-        record.start(recorder, {QStringLiteral("--device=kelvo_test.monitor"), QStringLiteral("--raw"),
-                                QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-                                QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
+        record.start(recorder, QStringList{"--device=kelvo_test.monitor", "--raw", "--format=s16le", "--rate=44100",
+                                           "--channels=1", "--latency-msec=20"});
         QTRY_VERIFY_WITH_TIMEOUT(record.bytesAvailable() > 0 || !record.readAll().isEmpty(), 10000);
         QElapsedTimer clock;
         clock.start();
@@ -87,11 +82,8 @@ private slots:
         const qint64 took = clock.elapsed();
         QTest::qWait(300);  // the recorder's own latency, not the tone's
         const QByteArray recorded = record.readAll();
-        record.terminate();
-        record.waitForFinished(5000);
         beeper.Close();
-        pulse.terminate();
-        pulse.waitForFinished(5000);
+        for (QProcess* p : {&record, &pulse}) p->terminate(), p->waitForFinished(5000);
 
         QVERIFY2(took >= 140, qPrintable(QStringLiteral("returned after %1 ms").arg(took)));
         const auto [seconds, hz] = Burst(recorded);
