@@ -214,7 +214,7 @@ void MainWindow::BuildMenus() {
                     &MainWindow::PrintDisplayTextCommand);
     file->addSeparator();
     // Exit asks to close the window, exactly as the window's close button does.
-    file->addAction(QStringLiteral("&Exit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, &QWidget::close);
+    file->addAction(QStringLiteral("&Exit..."), QKeySequence(QStringLiteral("Ctrl+Q")), this, &QWidget::close);
     menuBar()->addAction(QStringLiteral("&Interface"), this, &MainWindow::InterfaceCommand);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->addAction(QStringLiteral("&About..."), this, &MainWindow::AboutCommand);
