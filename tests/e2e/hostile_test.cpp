@@ -95,19 +95,18 @@ public:
 
     // kelvo-cli (greeting protocol) fed `lines`; `script` plays its connection.
     CliResult Run(const std::string& lines, const std::function<void(int connection)>& script) const {
-        CliProcess cli({"--attrs", "--beeps", "--tcpip", "--port", std::to_string(port_)});
-        cli.Send(lines);
-        cli.CloseInput();
-        pollfd p{listener_, POLLIN, 0};
-        for (const auto deadline = Clock::now() + kGenerousTimeout; poll(&p, 1, 0) == 0 && Clock::now() < deadline;)
-            cli.WaitForOutput("\x01", std::chrono::milliseconds(20));  // writes the input meanwhile
-        if (const int c = p.revents != 0 ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1; c >= 0) {
-            script(c);
-            close(c);
-        }
-        const int status = cli.Wait();
-        EXPECT_FALSE(cli.TimedOut()) << cli.Out();
-        return {status, MaskTimes(cli.Out()), cli.Err()};
+        CliResult r = RunCli({"--attrs", "--beeps", "--tcpip", "--port", std::to_string(port_)}, lines, {},
+                             [&](CliProcess& cli) {
+            pollfd p{listener_, POLLIN, 0};
+            for (const auto end = Clock::now() + kGenerousTimeout; poll(&p, 1, 0) == 0 && Clock::now() < end;)
+                cli.WaitForOutput("\x01", std::chrono::milliseconds(20));  // writes the input meanwhile
+            if (const int c = p.revents != 0 ? accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1; c >= 0) {
+                script(c);
+                close(c);
+            }
+        });
+        r.out = MaskTimes(r.out);
+        return r;
     }
 
     // Sends the pieces, a pause between each two.
