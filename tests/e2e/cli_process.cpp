@@ -165,7 +165,7 @@ int CliProcess::Wait(std::chrono::milliseconds timeout) {
     // with SHELL, which it waits for).
     while ((stdout_ >= 0 || stderr_ >= 0) && Pump(deadline)) continue;
     if (stdout_ >= 0 || stderr_ >= 0) {
-        timedOut_ = true;
+        ADD_FAILURE() << "kelvo-cli did not end; output so far:\n" << out_;
         kill(pid_, SIGKILL);
     }
     int raw = 0;
@@ -177,16 +177,13 @@ int CliProcess::Wait(std::chrono::milliseconds timeout) {
 }
 
 CliResult RunCli(const std::vector<std::string>& args, std::string_view input,
-                 const std::vector<std::string>& environment) {
+                 const std::vector<std::string>& environment, const std::function<void(CliProcess&)>& meanwhile) {
     CliProcess process(args, environment);
     process.Send(input);
     process.CloseInput();
-    CliResult result;
-    result.status = process.Wait();
-    EXPECT_FALSE(process.TimedOut()) << "kelvo-cli did not end; output so far:\n" << process.Out();
-    result.out = process.Out();
-    result.err = process.Err();
-    return result;
+    if (meanwhile) meanwhile(process);
+    const int status = process.Wait();
+    return {status, process.Out(), process.Err()};
 }
 
 }  // namespace kelvo::e2e

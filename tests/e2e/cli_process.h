@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,12 +41,11 @@ public:
     }
     // Waits for the child to end and returns its exit status, or minus the
     // number of the signal that killed it (kNeverRan when it could not start).
-    // After the timeout the child is killed and TimedOut() is true.
+    // After the timeout the child is killed and the test fails.
     int Wait(std::chrono::milliseconds timeout = kGenerousTimeout);
 
     const std::string& Out() const { return out_; }
     const std::string& Err() const { return err_; }
-    bool TimedOut() const { return timedOut_; }
 
 private:
     bool Pump(std::chrono::steady_clock::time_point deadline);
@@ -56,7 +56,6 @@ private:
     std::string pending_;
     bool closeWhenSent_ = false;
     std::string out_, err_;
-    bool timedOut_ = false;
     int status_ = kNeverRan;
 };
 
@@ -66,9 +65,11 @@ struct CliResult {
     std::string err;
 };
 
-// Runs kelvo-cli with `args`, feeds it all of `input`, ends its input and waits.
-// A start failure or a timeout is reported as a test failure.
+// Runs kelvo-cli with `args`, feeds it all of `input`, ends its input, runs
+// `meanwhile` (when given) and waits. A start failure or a timeout is reported
+// as a test failure.
 CliResult RunCli(const std::vector<std::string>& args, std::string_view input,
-                 const std::vector<std::string>& environment = {});
+                 const std::vector<std::string>& environment = {},
+                 const std::function<void(CliProcess&)>& meanwhile = {});
 
 }  // namespace kelvo::e2e

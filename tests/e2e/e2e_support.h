@@ -44,13 +44,6 @@ public:
         return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
-    std::vector<std::string> Lines(const std::string& name) const {
-        std::vector<std::string> lines;
-        std::ifstream file(Path(name));
-        for (std::string line; std::getline(file, line);) lines.push_back(line);
-        return lines;
-    }
-
 private:
     std::filesystem::path path_;
 };
