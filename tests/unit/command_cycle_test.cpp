@@ -21,31 +21,6 @@ protected:
     }
 };
 
-TEST_F(CommandCycleTest, ClearsTheDisplayAndStartsAtThePrompt) {
-    PrintText(s, kAttrValue, "left over");
-    PrintNewLine(s);
-    s.CurrentCommandId = kNoCommand;  // as a command file leaves it
-    s.ErrorFlag = 1;
-    EXPECT_EQ(Run("?"), 0);
-    const auto lines = Display();
-    ASSERT_EQ(lines.size(), 16u);  // only the general help page
-    EXPECT_EQ(lines.front(), "Enter X to end the program");
-    EXPECT_EQ(s.ErrorFlag, 0);
-    EXPECT_EQ(s.CommandBusy, 0);
-    EXPECT_TRUE(host.beeps.empty());  // BEEP is off
-}
-
-// The completion and error beeps of a line are pinned end to end; X ends the
-// program without the completion beep.
-TEST_F(CommandCycleTest, XEndsTheProgramWithoutABeep) {
-    s.Settings.BeepEnabled = true;
-    EXPECT_EQ(Run("x"), 1);
-    EXPECT_TRUE(host.beeps.empty());
-    EXPECT_EQ(s.ExitRequested, 1);
-    EXPECT_EQ(s.CommandBusy, 0);
-    EXPECT_TRUE(Display().empty());
-}
-
 TEST_F(CommandCycleTest, NothingRunsWhileACommandLineIsBusy) {
     PrintText(s, kAttrValue, "running");
     s.CommandBusy = 1;
@@ -82,7 +57,9 @@ TEST_F(CommandCycleTest, InterruptsReachWhatIsRunning) {
         // In a command file Esc ends the transfer alone and the file goes on; the
         // others end the files too, with the beeps silenced, as X does.
         {"a transfer in a file", {0, 1, 1, 0, kEnter}, {true, 0, 1, 0, 0, 0, kEnter}, {true, 0, 1, 1, 0, 1, kExit}},
-        // The program stays open.
+        // The program stays open; at the prompt a WAIT runs to its end.
+        {"WAIT at the prompt", {0, 0, 0, 1, kPrompt}, {false, 0, 0, 0, 1, 0, kPrompt},
+         {false, 0, 0, 0, 1, 0, kPrompt}},
         {"WAIT in a file", {0, 0, 1, 1, kPrompt}, {true, 0, 0, 1, 0, 0, kPrompt}, {true, 0, 0, 1, 0, 0, kPrompt}},
     };
     for (const Case& c : cases) {

@@ -1,13 +1,11 @@
 // The console's text store and output operations, the signals, message pumping,
-// the command history and kelvo-cli's formatting of display lines.
+// the command history and the history file's refusal of what is no plain file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -199,28 +197,6 @@ TEST_F(ConsoleTest, SignalsAndTheirSilenceWhileExiting) {
     EXPECT_EQ(s.ErrorCount, 2);
 }
 
-TEST_F(ConsoleTest, OutputIsCopiedToTheResponseFileWhileItIsActive) {
-    std::FILE* file = std::tmpfile();
-    ASSERT_NE(file, nullptr);
-    s.ResponseFile.reset(file);
-    s.ResponseFileActive = 1;
-    PrintText(s, kAttrError, "GPIB error");
-    PrintNewLine(s);
-    PrintText(s, kAttrValue, std::string(100, 'w'));  // wrapped on screen, not in the file
-    PrintLong(s, kAttrValue, -5);
-    s.ResponseFileActive = 0;
-    PrintNewLine(s);
-    PrintText(s, kAttrValue, "screen only");
-    PrintNewLine(s);
-
-    std::rewind(file);
-    char buffer[256] = {};
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer, file);
-    s.ResponseFile.reset();  // closes it
-    EXPECT_EQ(std::string(buffer, n), "GPIB error\r\n" + std::string(100, 'w') + "-5");
-    EXPECT_EQ(Display().back(), "screen only");
-}
-
 TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
     host.onPump = [this] { ++host.now; };
     PumpMessagesFor(s, 0);
@@ -243,32 +219,13 @@ TEST_F(ConsoleTest, PumpMessagesForWaitsOnTheTickCounter) {
     EXPECT_EQ(host.pumps, 2);
 }
 
-// A FIFO with no other end would block open() itself; a device or a folder may
-// never end. Each is refused at once, as a file that cannot be opened.
-TEST(PlainFiles, OnlyRegularFilesOpenAndNothingWaits) {
+// A FIFO in the history file's place would block open() itself: it reads as a
+// missing file and takes no save. (The command files' FIFOs are in the transcripts.)
+TEST(PlainFiles, AFifoIsNoHistoryFile) {
     std::string folder = (std::filesystem::temp_directory_path() / "kelvo-plain-XXXXXX").string();
     ASSERT_NE(mkdtemp(folder.data()), nullptr);
     const std::string fifo = folder + "/kelvo.HIS";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string plain = folder + "/plain.txt";
-    std::ofstream(plain) << "kept";
-
-    for (const FileAccess access : {FileAccess::Read, FileAccess::Append, FileAccess::Replace, FileAccess::Keep}) {
-        SCOPED_TRACE(static_cast<int>(access));
-        for (const std::string& refused : {fifo, folder, std::string("/dev/zero")})
-            EXPECT_EQ(OpenPlainFile(refused, access), nullptr) << refused;
-    }
-    // Keep writes without emptying; Replace empties.
-    FileHandle file = OpenPlainFile(plain, FileAccess::Keep);
-    ASSERT_NE(file, nullptr);
-    file.reset();
-    EXPECT_EQ(std::filesystem::file_size(plain), 4u);
-    file = OpenPlainFile(plain, FileAccess::Replace);
-    ASSERT_NE(file, nullptr);
-    file.reset();
-    EXPECT_EQ(std::filesystem::file_size(plain), 0u);
-
-    // A FIFO in the history file's place reads as a missing file and takes no save.
     HistoryFile history;
     CommandHistory lines;
     InterfaceSettings settings;

@@ -70,8 +70,7 @@ public:
     void WaitForEvent(ProgramState& state) override { state.KeyWaitActive = false; }
 
     // Programs start and run for `programPolls` polls of ProgramRunning.
-    int StartProgram(const std::vector<std::string>& arguments, std::int64_t& process) override {
-        started.push_back(arguments);
+    int StartProgram(const std::vector<std::string>&, std::int64_t& process) override {
         process = 4242;
         pollsLeft = programPolls;
         return 0;
@@ -109,7 +108,6 @@ public:
     std::uint32_t step = 0;
     std::function<void()> onPump;
     std::int64_t epoch = 1796394618;  // Fri Dec  4 14:30:18 2026 UTC at tick 0
-    std::vector<std::vector<std::string>> started;
     int programPolls = 0;
     int pollsLeft = 0;
     int programPollCount = 0;

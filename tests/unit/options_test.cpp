@@ -179,29 +179,5 @@ TEST(ValueReaders, ReadLongShortAndDouble) {
     }
 }
 
-TEST_F(OptionsTest, ReadWordCopiesTheTwinAndStopsAtBlankOrSemicolon) {
-    const struct {
-        const char* line;
-        const char* typed;  // null: none, the line is its own twin
-        int count;
-        const char* text;
-        const char* twin;
-        const char* rest;
-    } cases[] = {
-        {"  MYFILE.TXT REST", "  MyFile.txt rest", 10, "MYFILE.TXT", "MyFile.txt", " REST"},
-        {"A?B;C", nullptr, 3, "A?B", "A?B", ";C"},
-        {" ;C", nullptr, 0, "", "", ";C"},
-    };
-    for (const auto& c : cases) {
-        ParseCursor cursor = c.typed ? ParseCursor(c.line, c.typed) : ParseCursor(c.line);
-        WordField<128> field;
-        EXPECT_EQ(ReadWord(s, cursor, field), c.count) << c.line;
-        EXPECT_STREQ(field.text, c.text);
-        EXPECT_STREQ(field.typed, c.twin);
-        EXPECT_EQ(field.given, c.count > 0);
-        EXPECT_STREQ(cursor.pos, c.rest);
-    }
-}
-
 }  // namespace
 }  // namespace kelvo::unit

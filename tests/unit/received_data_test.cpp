@@ -1,18 +1,14 @@
-// The TCP/IP reply framing, block headers, handed-on buffers and new files' names.
+// The TCP/IP reply framing, block headers and handed-on buffers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "bus/tcp_transport.h"
 #include "commands/command_context.h"
-#include "commands/file_names.h"
-#include "commands/received_display.h"
 #include "unit/fake_host.h"
 
 namespace kelvo {
@@ -122,28 +118,6 @@ TEST_F(ReceivedDataTest, HandedOnBuffersAreZeroedAgain) {
     Session next(console, host, s.TakeBuffers());
     EXPECT_EQ(next.ResponseBuffer.data(), response);
     EXPECT_EQ(next.ResponseBuffer[5] + next.FileBuffer3[kDataBufferSize + 3] + next.ByteList[kByteListSize - 1], 0);
-}
-
-TEST_F(ReceivedDataTest, BinaryDetectionLooksAtTheFirst256Bytes) {
-    std::string data(300, 'a');
-    data[299] = '\x01';
-    EXPECT_FALSE(IsBinaryData(reinterpret_cast<const unsigned char*>(data.data()), 300));
-    data[255] = '\x80';
-    EXPECT_TRUE(IsBinaryData(reinterpret_cast<const unsigned char*>(data.data()), 300));
-    EXPECT_FALSE(IsBinaryData(reinterpret_cast<const unsigned char*>("a\tb\r\n"), 5));
-}
-
-// Existing files are looked up through RUN, in the command-file transcripts.
-TEST(ResolveNewFile, GoesIntoAFolderOrOntoAFileOfAnotherCase) {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("kelvo-resolve-" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder / "Sub");
-    std::ofstream(folder / "Data.TXT") << "x";
-    const std::string base = folder.string() + "/";
-    EXPECT_EQ(ResolveNewFile(base + "SUB/New.bin"), base + "Sub/New.bin");
-    EXPECT_EQ(ResolveNewFile(base + "DATA.txt"), base + "Data.TXT");
-    EXPECT_EQ(ResolveNewFile(base + "NODIR/x"), base + "NODIR/x");
-    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
