@@ -42,27 +42,17 @@ int ThreadIberr(void) { return iberr; }
 long ThreadIbcntl(void) { return ibcntl; }
 
 // ---- control, for the tests ----
-void fake_reset(void) {
-    calls.clear();
-    pollsBeforeCompletion = 0;
-    pending = false;
-    completionCount = -1;
-    completionError = 0;
-    completionStatus = 0;
-    failOperation.clear();
-    failError = 0;
-    ibsta = iberr = 0;
-    ibcntl = 0;
-}
 void fake_set_polls(int polls) { pollsBeforeCompletion = polls; }
 void fake_set_completion(long count, int error, int extraStatus) {
-    completionCount = count;
-    completionError = error;
-    completionStatus = extraStatus;
+    completionCount = count, completionError = error, completionStatus = extraStatus;
 }
-void fake_fail(const char* operation, int error) {
-    failOperation = operation;
-    failError = error;
+void fake_fail(const char* operation, int error) { failOperation = operation, failError = error; }
+void fake_reset(void) {
+    calls.clear();
+    pending = false;
+    fake_set_polls(0), fake_set_completion(-1, 0, 0), fake_fail("", 0);
+    ibsta = iberr = 0;
+    ibcntl = 0;
 }
 int fake_call_count(void) { return static_cast<int>(calls.size()); }
 const char* fake_call(int i) { return calls.at(static_cast<std::size_t>(i)).c_str(); }
@@ -86,33 +76,12 @@ int ibfind(const char* name) {
 
 #define SIMPLE2(op) \
     int op(int ud, int v) { Record(#op, {ud, v}); return Finish(#op); }
+SIMPLE2(ibpad) SIMPLE2(ibsad) SIMPLE2(ibtmo) SIMPLE2(ibeos) SIMPLE2(ibeot) SIMPLE2(ibrsc) SIMPLE2(ibsre) SIMPLE2(ibonl)
 
-SIMPLE2(ibpad)
-SIMPLE2(ibsad)
-SIMPLE2(ibtmo)
-SIMPLE2(ibeos)
-SIMPLE2(ibeot)
-SIMPLE2(ibrsc)
-SIMPLE2(ibdma)
-SIMPLE2(ibsre)
-SIMPLE2(ibonl)
-
-int ibsic(int ud) {
-    Record("ibsic", {ud});
-    return Finish("ibsic");
-}
-
+int ibsic(int ud) { Record("ibsic", {ud}); return Finish("ibsic"); }
+int ibconfig(int ud, int option, int value) { Record("ibconfig", {ud, option, value}); return Finish("ibconfig"); }
 // Nobody listens.
-int ibln(int ud, int pad, int sad, short* found) {
-    Record("ibln", {ud, pad, sad});
-    *found = 0;
-    return Finish("ibln");
-}
-
-int ibconfig(int ud, int option, int value) {
-    Record("ibconfig", {ud, option, value});
-    return Finish("ibconfig");
-}
+int ibln(int ud, int pad, int sad, short* found) { Record("ibln", {ud, pad, sad}); *found = 0; return Finish("ibln"); }
 
 static int StartAsync(const char* name, int ud, long count) {
     Record(name, {ud, count});
@@ -127,10 +96,6 @@ static int StartAsync(const char* name, int ud, long count) {
 int ibcmda(int ud, const void*, long count) { return StartAsync("ibcmda", ud, count); }
 int ibwrta(int ud, const void*, long count) { return StartAsync("ibwrta", ud, count); }
 int ibrda(int ud, void*, long count) { return StartAsync("ibrda", ud, count); }
-int ibrd(int ud, void*, long count) {
-    Record("ibrd", {ud, count});
-    return Finish("ibrd");
-}
 
 int ibwait(int ud, int mask) {
     (void)ud;
