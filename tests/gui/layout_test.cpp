@@ -155,6 +155,17 @@ private slots:
         std::unique_ptr<QMenu> menu(w.View().MakeContextMenu(nullptr));
         dump.Menu({}, menu->actions());
 
+        // The ink of each kind of text: the darkest colour drawn in a row of "M".
+        dump.lines << QStringLiteral("== ink");
+        for (int a = 1; a < kPaletteSize; ++a) w->Store().PrintText(a, "MMMMMMMMMM"), PrintNewLine(w->TheSession());
+        const QImage shown = w.View().viewport()->grab().toImage();
+        const auto darker = [](const QColor& p, const QColor& q) { return p.lightness() < q.lightness(); };
+        for (int a = 1, h = w.View().CellHeight(); a < kPaletteSize; ++a) {
+            QColor ink(Qt::white);
+            for (int x = 0; x < 10 * w.View().CellWidth(); ++x)
+                for (int y = a * h; y < a * h + h; ++y) ink = std::min(ink, shown.pixelColor(x, y), darker);
+            dump.lines << QStringLiteral("  %1 ").arg(a) + ink.name();
+        }
         QTimer::singleShot(0, [&dump] {
             QWidget* about = QApplication::activeModalWidget();
             dump.Window(QStringLiteral("About"), about);

@@ -34,6 +34,7 @@ SIGNATURES = {
     "ibask": ([ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_int)], ctypes.c_int),
     "ibln": ([ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.POINTER(ctypes.c_short)], ctypes.c_int),
     "ibsic": ([ctypes.c_int], ctypes.c_int),
+    "ibcmd": ([ctypes.c_int, ctypes.c_char_p, ctypes.c_long], ctypes.c_int),
     "ibsre": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
     "ibcac": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
     "ibgts": ([ctypes.c_int, ctypes.c_int], ctypes.c_int),
@@ -135,11 +136,14 @@ class SimulatedLibrary(unittest.TestCase):
         nobody = lib.ibdev(0, 9, 0, T10ms, 1, 0)  # polled without touching the instruments' status
         lib.ibpad(self.board, 3)
         self.assertTrue(lib.ibrsp(nobody, ctypes.create_string_buffer(1)) & ERR)
+        lib.ibln(self.board, 6, 0, ctypes.byref(listener))
         lib.ibpad(self.board, 0)
         lib.ibonl(nobody, 0)
         self.assertIn("CMD 3f 23 18 49", self.trace_lines())  # UNL, the board listens, SPE, 9 talks
+        self.assertIn("CMD 43", self.trace_lines())  # the board talks while it looks for a listener
 
     def test_argument_limits(self):
+        self.assertFalse(lib.ibcmd(self.board, None, 0) & ERR)  # nothing to send needs no buffer
         self.assertFalse(lib.ibrsv2(self.board, 0, 0) & ERR)  # no reason for service is a status byte too
         pads = (ctypes.c_uint16 * 3)(5, 31, NOADDR)
         lib.FindLstn(self.board, pads, (ctypes.c_uint16 * 2)(), 2)

@@ -64,7 +64,7 @@ TEST(FormatFields, RandomFieldsDrawNumbersInTheirRange) {
     }
     const std::string many = ReplyForm("{RANDOM(0, 4.55, 16):.5f}").Bytes();
     EXPECT_TRUE(std::regex_match(many, std::regex(R"(\d\.\d{5}(,\d\.\d{5}){15})"))) << many;
-    EXPECT_EQ(ReplyForm("{RANDOM(2, 2, 3):.1f} V").Bytes(), "2.0,2.0,2.0 V");
+    EXPECT_EQ(ReplyForm("{RANDOM( 2 , 2 , 3 ):.1f} V").Bytes(), "2.0,2.0,2.0 V");
     EXPECT_EQ(ReplyForm("hello {:}").Bytes(), "hello {:}");  // other fields stay text in a dialogue
     EXPECT_EQ(FieldTemplate("{RANDOM(1, 2, 1)}").FieldCount(), 0u);
     EXPECT_NO_THROW(ReplyForm("{RANDOM(1, 2, 100000)}"));

@@ -104,6 +104,11 @@ def pyvisa_checks(portmap_port):
         return "pyvisa-py is not installed (Debian python3-pyvisa-py)"
     if portmap_port is not None:
         rpc.PMAP_PORT = portmap_port  # the client's portmapper port, for a server not on 111
+    # Only this server's own programs are known: another's registration is refused.
+    portmapper = rpc.TCPPortMapperClient("127.0.0.1")
+    check("portmapper SET", portmapper.set((400000, 1, rpc.IPPROTO_TCP, 4000)), 0)
+    check("portmapper GETPORT of another program", portmapper.get_port((400000, 1, rpc.IPPROTO_TCP, 0)), 0)
+    portmapper.close()
     rm = pyvisa.ResourceManager("@py")
     blockExpected = bytes(i % 256 for i in range(BLOCK))
 

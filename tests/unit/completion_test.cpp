@@ -67,6 +67,8 @@ TEST(Completion, FileNamesKeepTheTypedCase) {
               (Words{dir + "/DATA1.txt", dir + "/DATA2.txt"}));
     EXPECT_EQ(AfterTab("SHELL " + dir + "/data1"), "SHELL " + dir + "/data1.txt ");
     EXPECT_TRUE(CompleteWord("RUN " + dir + "/nothing", 12 + dir.size()).candidates.empty());
+    EXPECT_EQ(CompleteWord("RUN " + dir + "/", 5 + dir.size()).candidates,  // no hidden file unless asked for
+              (Words{dir + "/Data1.txt", dir + "/Sub/", dir + "/data2.txt"}));
     EXPECT_TRUE(CompleteWord("RUN /no/such/folder/x", 21).fileNames);
     for (const char* name : {"Data1.txt", "data2.txt", ".hidden", "Sub"}) std::remove((dir + "/" + name).c_str());
     rmdir(folder);

@@ -11,6 +11,7 @@
 
 #include "console/history.h"
 #include "console/history_file.h"
+#include "console/scroll.h"
 #include "unit/fake_host.h"
 
 namespace kelvo::unit {
@@ -55,6 +56,12 @@ TEST_F(ConsoleTest, WrapsAtOneColumnLessThanTheWindowAndAt198) {
         EXPECT_EQ(C().OutputColumn(), c.lines.back());
         EXPECT_EQ(C().LongestLine(), c.lines.front());
     }
+}
+
+TEST(ScrollState, SidewaysAPageIsEightColumns) {
+    ScrollState scroll{0, 10, 0, 20};
+    EXPECT_EQ(scroll.ScrollHorizontal(kScrollPageUp, 0), -8);
+    EXPECT_EQ(scroll.ScrollHorizontal(kScrollPageDown, 0), 8);
 }
 
 TEST_F(ConsoleTest, WidthIsTakenAtEveryPiece) {

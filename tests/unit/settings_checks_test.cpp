@@ -195,6 +195,8 @@ TEST(EditLineLength, TakesTwoHundredFiftyFourCharactersWhateverTheWindow) {
     EXPECT_EQ(edit.EditEnd(), 255);
     edit.Home();
     EXPECT_FALSE(edit.Insert('z'));  // full, wherever the caret is
+    edit.Set(std::string(250, 'e'));
+    EXPECT_TRUE(edit.ReplaceBeforeCaret(248, "ENTER ") && edit.EditEnd() == 255);  // a completion that just fits
 }
 
 }  // namespace
