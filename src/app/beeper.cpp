@@ -26,11 +26,12 @@ pa_simple* Beeper::Stream() {
     sampleFormat.format = PA_SAMPLE_S16LE;
     sampleFormat.rate = kRate;
     sampleFormat.channels = 1;
-    // A short buffer: the server's default holds seconds, and a beep returns
-    // only when it has been played out.
+    // A buffer that holds a whole beep (the longest, 157 ms), so that a busy
+    // machine cannot leave gaps in the tone while it is written; smaller than
+    // the server's default of seconds. A beep returns once it has been played.
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<std::uint32_t>(-1);
-    buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(40 * 1000, &sampleFormat));
+    buffer.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(250 * 1000, &sampleFormat));
     buffer.prebuf = static_cast<std::uint32_t>(-1);
     buffer.minreq = static_cast<std::uint32_t>(-1);
     buffer.fragsize = static_cast<std::uint32_t>(-1);
