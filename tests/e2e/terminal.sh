@@ -53,6 +53,11 @@ wait_for '^>TIMEOUT 5 *$' || fail "Up does not recall the line of the earlier ru
 keys C-c
 wait_for '^> *$' || fail "Ctrl+C does not clear the line"
 screen | grep -q '^EXIT=' && fail "Ctrl+C at the prompt ends the program"
+# SIGINT from elsewhere at the prompt does the same, once: typing goes on.
+keys "BEEP"
+wait_for '^>BEEP *$' || fail "BEEP is not shown"
+kill -INT "$(pgrep -P "$(tmux -S "$SOCKET" display -p -t k '#{pane_pid}')")"
+wait_for '^> *$' || fail "SIGINT at the prompt does not clear the line"
 
 # Completion: a command word, the options of a command, a file name.
 keys "ent" Tab
