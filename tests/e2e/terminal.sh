@@ -15,9 +15,11 @@ cleanup() { stop; rm -rf "$WORK"; }
 trap cleanup EXIT
 touch "$WORK/Script1.txt" "$WORK/other.txt"
 export KELVO_HISTORY_FILE=$WORK/kelvo.HIS
-failures=0
 
-fail() { echo "FAIL: $*"; echo "--- pane:"; screen; echo "---"; failures=$((failures + 1)); }
+# The first failure ends the run (and the trap the pane's program), so that a
+# hung program neither makes the later checks wait out their time nor outlives
+# the test.
+fail() { echo "FAIL: $*"; echo "--- pane:"; screen; echo "---"; exit 1; }
 screen() { tmux -S "$SOCKET" capture-pane -p -N -t k "$@"; }
 keys() { tmux -S "$SOCKET" send-keys -t k "$@"; }
 
@@ -90,5 +92,4 @@ keys "QQQ" Enter
 wait_for 'Unrecognized' || fail "no answer to QQQ"
 screen -e | grep -q "${ESC}\[[39][0-9]m" && fail "colours despite NO_COLOR=1"
 
-[ "$failures" -eq 0 ] && echo "all terminal checks passed"
-exit $(( failures > 0 ))
+echo "all terminal checks passed"
